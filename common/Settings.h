@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+// Every key of Krel.ini, section Config, in one place. Each reads as "" (numbers as 0) when absent.
+namespace SettingKey {
+inline constexpr char DisplayCard[] = "DisplayCard";           // "%d %d %d %d": the TV monitor's rectangle
+inline constexpr char SoundCard[] = "SoundCard";               // description of the TV's sound card, trimmed
+inline constexpr char BootRun[] = "BootRun";                   // 0 or 1: start at boot check box
+inline constexpr char CompanyID[] = "CompanyID";               // learned remote custom code, 0..65535
+inline constexpr char DisableMouseCtrl[] = "DisableMouseCtrl"; // non-zero: do not confine the pointer at start
+inline constexpr char LocalMovieFolders[] = "LocalMovieFolders"; // ";"-separated folders replacing the roots
+inline constexpr char UpdateServer[] = "UpdateServer";         // base address of the update server; absent: none
+} // namespace SettingKey
+
+inline constexpr char kSettingsSection[] = "Config";
+// Values are read into 64-character buffers, so at most 63 characters come back.
+inline constexpr int kSettingMaxChars = 63;
+
+QString ReadSetting(const QString& key);
+// The value read with the forgiving decimal conversion (0 when absent or not a number).
+int ReadSettingNumber(const QString& key);
+bool WriteSetting(const QString& key, const QString& value);
+
+// Adds (flag 1) or removes (any other flag) the machine-wide autostart entry for this executable.
+// Returns false when the autostart folder cannot be written, or the entry cannot be written.
+bool SetBootRun(int flag);
+// The autostart entry's text for an executable path (exposed for tests).
+QString BootRunDesktopEntry(const QString& executablePath);

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the program and the tests need.
+# Idempotent: runs apt-get only when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+    # build
+    build-essential cmake ninja-build pkg-config git
+    qt6-base-dev qt6-base-dev-tools libqt6dbus6 qt6-webengine-dev qt6-webengine-dev-tools
+    libqt6opengl6-dev libgl-dev
+    libhidapi-dev libsqlcipher-dev sqlcipher libcurl4-openssl-dev libpulse-dev
+    libx11-dev libxfixes-dev libxrandr-dev libxtst-dev nlohmann-json3-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    # tests and demo: servers and tools
+    xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick
+    pulseaudio pulseaudio-utils dbus dbus-x11 desktop-file-utils python3 curl
+    fonts-noto-cjk
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "deps: installing ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $SUDO apt-get update -qq
+    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,101 @@
+#include "TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "common/Globals.h"
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(bytes);
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TempMachine::TempMachine()
+    : m_oldRoot(qgetenv("KREL_ROOT"))
+{
+    qputenv("KREL_ROOT", m_dir.path().toUtf8());
+    QDir().mkpath(appDir());
+    QDir().mkpath(m_dir.path() + QStringLiteral("/var/lib/krel"));
+    g_strAppDir = appDir();
+}
+
+TempMachine::~TempMachine()
+{
+    if (m_oldRoot.isEmpty())
+        qunsetenv("KREL_ROOT");
+    else
+        qputenv("KREL_ROOT", m_oldRoot);
+    g_strAppDir.clear();
+}
+
+QString TempMachine::settingsFile() const
+{
+    return m_dir.path() + QStringLiteral("/var/lib/krel/Krel.ini");
+}
+
+void TempMachine::writeAppFile(const QString& relative, const QByteArray& bytes) const
+{
+    WriteFile(appDir() + relative, bytes);
+}
+
+XvfbServer::XvfbServer()
+    : m_oldDisplay(qgetenv("DISPLAY"))
+{
+    // -displayfd lets the server pick a free display number and tell it on the pipe once it accepts clients.
+    m_server.setProgram(QStringLiteral("Xvfb"));
+    m_server.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                           QStringLiteral("0"), QStringLiteral("3840x1080x24"), QStringLiteral("+extension"),
+                           QStringLiteral("RANDR"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                           // Without -noreset the server resets, forgetting the monitors, whenever its last
+                           // client leaves.
+                           QStringLiteral("-noreset")});
+    m_server.start();
+    if (!m_server.waitForStarted(5000))
+        return;
+    QByteArray number;
+    while (!number.contains('\n') && m_server.waitForReadyRead(10000))
+        number += m_server.readAllStandardOutput();
+    if (!number.contains('\n'))
+        return;
+    m_display = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+    qputenv("DISPLAY", m_display.toLatin1());
+    m_running = run(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("PC"),
+                                               QStringLiteral("1920/508x1080/286+0+0"), QStringLiteral("screen")})
+            == 0
+        && run(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("TV"),
+                                          QStringLiteral("1920/508x1080/286+1920+0"), QStringLiteral("none")})
+            == 0;
+}
+
+XvfbServer::~XvfbServer()
+{
+    m_server.terminate();
+    if (!m_server.waitForFinished(3000))
+        m_server.kill();
+    m_server.waitForFinished(3000);
+    if (m_oldDisplay.isEmpty())
+        qunsetenv("DISPLAY");
+    else
+        qputenv("DISPLAY", m_oldDisplay);
+}
+
+int XvfbServer::run(const QString& program, const QStringList& args, QByteArray* output) const
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(20000))
+        return -1;
+    if (output)
+        *output = p.readAllStandardOutput();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A private machine root (KREL_ROOT) and application folder (g_strAppDir) for one test, removed afterwards.
+class TempMachine {
+public:
+    TempMachine();
+    ~TempMachine();
+
+    QString root() const { return m_dir.path(); }
+    QString appDir() const { return m_dir.path() + QStringLiteral("/app/"); }
+    QString settingsFile() const;
+    // Writes a file under the application folder, creating folders on the way.
+    void writeAppFile(const QString& relative, const QByteArray& bytes) const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldRoot;
+};
+
+// A real X server (Xvfb) of 3840x1080 with two RandR monitors: "PC" (primary, left) and "TV" (right).
+// DISPLAY points at it while the object lives.
+class XvfbServer {
+public:
+    XvfbServer();
+    ~XvfbServer();
+
+    bool isRunning() const { return m_running; }
+    QString display() const { return m_display; }
+    // Runs an X client program (xrandr, xdotool, import) against this server; returns its exit code.
+    int run(const QString& program, const QStringList& args, QByteArray* output = nullptr) const;
+
+private:
+    QProcess m_server;
+    QString m_display;
+    QByteArray m_oldDisplay;
+    bool m_running = false;
+};
+
+// Writes a small file, creating its folder.
+void WriteFile(const QString& path, const QByteArray& bytes);
+QByteArray ReadFile(const QString& path);
