@@ -1,0 +1,49 @@
+#pragma once
+
+#include <vector>
+
+#include <QString>
+
+// One row of a menu list.
+struct CItemRow {
+    QString name;
+    int id = 0;     // key handed to the next level
+    int value2 = 0; // from the video data file, not used
+    int value3 = 0; // page scroll offset of a video row
+};
+
+// A list of the TV menu, paged by ten so that every row of a page has one digit of the remote.
+class CItemBase {
+public:
+    virtual ~CItemBase() = default;
+
+    virtual void Load(int key) = 0;
+
+    int RowCount() const { return static_cast<int>(m_rows.size()); }
+    int PageCount() const;
+    int PageNumber() const { return m_nPage + 1; }
+    int PageIndex() const { return m_nPage; }
+    int PageSize() const { return m_nPageSize; }
+    // Visible rows are first .. end - 1; end < first when the page lies past the rows.
+    void VisibleRange(int& first, int& end) const;
+    const CItemRow& RowAt(int index) const { return m_rows[static_cast<std::size_t>(index)]; }
+    void PageForward();
+    bool PageBack();
+    bool IsValidSelection(int digit) const;
+    // The id and value3 of the row with that digit on the current page (an index past the rows means the last).
+    int IdAt(int digit) const;
+    int ValueAt(int digit) const;
+
+protected:
+    void ClearRows();
+    void AppendRow(const CItemRow& row) { m_rows.push_back(row); }
+    bool HasRows() const { return !m_rows.empty(); }
+    void SetPage(int page) { m_nPage = page; }
+
+private:
+    const CItemRow& RowForDigit(int digit) const;
+
+    std::vector<CItemRow> m_rows;
+    int m_nPage = 0;
+    int m_nPageSize = 10;
+};

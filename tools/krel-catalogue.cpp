@@ -1,0 +1,380 @@
+// krel-catalogue: builds the catalogue files (keyed data.mdb, date.dat, Data<n>.dat) from a JSON description,
+// and dumps a catalogue folder back to JSON.
+//
+//   krel-catalogue build SOURCE.json OUTDIR   writes OUTDIR/Data/
+//   krel-catalogue dump DATADIR               prints the JSON of DATADIR (a Data folder or its parent)
+//
+// JSON: {"types":  [{"id", "name"}],
+//        "videos": [{"id", "name", "type" (optional), "value2", "scroll"}],
+//        "addresses": [{"id", "video", "name", "url"}],
+//        "stars":  [{"id", "name", "pos", "videos": [video ids]}]}
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <nlohmann/json.hpp>
+
+#define SQLITE_HAS_CODEC 1
+#include <sqlite3.h>
+
+#include "catalogue/AdoDatabase.h"
+#include "catalogue/DataFiles.h"
+#include "common/Globals.h"
+
+using nlohmann::json;
+
+namespace {
+
+struct BuildError {
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string& message)
+{
+    throw BuildError{message};
+}
+
+std::string describe(const char* kind, const json& entry)
+{
+    return std::string(kind) + " " + entry.dump();
+}
+
+int intField(const json& entry, const char* field, const char* kind, bool required = true, int fallback = 0)
+{
+    if (!entry.contains(field)) {
+        if (required)
+            fail(describe(kind, entry) + ": missing \"" + field + "\"");
+        return fallback;
+    }
+    const json& v = entry.at(field);
+    if (!v.is_number_integer() || v.get<long long>() < INT32_MIN || v.get<long long>() > INT32_MAX)
+        fail(describe(kind, entry) + ": \"" + field + "\" is not a 32-bit integer");
+    return v.get<int>();
+}
+
+std::string textField(const json& entry, const char* field, const char* kind)
+{
+    if (!entry.contains(field) || !entry.at(field).is_string())
+        fail(describe(kind, entry) + ": missing text \"" + field + "\"");
+    return entry.at(field).get<std::string>();
+}
+
+QString shortName(const json& entry, const char* kind)
+{
+    const QString name = QString::fromStdString(textField(entry, "name", kind));
+    if (name.size() > 19)
+        fail(describe(kind, entry) + ": the name is longer than 19 characters");
+    return name;
+}
+
+const json& array(const json& doc, const char* field)
+{
+    static const json empty = json::array();
+    if (!doc.contains(field))
+        return empty;
+    if (!doc.at(field).is_array())
+        fail(std::string("\"") + field + "\" is not a list");
+    return doc.at(field);
+}
+
+void exec(sqlite3* db, const std::string& sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string message = error ? error : "unknown error";
+        sqlite3_free(error);
+        fail("database: " + message);
+    }
+}
+
+// Runs one prepared insert per row; binder fills the parameters.
+template <typename Rows, typename Binder>
+void insertAll(sqlite3* db, const char* sql, const Rows& rows, Binder binder)
+{
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
+        fail(std::string("database: ") + sqlite3_errmsg(db));
+    for (const auto& row : rows) {
+        binder(stmt, row);
+        if (sqlite3_step(stmt) != SQLITE_DONE) {
+            const std::string message = sqlite3_errmsg(db);
+            sqlite3_finalize(stmt);
+            fail("database: " + message);
+        }
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+    }
+    sqlite3_finalize(stmt);
+}
+
+void bindText(sqlite3_stmt* stmt, int index, const std::string& text)
+{
+    sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void writeDatabase(const QString& path, const json& doc)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                        nullptr)
+        != SQLITE_OK) {
+        sqlite3_close(db);
+        fail("cannot create " + path.toStdString());
+    }
+    struct Closer {
+        sqlite3* db;
+        ~Closer() { sqlite3_close(db); }
+    } closer{db};
+    sqlite3_key(db, kCataloguePassword, static_cast<int>(sizeof(kCataloguePassword) - 1));
+    exec(db, "BEGIN;"
+             "CREATE TABLE tb_videogroup_list (id INTEGER PRIMARY KEY, videoname TEXT);"
+             "CREATE TABLE tb_video_addr_list (id INTEGER PRIMARY KEY, videoid INTEGER, name TEXT, url TEXT);"
+             "CREATE INDEX tb_video_addr_list_videoid ON tb_video_addr_list (videoid, id);"
+             "CREATE TABLE tb_star_list (starid INTEGER PRIMARY KEY, starname TEXT, pos INTEGER);"
+             "CREATE INDEX tb_star_list_pos ON tb_star_list (pos);"
+             "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);"
+             "CREATE INDEX tb_star_video_list_starid ON tb_star_video_list (starid, videoid);");
+    insertAll(db, "INSERT INTO tb_videogroup_list (id, videoname) VALUES (?, ?)", array(doc, "videos"),
+              [](sqlite3_stmt* s, const json& v) {
+                  sqlite3_bind_int(s, 1, v.at("id").get<int>());
+                  bindText(s, 2, v.at("name").get<std::string>());
+              });
+    insertAll(db, "INSERT INTO tb_video_addr_list (id, videoid, name, url) VALUES (?, ?, ?, ?)",
+              array(doc, "addresses"), [](sqlite3_stmt* s, const json& a) {
+                  sqlite3_bind_int(s, 1, a.at("id").get<int>());
+                  sqlite3_bind_int(s, 2, a.at("video").get<int>());
+                  bindText(s, 3, a.at("name").get<std::string>());
+                  bindText(s, 4, a.at("url").get<std::string>());
+              });
+    insertAll(db, "INSERT INTO tb_star_list (starid, starname, pos) VALUES (?, ?, ?)", array(doc, "stars"),
+              [](sqlite3_stmt* s, const json& st) {
+                  sqlite3_bind_int(s, 1, st.at("id").get<int>());
+                  bindText(s, 2, st.at("name").get<std::string>());
+                  sqlite3_bind_int(s, 3, st.at("pos").get<int>());
+              });
+    std::vector<std::pair<int, int>> links;
+    for (const json& st : array(doc, "stars"))
+        for (const json& v : st.value("videos", json::array()))
+            links.emplace_back(st.at("id").get<int>(), v.get<int>());
+    insertAll(db, "INSERT INTO tb_star_video_list (starid, videoid) VALUES (?, ?)", links,
+              [](sqlite3_stmt* s, const std::pair<int, int>& l) {
+                  sqlite3_bind_int(s, 1, l.first);
+                  sqlite3_bind_int(s, 2, l.second);
+              });
+    exec(db, "COMMIT;");
+}
+
+// Checks the whole description before anything is written.
+void validate(const json& doc)
+{
+    if (!doc.is_object())
+        fail("the catalogue must be a JSON object");
+    std::set<int> types, videos, addresses, stars;
+    for (const json& t : array(doc, "types")) {
+        if (!types.insert(intField(t, "id", "type")).second)
+            fail(describe("type", t) + ": duplicate id");
+        shortName(t, "type");
+    }
+    for (const json& v : array(doc, "videos")) {
+        if (!videos.insert(intField(v, "id", "video")).second)
+            fail(describe("video", v) + ": duplicate id");
+        textField(v, "name", "video");
+        if (v.contains("type")) {
+            if (!types.count(intField(v, "type", "video")))
+                fail(describe("video", v) + ": no such type");
+            shortName(v, "video");
+        }
+        intField(v, "value2", "video", false);
+        intField(v, "scroll", "video", false);
+    }
+    for (const json& a : array(doc, "addresses")) {
+        if (!addresses.insert(intField(a, "id", "address")).second)
+            fail(describe("address", a) + ": duplicate id");
+        if (!videos.count(intField(a, "video", "address")))
+            fail(describe("address", a) + ": no such video");
+        textField(a, "name", "address");
+        textField(a, "url", "address");
+    }
+    for (const json& s : array(doc, "stars")) {
+        if (!stars.insert(intField(s, "id", "star")).second)
+            fail(describe("star", s) + ": duplicate id");
+        textField(s, "name", "star");
+        intField(s, "pos", "star");
+        if (s.contains("videos") && !s.at("videos").is_array())
+            fail(describe("star", s) + ": \"videos\" is not a list");
+        for (const json& v : s.value("videos", json::array()))
+            if (!v.is_number_integer() || !videos.count(v.get<int>()))
+                fail(describe("star", s) + ": no such video " + v.dump());
+    }
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
+}
+
+int build(const QString& source, const QString& outDir)
+{
+    std::ifstream in(QFile::encodeName(source).toStdString());
+    if (!in)
+        fail("cannot read " + source.toStdString());
+    json doc;
+    try {
+        doc = json::parse(in);
+    } catch (const json::parse_error& e) {
+        fail(source.toStdString() + ": invalid JSON: " + e.what());
+    }
+    validate(doc);
+
+    // Everything is written into a fresh folder beside the target and renamed into place at the end, so a
+    // failure never leaves a half-written Data folder.
+    if (!QDir().mkpath(outDir))
+        fail("cannot create " + outDir.toStdString());
+    QTemporaryDir staging(outDir + QStringLiteral("/.Data-XXXXXX"));
+    if (!staging.isValid())
+        fail("cannot write into " + outDir.toStdString());
+    const QString dir = staging.path();
+    writeDatabase(dir + QStringLiteral("/data.mdb"), doc);
+
+    std::vector<TypeRecord> typeRecords;
+    for (const json& t : array(doc, "types"))
+        typeRecords.push_back({t.at("id").get<int>(), QString::fromStdString(t.at("name").get<std::string>())});
+    if (!writeFile(dir + QStringLiteral("/date.dat"), EncodeTypeFile(typeRecords)))
+        fail("cannot write date.dat");
+    for (const TypeRecord& t : typeRecords) {
+        std::vector<VideoRecord> videoRecords;
+        for (const json& v : array(doc, "videos"))
+            if (v.contains("type") && v.at("type").get<int>() == t.id)
+                videoRecords.push_back({v.at("id").get<int>(), QString::fromStdString(v.at("name").get<std::string>()),
+                                        v.value("value2", 0), v.value("scroll", 0)});
+        if (!writeFile(dir + QStringLiteral("/Data%1.dat").arg(t.id), EncodeVideoFile(videoRecords)))
+            fail("cannot write Data" + std::to_string(t.id) + ".dat");
+    }
+
+    const QString target = outDir + QStringLiteral("/Data");
+    const QString old = outDir + QStringLiteral("/.Data-old");
+    QDir(old).removeRecursively();
+    if (QFileInfo::exists(target) && !QDir().rename(target, old))
+        fail("cannot replace " + target.toStdString());
+    if (!QDir().rename(dir, target)) {
+        QDir().rename(old, target);
+        fail("cannot move the catalogue into " + target.toStdString());
+    }
+    staging.setAutoRemove(false);
+    QDir(old).removeRecursively();
+    return 0;
+}
+
+int dump(const QString& folder)
+{
+    QString dataDir = folder;
+    if (QFileInfo::exists(folder + QStringLiteral("/Data/data.mdb")))
+        dataDir = folder + QStringLiteral("/Data");
+    g_strAppDir = QFileInfo(dataDir).absolutePath() + QLatin1Char('/');
+    if (QFileInfo(dataDir).fileName() != QLatin1String("Data"))
+        fail("no catalogue in " + folder.toStdString());
+    if (!OpenCatalogue())
+        fail("cannot open " + dataDir.toStdString() + "/data.mdb: "
+             + g_dbCatalogue.GetErrorDescription().toStdString());
+
+    json doc = json::object();
+    doc["types"] = json::array();
+    std::map<int, std::pair<int, VideoRecord>> typed; // video id -> (type, record)
+    for (const TypeRecord& t : ReadTypeFile(TypeFilePath())) {
+        doc["types"].push_back({{"id", t.id}, {"name", t.name.toStdString()}});
+        for (const VideoRecord& v : ReadVideoFile(VideoFilePath(t.id)))
+            typed.emplace(v.id, std::make_pair(t.id, v));
+    }
+
+    auto rows = [](const char* sql, const std::vector<const char*>& intColumns,
+                   const std::vector<const char*>& textColumns) {
+        std::vector<json> out;
+        CADORecordset rs(&g_dbCatalogue);
+        if (!rs.Open(QString::fromLatin1(sql)))
+            fail("cannot read the catalogue: " + rs.GetLastErrorString().toStdString());
+        for (std::uint32_t i = 0; i < rs.GetRecordCount(); ++i, rs.MoveNext()) {
+            json row = json::object();
+            for (const char* c : intColumns) {
+                int v = 0;
+                rs.GetFieldValue(QString::fromLatin1(c), v);
+                row[c] = v;
+            }
+            for (const char* c : textColumns) {
+                QString v;
+                rs.GetFieldValue(QString::fromLatin1(c), v);
+                row[c] = v.toStdString();
+            }
+            out.push_back(row);
+        }
+        return out;
+    };
+
+    doc["videos"] = json::array();
+    for (const json& r : rows("select * from tb_videogroup_list order by rowid", {"id"}, {"videoname"})) {
+        json v = {{"id", r["id"]}, {"name", r["videoname"]}};
+        const auto it = typed.find(r["id"].get<int>());
+        if (it != typed.end()) {
+            v["type"] = it->second.first;
+            v["value2"] = it->second.second.value2;
+            v["scroll"] = it->second.second.value3;
+        }
+        doc["videos"].push_back(v);
+    }
+    doc["addresses"] = json::array();
+    for (const json& r : rows("select * from tb_video_addr_list order by id", {"id", "videoid"}, {"name", "url"}))
+        doc["addresses"].push_back({{"id", r["id"]}, {"video", r["videoid"]}, {"name", r["name"]}, {"url", r["url"]}});
+    doc["stars"] = json::array();
+    for (const json& r : rows("select * from tb_star_list order by pos", {"starid", "pos"}, {"starname"})) {
+        json videos = json::array();
+        for (const json& l : rows(QStringLiteral("select * from tb_star_video_list where starid=%1 order by rowid")
+                                      .arg(r["starid"].get<int>())
+                                      .toLatin1()
+                                      .constData(),
+                                  {"videoid"}, {}))
+            videos.push_back(l["videoid"]);
+        doc["stars"].push_back(
+            {{"id", r["starid"]}, {"name", r["starname"]}, {"pos", r["pos"]}, {"videos", videos}});
+    }
+    std::cout << doc.dump(2) << "\n";
+    return 0;
+}
+
+int usage()
+{
+    std::cerr << "usage: krel-catalogue build SOURCE.json OUTDIR\n"
+                 "       krel-catalogue dump DATADIR\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    try {
+        if (args.size() == 4 && args[1] == QLatin1String("build"))
+            return build(args[2], args[3]);
+        if (args.size() == 3 && args[1] == QLatin1String("dump"))
+            return dump(args[2]);
+        return usage();
+    } catch (const BuildError& e) {
+        std::cerr << "krel-catalogue: " << e.message << "\n";
+        return 1;
+    } catch (const json::exception& e) {
+        std::cerr << "krel-catalogue: " << e.what() << "\n";
+        return 1;
+    }
+}
