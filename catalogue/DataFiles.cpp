@@ -24,18 +24,6 @@ QString readName(const char* p)
     return QString::fromUtf16(units, n);
 }
 
-// How many whole records of recordBytes the file holds, bounded by the count it claims.
-std::size_t recordsHeld(const QByteArray& bytes, int recordBytes)
-{
-    if (bytes.size() < 4)
-        return 0;
-    const std::int32_t count = readInt(bytes.constData());
-    if (count <= 0)
-        return 0;
-    const auto whole = static_cast<std::size_t>((bytes.size() - 4) / recordBytes);
-    return std::min(static_cast<std::size_t>(count), whole);
-}
-
 QByteArray readAll(const QString& path)
 {
     QFile file(path);
@@ -62,26 +50,56 @@ void appendName(QByteArray& out, const QString& name)
 
 } // namespace
 
+CDataFileView::CDataFileView(QByteArray bytes, int recordBytes)
+    : m_bytes(std::move(bytes))
+    , m_nRecordBytes(recordBytes)
+{
+    if (m_bytes.size() < 4)
+        return;
+    const std::int32_t count = readInt(m_bytes.constData());
+    if (count <= 0)
+        return;
+    const qsizetype whole = (m_bytes.size() - 4) / recordBytes;
+    m_nCount = static_cast<int>(std::min<qsizetype>(count, whole));
+}
+
+std::int32_t CDataFileView::id(int index) const
+{
+    return readInt(record(index));
+}
+
+QString CDataFileView::name(int index) const
+{
+    return readName(record(index) + 4);
+}
+
+std::int32_t CDataFileView::value2(int index) const
+{
+    return m_nRecordBytes == kVideoRecordBytes ? readInt(record(index) + 4 + kNameFieldBytes) : 0;
+}
+
+std::int32_t CDataFileView::value3(int index) const
+{
+    return m_nRecordBytes == kVideoRecordBytes ? readInt(record(index) + 8 + kNameFieldBytes) : 0;
+}
+
 std::vector<TypeRecord> ParseTypeFile(const QByteArray& bytes)
 {
-    const std::size_t n = recordsHeld(bytes, kTypeRecordBytes);
+    const CDataFileView view(bytes, kTypeRecordBytes);
     std::vector<TypeRecord> records;
-    records.reserve(n);
-    const char* p = bytes.constData() + 4;
-    for (std::size_t i = 0; i < n; ++i, p += kTypeRecordBytes)
-        records.push_back({readInt(p), readName(p + 4)});
+    records.reserve(static_cast<std::size_t>(view.size()));
+    for (int i = 0; i < view.size(); ++i)
+        records.push_back({view.id(i), view.name(i)});
     return records;
 }
 
 std::vector<VideoRecord> ParseVideoFile(const QByteArray& bytes)
 {
-    const std::size_t n = recordsHeld(bytes, kVideoRecordBytes);
+    const CDataFileView view(bytes, kVideoRecordBytes);
     std::vector<VideoRecord> records;
-    records.reserve(n);
-    const char* p = bytes.constData() + 4;
-    for (std::size_t i = 0; i < n; ++i, p += kVideoRecordBytes)
-        records.push_back({readInt(p), readName(p + 4), readInt(p + 4 + kNameFieldBytes),
-                           readInt(p + 8 + kNameFieldBytes)});
+    records.reserve(static_cast<std::size_t>(view.size()));
+    for (int i = 0; i < view.size(); ++i)
+        records.push_back({view.id(i), view.name(i), view.value2(i), view.value3(i)});
     return records;
 }
 
@@ -93,6 +111,16 @@ std::vector<TypeRecord> ReadTypeFile(const QString& path)
 std::vector<VideoRecord> ReadVideoFile(const QString& path)
 {
     return ParseVideoFile(readAll(path));
+}
+
+CDataFileView OpenTypeFile(const QString& path)
+{
+    return CDataFileView(readAll(path), kTypeRecordBytes);
+}
+
+CDataFileView OpenVideoFile(const QString& path)
+{
+    return CDataFileView(readAll(path), kVideoRecordBytes);
 }
 
 QByteArray EncodeTypeFile(const std::vector<TypeRecord>& records)

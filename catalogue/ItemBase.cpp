@@ -35,25 +35,39 @@ bool CItemBase::IsValidSelection(int digit) const
     return digit >= 0 && digit <= m_nPageSize - 1 && digit + m_nPage * m_nPageSize < RowCount();
 }
 
-const CItemRow& CItemBase::RowForDigit(int digit) const
+CItemRow CItemBase::RowAt(int index) const
 {
-    int index = digit + m_nPage * m_nPageSize;
-    if (index >= RowCount())
-        index = RowCount() - 1;
-    return RowAt(index);
+    if (index < m_file.size())
+        return {m_file.name(index), m_file.id(index), m_file.value2(index), m_file.value3(index)};
+    return m_rows[static_cast<std::size_t>(index - m_file.size())];
+}
+
+int CItemBase::IndexForDigit(int digit) const
+{
+    const int index = digit + m_nPage * m_nPageSize;
+    return index >= RowCount() ? RowCount() - 1 : index;
 }
 
 int CItemBase::IdAt(int digit) const
 {
-    return RowForDigit(digit).id;
+    const int index = IndexForDigit(digit);
+    return index < m_file.size() ? m_file.id(index) : RowAt(index).id;
 }
 
 int CItemBase::ValueAt(int digit) const
 {
-    return RowForDigit(digit).value3;
+    const int index = IndexForDigit(digit);
+    return index < m_file.size() ? m_file.value3(index) : RowAt(index).value3;
+}
+
+void CItemBase::SetFileRows(CDataFileView file)
+{
+    m_rows.clear();
+    m_file = std::move(file);
 }
 
 void CItemBase::ClearRows()
 {
     m_rows.clear();
+    m_file = CDataFileView();
 }

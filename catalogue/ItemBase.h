@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "DataFiles.h"
+
 // One row of a menu list.
 struct CItemRow {
     QString name;
@@ -19,14 +21,15 @@ public:
 
     virtual void Load(int key) = 0;
 
-    int RowCount() const { return static_cast<int>(m_rows.size()); }
+    int RowCount() const { return m_file.size() + static_cast<int>(m_rows.size()); }
     int PageCount() const;
     int PageNumber() const { return m_nPage + 1; }
     int PageIndex() const { return m_nPage; }
     int PageSize() const { return m_nPageSize; }
     // Visible rows are first .. end - 1; end < first when the page lies past the rows.
     void VisibleRange(int& first, int& end) const;
-    const CItemRow& RowAt(int index) const { return m_rows[static_cast<std::size_t>(index)]; }
+    // The row at an absolute index, 0 <= index < RowCount().
+    CItemRow RowAt(int index) const;
     void PageForward();
     bool PageBack();
     bool IsValidSelection(int digit) const;
@@ -37,12 +40,16 @@ public:
 protected:
     void ClearRows();
     void AppendRow(const CItemRow& row) { m_rows.push_back(row); }
-    bool HasRows() const { return !m_rows.empty(); }
+    // Takes the rows of a data file (replacing any rows).
+    void SetFileRows(CDataFileView file);
+    bool HasRows() const { return RowCount() > 0; }
     void SetPage(int page) { m_nPage = page; }
 
 private:
-    const CItemRow& RowForDigit(int digit) const;
+    int IndexForDigit(int digit) const;
 
+    // Rows come either from a data file, decoded when asked for, or from a statement or a folder listing.
+    CDataFileView m_file;
     std::vector<CItemRow> m_rows;
     int m_nPage = 0;
     int m_nPageSize = 10;

@@ -30,16 +30,14 @@ void CSelectOnlineVideoType::Load(int)
 {
     if (HasRows())
         return;
-    for (const TypeRecord& r : ReadTypeFile(TypeFilePath()))
-        AppendRow({r.name, r.id, 0, 0});
+    SetFileRows(OpenTypeFile(TypeFilePath()));
 }
 
 void CSelectOnlineVideoList::Load(int typeId)
 {
     ClearRows();
     SetPage(0);
-    for (const VideoRecord& r : ReadVideoFile(VideoFilePath(typeId)))
-        AppendRow({r.name, r.id, r.value2, r.value3});
+    SetFileRows(OpenVideoFile(VideoFilePath(typeId)));
 }
 
 void CMoiveStarList::Load(int)
