@@ -1,0 +1,145 @@
+#include "RemoteSocket.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include "IRReceiverThread.h"
+#include "common/Log.h"
+
+namespace {
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool parseHex(const QByteArray& text, int digits, unsigned* value)
+{
+    if (text.size() != digits)
+        return false;
+    *value = 0;
+    for (char c : text) {
+        const int d = hexDigit(c);
+        if (d < 0)
+            return false;
+        *value = *value * 16 + static_cast<unsigned>(d);
+    }
+    return true;
+}
+
+// A folder only this user can use: owned by the user, not a link, mode 0700.
+bool isPrivateFolder(const QByteArray& path)
+{
+    struct stat st {};
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
+        && (st.st_mode & 077) == 0;
+}
+
+} // namespace
+
+std::optional<RemotePress> ParseRemoteLine(const QByteArray& line)
+{
+    QByteArray text = line;
+    if (text.endsWith('\n'))
+        text.chop(1);
+    if (text.endsWith('\r'))
+        text.chop(1);
+    const qsizetype space = text.indexOf(' ');
+    unsigned code = 0, key = 0;
+    if (space < 0 || !parseHex(text.left(space), 4, &code) || !parseHex(text.mid(space + 1), 2, &key))
+        return std::nullopt;
+    return RemotePress{static_cast<std::uint16_t>(code), static_cast<std::uint8_t>(key)};
+}
+
+QByteArray FormatRemoteLine(const RemotePress& press)
+{
+    return QByteArray::number(press.customCode, 16).toUpper().rightJustified(4, '0') + ' '
+        + QByteArray::number(press.keyByte, 16).toUpper().rightJustified(2, '0') + '\n';
+}
+
+QString RemoteSocketPath()
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateFolder(runtime))
+        return QFile::decodeName(runtime) + QStringLiteral("/krel-remote.socket");
+    const QByteArray folder = "/tmp/krel-" + QByteArray::number(::getuid());
+    ::mkdir(folder.constData(), 0700);
+    if (!isPrivateFolder(folder))
+        return {};
+    return QFile::decodeName(folder) + QStringLiteral("/krel-remote.socket");
+}
+
+CRemoteSocketServer::CRemoteSocketServer(CIRReceiverThread* reader, QObject* parent)
+    : QObject(parent)
+    , m_pReader(reader)
+    , m_pServer(new QLocalServer(this))
+{
+    m_pServer->setSocketOptions(QLocalServer::UserAccessOption);
+    connect(m_pServer, &QLocalServer::newConnection, this, &CRemoteSocketServer::OnConnection);
+}
+
+CRemoteSocketServer::~CRemoteSocketServer()
+{
+    m_pServer->close();
+}
+
+bool CRemoteSocketServer::Listen(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    QLocalServer::removeServer(path);
+    if (!m_pServer->listen(path)) {
+        qCWarning(lcRemote) << "software remote: cannot listen on" << path << m_pServer->errorString();
+        return false;
+    }
+    ::chmod(QFile::encodeName(path).constData(), 0600);
+    return true;
+}
+
+QString CRemoteSocketServer::Path() const
+{
+    return m_pServer->fullServerName();
+}
+
+void CRemoteSocketServer::OnConnection()
+{
+    while (QLocalSocket* socket = m_pServer->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { OnReadable(socket); });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+void CRemoteSocketServer::OnReadable(QLocalSocket* socket)
+{
+    while (socket->canReadLine()) {
+        const QByteArray line = socket->readLine(kMaxRemoteLine + 2);
+        if (!line.endsWith('\n')) {
+            // Longer than any press can be: not our client. Drop the connection.
+            socket->write("error: line too long\n");
+            socket->disconnectFromServer();
+            return;
+        }
+        const std::optional<RemotePress> press = ParseRemoteLine(line);
+        if (!press) {
+            socket->write("error: expected \"CCCC KK\" in hexadecimal\n");
+            continue;
+        }
+        m_pReader->HandleReport(CIRReceiverThread::MakeAnswerReport(press->customCode, press->keyByte));
+        socket->write("ok\n");
+    }
+    if (socket->bytesAvailable() > kMaxRemoteLine) {
+        socket->write("error: line too long\n");
+        socket->disconnectFromServer();
+    }
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+class QLocalSocket;
+class CIRReceiverThread;
+
+// The software remote's wire protocol: one press a line, "CCCC KK\n" (custom code and key byte in hex), answered
+// by "ok\n" or "error: <reason>\n".
+struct RemotePress {
+    std::uint16_t customCode = 0;
+    std::uint8_t keyByte = 0;
+};
+inline constexpr int kMaxRemoteLine = 64;
+std::optional<RemotePress> ParseRemoteLine(const QByteArray& line);
+QByteArray FormatRemoteLine(const RemotePress& press);
+
+// Where the running program listens: $XDG_RUNTIME_DIR/krel-remote.socket (a folder only the user can enter), else
+// /tmp/krel-<uid>/krel-remote.socket in a folder of mode 0700 owned by the user. "" when no safe folder exists.
+QString RemoteSocketPath();
+
+// Listens for software remote presses and feeds each through the reader's report path, as if the receiver had
+// delivered it. Lives on the GUI thread.
+class CRemoteSocketServer : public QObject {
+    Q_OBJECT
+public:
+    explicit CRemoteSocketServer(CIRReceiverThread* reader, QObject* parent = nullptr);
+    ~CRemoteSocketServer() override;
+
+    // Removes a stale socket and listens (the caller holds the single-instance lock). Returns false on failure.
+    bool Listen(const QString& path = RemoteSocketPath());
+    QString Path() const;
+
+private:
+    void OnConnection();
+    void OnReadable(QLocalSocket* socket);
+
+    CIRReceiverThread* m_pReader;
+    QLocalServer* m_pServer;
+};

@@ -1,0 +1,354 @@
+#include <deque>
+#include <mutex>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include "common/AppMessages.h"
+#include "common/Globals.h"
+#include "common/RemoteCommand.h"
+#include "common/Settings.h"
+#include "remote/IRReceiverThread.h"
+#include "remote/KeyRouter.h"
+#include "remote/RemoteCodes.h"
+#include "remote/RemoteLearning.h"
+#include "remote/RemoteSocket.h"
+#include "support/QtWait.h"
+#include "support/TestEnv.h"
+
+namespace {
+
+// A window stand-in that records the application messages it receives.
+class Recorder : public QObject {
+public:
+    struct Message {
+        int type;
+        quint32 wParam;
+        quint32 lParam;
+        bool operator==(const Message&) const = default;
+    };
+    std::vector<Message> messages;
+
+protected:
+    bool event(QEvent* e) override
+    {
+        if (e->type() >= 1275 && e->type() <= 1279) {
+            const auto* m = static_cast<CAppEvent*>(e);
+            messages.push_back({e->type(), m->wParam(), m->lParam()});
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+using Msg = Recorder::Message;
+
+// A receiver that plays a script: each call to FindAndOpen or Exchange takes the next step.
+class FakeDevice : public IHidIRDevice {
+public:
+    enum Step { NotFound, Found, WriteFails, ReadFails, Answer };
+    struct Entry {
+        Step step;
+        HidReport answer{};
+    };
+    std::deque<Entry> script;
+    std::vector<std::string> calls;
+
+    bool IsOpen() const override { return m_open; }
+    bool FindAndOpen() override
+    {
+        calls.push_back("find");
+        m_open = next().step == Found;
+        return m_open;
+    }
+    bool Exchange(HidReport& answer) override
+    {
+        calls.push_back("exchange");
+        const Entry e = next();
+        if (e.step != Answer) {
+            m_open = false;
+            return false;
+        }
+        answer = e.answer;
+        return true;
+    }
+
+private:
+    Entry next()
+    {
+        if (script.empty())
+            return {NotFound};
+        Entry e = script.front();
+        script.pop_front();
+        return e;
+    }
+    bool m_open = false;
+};
+
+struct Rig {
+    Rig()
+    {
+        auto d = std::make_unique<FakeDevice>();
+        device = d.get();
+        reader = std::make_unique<CIRReceiverThread>(&router, std::move(d), [this](int ms) { sleeps.push_back(ms); });
+        router.SetControlWindow(&control);
+        g_bIRLearning = false;
+        g_wCompanyID = 0;
+    }
+    void drain() { QCoreApplication::processEvents(); QCoreApplication::processEvents(); }
+
+    CRemoteKeyRouter router;
+    Recorder control;
+    FakeDevice* device;
+    std::vector<int> sleeps;
+    std::unique_ptr<CIRReceiverThread> reader;
+};
+
+HidReport answer(std::uint16_t code, std::uint8_t key)
+{
+    return CIRReceiverThread::MakeAnswerReport(code, key);
+}
+
+} // namespace
+
+// The decoding tables of both families.
+TEST(RemoteCodes, LookupBothFamilies)
+{
+    EXPECT_EQ(LookupCommand(0x04FB, 0x08), RC_Power);
+    EXPECT_EQ(LookupCommand(0x53AC, 0x17), RC_Power);
+    EXPECT_EQ(LookupCommand(0x53AC, 0x08), 30);
+    EXPECT_EQ(LookupCommand(0x04FB, 0x10), RC_Digit0);
+    EXPECT_EQ(LookupCommand(0x53AC, 0x10), 0);
+    EXPECT_EQ(LookupCommand(0x04FB, 0x00), RC_PreviousPage);
+    EXPECT_EQ(LookupCommand(0x04FB, 0x54), 32);
+    EXPECT_EQ(LookupCommand(0x53AC, 0x05), RC_Digit9);
+    EXPECT_EQ(LookupCommand(0x53AC, 0x33), 29);
+    for (int key = 0; key < 256; ++key)
+        EXPECT_EQ(LookupCommand(0x0707, static_cast<std::uint8_t>(key)), 0);
+    // Every command 1..32 but 7 has a key on the LG/Samsung remote, and each key byte gives one command.
+    for (int command = 1; command <= 32; ++command) {
+        const auto key = KeyByteFor(0x04FB, command);
+        EXPECT_EQ(key.has_value(), command != 7) << command;
+        if (key) {
+            EXPECT_EQ(LookupCommand(0x04FB, *key), command);
+        }
+        if (const auto sony = KeyByteFor(0x53AC, command)) {
+            EXPECT_EQ(LookupCommand(0x53AC, *sony), command);
+        }
+    }
+    EXPECT_FALSE(KeyByteFor(0x53AC, 5).has_value());
+    EXPECT_EQ(CommandByName(QStringLiteral("VolumeDown")), RC_VolumeDown);
+    EXPECT_EQ(CommandByName(QStringLiteral("volumedown")), 0);
+}
+
+// Report checks: the echo, the valid flag and the check byte.
+TEST(RemoteReports, ChecksAndDecoding)
+{
+    Rig rig;
+    Recorder tv;
+    rig.router.SetTvWindow(&tv);
+    HidReport r{};
+    r[1] = 0x82;
+    r[12] = 1;
+    r[36] = 0x04;
+    r[52] = 0xFB;
+    r[43] = 0x10;
+    r[60] = 0xEC;
+    rig.reader->HandleReport(r);
+    rig.drain();
+    EXPECT_EQ(g_wCompanyID.load(), 0x04FB);
+    EXPECT_EQ(tv.messages, (std::vector<Msg>{{WM_REMOTE_COMMAND, RC_Digit0, 0x10}}));
+
+    g_wCompanyID = 0;
+    HidReport complement = r;
+    complement[60] = 0xEF; // the plain complement is not the check byte
+    rig.reader->HandleReport(complement);
+    HidReport notValid = r;
+    notValid[12] = 0;
+    rig.reader->HandleReport(notValid);
+    HidReport noEcho = r;
+    noEcho[1] = 0x81;
+    rig.reader->HandleReport(noEcho);
+    rig.drain();
+    EXPECT_EQ(tv.messages.size(), 1u);
+    EXPECT_EQ(g_wCompanyID.load(), 0);
+}
+
+// The loop's pacing against a scripted receiver; no real time passes.
+TEST(RemoteReader, SearchExchangeAndPauses)
+{
+    Rig rig;
+    using F = FakeDevice;
+    rig.device->script = {{F::NotFound}, {F::Found}, {F::WriteFails}, {F::Found}, {F::Answer, answer(0x04FB, 0x13)},
+                          {F::Answer, HidReport{}}, {F::ReadFails}, {F::NotFound}, {F::Found},
+                          {F::Answer, answer(0x53AC, 0x0F)}};
+    for (int i = 0; i < 8; ++i)
+        rig.reader->RunOnce();
+    rig.drain();
+    // The last turn finds the receiver still open and its exchange fails (end of the script): 200.
+    EXPECT_EQ(rig.sleeps, (std::vector<int>{1000, 200, 300, 300, 200, 1000, 300, 200}));
+    EXPECT_EQ(rig.device->calls,
+              (std::vector<std::string>{"find", "find", "exchange", "find", "exchange", "exchange", "exchange",
+                                        "find", "find", "exchange", "exchange"}));
+    // Keys before and after the replug both arrive, in order.
+    EXPECT_EQ(rig.control.messages,
+              (std::vector<Msg>{{WM_REMOTE_COMMAND, RC_Digit3, 0x13}, {WM_REMOTE_COMMAND, RC_Digit3, 0x0F}}));
+}
+
+// Routing: Power to the control window; other keys to the TV window while it lives.
+TEST(RemoteRouting, PowerTvAndControl)
+{
+    Rig rig;
+    auto tv = std::make_unique<Recorder>();
+    rig.router.SetTvWindow(tv.get());
+    rig.reader->HandleReport(answer(0x04FB, 0x08)); // Power
+    rig.reader->HandleReport(answer(0x04FB, 0x11)); // Digit1
+    rig.reader->HandleReport(answer(0x1234, 0x11)); // a remote without a table: command 0
+    rig.drain();
+    EXPECT_EQ(rig.control.messages, (std::vector<Msg>{{WM_REMOTE_POWER, 1, 0x08}}));
+    EXPECT_EQ(tv->messages, (std::vector<Msg>{{WM_REMOTE_COMMAND, RC_Digit1, 0x11}, {WM_REMOTE_COMMAND, 0, 0x11}}));
+    EXPECT_EQ(g_wCompanyID.load(), 0x1234);
+
+    // A key already on its way when the TV window goes reaches the control window.
+    rig.reader->HandleReport(answer(0x53AC, 0x06));
+    tv.reset();
+    rig.drain();
+    EXPECT_EQ(rig.control.messages.back(), (Msg{WM_REMOTE_COMMAND, RC_Digit0, 0x06}));
+}
+
+// Learning: raw codes, synchronously, from the reader thread; nothing posted; no deadlock when the window goes.
+TEST(RemoteLearningTest, RawCodesWhileLearning)
+{
+    TempMachine machine;
+    Rig rig;
+    Recorder tv;
+    rig.router.SetTvWindow(&tv);
+    g_wCompanyID = 0x53AC;
+    auto learning = std::make_unique<CRemoteLearning>(&rig.router);
+    learning->Begin();
+    EXPECT_EQ(learning->Text(), QStringLiteral("索尼/东芝"));
+
+    std::atomic<int> done{0};
+    std::thread reader([&] {
+        rig.reader->HandleReport(answer(0x1234, 0x0A));
+        done = 1;
+        rig.reader->HandleReport(answer(0x04FB, 0x08));
+        done = 2;
+    });
+    ASSERT_TRUE(WaitFor([&] { return done == 2; }));
+    reader.join();
+    EXPECT_EQ(learning->Text(), QStringLiteral("LG/三星"));
+    EXPECT_EQ(g_wCompanyID.load(), 0x04FB);
+    rig.drain();
+    EXPECT_TRUE(tv.messages.empty());
+    EXPECT_TRUE(rig.control.messages.empty());
+
+    std::uint16_t kept = 1;
+    EXPECT_EQ(CRemoteLearning::TextForCode(0x1234, 0x0A, &kept), QStringLiteral("搜索中: 1234 0A"));
+    EXPECT_EQ(kept, 0);
+
+    // An unknown remote, then the dialog ends: CompanyID is stored as 0.
+    rig.reader->HandleReport(answer(0x0707, 0x01));
+    EXPECT_EQ(g_wCompanyID.load(), 0);
+    learning->End();
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::CompanyID)), QStringLiteral("0"));
+    EXPECT_FALSE(g_bIRLearning.load());
+
+    // The learning window destroyed while the flag is still set: the reader does not wait for it.
+    g_bIRLearning = true;
+    learning.reset();
+    g_bIRLearning = true;
+    std::thread late([&] { rig.reader->HandleReport(answer(0x04FB, 0x11)); done = 3; });
+    ASSERT_TRUE(WaitFor([&] { return done == 3; }));
+    late.join();
+    g_bIRLearning = false;
+}
+
+// The reader thread stops promptly even while it waits for a learning window that never answers.
+TEST(RemoteLearningTest, StoppingReaderNeverDeadlocks)
+{
+    CRemoteKeyRouter router;
+    Recorder learn;
+    router.SetLearnWindow(&learn);
+    g_bIRLearning = true;
+    auto device = std::make_unique<FakeDevice>();
+    for (int i = 0; i < 1000; ++i)
+        device->script.push_back({FakeDevice::Found}), device->script.push_back({FakeDevice::Answer, answer(0x04FB, 0x10)});
+    auto reader = std::make_unique<CIRReceiverThread>(&router, std::move(device), [](int) { });
+    reader->Start();
+    QThread::msleep(100); // the reader now waits for the GUI thread, which is not running its loop
+    reader.reset();       // must return
+    g_bIRLearning = false;
+    SUCCEED();
+}
+
+// The software remote: the real socket, the real client program.
+TEST(SoftwareRemote, PressesArriveAndBadInputIsRejected)
+{
+    QTemporaryDir runtime;
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    Rig rig;
+    Recorder tv;
+    rig.router.SetTvWindow(&tv);
+    auto server = std::make_unique<CRemoteSocketServer>(rig.reader.get());
+    ASSERT_TRUE(server->Listen());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(server->Path()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    auto run = [](const QStringList& args, QByteArray* err) {
+        QProcess p;
+        p.start(QStringLiteral(KREL_REMOTE_TOOL), args);
+        WaitFor([&] { return p.state() == QProcess::NotRunning; }, 10000);
+        *err = p.readAllStandardError();
+        return p.exitCode();
+    };
+    QByteArray err;
+    EXPECT_EQ(run({QStringLiteral("Digit3")}, &err), 0) << err.toStdString();
+    EXPECT_EQ(run({QStringLiteral("--family"), QStringLiteral("53AC"), QStringLiteral("VolumeUp")}, &err), 0);
+    EXPECT_EQ(run({QStringLiteral("raw"), QStringLiteral("04fb"), QStringLiteral("08")}, &err), 0);
+    rig.drain();
+    EXPECT_EQ(tv.messages, (std::vector<Msg>{{WM_REMOTE_COMMAND, RC_Digit3, 0x13}, {WM_REMOTE_COMMAND, RC_VolumeUp, 0x12}}));
+    EXPECT_EQ(rig.control.messages, (std::vector<Msg>{{WM_REMOTE_POWER, 1, 0x08}}));
+
+    EXPECT_NE(run({QStringLiteral("Digit10")}, &err), 0);
+    EXPECT_TRUE(err.contains("unknown key")) << err.toStdString();
+    EXPECT_NE(run({QStringLiteral("raw"), QStringLiteral("04FG"), QStringLiteral("08")}, &err), 0);
+    EXPECT_TRUE(err.contains("hex")) << err.toStdString();
+    EXPECT_NE(run({QStringLiteral("--family"), QStringLiteral("1234"), QStringLiteral("Power")}, &err), 0);
+
+    // Malformed, binary and over-long lines are answered or dropped; the server keeps serving.
+    QLocalSocket raw;
+    raw.connectToServer(server->Path());
+    ASSERT_TRUE(raw.waitForConnected(2000));
+    raw.write("04FB\n\x01\x02\xff 10\n" + QByteArray(200, 'A') + "\n");
+    ASSERT_TRUE(WaitFor([&] { return raw.state() != QLocalSocket::ConnectedState; }));
+    EXPECT_EQ(raw.readAll(), QByteArray("error: expected \"CCCC KK\" in hexadecimal\n"
+                                        "error: expected \"CCCC KK\" in hexadecimal\n"
+                                        "error: line too long\n"));
+    EXPECT_EQ(run({QStringLiteral("Back")}, &err), 0);
+
+    server.reset();
+    EXPECT_NE(run({QStringLiteral("Back")}, &err), 0);
+    EXPECT_TRUE(err.contains("not running")) << err.toStdString();
+    qunsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(SoftwareRemote, LineParser)
+{
+    EXPECT_TRUE(ParseRemoteLine("04FB 10\n"));
+    EXPECT_EQ(ParseRemoteLine("53ac 0f\r\n")->customCode, 0x53AC);
+    EXPECT_FALSE(ParseRemoteLine("04FB 10 \n"));
+    EXPECT_FALSE(ParseRemoteLine("4FB 10\n"));
+    EXPECT_FALSE(ParseRemoteLine("04FB  10\n"));
+    EXPECT_FALSE(ParseRemoteLine(QByteArray("04FB\0 10\n", 9)));
+    EXPECT_FALSE(ParseRemoteLine(""));
+    EXPECT_EQ(FormatRemoteLine({0x00AB, 0x0C}), QByteArray("00AB 0C\n"));
+}
