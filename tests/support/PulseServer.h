@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A private PulseAudio server with two null sinks, "pc" (PC-Speakers) and "tv" (HDMI-TV). XDG_RUNTIME_DIR and
+// HOME point at a private folder while the object lives, so clients of this process find this server only.
+class PulseServer {
+public:
+    PulseServer();
+    ~PulseServer();
+
+    bool Start();
+    void Stop();
+    bool IsRunning() const { return m_server.state() == QProcess::Running; }
+
+    struct SinkInput {
+        int index = -1;
+        int sink = -1;
+        long pid = 0;
+        int volumeLeft = 0; // raw server volume, 65536 = 100%
+        int volumeRight = 0;
+    };
+    std::vector<SinkInput> SinkInputs() const;
+    int SinkIndex(const QString& name) const;
+    // Runs pactl with the arguments; returns its exit code.
+    int Pactl(const QStringList& args, QByteArray* out = nullptr) const;
+    // A WAV file of silence of the given length.
+    QString WavFile(int seconds);
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_server;
+    QByteArray m_oldRuntime, m_oldHome;
+};

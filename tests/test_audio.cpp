@@ -1,0 +1,203 @@
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include "common/Globals.h"
+#include "support/PulseServer.h"
+#include "support/QtWait.h"
+#include "tv/AudioRouter.h"
+
+namespace {
+
+class Audio : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_nSoundCard = 0;
+        g_hWaveOut = kNoStream;
+        if (!server.Start())
+            GTEST_SKIP() << "pulseaudio cannot run here";
+        router = std::make_unique<CAudioRouter>();
+        ASSERT_TRUE(WaitFor([&] { return router->IsConnected(); }));
+        cards = router->SoundCards();
+    }
+    void TearDown() override
+    {
+        for (auto& p : players) {
+            p->kill();
+            p->waitForFinished(3000);
+        }
+        router.reset();
+    }
+
+    // paplay as a child of this process, asking for the given sink.
+    QProcess* play(const QString& sink, int seconds = 20)
+    {
+        players.push_back(std::make_unique<QProcess>());
+        players.back()->start(QStringLiteral("paplay"),
+                              {QStringLiteral("--device=") + sink, server.WavFile(seconds)});
+        players.back()->waitForStarted(5000);
+        return players.back().get();
+    }
+
+    PulseServer::SinkInput streamOf(long pid)
+    {
+        PulseServer::SinkInput found;
+        WaitFor([&] {
+            for (const auto& s : server.SinkInputs())
+                if (s.pid == pid)
+                    found = s;
+            return found.index >= 0;
+        });
+        return found;
+    }
+
+    PulseServer server;
+    std::unique_ptr<CAudioRouter> router;
+    std::vector<SoundCard> cards;
+    std::vector<std::unique_ptr<QProcess>> players;
+};
+
+} // namespace
+
+TEST_F(Audio, SoundCardsInServerOrderAndSettingMatch)
+{
+    ASSERT_EQ(cards.size(), 2u);
+    EXPECT_EQ(cards[0].productName, QStringLiteral("PC-Speakers"));
+    EXPECT_EQ(cards[1].productName, QStringLiteral("HDMI-TV"));
+    EXPECT_EQ(cards[1].name, QStringLiteral("tv"));
+    EXPECT_EQ(CAudioRouter::MatchSoundCard(cards, QStringLiteral("HDMI-TV")), 1);
+    EXPECT_EQ(CAudioRouter::MatchSoundCard(cards, QStringLiteral("hdmi-tv")), -1);
+
+    std::vector<SoundCard> named = {{0, {}, QStringLiteral(" A ")}, {1, {}, QStringLiteral("B")}, {2, {}, QStringLiteral("A")}};
+    EXPECT_EQ(CAudioRouter::MatchSoundCard(named, QStringLiteral("A")), 2); // the later of equal names
+
+    // A long description is cut to 31 characters; a new sink shows up in the list.
+    server.Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=long"),
+                  QStringLiteral("sink_properties=device.description=A-very-long-sound-card-description-text")});
+    ASSERT_TRUE(WaitFor([&] { return router->SoundCards().size() == 3; }));
+    EXPECT_EQ(router->SoundCards()[2].productName, QStringLiteral("A-very-long-sound-card-descript"));
+}
+
+TEST_F(Audio, OurStreamsGoToTheChosenCardOthersStay)
+{
+    const int pc = server.SinkIndex(QStringLiteral("pc"));
+    const int tv = server.SinkIndex(QStringLiteral("tv"));
+    router->SetSoundCard(1);
+    EXPECT_EQ(qgetenv("PULSE_SINK"), QByteArray("tv"));
+
+    QProcess* ours = play(QStringLiteral("pc"));
+    ASSERT_TRUE(WaitFor([&] { return streamOf(ours->processId()).sink == tv; }));
+    EXPECT_EQ(g_hWaveOut.load(), static_cast<std::uint32_t>(streamOf(ours->processId()).index));
+
+    // A player outside our process tree (its parent shell has already ended) is left alone.
+    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("paplay --device=pc '%1' & echo $! > '%2'")
+                                                                      .arg(server.WavFile(20), server.WavFile(20) + QStringLiteral(".pid"))});
+    QFile pidFile(server.WavFile(20) + QStringLiteral(".pid"));
+    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+    const long stranger = pidFile.readAll().trimmed().toLong();
+    const auto strangers = streamOf(stranger);
+    QThread::msleep(300);
+    EXPECT_EQ(streamOf(stranger).sink, pc);
+    EXPECT_NE(g_hWaveOut.load(), static_cast<std::uint32_t>(strangers.index));
+    ::kill(static_cast<pid_t>(stranger), SIGKILL);
+
+    // The choice changes: the next stream follows it; an index naming no card leaves the stream where it is.
+    router->SetSoundCard(0);
+    QProcess* next = play(QStringLiteral("tv"));
+    ASSERT_TRUE(WaitFor([&] { return streamOf(next->processId()).sink == pc; }));
+    router->SetSoundCard(7);
+    QProcess* lost = play(QStringLiteral("tv"));
+    ASSERT_TRUE(WaitFor([&] { return g_hWaveOut.load() == static_cast<std::uint32_t>(streamOf(lost->processId()).index); }));
+    QThread::msleep(300);
+    EXPECT_EQ(streamOf(lost->processId()).sink, tv);
+}
+
+TEST(AudioLevels, StepArithmetic)
+{
+    EXPECT_EQ(CAudioRouter::SteppedLevel(64000, true), 65535);
+    EXPECT_EQ(CAudioRouter::SteppedLevel(65535, true), 65535);
+    EXPECT_EQ(CAudioRouter::SteppedLevel(2000, false), 0);
+    EXPECT_EQ(CAudioRouter::SteppedLevel(10000, false), 10000 - 3276);
+    EXPECT_EQ(CAudioRouter::VolumeOfLevel(65535), 65536u); // 100%
+    for (int level : {0, 1, 3276, 32767, 64000, 65535})
+        EXPECT_EQ(CAudioRouter::LevelOfVolume(CAudioRouter::VolumeOfLevel(level)), level);
+    EXPECT_EQ(CAudioRouter::LevelOfVolume(200000), 65535); // above 100% counts as the top
+}
+
+TEST_F(Audio, VolumeStepsTheNewestStream)
+{
+    // No stream yet: nothing happens.
+    router->StepVolume(true);
+
+    router->SetSoundCard(1);
+    QProcess* p = play(QStringLiteral("pc"));
+    const auto stream = streamOf(p->processId());
+    ASSERT_TRUE(WaitFor([&] { return g_hWaveOut.load() == static_cast<std::uint32_t>(stream.index); }));
+    auto setVolume = [&](int level, int) {
+        server.Pactl({QStringLiteral("set-sink-input-volume"), QString::number(stream.index), QString::number(level)});
+    };
+    auto volumeIs = [&](int left, int right) {
+        return WaitFor([&] {
+            const auto s = streamOf(p->processId());
+            return s.volumeLeft == left && s.volumeRight == right;
+        });
+    };
+    // paplay plays this file in mono: one channel, reported as both.
+    setVolume(static_cast<int>(CAudioRouter::VolumeOfLevel(64000)), 0);
+    ASSERT_TRUE(volumeIs(64001, 64001));
+    router->StepVolume(true);
+    EXPECT_TRUE(WaitFor([&] { return streamOf(p->processId()).volumeLeft == 65536; }));
+    router->StepVolume(true);
+    QThread::msleep(200);
+    EXPECT_EQ(streamOf(p->processId()).volumeLeft, 65536);
+    setVolume(static_cast<int>(CAudioRouter::VolumeOfLevel(2000)), static_cast<int>(CAudioRouter::VolumeOfLevel(2000)));
+    router->StepVolume(false);
+    EXPECT_TRUE(WaitFor([&] { return streamOf(p->processId()).volumeLeft == 0; }));
+
+    // The stream has ended: stepping does nothing and fails nothing.
+    p->kill();
+    p->waitForFinished(3000);
+    router->StepVolume(true);
+    EXPECT_TRUE(router->IsConnected());
+}
+
+TEST_F(Audio, StereoChannelsAreSetEqual)
+{
+    router->SetSoundCard(1);
+    players.push_back(std::make_unique<QProcess>());
+    QProcess* p = players.back().get();
+    // pacat reads raw stereo samples from its input; keep it fed with silence from /dev/zero.
+    p->setStandardInputFile(QStringLiteral("/dev/zero"));
+    p->start(QStringLiteral("pacat"), {QStringLiteral("--playback"), QStringLiteral("--channels=2"),
+                                       QStringLiteral("--format=s16le"), QStringLiteral("--rate=8000"),
+                                       QStringLiteral("--device=pc")});
+    ASSERT_TRUE(p->waitForStarted(5000));
+    const auto stream = streamOf(p->processId());
+    ASSERT_GE(stream.index, 0);
+    ASSERT_TRUE(WaitFor([&] { return g_hWaveOut.load() == static_cast<std::uint32_t>(stream.index); }));
+    server.Pactl({QStringLiteral("set-sink-input-volume"), QString::number(stream.index), QStringLiteral("30000"),
+                  QStringLiteral("50000")});
+    ASSERT_TRUE(WaitFor([&] { return streamOf(p->processId()).volumeRight == 50000; }));
+    router->StepVolume(true);
+    const int expected = static_cast<int>(CAudioRouter::VolumeOfLevel(CAudioRouter::LevelOfVolume(30000) + 3276));
+    EXPECT_TRUE(WaitFor([&] {
+        const auto s = streamOf(p->processId());
+        return s.volumeLeft == expected && s.volumeRight == expected;
+    })) << streamOf(p->processId()).volumeLeft << " " << streamOf(p->processId()).volumeRight;
+}
+
+TEST_F(Audio, ServerRestartRoutesTheNextStream)
+{
+    router->SetSoundCard(1);
+    const int connections = router->ConnectionCount();
+    server.Stop();
+    ASSERT_TRUE(WaitFor([&] { return !router->IsConnected(); }));
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(WaitFor([&] { return router->ConnectionCount() > connections && router->IsConnected(); }, 10000));
+    ASSERT_EQ(router->SoundCards().size(), 2u);
+    QProcess* p = play(QStringLiteral("pc"));
+    const int tv = server.SinkIndex(QStringLiteral("tv"));
+    EXPECT_TRUE(WaitFor([&] { return streamOf(p->processId()).sink == tv; }));
+}
