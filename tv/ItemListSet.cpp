@@ -1,0 +1,212 @@
+#include "ItemListSet.h"
+
+#include <QCoreApplication>
+
+#include "catalogue/CatalogueQueries.h"
+#include "catalogue/ItemLists.h"
+#include "catalogue/LocalMovieList.h"
+#include "common/AppMessages.h"
+#include "common/Globals.h"
+
+namespace {
+
+// The home screen: one row per branch, on the row of the digit that enters it (digit 2 has no branch).
+class CHomeList : public CItemBase {
+public:
+    void Load(int) override
+    {
+        if (HasRows())
+            return;
+        for (const char* name : {"在线视频", "电影明星", "", "本地电影"})
+            AppendRow({QString::fromUtf8(name), 0, 0, 0});
+    }
+};
+
+std::unique_ptr<CItemBase> makeList(CItemListSet::Slot slot)
+{
+    switch (slot) {
+    case CItemListSet::SlotHome:
+        return std::make_unique<CHomeList>();
+    case CItemListSet::SlotVideoTypes:
+        return std::make_unique<CSelectOnlineVideoType>();
+    case CItemListSet::SlotStars:
+        return std::make_unique<CMoiveStarList>();
+    case CItemListSet::SlotStarVideos:
+        return std::make_unique<CSelectStarVideoList>();
+    case CItemListSet::SlotVideos:
+        return std::make_unique<CSelectOnlineVideoList>();
+    case CItemListSet::SlotAddresses:
+        return std::make_unique<CSelectOnlineVideoAddrList>();
+    case CItemListSet::SlotLocal:
+        return std::make_unique<CLocalPCMoiveList>();
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+CItemListSet::CItemListSet() = default;
+CItemListSet::~CItemListSet() = default;
+
+int CItemListSet::ScrollOffsetOf(int value)
+{
+    return (value < 0 || value > 99999) ? 0 : value;
+}
+
+CItemBase* CItemListSet::Enter(Slot slot, int key, int state)
+{
+    if (!m_lists[slot])
+        m_lists[slot] = makeList(slot);
+    m_lists[slot]->Load(key);
+    m_nState = state;
+    return m_lists[slot].get();
+}
+
+CItemBase* CItemListSet::Select(int digit)
+{
+    switch (m_nState) {
+    case Start:
+        return Enter(SlotVideoTypes, 0, VideoTypes);
+    case Home:
+        m_nBranch = digit;
+        if (digit == 0)
+            return Enter(SlotVideoTypes, 0, VideoTypes);
+        if (digit == 1)
+            return Enter(SlotStars, 1, StarList);
+        if (digit == 3)
+            return Enter(SlotLocal, 3, LocalMovies);
+        return EnterHome();
+    case VideoTypes: {
+        CItemBase* types = m_lists[SlotVideoTypes].get();
+        if (!types->IsValidSelection(digit))
+            return types;
+        return Enter(SlotVideos, types->IdAt(digit), VideoList);
+    }
+    case VideoList: {
+        CItemBase* videos = m_lists[SlotVideos].get();
+        if (!videos->IsValidSelection(digit))
+            return videos;
+        g_nScrollY = ScrollOffsetOf(videos->ValueAt(digit));
+        return Enter(SlotAddresses, videos->IdAt(digit), AddressList);
+    }
+    case AddressList: {
+        CItemBase* addresses = m_lists[SlotAddresses].get();
+        if (!addresses->IsValidSelection(digit))
+            return addresses;
+        return StartPlaying(digit);
+    }
+    case Playing:
+        m_nState = AddressList;
+        return Stay(SlotAddresses);
+    case StarList: {
+        CItemBase* stars = m_lists[SlotStars].get();
+        if (!stars->IsValidSelection(digit))
+            return stars;
+        return Enter(SlotStarVideos, stars->IdAt(digit), StarVideos);
+    }
+    case StarVideos: {
+        CItemBase* videos = m_lists[SlotStarVideos].get();
+        if (!videos->IsValidSelection(digit))
+            return videos;
+        return Enter(SlotAddresses, videos->IdAt(digit), AddressList);
+    }
+    case LocalMovies: {
+        CItemBase* local = m_lists[SlotLocal].get();
+        if (!local)
+            return EnterHome();
+        if (local->IsValidSelection(digit))
+            local->Load(digit);
+        return local;
+    }
+    default:
+        return EnterHome();
+    }
+}
+
+CItemBase* CItemListSet::EnterHome()
+{
+    return Enter(SlotHome, 0, Home);
+}
+
+CItemBase* CItemListSet::StartPlaying(int digit)
+{
+    // The address travels in the posted event, which the window's event queue owns until it is handled.
+    QString url;
+    LoadAddressUrl(m_lists[SlotAddresses]->IdAt(digit), &url);
+    m_nState = Playing;
+    if (m_pWindow)
+        QCoreApplication::postEvent(m_pWindow, new CPlayUrlEvent(url));
+    return nullptr;
+}
+
+CItemBase* CItemListSet::GoBack()
+{
+    switch (m_nState) {
+    case Start:
+    case Home:
+    case StarList:
+    case VideoTypes:
+        return EnterHome();
+    case VideoList:
+    case LocalMovies:
+        m_nState = VideoTypes;
+        return Stay(SlotVideoTypes);
+    case AddressList:
+        if (m_nBranch == 0) {
+            m_nState = VideoList;
+            return Stay(SlotVideos);
+        }
+        if (m_nBranch == 1) {
+            m_nState = StarVideos;
+            return Stay(SlotStarVideos);
+        }
+        return nullptr;
+    case StarVideos:
+        m_nState = StarList;
+        return Stay(SlotStars);
+    case Playing:
+        if (m_nBranch == 0 || m_nBranch == 1) {
+            m_nState = AddressList;
+            return Stay(SlotAddresses);
+        }
+        return nullptr;
+    default:
+        return nullptr;
+    }
+}
+
+CItemBase* CItemListSet::GoUp()
+{
+    switch (m_nState) {
+    case Start:
+    case Home:
+    case StarList:
+    case VideoTypes:
+        // The video types are the first screen; climbing from them reaches the home screen and with it the film
+        // stars and the local movies.
+        return EnterHome();
+    case VideoList:
+    case LocalMovies:
+        m_nState = VideoTypes;
+        return Stay(SlotVideoTypes);
+    case AddressList:
+    case Playing:
+        if (m_nBranch == 0) {
+            m_nState = VideoList;
+            return Stay(SlotVideos);
+        }
+        // The film-star branch climbs to the star's videos, as stepping back does, instead of leaving the screen
+        // empty with the state unchanged.
+        if (m_nBranch == 1) {
+            m_nState = StarVideos;
+            return Stay(SlotStarVideos);
+        }
+        return nullptr;
+    case StarVideos:
+        m_nState = StarList;
+        return Stay(SlotStars);
+    default:
+        return nullptr;
+    }
+}

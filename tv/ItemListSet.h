@@ -1,0 +1,57 @@
+#pragma once
+
+#include <array>
+#include <memory>
+
+#include <QPointer>
+
+class CItemBase;
+class QObject;
+
+// The navigation state machine of the TV menu: which list follows which. Owns the lists, creating each the first
+// time its level is entered and reloading it when the level is entered again.
+class CItemListSet {
+public:
+    enum State {
+        Start = 0,
+        Home = 1,
+        VideoTypes = 2,
+        VideoList = 3,
+        AddressList = 4,
+        StarList = 9,
+        StarVideos = 10,
+        Playing = 11,
+        LocalMovies = 14,
+    };
+    enum Slot { SlotHome, SlotVideoTypes, SlotStars, SlotStarVideos, SlotVideos, SlotAddresses, SlotLocal, SlotCount };
+
+    CItemListSet();
+    ~CItemListSet();
+
+    // The window that receives WM_PLAY_URL.
+    void SetWindow(QObject* window) { m_pWindow = window; }
+
+    // Each returns the list to show, or null for none.
+    CItemBase* Select(int digit);
+    CItemBase* GoBack();
+    CItemBase* GoUp();
+
+    bool IsPlaying() const { return m_nState == Playing; }
+    int State() const { return m_nState; }
+    int Branch() const { return m_nBranch; }
+    CItemBase* List(Slot slot) const { return m_lists[slot].get(); }
+
+    // A page scroll offset as the video page uses it: below 0 or above 99999 gives 0.
+    static int ScrollOffsetOf(int value);
+
+private:
+    CItemBase* Enter(Slot slot, int key, int state);
+    CItemBase* EnterHome();
+    CItemBase* StartPlaying(int digit);
+    CItemBase* Stay(Slot slot) const { return m_lists[slot].get(); }
+
+    std::array<std::unique_ptr<CItemBase>, SlotCount> m_lists;
+    int m_nState = Start;
+    int m_nBranch = 0;
+    QPointer<QObject> m_pWindow;
+};

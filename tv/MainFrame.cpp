@@ -1,0 +1,172 @@
+#include "MainFrame.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+
+#include "AudioRouter.h"
+#include "OnlineVideoView.h"
+#include "common/AppMessages.h"
+#include "common/Globals.h"
+#include "common/RemoteCommand.h"
+#include "remote/KeyRouter.h"
+
+namespace {
+
+QFont menuFont()
+{
+    // The calligraphic face of the menu; fontconfig falls back to an installed CJK face when it is missing.
+    QFont font;
+    font.setFamilies({QStringLiteral("隶书"), QStringLiteral("LiSu"), QStringLiteral("Noto Serif CJK SC"),
+                      QStringLiteral("Noto Sans CJK SC")});
+    font.setPixelSize(60);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(CRemoteKeyRouter* router)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
+    , m_font(menuFont())
+{
+    setWindowTitle(QString::fromLatin1(kTitle));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::NoFocus);
+    if (router)
+        router->SetTvWindow(this);
+    m_menu.SetTitle(QStringLiteral("用遥控器数字键0-9进行选择:"));
+    m_menu.SetWindow(this);
+
+    if (g_rcTvScreen.isEmpty()) {
+        const QScreen* primary = QGuiApplication::primaryScreen();
+        if (primary)
+            g_rcTvScreen = ScreenRect::fromQRect(primary->geometry());
+    }
+    const QRect rect = g_rcTvScreen.toQRect();
+    // Put the native window on the screen that holds the rectangle before it is shown, so that it opens there.
+    create();
+    if (QScreen* screen = QGuiApplication::screenAt(rect.center()))
+        windowHandle()->setScreen(screen);
+    setGeometry(rect);
+
+    m_pView = new COnlineVideoView(this);
+    m_pView->setGeometry(0, 0, rect.width(), rect.height());
+    m_pView->hide();
+
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive && m_pView)
+            QCoreApplication::postEvent(this, new CAppEvent(WM_SHOW_VIDEO, 0, 0));
+    });
+}
+
+CMainFrame::~CMainFrame()
+{
+    delete m_pView;
+    m_pView = nullptr;
+}
+
+bool CMainFrame::event(QEvent* e)
+{
+    switch (static_cast<int>(e->type())) {
+    case WM_REMOTE_COMMAND:
+        OnRemoteCommand(static_cast<int>(static_cast<CAppEvent*>(e)->wParam()));
+        return true;
+    case WM_PLAY_URL:
+        OnPlayUrl(static_cast<CPlayUrlEvent*>(e)->url());
+        return true;
+    case WM_SHOW_VIDEO:
+        OnShowVideo();
+        return true;
+    default:
+        return QWidget::event(e);
+    }
+}
+
+void CMainFrame::OnRemoteCommand(int command)
+{
+    switch (command) {
+    case RC_LeaveVideo:
+    case RC_Back:
+    case RC_LeaveVideo2:
+        StopVideo();
+        m_menu.OnCommand(command);
+        update();
+        break;
+    case RC_NextPage:
+    case RC_PreviousPage:
+        m_menu.OnCommand(command);
+        update();
+        break;
+    case RC_VolumeUp:
+        StepVolume(true);
+        break;
+    case RC_VolumeDown:
+        StepVolume(false);
+        break;
+    default:
+        if (IsDigitCommand(command)) {
+            m_menu.OnCommand(command);
+            update();
+        }
+        break;
+    }
+}
+
+void CMainFrame::StopVideo()
+{
+    if (!m_pView)
+        return;
+    m_pView->Navigate(QStringLiteral("about:blank"));
+    m_pView->hide();
+}
+
+void CMainFrame::OnPlayUrl(const QString& url)
+{
+    if (!m_pView)
+        return;
+    m_pView->Navigate(url);
+    m_pView->show();
+    m_pView->update();
+}
+
+void CMainFrame::OnShowVideo()
+{
+    if (!m_pView || !m_menu.ListSet().IsPlaying())
+        return;
+    m_pView->raise();
+    m_pView->show();
+    m_pView->update();
+}
+
+void CMainFrame::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), g_clrBackground.isValid() ? g_clrBackground : QColor(127, 127, 127));
+    painter.setFont(m_font);
+    m_menu.Draw(painter, rect());
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e)
+{
+    // Neither the window manager's close nor Alt+F4 ends TV output; the control window does.
+    e->ignore();
+}
+
+void CMainFrame::keyPressEvent(QKeyEvent* e)
+{
+    e->accept();
+}
+
+void CMainFrame::keyReleaseEvent(QKeyEvent* e)
+{
+    e->accept();
+}
+
+void CMainFrame::wheelEvent(QWheelEvent* e)
+{
+    e->accept();
+}

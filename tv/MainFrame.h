@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QWidget>
+
+#include "ScreenMenu.h"
+
+class COnlineVideoView;
+class CRemoteKeyRouter;
+
+// The borderless full-screen window on the television: draws the menu, takes remote commands, and hosts the web
+// view that covers it while a video plays. Keyboard, mouse wheel and close requests do nothing: only the remote
+// drives it, and only the control window closes it.
+class CMainFrame : public QWidget {
+    Q_OBJECT
+public:
+    // Created on g_rcTvScreen (the primary screen when that is empty); registers itself with the router.
+    explicit CMainFrame(CRemoteKeyRouter* router = nullptr);
+    ~CMainFrame() override;
+
+    CScreenMenu& Menu() { return m_menu; }
+    COnlineVideoView* View() const { return m_pView; }
+
+    static constexpr char kTitle[] = "MIRA";
+
+protected:
+    bool event(QEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+
+private:
+    void OnRemoteCommand(int command);
+    void OnPlayUrl(const QString& url);
+    void OnShowVideo();
+    void StopVideo();
+
+    QFont m_font;
+    COnlineVideoView* m_pView = nullptr;
+    CScreenMenu m_menu;
+};

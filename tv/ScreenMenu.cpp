@@ -1,0 +1,109 @@
+#include "ScreenMenu.h"
+
+#include <QPainter>
+#include <QRect>
+
+#include "catalogue/ItemBase.h"
+#include "common/RemoteCommand.h"
+
+namespace {
+
+// Text is clipped to its cell.
+void drawCell(QPainter& painter, const QRect& cell, int flags, const QString& text)
+{
+    painter.save();
+    painter.setClipRect(cell);
+    painter.drawText(cell, flags | Qt::TextSingleLine, text);
+    painter.restore();
+}
+
+} // namespace
+
+CScreenMenu::CScreenMenu()
+{
+    m_pCurrent = m_listSet.Select(-1);
+}
+
+void CScreenMenu::StepBack()
+{
+    if (m_pCurrent && m_pCurrent->PageBack())
+        return;
+    m_pCurrent = m_listSet.GoBack();
+}
+
+void CScreenMenu::OnCommand(int command)
+{
+    switch (command) {
+    case RC_LeaveVideo:
+    case RC_LeaveVideo2:
+        if (m_listSet.IsPlaying())
+            StepBack();
+        break;
+    case RC_PreviousPage:
+        StepBack();
+        break;
+    case RC_Back:
+        m_pCurrent = m_listSet.GoUp();
+        break;
+    case RC_NextPage:
+        if (m_pCurrent)
+            m_pCurrent->PageForward();
+        break;
+    default:
+        if (IsDigitCommand(command))
+            m_pCurrent = m_listSet.Select(command - RC_Digit0);
+        break;
+    }
+}
+
+void CScreenMenu::Draw(QPainter& painter, const QRect& rect)
+{
+    if (!m_pCurrent)
+        return;
+    const int W = rect.width();
+    const int H = rect.height();
+    const int p = kPenWidth;
+    const int m = kMargin;
+    const int h = H / 12; // title, ten rows and the page line
+    const QPen gridPen(m_clrPen, p);
+    const QPen textPen(Qt::black);
+    painter.save();
+    painter.translate(rect.topLeft());
+    painter.setBackgroundMode(Qt::TransparentMode);
+
+    painter.setPen(textPen);
+    drawCell(painter, QRect(0, 0, W, h), Qt::AlignCenter, m_strTitle);
+
+    m_nRowHeight = h;
+    const int top = h;
+    int first = 0, end = 0;
+    m_pCurrent->VisibleRange(first, end);
+    const int n = std::max(end - first, 0);
+
+    const int x0 = p / 2 + m;
+    const int x1 = kNumberColumnRight;
+    const int x2 = W - (p / 2 + m);
+    painter.setPen(gridPen);
+    for (int i = 0; i <= n; ++i) {
+        const int y = top + m + p + i * h;
+        painter.drawLine(x0, y, x2, y);
+    }
+    for (int x : {x0, x1, x2})
+        painter.drawLine(x, top + m + p, x, (n + 1) * h + m + p);
+
+    painter.setPen(textPen);
+    QRect number(x0, top, x1 - x0, h);
+    QRect name(x1 + 12, top, x2 - (x1 + 12), h);
+    for (int i = 0; i < n; ++i) {
+        drawCell(painter, number, Qt::AlignCenter, QString::number(i));
+        number.translate(0, h);
+        drawCell(painter, name, Qt::AlignLeft | Qt::AlignVCenter, m_pCurrent->RowAt(first + i).name);
+        name.translate(0, h);
+    }
+
+    name.setLeft(x0);
+    if (m_pCurrent->PageCount() > 1)
+        drawCell(painter, name, Qt::AlignCenter,
+                 QStringLiteral("第%1页/共%2页<用CH键前后翻页>").arg(m_pCurrent->PageNumber()).arg(m_pCurrent->PageCount()));
+    painter.restore();
+}
