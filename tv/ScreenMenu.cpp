@@ -58,26 +58,32 @@ void CScreenMenu::OnCommand(int command)
 
 void CScreenMenu::Draw(QPainter& painter, const QRect& rect)
 {
-    if (!m_pCurrent)
-        return;
+    if (m_pCurrent)
+        m_nRowHeight = DrawPage(painter, rect, m_strTitle, m_pCurrent, m_clrPen);
+}
+
+int CScreenMenu::DrawPage(QPainter& painter, const QRect& rect, const QString& title, const CItemBase* list,
+                          const QColor& pen)
+{
+    if (!list)
+        return 0;
     const int W = rect.width();
     const int H = rect.height();
     const int p = kPenWidth;
     const int m = kMargin;
     const int h = H / 12; // title, ten rows and the page line
-    const QPen gridPen(m_clrPen, p);
+    const QPen gridPen(pen, p);
     const QPen textPen(Qt::black);
     painter.save();
     painter.translate(rect.topLeft());
     painter.setBackgroundMode(Qt::TransparentMode);
 
     painter.setPen(textPen);
-    drawCell(painter, QRect(0, 0, W, h), Qt::AlignCenter, m_strTitle);
+    drawCell(painter, QRect(0, 0, W, h), Qt::AlignCenter, title);
 
-    m_nRowHeight = h;
     const int top = h;
     int first = 0, end = 0;
-    m_pCurrent->VisibleRange(first, end);
+    list->VisibleRange(first, end);
     const int n = std::max(end - first, 0);
 
     const int x0 = p / 2 + m;
@@ -97,13 +103,14 @@ void CScreenMenu::Draw(QPainter& painter, const QRect& rect)
     for (int i = 0; i < n; ++i) {
         drawCell(painter, number, Qt::AlignCenter, QString::number(i));
         number.translate(0, h);
-        drawCell(painter, name, Qt::AlignLeft | Qt::AlignVCenter, m_pCurrent->RowAt(first + i).name);
+        drawCell(painter, name, Qt::AlignLeft | Qt::AlignVCenter, list->RowAt(first + i).name);
         name.translate(0, h);
     }
 
     name.setLeft(x0);
-    if (m_pCurrent->PageCount() > 1)
+    if (list->PageCount() > 1)
         drawCell(painter, name, Qt::AlignCenter,
-                 QStringLiteral("第%1页/共%2页<用CH键前后翻页>").arg(m_pCurrent->PageNumber()).arg(m_pCurrent->PageCount()));
+                 QStringLiteral("第%1页/共%2页<用CH键前后翻页>").arg(list->PageNumber()).arg(list->PageCount()));
     painter.restore();
+    return h;
 }

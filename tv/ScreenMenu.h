@@ -21,6 +21,10 @@ public:
     // Draws the screen into rect: title, ten numbered rows of the current page, page line. Nothing without a list.
     void Draw(QPainter& painter, const QRect& rect);
 
+    // Draws one page of list (nothing when list is null) and returns the row height used.
+    static int DrawPage(QPainter& painter, const QRect& rect, const QString& title, const CItemBase* list,
+                        const QColor& pen);
+
     CItemBase* CurrentList() const { return m_pCurrent; }
     const CItemListSet& ListSet() const { return m_listSet; }
     CItemListSet& ListSet() { return m_listSet; }

@@ -1,0 +1,58 @@
+// Time from a digit command to the end of the repaint of the TV menu, offscreen, at 1080p and 2160p: the command
+// moves the navigation (paging a loaded list) and the page is drawn into an image of the TV's size, which is what
+// the offscreen and X11 backing stores paint into.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include "catalogue/DataFiles.h"
+#include "common/Globals.h"
+#include "common/RemoteCommand.h"
+#include "tv/ScreenMenu.h"
+
+namespace {
+
+void BM_DigitToRepaint(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    g_strAppDir = dir.path() + QLatin1Char('/');
+    std::vector<TypeRecord> types;
+    for (int i = 0; i < 30; ++i)
+        types.push_back({i, QStringLiteral("在线视频类型 %1").arg(i)});
+    QDir().mkpath(g_strAppDir + QStringLiteral("Data"));
+    QFile f(TypeFilePath());
+    f.open(QIODevice::WriteOnly);
+    f.write(EncodeTypeFile(types));
+    f.close();
+
+    const QSize size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    QImage surface(size, QImage::Format_RGB32);
+    QFont font;
+    font.setFamilies({QStringLiteral("隶书"), QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    font.setPixelSize(60);
+    CScreenMenu menu;
+    menu.SetTitle(QStringLiteral("用遥控器数字键0-9进行选择:"));
+    int step = 0;
+    for (auto _ : state) {
+        menu.OnCommand((step++ % 2) ? RC_NextPage : RC_PreviousPage);
+        QPainter painter(&surface);
+        painter.fillRect(surface.rect(), QColor(127, 127, 127));
+        painter.setFont(font);
+        menu.Draw(painter, surface.rect());
+    }
+}
+BENCHMARK(BM_DigitToRepaint)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}

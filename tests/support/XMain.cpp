@@ -1,0 +1,29 @@
+// main() for test programs that need a real X server with two monitors ("PC" primary on the left, "TV" on the
+// right) and Qt WebEngine: the server starts before the application object so that Qt sees both screens.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include "TestEnv.h"
+
+XvfbServer* g_pXServer = nullptr;
+
+int main(int argc, char** argv)
+{
+    XvfbServer x;
+    g_pXServer = &x;
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    // The web engine runs as root here, without a GPU.
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox --disable-background-networking "
+                                          "--disable-component-update --autoplay-policy=no-user-gesture-required");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!x.isRunning()) {
+        // No X server: run nothing, but say so.
+        std::fprintf(stderr, "Xvfb with RandR monitors could not be started\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

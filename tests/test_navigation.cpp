@@ -1,0 +1,342 @@
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include "catalogue/AdoDatabase.h"
+#include "catalogue/DataFiles.h"
+#include "catalogue/ItemBase.h"
+#include "common/AppMessages.h"
+#include "common/Globals.h"
+#include "common/RemoteCommand.h"
+#include "common/Settings.h"
+#include "support/CatalogueFixture.h"
+#include "support/QtWait.h"
+#include "support/TestEnv.h"
+#include "tv/ScreenMenu.h"
+
+namespace {
+
+// Receives the WM_PLAY_URL events the navigation posts.
+class PlayRecorder : public QObject {
+public:
+    QStringList urls;
+
+protected:
+    bool event(QEvent* e) override
+    {
+        if (e->type() == eventType(WM_PLAY_URL)) {
+            urls << static_cast<CPlayUrlEvent*>(e)->url();
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+// A catalogue of 12 types; type 3 holds 25 videos (video 500+i with scroll offsets), video 507 has 12 addresses;
+// two stars; one local movie folder.
+class Navigation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::vector<TypeRecord> types;
+        for (int i = 0; i < 12; ++i)
+            types.push_back({i + 1, QStringLiteral("类型%1").arg(i + 1)});
+        machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile(types));
+        std::vector<VideoRecord> videos;
+        const int offsets[] = {250, -5, 100000, 99999};
+        for (int i = 0; i < 25; ++i)
+            videos.push_back({500 + i, QStringLiteral("视频%1").arg(i), 0, offsets[i % 4]});
+        machine.writeAppFile(QStringLiteral("Data/Data3.dat"), EncodeVideoFile(videos));
+        QString sql = QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER, videoname TEXT);"
+                                     "INSERT INTO tb_videogroup_list VALUES (507, '视频7'), (600, '明星片');"
+                                     "CREATE TABLE tb_video_addr_list (id INTEGER, videoid INTEGER, name TEXT, url TEXT);"
+                                     "CREATE TABLE tb_star_list (starid INTEGER, starname TEXT, pos INTEGER);"
+                                     "INSERT INTO tb_star_list VALUES (1, '甲', 2), (2, '乙', 1);"
+                                     "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);"
+                                     "INSERT INTO tb_star_video_list VALUES (2, 600);");
+        for (int i = 0; i < 12; ++i)
+            sql += QStringLiteral("INSERT INTO tb_video_addr_list VALUES (%1, 507, '第%2集', 'http://v/507/%2');")
+                       .arg(100 - i)
+                       .arg(12 - i);
+        sql += QStringLiteral("INSERT INTO tb_video_addr_list VALUES (900, 600, 'star ep', 'http://v/600');");
+        ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword), sql));
+        ASSERT_TRUE(OpenCatalogue());
+        WriteFile(machine.root() + QStringLiteral("/movies/a.mkv"), "x");
+        WriteSetting(QString::fromLatin1(SettingKey::LocalMovieFolders), machine.root() + QStringLiteral("/movies"));
+        g_nScrollY = 0;
+    }
+    void TearDown() override { g_dbCatalogue.Close(); }
+
+    void press(CScreenMenu& menu, int command)
+    {
+        menu.OnCommand(command);
+        QCoreApplication::processEvents();
+    }
+    QString firstName(const CScreenMenu& menu) const
+    {
+        int first = 0, end = 0;
+        menu.CurrentList()->VisibleRange(first, end);
+        return end > first ? menu.CurrentList()->RowAt(first).name : QString();
+    }
+
+    TempMachine machine;
+    PlayRecorder window;
+};
+
+} // namespace
+
+TEST_F(Navigation, TypesVideosAddressesPlayAndBack)
+{
+    CScreenMenu menu;
+    menu.SetWindow(&window);
+    // The screen starts on the online video types, page 1.
+    ASSERT_NE(menu.CurrentList(), nullptr);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoTypes);
+    EXPECT_EQ(menu.CurrentList()->PageNumber(), 1);
+
+    press(menu, RC_Digit2); // type 3
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoList);
+    press(menu, RC_NextPage);
+    press(menu, RC_NextPage);
+    press(menu, RC_NextPage); // the last page stays
+    EXPECT_EQ(menu.CurrentList()->PageNumber(), 3);
+    press(menu, RC_Digit5); // only 5 rows here: nothing
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoList);
+    press(menu, RC_PreviousPage); // back one page, same list
+    press(menu, RC_PreviousPage);
+    EXPECT_EQ(menu.CurrentList()->PageIndex(), 0);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoList);
+
+    press(menu, RC_Digit7); // video 507, offset 99999 (7 % 4 == 3)
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::AddressList);
+    EXPECT_EQ(g_nScrollY, 99999);
+    EXPECT_EQ(firstName(menu), QStringLiteral("第1集")); // by id
+    press(menu, RC_NextPage);
+    press(menu, RC_Digit1); // 第12集
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::Playing);
+    EXPECT_EQ(menu.CurrentList(), nullptr);
+    EXPECT_EQ(window.urls, QStringList{QStringLiteral("http://v/507/12")});
+
+    // A digit while playing returns to the addresses without a new page.
+    press(menu, RC_Digit0);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::AddressList);
+    EXPECT_EQ(window.urls.size(), 1);
+    press(menu, RC_Digit0);
+    EXPECT_EQ(window.urls.size(), 2);
+    press(menu, RC_LeaveVideo); // back to the page of addresses shown
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::AddressList);
+    EXPECT_EQ(menu.CurrentList()->PageIndex(), 1);
+    press(menu, RC_LeaveVideo); // not playing: nothing
+    EXPECT_EQ(menu.CurrentList()->PageIndex(), 1);
+    press(menu, RC_PreviousPage);
+    press(menu, RC_PreviousPage); // page 1: climb to the videos
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoList);
+
+    // Offsets outside 0..99999 give 0.
+    press(menu, RC_Digit1); // -5
+    EXPECT_EQ(g_nScrollY, 0);
+    press(menu, RC_Back);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoList);
+    press(menu, RC_Digit0); // 250
+    EXPECT_EQ(g_nScrollY, 250);
+    press(menu, RC_Back);
+    press(menu, RC_Digit2); // 100000
+    EXPECT_EQ(g_nScrollY, 0);
+}
+
+TEST_F(Navigation, BackNeverPagesAndReloadShowsFirstPage)
+{
+    CScreenMenu menu;
+    menu.SetWindow(&window);
+    press(menu, RC_NextPage); // types page 2
+    press(menu, RC_PreviousPage);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoTypes);
+    press(menu, RC_Digit2);
+    press(menu, RC_NextPage);
+    press(menu, RC_NextPage);
+    press(menu, RC_Back); // straight up, whatever the page
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoTypes);
+    press(menu, RC_Digit2); // the same type again: reread, first page
+    EXPECT_EQ(menu.CurrentList()->PageIndex(), 0);
+    press(menu, RC_Digit7);
+    press(menu, RC_NextPage);
+    press(menu, RC_Back);
+    press(menu, RC_Digit7); // the addresses start again on their first page
+    EXPECT_EQ(menu.CurrentList()->PageIndex(), 0);
+    // Unnamed commands and Power do nothing.
+    CItemBase* before = menu.CurrentList();
+    press(menu, 30);
+    press(menu, RC_Power);
+    EXPECT_EQ(menu.CurrentList(), before);
+}
+
+TEST_F(Navigation, HomeStarsAndLocalMovies)
+{
+    CScreenMenu menu;
+    menu.SetWindow(&window);
+    press(menu, RC_Digit2);
+    press(menu, RC_Digit0); // offset 250 chosen in the online branch
+    EXPECT_EQ(g_nScrollY, 250);
+    press(menu, RC_Back);
+    press(menu, RC_Back);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoTypes);
+    // From the types the home screen is one level up; it names its branches on the rows of their digits.
+    press(menu, RC_Back);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::Home);
+    ASSERT_NE(menu.CurrentList(), nullptr);
+    EXPECT_EQ(menu.CurrentList()->RowAt(3).name, QStringLiteral("本地电影"));
+    press(menu, RC_Digit5); // no branch, but the branch is set
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::Home);
+    EXPECT_EQ(menu.ListSet().Branch(), 5);
+
+    press(menu, RC_Digit1);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::StarList);
+    EXPECT_EQ(firstName(menu), QStringLiteral("乙")); // by pos
+    press(menu, RC_Digit0);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::StarVideos);
+    press(menu, RC_Digit0);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::AddressList);
+    EXPECT_EQ(g_nScrollY, 250); // kept from the last online video choice
+    press(menu, RC_Digit0);
+    EXPECT_EQ(window.urls.back(), QStringLiteral("http://v/600"));
+    press(menu, RC_LeaveVideo2);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::AddressList);
+    press(menu, RC_PreviousPage);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::StarVideos);
+    press(menu, RC_Digit0);
+    press(menu, RC_Back); // the star branch climbs to the star's videos
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::StarVideos);
+    press(menu, RC_Back);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::StarList);
+    press(menu, RC_Back);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::Home);
+
+    press(menu, RC_Digit3);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::LocalMovies);
+    EXPECT_EQ(menu.CurrentList()->RowCount(), 1);
+    press(menu, RC_Digit0);
+    EXPECT_EQ(firstName(menu), QStringLiteral("a.mkv"));
+    press(menu, RC_Digit0); // a file: an empty listing, nothing played
+    EXPECT_EQ(menu.CurrentList()->RowCount(), 0);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::LocalMovies);
+    press(menu, RC_PreviousPage);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoTypes);
+}
+
+// Drawing, offscreen: the grid lines at the computed rows, the page line only with more than one page.
+namespace {
+
+class RowsList : public CItemBase {
+public:
+    explicit RowsList(int n) : m_n(n) { }
+    void Load(int) override
+    {
+        ClearRows();
+        for (int i = 0; i < m_n; ++i)
+            AppendRow({QStringLiteral("第%1行").arg(i), i, 0, 0});
+    }
+
+private:
+    int m_n;
+};
+
+bool isWhite(const QImage& img, int x, int y)
+{
+    return img.pixel(x, y) == qRgb(255, 255, 255);
+}
+
+// White pixels of a horizontal line near y (the 2-pixel pen covers y-1..y or y..y+1).
+bool whiteRowNear(const QImage& img, int x, int y)
+{
+    return isWhite(img, x, y) || isWhite(img, x, y - 1) || isWhite(img, x, y + 1);
+}
+
+int whiteRowsInColumn(const QImage& img, int x)
+{
+    int rows = 0;
+    for (int y = 0; y < img.height(); ++y)
+        if (isWhite(img, x, y) && !isWhite(img, x, y - 1 < 0 ? 0 : y - 1))
+            ++rows;
+    return rows;
+}
+
+bool anyDarkIn(const QImage& img, const QRect& r)
+{
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            if (qGray(img.pixel(x, y)) < 60)
+                return true;
+    return false;
+}
+
+QImage render(const CItemBase* list, QSize size)
+{
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(QColor(127, 127, 127));
+    QPainter p(&img);
+    QFont f;
+    f.setPixelSize(60);
+    p.setFont(f);
+    CScreenMenu::DrawPage(p, QRect(QPoint(0, 0), size), QStringLiteral("用遥控器数字键0-9进行选择:"), list,
+                          QColor(255, 255, 255));
+    return img;
+}
+
+class DrawMenu : public ::testing::TestWithParam<QSize> { };
+
+} // namespace
+
+TEST_P(DrawMenu, GridRowsAndPageLine)
+{
+    const QSize size = GetParam();
+    const int W = size.width();
+    const int h = size.height() / 12;
+    const int xMid = W / 2;
+
+    // No list: only the background.
+    const QImage nothing = render(nullptr, size);
+    EXPECT_FALSE(anyDarkIn(nothing, nothing.rect()));
+    EXPECT_EQ(whiteRowsInColumn(nothing, xMid), 0);
+
+    // Empty list: the title and one line under it, no page line.
+    RowsList empty(0);
+    empty.Load(0);
+    QImage img = render(&empty, size);
+    EXPECT_TRUE(whiteRowNear(img, xMid, h + 2));
+    EXPECT_EQ(whiteRowsInColumn(img, xMid), 1);
+    EXPECT_TRUE(anyDarkIn(img, QRect(0, 0, W, h)));
+    EXPECT_FALSE(anyDarkIn(img, QRect(0, h + 4, W, size.height() - h - 4)));
+
+    // Ten rows: 11 lines at h + 2 + i * h, three vertical lines, no page line.
+    RowsList ten(10);
+    ten.Load(0);
+    img = render(&ten, size);
+    EXPECT_EQ(whiteRowsInColumn(img, xMid), 11);
+    for (int i = 0; i <= 10; ++i)
+        EXPECT_TRUE(whiteRowNear(img, xMid, h + 2 + i * h)) << i;
+    for (int x : {1, 100, W - 1 - 1})
+        EXPECT_TRUE(isWhite(img, x, h + 2 + h / 2) || isWhite(img, x + 1, h + 2 + h / 2)) << x;
+    EXPECT_FALSE(anyDarkIn(img, QRect(0, 11 * h + 4, W, h - 8)));
+    // Row numbers and names are drawn in their cells.
+    EXPECT_TRUE(anyDarkIn(img, QRect(2, h + 4, 96, h - 4)));
+    EXPECT_TRUE(anyDarkIn(img, QRect(114, 10 * h + 4, 400, h - 4)));
+
+    // 25 rows: the page line under the rows; on the third page 5 rows and 6 lines.
+    RowsList many(25);
+    many.Load(0);
+    img = render(&many, size);
+    EXPECT_TRUE(anyDarkIn(img, QRect(0, 11 * h + 4, W, h - 8)));
+    many.PageForward();
+    many.PageForward();
+    img = render(&many, size);
+    EXPECT_EQ(whiteRowsInColumn(img, xMid), 6);
+    EXPECT_TRUE(anyDarkIn(img, QRect(0, 6 * h + 4, W, h - 8))); // the page line follows the last row
+    EXPECT_FALSE(anyDarkIn(img, QRect(0, 7 * h + 4, W, size.height() - 7 * h - 4)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DrawMenu, ::testing::Values(QSize(1920, 1080), QSize(1366, 768)),
+                         [](const ::testing::TestParamInfo<QSize>& info) {
+                             return QStringLiteral("%1x%2").arg(info.param.width()).arg(info.param.height()).toStdString();
+                         });
