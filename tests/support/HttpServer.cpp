@@ -4,12 +4,9 @@
 
 HttpServer::HttpServer(const QString& folder)
 {
-    m_process.setWorkingDirectory(folder);
-    m_process.start(QStringLiteral("python3"), {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
-                                                QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("0")});
+    m_process.start(QStringLiteral("python3"), {QStringLiteral("-u"), QStringLiteral(KREL_TEST_HTTP_SCRIPT), folder});
     if (!m_process.waitForStarted(5000))
         return;
-    // "Serving HTTP on 127.0.0.1 port 43210 (http://127.0.0.1:43210/) ..."
     QByteArray out;
     static const QRegularExpression port(QStringLiteral("port (\\d+)"));
     while (m_process.waitForReadyRead(10000)) {

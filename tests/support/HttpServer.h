@@ -3,7 +3,8 @@
 #include <QProcess>
 #include <QString>
 
-// A local HTTP server on 127.0.0.1 (Python's http.server) serving one folder, on a port the system picks.
+// The tests' HTTP server (support/http_server.py) on 127.0.0.1, serving one folder and a few misbehaving paths,
+// on a port the system picks. Stopped with the object.
 class HttpServer {
 public:
     explicit HttpServer(const QString& folder);

@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""A local HTTP server for the tests: serves a folder and a few misbehaving paths.
+
+  /bytes/N          N bytes of a repeating pattern, with Content-Length
+  /echo             the request's header lines as the body
+  /status/N         status N with a short body
+  /truncate/N       announces N bytes, sends half, closes
+  /stall            headers and 10 bytes, then stalls until the client goes
+  /never            accepts, reads the request, never answers
+  /redirect?to=P    302 to P
+  anything else     a file of the served folder (GET only); a file F.cut stands for F cut in the middle:
+                    twice its length is announced, its bytes are sent, and the connection closes
+Prints "port N" once listening on 127.0.0.1.
+"""
+import http.server
+import os
+import socketserver
+import sys
+import time
+import urllib.parse
+
+ROOT = sys.argv[1] if len(sys.argv) > 1 else "."
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, directory=ROOT, **kwargs)
+
+    def log_message(self, *args):
+        pass
+
+    def send_body(self, status, body, length=None):
+        self.send_response(status)
+        self.send_header("Content-Length", str(len(body) if length is None else length))
+        self.send_header("Last-Modified", "Tue, 08 Dec 2026 10:00:00 GMT")
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        url = urllib.parse.urlparse(self.path)
+        parts = url.path.strip("/").split("/")
+        if parts[0] == "bytes":
+            n = int(parts[1])
+            self.send_response(200)
+            self.send_header("Content-Length", str(n))
+            self.end_headers()
+            block = bytes(range(256)) * 256
+            while n > 0:
+                chunk = block[: min(n, len(block))]
+                self.wfile.write(chunk)
+                n -= len(chunk)
+        elif parts[0] == "echo":
+            self.send_body(200, str(self.headers).encode())
+        elif parts[0] == "status":
+            self.send_body(int(parts[1]), b"<html>error page</html>")
+        elif parts[0] == "truncate":
+            n = int(parts[1])
+            self.send_body(200, b"t" * (n // 2), length=n)
+            self.wfile.flush()
+            self.close_connection = True
+        elif parts[0] == "stall":
+            self.send_response(200)
+            self.send_header("Content-Length", "1000000")
+            self.end_headers()
+            self.wfile.write(b"0123456789")
+            self.wfile.flush()
+            time.sleep(120)
+        elif parts[0] == "never":
+            time.sleep(120)
+        elif parts[0] == "redirect":
+            target = urllib.parse.parse_qs(url.query)["to"][0]
+            self.send_response(302)
+            self.send_header("Location", target)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+        else:
+            cut = os.path.join(ROOT, url.path.lstrip("/")) + ".cut"
+            if os.path.isfile(cut):
+                with open(cut, "rb") as f:
+                    body = f.read()
+                self.send_body(200, body, length=2 * len(body))
+                self.close_connection = True
+                return
+            super().do_GET()
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+if __name__ == "__main__":
+    server = Server(("127.0.0.1", int(os.environ.get("PORT", "0"))), Handler)
+    print("port %d" % server.server_address[1], flush=True)
+    server.serve_forever()

@@ -1,0 +1,175 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include <QString>
+
+struct curl_sockaddr;
+
+#include "TimerNotify.h"
+
+class FIDownloadMessageQueue;
+
+// The settings of one request.
+struct CRequestInfo {
+    QString strUrl;
+    int nResumeOffset = 0;   // > 0: ask for the bytes from this offset on ("Range: bytes=%d-")
+    QString strUserAgent;
+    QString strHeaders;      // extra request headers, each ending with CR LF
+    std::uint32_t dwFlags = 0x84000000; // reload (always from the server) and no cache write
+    QString strProxyHost;    // empty: the system's proxy settings (http_proxy, https_proxy, no_proxy)
+    int nProxyPort = 80;
+    QString strProxyUser;
+    QString strProxyPassword;
+
+    static constexpr std::uint32_t kFlagReload = 0x80000000;
+    static constexpr std::uint32_t kFlagNoCacheWrite = 0x04000000;
+
+    // The header lines sent: the Range line first, then the extra headers, then the no-cache pair.
+    QStringList HeaderLines() const;
+    // "host:port" when an explicit proxy is set, else "".
+    QString ProxyText() const;
+};
+
+// What the server answered; complete once the connected message has been posted.
+struct CResponseInfo {
+    int nStatusCode = 0;
+    int nContentLength = 0;
+    bool bHasContentLength = false;
+    QString strLastModified;
+    QString strServer;
+    int nReadResult = 0; // 1: the body ended at the end of the data; 0: a read failed (or no response)
+    std::int64_t nBytesReceived = 0;
+};
+
+// Bytes handed out by TakeReceivedData: the received bytes followed by two zero bytes. Owns the block.
+class CReceivedData {
+public:
+    CReceivedData() = default;
+    CReceivedData(char* data, int count)
+        : m_pData(data, &std::free)
+        , m_nCount(count)
+    {
+    }
+    const char* data() const { return m_pData.get(); }
+    int count() const { return m_nCount; }
+
+private:
+    std::unique_ptr<char, decltype(&std::free)> m_pData{nullptr, &std::free};
+    int m_nCount = 0;
+};
+
+// One HTTP download into memory, started by the constructor on a worker thread. The GUI thread notices the end
+// of each step by polling every 200 ms and posts DOWNLOAD_MSG_CONNECTED, then DOWNLOAD_MSG_FINISHED to the owner,
+// each exactly once and in that order, whatever happens to the transfer. Destroying the task aborts the worker
+// within about a second, even when the server stalls, and waits for it.
+class FCHttpDownload {
+public:
+    FCHttpDownload(const CRequestInfo& request, int taskId, FIDownloadMessageQueue* owner);
+    virtual ~FCHttpDownload();
+    FCHttpDownload(const FCHttpDownload&) = delete;
+    FCHttpDownload& operator=(const FCHttpDownload&) = delete;
+
+    int GetTaskID() const { return m_nTaskId; }
+    const CRequestInfo& Request() const { return m_request; }
+    // Readable once the connected message has arrived.
+    const CResponseInfo& Response() const { return m_response; }
+    // The bytes received since the last call (none: a null block and 0); empties the buffer, keeps its capacity.
+    CReceivedData TakeReceivedData();
+    // Capacity of the receive buffer (for tests).
+    int ReceiveCapacity() const;
+    int CurrentSpeed() const { return m_speed.CurrentSpeed(); }
+
+    static constexpr int kPollMs = 200;
+    static constexpr int kBufferStep = 131072;
+    static constexpr int kChunkBytes = 8192;
+
+    // Bytes per second over a span of 32-bit millisecond ticks (a wrapped counter handled; 0 ms counts as 100).
+    static int Rate(std::int64_t bytes, std::uint32_t from, std::uint32_t to);
+
+    class CReceiveBuffer {
+    public:
+        CReceiveBuffer();
+        ~CReceiveBuffer();
+        bool Append(const char* data, std::size_t n);
+        CReceivedData Take();
+        int Capacity() const;
+
+    private:
+        mutable std::mutex m_lock;
+        char* m_pData = nullptr;
+        std::size_t m_nCapacity = 0;
+        std::size_t m_nLength = 0;
+    };
+
+    class CCalculateSpeed : public FCTimerNotify {
+    public:
+        CCalculateSpeed();
+        void AddBytes(std::int64_t n);
+        void End();
+        void OnTimer() override;
+        int CurrentSpeed() const;
+
+    private:
+        static std::uint32_t Now();
+        mutable std::mutex m_lock;
+        int m_nSpeed = 0;
+        std::int64_t m_nSinceTick = 0;
+        std::int64_t m_nTotal = 0;
+        std::uint32_t m_nStart = 0;
+        std::uint32_t m_nLastTick = 0;
+        bool m_bEnded = false;
+    };
+
+private:
+    class CTimerConnected : public FCTimerNotify {
+    public:
+        explicit CTimerConnected(FCHttpDownload* task) : m_pTask(task) { }
+        void OnTimer() override { m_pTask->CheckConnected(); }
+
+    private:
+        FCHttpDownload* m_pTask;
+    };
+    class CTimerFinish : public FCTimerNotify {
+    public:
+        explicit CTimerFinish(FCHttpDownload* task) : m_pTask(task) { }
+        void OnTimer() override { m_pTask->CheckFinished(); }
+
+    private:
+        FCHttpDownload* m_pTask;
+    };
+
+    void Work();
+    void CheckConnected();
+    void CheckFinished();
+    void MarkConnected();
+    static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
+    static int OnProgress(void* self, std::int64_t, std::int64_t, std::int64_t, std::int64_t);
+    static int OnOpenSocket(void* self, int purpose, struct curl_sockaddr* address);
+    static int OnCloseSocket(void* self, int socket);
+
+    int m_nTaskId;
+    CRequestInfo m_request;
+    CResponseInfo m_response;     // written by the worker before m_bConnected / m_bFinished are set
+    CResponseInfo m_pending;      // the worker's copy while headers arrive
+    CCalculateSpeed m_speed;
+    CReceiveBuffer m_buffer;
+    FIDownloadMessageQueue* m_pOwner;
+    CTimerConnected m_connectTimer;
+    CTimerFinish m_finishTimer;
+    std::thread m_worker;
+    std::atomic<bool> m_bAbort{false};
+    std::atomic<bool> m_bConnected{false};
+    std::atomic<bool> m_bFinished{false};
+    bool m_bLocationSeen = false;
+    // The worker's connection, so that an abort can shut it down and wake a blocked read at once.
+    std::mutex m_socketLock;
+    int m_nSocket = -1;
+    bool m_bConnectPosted = false;
+};
