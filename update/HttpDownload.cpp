@@ -289,6 +289,7 @@ int FCHttpDownload::OnProgress(void* selfPtr, std::int64_t, std::int64_t, std::i
 
 void FCHttpDownload::Work()
 {
+    const auto started = std::chrono::steady_clock::now();
     CURL* curl = curl_easy_init();
     int readResult = 0;
     std::int64_t received = 0;
@@ -345,6 +346,8 @@ void FCHttpDownload::Work()
     MarkConnected(); // a request that got no response still ends its connect step
     m_response.nReadResult = readResult;
     m_response.nBytesReceived = received;
+    m_response.nTransferMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
     m_bFinished = true;
 }
 

@@ -45,6 +45,7 @@ struct CResponseInfo {
     QString strServer;
     int nReadResult = 0; // 1: the body ended at the end of the data; 0: a read failed (or no response)
     std::int64_t nBytesReceived = 0;
+    std::int64_t nTransferMs = 0; // from the start of the request to the end of the body
 };
 
 // Bytes handed out by TakeReceivedData: the received bytes followed by two zero bytes. Owns the block.
@@ -87,7 +88,8 @@ public:
 
     static constexpr int kPollMs = 200;
     static constexpr int kBufferStep = 131072;
-    static constexpr int kChunkBytes = 8192;
+    // libcurl's receive buffer: large chunks keep a fast local transfer from being bound by per-chunk work.
+    static constexpr int kChunkBytes = 256 * 1024;
 
     // Bytes per second over a span of 32-bit millisecond ticks (a wrapped counter handled; 0 ms counts as 100).
     static int Rate(std::int64_t bytes, std::uint32_t from, std::uint32_t to);
