@@ -1,0 +1,77 @@
+#include "Application.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include "InstanceLock.h"
+#include "MouseCtl/MouseCtl.h"
+#include "TvCfgDlg.h"
+#include "common/Globals.h"
+#include "common/Log.h"
+#include "common/Paths.h"
+#include "common/Settings.h"
+#include "remote/HidIRDevice.h"
+#include "remote/IRReceiverThread.h"
+#include "remote/KeyRouter.h"
+#include "remote/RemoteSocket.h"
+#include "tv/AudioRouter.h"
+#include "update/UpdateCheck.h"
+
+namespace {
+const char kUpdaterName[] = "AutoUpdate";
+} // namespace
+
+QString FindUpdater()
+{
+    const QString beside = g_strAppDir + QLatin1String(kUpdaterName);
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    return QStandardPaths::findExecutable(QLatin1String(kUpdaterName));
+}
+
+int RunApplication(int argc, char** argv)
+{
+    CInstanceLock lock(Paths::InstanceLockFile());
+    if (!lock.Acquire())
+        return 0; // another instance runs: leave silently
+
+    // The application folder: the executable's directory, with a trailing separator.
+    g_strAppDir = QFileInfo(Paths::ExecutablePath()).absolutePath() + QLatin1Char('/');
+
+    if (CheckPendingUpdate() == 1) {
+        // Started detached, by name, never through a shell; whether it starts is not examined.
+        const QString updater = FindUpdater();
+        if (!updater.isEmpty())
+            QProcess::startDetached(updater, {}, QString());
+        return 0;
+    }
+
+    // The web engine needs this before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("krel"));
+    app.setQuitOnLastWindowClosed(false);
+
+    // Audio routing works from the start, before anything can play.
+    CAudioRouter audio;
+    CRemoteKeyRouter router;
+    CTvCfgDlg dialog(&router, &audio);
+    dialog.OnInitDialog();
+    // The reader and the software remote start with the control window registered.
+    CIRReceiverThread reader(&router, std::make_unique<CHidIRDevice>());
+    reader.Start();
+    CRemoteSocketServer softwareRemote(&reader);
+    softwareRemote.Listen();
+
+    dialog.show();
+    g_bMouseCtrlDisabled = ReadSettingNumber(QString::fromLatin1(SettingKey::DisableMouseCtrl));
+    if (g_bMouseCtrlDisabled == 0)
+        MouseLimitEnable();
+
+    app.exec();
+
+    MouseLimitDisable();
+    return 0;
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+// The program: single instance, application folder, hand-over to the updater, the control window, pointer
+// confinement and the event loop. Returns the exit code, 0 on every path.
+int RunApplication(int argc, char** argv);
+
+// The updater to start for a pending update: "AutoUpdate" in the application folder, else on PATH; "" if none.
+class QString;
+QString FindUpdater();

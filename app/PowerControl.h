@@ -1,0 +1,6 @@
+#pragma once
+
+// Shuts the machine down through systemd-logind on the system bus: asks CanPowerOff, and on "yes" or "challenge"
+// calls PowerOff(false). Without the right, or without logind, nothing happens and nothing is said. Returns at
+// once; the calls complete on the event loop.
+void ShutdownPC();

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+
+// The shutdown prompt on the television: counts 30 seconds down in its title and then closes itself. The remote's
+// 1 shuts the PC down and 0 closes it (handled by the control window); Esc and the close box do nothing.
+class CShutdownPCDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CShutdownPCDlg(QWidget* parent = nullptr);
+
+    int Countdown() const { return m_nCountdown; }
+    static constexpr int kSeconds = 30;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void reject() override { }
+
+private:
+    void OnTick();
+
+    int m_nCountdown = kSeconds;
+    QTimer m_timer;
+};

@@ -1,0 +1,387 @@
+#include "TvCfgDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QSystemTrayIcon>
+
+#include "AboutDlg.h"
+#include "IRCompanySelDlg.h"
+#include "MouseCtl/MouseCtl.h"
+#include "PowerControl.h"
+#include "ShutdownDlg.h"
+#include "catalogue/AdoDatabase.h"
+#include "common/AppMessages.h"
+#include "common/Globals.h"
+#include "common/RemoteCommand.h"
+#include "common/Settings.h"
+#include "remote/KeyRouter.h"
+#include "tv/AudioRouter.h"
+#include "tv/MainFrame.h"
+#include "update/UpdateCheck.h"
+
+namespace {
+
+// Dialog units of the layout to pixels (an 8-point dialog font: 4 x 8 pixels a unit pair, scaled up a little).
+QRect du(int x, int y, int w, int h)
+{
+    return QRect(x * 3 / 2, y * 13 / 8, w * 3 / 2, h * 13 / 8);
+}
+
+QString rectText(const QRect& r)
+{
+    const ScreenRect s = ScreenRect::fromQRect(r);
+    return QString::asprintf("%d %d %d %d", s.left, s.top, s.right, s.bottom);
+}
+
+} // namespace
+
+CTvCfgDlg::CTvCfgDlg(CRemoteKeyRouter* router, CAudioRouter* audio, QWidget* parent)
+    : QDialog(parent)
+    , m_pRouter(router)
+    , m_pAudio(audio)
+    , m_messageBox([](QWidget* owner, const QString& text, const QString& caption) {
+        QMessageBox::information(owner, caption, text, QMessageBox::Ok);
+    })
+{
+    setWindowTitle(QStringLiteral("系统配置"));
+    setWindowIcon(QIcon(QStringLiteral(":/krel/krel.svg")));
+    BuildControls();
+    BuildTray();
+    m_updateManager.SetNotifier([this](const QString& text) { m_messageBox(nullptr, text, QStringLiteral("提示")); });
+}
+
+CTvCfgDlg::~CTvCfgDlg()
+{
+    delete m_pMainFrame;
+    m_pMainFrame = nullptr;
+    delete m_pShutdownDlg;
+}
+
+void CTvCfgDlg::BuildControls()
+{
+    setFixedSize(du(0, 0, 267, 153).size());
+    auto* group = new QGroupBox(QStringLiteral("硬件"), this);
+    group->setGeometry(du(5, 4, 260, 83));
+    (new QLabel(QStringLiteral("选择输出显示器:"), this))->setGeometry(du(10, 17, 63, 9));
+    m_cbDisplay = new QComboBox(this);
+    m_cbDisplay->setObjectName(QStringLiteral("1000"));
+    m_cbDisplay->setGeometry(du(79, 14, 135, 13));
+    m_pDisplaySize = new QLabel(this);
+    m_pDisplaySize->setObjectName(QStringLiteral("1001"));
+    m_pDisplaySize->setGeometry(du(219, 14, 48, 10));
+    (new QLabel(QStringLiteral("选择输出声卡:"), this))->setGeometry(du(10, 34, 63, 9));
+    m_cbSoundCard = new QComboBox(this);
+    m_cbSoundCard->setObjectName(QStringLiteral("1002"));
+    m_cbSoundCard->setGeometry(du(79, 31, 135, 13));
+    auto* refresh = new QPushButton(QStringLiteral("刷新硬件列表"), this);
+    refresh->setObjectName(QStringLiteral("1010"));
+    refresh->setGeometry(du(81, 60, 87, 15));
+    m_pBootRun = new QCheckBox(QStringLiteral("开机自动运行"), this);
+    m_pBootRun->setObjectName(QStringLiteral("1009"));
+    m_pBootRun->setGeometry(du(12, 92, 80, 13));
+    auto* save = new QPushButton(QStringLiteral("保存"), this);
+    save->setObjectName(QStringLiteral("1003"));
+    save->setGeometry(du(56, 130, 49, 14));
+    auto* start = new QPushButton(QStringLiteral("启动电视输出"), this);
+    start->setObjectName(QStringLiteral("1004"));
+    start->setGeometry(du(125, 129, 62, 14));
+    for (QPushButton* b : {refresh, save, start})
+        b->setAutoDefault(false);
+
+    connect(m_cbDisplay, &QComboBox::currentIndexChanged, this, &CTvCfgDlg::OnDisplayChanged);
+    connect(m_cbSoundCard, &QComboBox::currentIndexChanged, this, &CTvCfgDlg::OnSoundCardChanged);
+    connect(refresh, &QPushButton::clicked, this, &CTvCfgDlg::RefreshHardware);
+    connect(m_pBootRun, &QCheckBox::clicked, this, &CTvCfgDlg::OnBootRunClicked);
+    connect(save, &QPushButton::clicked, this, &CTvCfgDlg::Save);
+    connect(start, &QPushButton::clicked, this, &CTvCfgDlg::ShowOrStartTvOutput);
+}
+
+void CTvCfgDlg::BuildTray()
+{
+    m_pTrayMenu = new QMenu(this);
+    auto add = [this](MenuId id, const char* text, void (CTvCfgDlg::*slot)()) {
+        QAction* action = m_pTrayMenu->addAction(QString::fromUtf8(text));
+        action->setObjectName(QString::number(id));
+        connect(action, &QAction::triggered, this, slot);
+    };
+    add(ID_SHOW_MAIN, "主程序", &CTvCfgDlg::ShowRestored);
+    m_pTrayMenu->addSeparator();
+    add(ID_START_TV, "启动电视输出", &CTvCfgDlg::ShowOrStartTvOutput);
+    add(ID_STOP_TV, "关闭电视输出", &CTvCfgDlg::StopTvOutput);
+    m_pTrayMenu->addSeparator();
+    QAction* limit = m_pTrayMenu->addAction(QStringLiteral("限制鼠标在桌面"));
+    limit->setObjectName(QString::number(ID_MOUSE_LIMIT));
+    connect(limit, &QAction::triggered, this, [] {
+        g_bMouseCtrlDisabled = 0;
+        MouseLimitEnable();
+    });
+    QAction* free = m_pTrayMenu->addAction(QStringLiteral("取消鼠标限制"));
+    free->setObjectName(QString::number(ID_MOUSE_FREE));
+    connect(free, &QAction::triggered, this, [] {
+        g_bMouseCtrlDisabled = 1;
+        MouseLimitDisable();
+    });
+    m_pTrayMenu->addSeparator();
+    add(ID_REMOTE_CODE, "遥控器设置", &CTvCfgDlg::OpenRemoteCodeDialog);
+    m_pTrayMenu->addSeparator();
+    add(ID_ABOUT, "关于", &CTvCfgDlg::OpenAboutDialog);
+    add(ID_EXIT, "退出", &CTvCfgDlg::Exit);
+
+    m_pTray = new QSystemTrayIcon(QIcon(QStringLiteral(":/krel/krel.svg")), this);
+    m_pTray->setToolTip(QStringLiteral("电视"));
+    m_pTray->setContextMenu(m_pTrayMenu);
+    connect(m_pTray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            ShowRestored();
+    });
+}
+
+void CTvCfgDlg::OnInitDialog()
+{
+    FillDisplayList();
+    FillSoundCardList();
+    m_pShutdownDlg = nullptr;
+    m_pTray->show();
+    m_bBootRun = ReadSettingNumber(QString::fromLatin1(SettingKey::BootRun)) != 0 ? 1 : 0;
+    m_pBootRun->setChecked(m_bBootRun != 0);
+    g_wCompanyID = static_cast<std::uint16_t>(ReadSettingNumber(QString::fromLatin1(SettingKey::CompanyID)));
+    if (m_pRouter)
+        m_pRouter->SetControlWindow(this);
+    if (IsUpdateDay())
+        m_updateManager.StartUpdate();
+    // Centred on the primary screen.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
+}
+
+void CTvCfgDlg::FillDisplayList()
+{
+    const QSignalBlocker blocker(m_cbDisplay);
+    const QString stored = ReadSetting(QString::fromLatin1(SettingKey::DisplayCard));
+    int selected = -1;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const int n = m_cbDisplay->count();
+        const QString text = screen == primary ? QStringLiteral("主显示器") : QStringLiteral("第 %1 副显示器").arg(n);
+        m_cbDisplay->insertItem(n, text, screen->geometry());
+        if (rectText(screen->geometry()) == stored) {
+            selected = n;
+            g_rcTvScreen = ScreenRect::fromQRect(screen->geometry());
+        }
+    }
+    m_cbDisplay->setCurrentIndex(selected);
+    if (selected >= 0) {
+        const QRect r = m_cbDisplay->itemData(selected).toRect();
+        m_pDisplaySize->setText(QString::asprintf("%d * %d", r.width(), r.height()));
+    }
+}
+
+void CTvCfgDlg::FillSoundCardList()
+{
+    const QSignalBlocker blocker(m_cbSoundCard);
+    const QString stored = ReadSetting(QString::fromLatin1(SettingKey::SoundCard));
+    const QStringList names = m_pAudio ? m_pAudio->ProductNames() : QStringList();
+    int selected = -1;
+    for (int i = 0; i < names.size(); ++i) {
+        m_cbSoundCard->insertItem(i, names[i]);
+        if (names[i].trimmed() == stored)
+            selected = i;
+    }
+    m_cbSoundCard->setCurrentIndex(selected);
+    if (selected >= 0) {
+        g_nSoundCard = selected;
+        if (m_pAudio)
+            m_pAudio->SetSoundCard(selected);
+    }
+}
+
+void CTvCfgDlg::RefreshHardware()
+{
+    {
+        const QSignalBlocker a(m_cbDisplay), b(m_cbSoundCard);
+        m_cbDisplay->clear();
+        m_cbSoundCard->clear();
+    }
+    FillDisplayList();
+    FillSoundCardList();
+}
+
+void CTvCfgDlg::OnDisplayChanged(int index)
+{
+    if (index < 0)
+        return;
+    const QRect r = m_cbDisplay->itemData(index).toRect();
+    m_pDisplaySize->setText(QString::asprintf("%d * %d", r.width(), r.height()));
+    g_rcTvScreen = ScreenRect::fromQRect(r);
+}
+
+void CTvCfgDlg::OnSoundCardChanged(int index)
+{
+    if (index < 0)
+        return;
+    // Takes effect for the next stream, without saving.
+    g_nSoundCard = index;
+    if (m_pAudio)
+        m_pAudio->SetSoundCard(index);
+}
+
+void CTvCfgDlg::Save()
+{
+    WriteSetting(QString::fromLatin1(SettingKey::BootRun), QString::number(m_bBootRun));
+    const int display = m_cbDisplay->currentIndex();
+    if (display < 0) {
+        m_messageBox(this, QStringLiteral("请选择用于输入的显示器"), QString());
+        return;
+    }
+    const QRect r = m_cbDisplay->itemData(display).toRect();
+    g_rcTvScreen = ScreenRect::fromQRect(r);
+    const int card = m_cbSoundCard->currentIndex();
+    if (card < 0) {
+        m_messageBox(this, QStringLiteral("请选择用于输出的声卡"), QString());
+        return;
+    }
+    g_nSoundCard = card;
+    WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), rectText(r));
+    // The name is asked from the audio system again, by index.
+    const QStringList names = m_pAudio ? m_pAudio->ProductNames(0) : QStringList();
+    const QString name = card < names.size() ? names[card] : m_cbSoundCard->itemText(card);
+    WriteSetting(QString::fromLatin1(SettingKey::SoundCard), name.trimmed());
+}
+
+void CTvCfgDlg::OnBootRunClicked(bool checked)
+{
+    m_bBootRun = checked ? 1 : 0;
+    WriteSetting(QString::fromLatin1(SettingKey::BootRun), QString::number(m_bBootRun));
+    SetBootRun(m_bBootRun);
+}
+
+CMainFrame* CTvCfgDlg::StartTvOutput()
+{
+    g_clrBackground = QColor(127, 127, 127);
+    if (!OpenCatalogue()) {
+        m_messageBox(nullptr, QStringLiteral("打开数据文件失败!"), QString());
+        return nullptr;
+    }
+    auto* frame = new CMainFrame(m_pRouter);
+    frame->show();
+    frame->update();
+    return frame;
+}
+
+void CTvCfgDlg::ShowOrStartTvOutput()
+{
+    if (m_pMainFrame)
+        m_pMainFrame->showNormal();
+    else
+        m_pMainFrame = StartTvOutput();
+    hide();
+}
+
+void CTvCfgDlg::StopTvOutput()
+{
+    delete m_pMainFrame;
+    m_pMainFrame = nullptr;
+}
+
+void CTvCfgDlg::OnRemotePower()
+{
+    if (!m_pMainFrame) {
+        m_pMainFrame = StartTvOutput();
+        hide();
+        return;
+    }
+    StopTvOutput();
+    OpenShutdownPrompt();
+}
+
+void CTvCfgDlg::OpenShutdownPrompt()
+{
+    auto* prompt = new CShutdownPCDlg(nullptr);
+    m_pShutdownDlg = prompt;
+    m_bShutdownPrompt = 1;
+    prompt->exec();
+    if (m_pShutdownDlg == prompt) {
+        m_bShutdownPrompt = 0;
+        m_pShutdownDlg = nullptr;
+        prompt->deleteLater();
+    }
+}
+
+void CTvCfgDlg::OnRemoteCommand(int command)
+{
+    if (command == RC_Digit1) {
+        if (m_bShutdownPrompt == 1) {
+            m_bShutdownPrompt = 0;
+            ShutdownPC(); // the prompt stays while the system goes down
+        }
+    } else if (command == RC_Digit0) {
+        if (m_bShutdownPrompt == 1)
+            m_bShutdownPrompt = 0;
+        if (CShutdownPCDlg* prompt = m_pShutdownDlg) {
+            // The prompt leaves the screen at once; its modal run returns and it is deleted afterwards.
+            m_pShutdownDlg = nullptr;
+            prompt->hide();
+            prompt->done(0);
+            prompt->deleteLater();
+        }
+    }
+}
+
+void CTvCfgDlg::OpenRemoteCodeDialog()
+{
+    CIRCompanySelDlg dialog(m_pRouter, QApplication::activeWindow());
+    dialog.exec();
+}
+
+void CTvCfgDlg::OpenAboutDialog()
+{
+    CAboutDlg dialog(QApplication::activeWindow());
+    dialog.exec();
+}
+
+void CTvCfgDlg::ShowRestored()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void CTvCfgDlg::Exit()
+{
+    StopTvOutput();
+    m_pTray->hide();
+    hide();
+    emit exitRequested();
+    QCoreApplication::exit(0);
+}
+
+bool CTvCfgDlg::event(QEvent* e)
+{
+    switch (static_cast<int>(e->type())) {
+    case WM_REMOTE_POWER:
+        OnRemotePower();
+        return true;
+    case WM_REMOTE_COMMAND:
+        OnRemoteCommand(static_cast<int>(static_cast<CAppEvent*>(e)->wParam()));
+        return true;
+    default:
+        return QDialog::event(e);
+    }
+}
+
+void CTvCfgDlg::closeEvent(QCloseEvent* e)
+{
+    // The close box hides the dialog; the program lives on in the tray.
+    e->ignore();
+    hide();
+}

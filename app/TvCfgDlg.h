@@ -1,0 +1,103 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QDialog>
+#include <QPointer>
+
+#include "ShutdownDlg.h"
+#include "update/UpdateManager.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QSystemTrayIcon;
+class CAudioRouter;
+class CMainFrame;
+class CRemoteKeyRouter;
+
+// "系统配置", the program's main window: chooses the TV monitor and sound card, saves them, toggles start at
+// boot and starts TV output. It owns the tray icon and menu, the TV window, the shutdown prompt and the background
+// update, and takes the remote's keys whenever no TV window exists. Closing it only hides it.
+class CTvCfgDlg : public QDialog {
+    Q_OBJECT
+public:
+    // Shows a modal message (text, caption) owned by a window, or by none.
+    using MessageBox = std::function<void(QWidget* owner, const QString& text, const QString& caption)>;
+
+    CTvCfgDlg(CRemoteKeyRouter* router, CAudioRouter* audio, QWidget* parent = nullptr);
+    ~CTvCfgDlg() override;
+
+    // Fills the lists, adds the tray icon, reads the settings, registers with the remote router and starts the
+    // background update on the update day.
+    void OnInitDialog();
+
+    CMainFrame* StartTvOutput();
+    void ShowOrStartTvOutput();
+    void StopTvOutput();
+    void OnRemotePower();
+    void Exit();
+    void Save();
+    void RefreshHardware();
+
+    void SetMessageBox(MessageBox box) { m_messageBox = std::move(box); }
+    CMainFrame* MainFrame() const { return m_pMainFrame; }
+    CShutdownPCDlg* ShutdownDialog() const { return m_pShutdownDlg; }
+    bool ShutdownPromptArmed() const { return m_bShutdownPrompt != 0; }
+    QMenu* TrayMenu() const { return m_pTrayMenu; }
+    QSystemTrayIcon* TrayIcon() const { return m_pTray; }
+    CUpdateManager& UpdateManager() { return m_updateManager; }
+
+    // The tray menu's entries, by id.
+    enum MenuId {
+        ID_ABOUT = 32776,
+        ID_START_TV = 32777,
+        ID_EXIT = 32781,
+        ID_STOP_TV = 32782,
+        ID_SHOW_MAIN = 32785,
+        ID_MOUSE_LIMIT = 32787,
+        ID_MOUSE_FREE = 32788,
+        ID_REMOTE_CODE = 32790,
+    };
+
+signals:
+    // After "退出": the tray icon is gone and the event loop is asked to end.
+    void exitRequested();
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void reject() override { hide(); }
+    void accept() override { hide(); }
+
+private:
+    void BuildControls();
+    void BuildTray();
+    void FillDisplayList();
+    void FillSoundCardList();
+    void OnDisplayChanged(int index);
+    void OnSoundCardChanged(int index);
+    void OnBootRunClicked(bool checked);
+    void OnRemoteCommand(int command);
+    void OpenShutdownPrompt();
+    void OpenRemoteCodeDialog();
+    void OpenAboutDialog();
+    void ShowRestored();
+
+    CRemoteKeyRouter* m_pRouter;
+    CAudioRouter* m_pAudio;
+    CUpdateManager m_updateManager;
+    int m_bShutdownPrompt = 0;
+    QPointer<CShutdownPCDlg> m_pShutdownDlg;
+    QComboBox* m_cbDisplay = nullptr;
+    QLabel* m_pDisplaySize = nullptr;
+    QComboBox* m_cbSoundCard = nullptr;
+    QCheckBox* m_pBootRun = nullptr;
+    int m_bBootRun = 0;
+    QSystemTrayIcon* m_pTray = nullptr;
+    QMenu* m_pTrayMenu = nullptr;
+    CMainFrame* m_pMainFrame = nullptr;
+    MessageBox m_messageBox;
+};
