@@ -5,6 +5,8 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 
+#include <QDBusError>
+
 #include "common/Log.h"
 
 namespace {
@@ -15,16 +17,26 @@ const char kManager[] = "org.freedesktop.login1.Manager";
 
 void ShutdownPC()
 {
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected())
+    // A fresh connection each time: a system bus that was missing at some earlier moment is not held against us.
+    const QString name = QStringLiteral("krel-shutdown");
+    QDBusConnection::disconnectFromBus(name);
+    // The address is read here rather than left to libdbus, which fixes every bus address at its first use.
+    const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS");
+    QDBusConnection bus = address.isEmpty() ? QDBusConnection::connectToBus(QDBusConnection::SystemBus, name)
+                                            : QDBusConnection::connectToBus(address, name);
+    if (!bus.isConnected()) {
+        qCDebug(lcApp) << "no system bus:" << bus.lastError().message();
         return;
+    }
     const QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kManager, QStringLiteral("CanPowerOff"));
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask, 5000));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [bus](QDBusPendingCallWatcher* w) mutable {
         const QDBusPendingReply<QString> reply = *w;
         w->deleteLater();
-        if (reply.isError())
+        if (reply.isError()) {
+            qCDebug(lcApp) << "CanPowerOff:" << reply.error().message();
             return;
+        }
         const QString answer = reply.value();
         if (answer != QLatin1String("yes") && answer != QLatin1String("challenge"))
             return;

@@ -306,15 +306,20 @@ void CTvCfgDlg::OnRemotePower()
 
 void CTvCfgDlg::OpenShutdownPrompt()
 {
+    // Modal, but without a nested event loop: the remote's keys keep arriving through the normal loop, and the
+    // prompt cleans up after itself when it ends.
     auto* prompt = new CShutdownPCDlg(nullptr);
     m_pShutdownDlg = prompt;
     m_bShutdownPrompt = 1;
-    prompt->exec();
-    if (m_pShutdownDlg == prompt) {
-        m_bShutdownPrompt = 0;
-        m_pShutdownDlg = nullptr;
+    connect(prompt, &QDialog::finished, this, [this, prompt] {
+        if (m_pShutdownDlg == prompt) {
+            m_bShutdownPrompt = 0;
+            m_pShutdownDlg = nullptr;
+        }
         prompt->deleteLater();
-    }
+    });
+    prompt->setModal(true);
+    prompt->show();
 }
 
 void CTvCfgDlg::OnRemoteCommand(int command)
@@ -328,11 +333,9 @@ void CTvCfgDlg::OnRemoteCommand(int command)
         if (m_bShutdownPrompt == 1)
             m_bShutdownPrompt = 0;
         if (CShutdownPCDlg* prompt = m_pShutdownDlg) {
-            // The prompt leaves the screen at once; its modal run returns and it is deleted afterwards.
+            // The prompt leaves the screen at once and is deleted when its run has ended.
             m_pShutdownDlg = nullptr;
-            prompt->hide();
             prompt->done(0);
-            prompt->deleteLater();
         }
     }
 }

@@ -1,0 +1,266 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+
+#include <gtest/gtest.h>
+
+#include "app/IRCompanySelDlg.h"
+#include "app/ShutdownDlg.h"
+#include "app/TvCfgDlg.h"
+#include "catalogue/AdoDatabase.h"
+#include "catalogue/DataFiles.h"
+#include "common/AppMessages.h"
+#include "common/Globals.h"
+#include "common/Paths.h"
+#include "common/RemoteCommand.h"
+#include "common/Settings.h"
+#include "remote/KeyRouter.h"
+#include "support/CatalogueFixture.h"
+#include "support/PulseServer.h"
+#include "support/QtWait.h"
+#include "support/SystemBus.h"
+#include "support/TestEnv.h"
+#include "tv/AudioRouter.h"
+#include "tv/MainFrame.h"
+
+namespace {
+
+struct Message {
+    QString text;
+    QString caption;
+};
+
+// The control window with real screens (two monitors), a real audio server, a private system bus with a fake
+// logind, and message boxes recorded instead of shown.
+class ControlWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pulse.Start());
+        audio = std::make_unique<CAudioRouter>();
+        ASSERT_TRUE(WaitFor([&] { return audio->SoundCards(0).size() == 2; }));
+        g_rcTvScreen = {};
+        g_nSoundCard = 0;
+        g_wCompanyID = 0;
+    }
+    void TearDown() override
+    {
+        dialog.reset();
+        audio.reset();
+        g_dbCatalogue.Close();
+        g_rcTvScreen = {};
+    }
+    CTvCfgDlg& open()
+    {
+        dialog = std::make_unique<CTvCfgDlg>(&router, audio.get());
+        dialog->SetMessageBox([this](QWidget*, const QString& text, const QString& caption) {
+            messages.push_back({text, caption});
+        });
+        dialog->OnInitDialog();
+        return *dialog;
+    }
+    template <typename T> T* child(const char* id) { return dialog->findChild<T*>(QString::fromLatin1(id)); }
+    void makeCatalogue()
+    {
+        machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile({{1, QStringLiteral("类型")}}));
+        ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword),
+                                      QStringLiteral("CREATE TABLE tb_star_list (starid INTEGER);")));
+    }
+
+    TempMachine machine;
+    PulseServer pulse;
+    std::unique_ptr<CAudioRouter> audio;
+    CRemoteKeyRouter router;
+    std::unique_ptr<CTvCfgDlg> dialog;
+    std::vector<Message> messages;
+};
+
+} // namespace
+
+TEST_F(ControlWindow, ListsScreensAndSoundCardsAndPreselectsTheStoredOnes)
+{
+    WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0 3840 1080"));
+    WriteSetting(QString::fromLatin1(SettingKey::SoundCard), QStringLiteral("HDMI-TV"));
+    open();
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("系统配置"));
+    auto* displays = child<QComboBox>("1000");
+    auto* cards = child<QComboBox>("1002");
+    ASSERT_EQ(displays->count(), 2);
+    EXPECT_EQ(displays->itemText(0), QStringLiteral("主显示器"));
+    EXPECT_EQ(displays->itemText(1), QStringLiteral("第 1 副显示器"));
+    EXPECT_EQ(displays->currentIndex(), 1);
+    EXPECT_EQ(g_rcTvScreen, (ScreenRect{1920, 0, 3840, 1080}));
+    EXPECT_EQ(child<QLabel>("1001")->text(), QStringLiteral("1920 * 1080"));
+    ASSERT_EQ(cards->count(), 2);
+    EXPECT_EQ(cards->itemText(0), QStringLiteral("PC-Speakers"));
+    EXPECT_EQ(cards->itemText(1), QStringLiteral("HDMI-TV"));
+    EXPECT_EQ(cards->currentIndex(), 1);
+    EXPECT_EQ(g_nSoundCard.load(), 1);
+    EXPECT_EQ(qgetenv("PULSE_SINK"), QByteArray("tv"));
+
+    // Choosing takes effect without saving.
+    displays->setCurrentIndex(0);
+    EXPECT_EQ(g_rcTvScreen, (ScreenRect{0, 0, 1920, 1080}));
+    cards->setCurrentIndex(0);
+    EXPECT_EQ(g_nSoundCard.load(), 0);
+
+    // A stale stored layout selects nothing and leaves the chosen rectangle.
+    WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0  3840 1080"));
+    child<QPushButton>("1010")->click();
+    EXPECT_EQ(displays->currentIndex(), -1);
+    EXPECT_EQ(g_rcTvScreen, (ScreenRect{0, 0, 1920, 1080}));
+}
+
+TEST_F(ControlWindow, SaveNamesWhatIsMissing)
+{
+    open();
+    child<QPushButton>("1003")->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("请选择用于输入的显示器"));
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::BootRun)), QStringLiteral("0"));
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::DisplayCard)), QString());
+
+    child<QComboBox>("1000")->setCurrentIndex(1);
+    child<QPushButton>("1003")->click();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].text, QStringLiteral("请选择用于输出的声卡"));
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::DisplayCard)), QString());
+
+    child<QComboBox>("1002")->setCurrentIndex(1);
+    child<QPushButton>("1003")->click();
+    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::DisplayCard)), QStringLiteral("1920 0 3840 1080"));
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::SoundCard)), QStringLiteral("HDMI-TV"));
+}
+
+TEST_F(ControlWindow, StartAtBootCheckBox)
+{
+    QDir().mkpath(Paths::AutostartDir());
+    open();
+    auto* box = child<QCheckBox>("1009");
+    EXPECT_FALSE(box->isChecked());
+    box->click();
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::BootRun)), QStringLiteral("1"));
+    EXPECT_EQ(QDir(Paths::AutostartDir()).entryList(QDir::Files).size(), 1);
+    box->click();
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::BootRun)), QStringLiteral("0"));
+    EXPECT_TRUE(QDir(Paths::AutostartDir()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(ControlWindow, TrayMenuEntriesAndHiding)
+{
+    open();
+    QStringList entries;
+    for (QAction* a : dialog->TrayMenu()->actions())
+        entries << (a->isSeparator() ? QStringLiteral("-") : a->objectName() + QLatin1Char(' ') + a->text());
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("32785 主程序"), QStringLiteral("-"), QStringLiteral("32777 启动电视输出"),
+                                    QStringLiteral("32782 关闭电视输出"), QStringLiteral("-"),
+                                    QStringLiteral("32787 限制鼠标在桌面"), QStringLiteral("32788 取消鼠标限制"),
+                                    QStringLiteral("-"), QStringLiteral("32790 遥控器设置"), QStringLiteral("-"),
+                                    QStringLiteral("32776 关于"), QStringLiteral("32781 退出")}));
+    EXPECT_EQ(dialog->TrayIcon()->toolTip(), QStringLiteral("电视"));
+    dialog->show();
+    EXPECT_FALSE(dialog->close()); // the close box hides
+    EXPECT_FALSE(dialog->isVisible());
+    dialog->TrayMenu()->findChild<QAction*>(QStringLiteral("32785"));
+    for (QAction* a : dialog->TrayMenu()->actions())
+        if (a->objectName() == QLatin1String("32785"))
+            a->trigger();
+    EXPECT_TRUE(dialog->isVisible());
+}
+
+TEST_F(ControlWindow, TvOutputNeedsTheCatalogue)
+{
+    open();
+    dialog->show();
+    dialog->ShowOrStartTvOutput();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("打开数据文件失败!"));
+    EXPECT_EQ(dialog->MainFrame(), nullptr);
+    EXPECT_FALSE(dialog->isVisible()); // hidden all the same
+
+    makeCatalogue();
+    child<QComboBox>("1000")->setCurrentIndex(1);
+    dialog->ShowOrStartTvOutput();
+    ASSERT_NE(dialog->MainFrame(), nullptr);
+    EXPECT_EQ(dialog->MainFrame()->geometry(), QRect(1920, 0, 1920, 1080));
+    EXPECT_EQ(router.TvWindow(), dialog->MainFrame());
+    EXPECT_EQ(g_clrBackground, QColor(127, 127, 127));
+    CMainFrame* first = dialog->MainFrame();
+    dialog->ShowOrStartTvOutput(); // already running: only shown again
+    EXPECT_EQ(dialog->MainFrame(), first);
+    dialog->StopTvOutput();
+    EXPECT_EQ(dialog->MainFrame(), nullptr);
+    EXPECT_EQ(router.TvWindow(), nullptr);
+}
+
+TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
+{
+    SystemBus bus;
+    ASSERT_TRUE(bus.IsRunning());
+    makeCatalogue();
+    WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0 3840 1080"));
+    open();
+    router.PostKey(RC_Power, 0x08); // TV output off: starts it
+    ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
+
+    // Power with TV output on: the TV window goes and the prompt comes up on the TV; Digit1 shuts down.
+    router.PostKey(RC_Power, 0x08);
+    ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() != nullptr && dialog->ShutdownDialog()->isVisible(); }));
+    EXPECT_EQ(dialog->MainFrame(), nullptr);
+    CShutdownPCDlg* prompt = dialog->ShutdownDialog();
+    EXPECT_EQ(prompt->geometry().topLeft(), QPoint(2020, 100));
+    EXPECT_EQ(prompt->size(), QSize(700, 300));
+    // Esc and the close box do nothing; the title counts down.
+    EXPECT_FALSE(prompt->close());
+
+    ASSERT_TRUE(WaitFor([&] { return prompt->windowTitle() == QStringLiteral("关机提示?[30]"); }, 3000));
+    EXPECT_TRUE(prompt->isVisible());
+    router.PostKey(RC_Digit1, 0x11);
+    ASSERT_TRUE(WaitFor([&] { return bus.PowerOffCalls() == "PowerOff false\n"; }));
+    EXPECT_FALSE(dialog->ShutdownPromptArmed());
+    EXPECT_TRUE(prompt->isVisible()); // it stays while the system goes down
+    router.PostKey(RC_Digit1, 0x11); // not armed any more: nothing
+    router.PostKey(RC_Digit0, 0x10); // closes the prompt
+    ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() == nullptr; }));
+    WaitFor([] { return false; }, 300);
+    EXPECT_EQ(bus.PowerOffCalls(), QByteArray("PowerOff false\n"));
+}
+
+TEST_F(ControlWindow, ShutdownWithoutTheRightDoesNothing)
+{
+    SystemBus bus(QStringLiteral("no"));
+    ASSERT_TRUE(bus.IsRunning());
+    makeCatalogue();
+    open();
+    router.PostKey(RC_Power, 0x08);
+    ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
+    router.PostKey(RC_Power, 0x08);
+    ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() != nullptr; }));
+    router.PostKey(RC_Digit1, 0x11);
+    WaitFor([] { return false; }, 500);
+    EXPECT_TRUE(bus.PowerOffCalls().isEmpty());
+    router.PostKey(RC_Digit0, 0x10);
+    ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() == nullptr; }));
+}
+
+TEST_F(ControlWindow, RemoteCodeDialogLearns)
+{
+    WriteSetting(QString::fromLatin1(SettingKey::CompanyID), QString::number(0x53AC));
+    open();
+    EXPECT_EQ(g_wCompanyID.load(), 0x53AC);
+    CIRCompanySelDlg learn(&router);
+    learn.show();
+    EXPECT_EQ(learn.windowTitle(), QStringLiteral("遥控器设置"));
+    EXPECT_EQ(learn.CodeText(), QStringLiteral("索尼/东芝"));
+    EXPECT_TRUE(g_bIRLearning.load());
+    g_wCompanyID = 0x1234; // as the reader stores it before handing the code over
+    router.SendLearnCode(0x1234, 0x0A);
+    EXPECT_EQ(learn.CodeText(), QStringLiteral("搜索中: 1234 0A"));
+    learn.accept();
+    EXPECT_FALSE(g_bIRLearning.load());
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::CompanyID)), QStringLiteral("0"));
+}
