@@ -1,0 +1,233 @@
+// The real krel program under a real X server with monitors "PC" and "TV", a real PulseAudio server with two
+// sinks, a private system bus with a fake logind, a local HTTP server and a test catalogue; keys are pressed with
+// the real krel-remote.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include "support/HttpServer.h"
+#include "support/PulseServer.h"
+#include "support/QtWait.h"
+#include "support/SystemBus.h"
+#include "support/TestEnv.h"
+#include "tv/AudioRouter.h"
+
+extern XvfbServer* g_pXServer;
+
+namespace {
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(pulse.Start());
+        ASSERT_TRUE(bus.IsRunning());
+        ASSERT_TRUE(http.IsRunning());
+        ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_BINARY), machine.appDir() + QStringLiteral("krel")));
+        const QString source = machine.root() + QStringLiteral("/catalogue.json");
+        WriteFile(source, QStringLiteral(R"({
+            "types": [{"id": 1, "name": "测试类型"}],
+            "videos": [{"id": 10, "name": "测试视频", "type": 1, "value2": 0, "scroll": 0}],
+            "addresses": [{"id": 100, "video": 10, "name": "第1集", "url": "%1"}]
+        })").arg(http.Url(QStringLiteral("audio.html"))).toUtf8());
+        ASSERT_EQ(QProcess::execute(QStringLiteral(KREL_CATALOGUE_TOOL),
+                                    {QStringLiteral("build"), source, machine.appDir()}), 0);
+        WriteFile(machine.settingsFile(), "[Config]\nDisplayCard=1920 0 3840 1080\nSoundCard=HDMI-TV\n"
+                                          "DisableMouseCtrl=1\n");
+        tone();
+    }
+    void TearDown() override
+    {
+        for (auto& p : programs) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+        }
+    }
+
+    // A one-minute WAV tone beside the test pages' copy served over HTTP.
+    void tone()
+    {
+        const QString wav = pulse.WavFile(60);
+        QFile::remove(pagesCopy + QStringLiteral("/tone.wav"));
+        QFile::copy(wav, pagesCopy + QStringLiteral("/tone.wav"));
+    }
+
+    QProcess* start()
+    {
+        programs.push_back(std::make_unique<QProcess>());
+        QProcess* p = programs.back().get();
+        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p->start(machine.appDir() + QStringLiteral("krel"), {});
+        p->waitForStarted(10000);
+        return p;
+    }
+    // Presses a key with the software remote; true when the program took it.
+    bool press(const QString& key)
+    {
+        QProcess remote;
+        remote.start(QStringLiteral(KREL_REMOTE_TOOL), key.split(QLatin1Char(' ')));
+        return remote.waitForFinished(10000) && remote.exitCode() == 0;
+    }
+    bool waitReady() { return WaitFor([&] { return press(QStringLiteral("raw 0707 01")); }, 30000); }
+    // The TV monitor as the X server shows it.
+    QImage tvScreen()
+    {
+        const QString file = machine.root() + QStringLiteral("/tv.png");
+        g_pXServer->run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                                                   QStringLiteral("1920x1080+1920+0"), file});
+        return QImage(file);
+    }
+    bool showsMenu()
+    {
+        const QImage tv = tvScreen();
+        // Grey background and the white line under the title (h = 90, line at 92).
+        return !tv.isNull() && tv.pixel(1500, 1000) == qRgb(127, 127, 127)
+            && (tv.pixel(960, 92) == qRgb(255, 255, 255) || tv.pixel(960, 91) == qRgb(255, 255, 255));
+    }
+    QString windowNamed(const QString& name)
+    {
+        QByteArray out;
+        g_pXServer->run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"), name}, &out);
+        return QString::fromLatin1(out).trimmed().section(QLatin1Char('\n'), 0, 0);
+    }
+    // Qt may make more than one X window of a name (a group leader beside the real one): all of their geometries.
+    QList<QRect> geometriesOf(const QString& name)
+    {
+        QByteArray out;
+        g_pXServer->run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"), name}, &out);
+        QList<QRect> rects;
+        for (const QString& id : QString::fromLatin1(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            rects << geometryOf(id.trimmed());
+        return rects;
+    }
+    QRect geometryOf(const QString& window)
+    {
+        QByteArray out;
+        g_pXServer->run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window}, &out);
+        auto field = [&](const char* n) {
+            return QRegularExpression(QString::fromLatin1(n) + QStringLiteral(":\\s+(-?\\d+)")).match(QString::fromLatin1(out)).captured(1).toInt();
+        };
+        return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height"));
+    }
+
+    TempMachine machine;
+    PulseServer pulse;
+    SystemBus bus;
+    QString pagesCopy = (QDir().mkpath(machine.root() + QStringLiteral("/pages")), machine.root() + QStringLiteral("/pages"));
+    HttpServer http{(QFile::copy(QStringLiteral(KREL_TEST_PAGES "/audio.html"), pagesCopy + QStringLiteral("/audio.html")), pagesCopy)};
+    std::vector<std::unique_ptr<QProcess>> programs;
+};
+
+} // namespace
+
+TEST_F(Program, SecondStartLeavesAtOnce)
+{
+    QProcess* first = start();
+    ASSERT_TRUE(waitReady());
+    QProcess* second = start();
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(second->waitForFinished(10000));
+    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_EQ(first->state(), QProcess::Running);
+}
+
+TEST_F(Program, PendingUpdateStartsTheUpdaterAndNoWindow)
+{
+    machine.writeAppFile(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=1\nDATA_VER=1\n");
+    machine.writeAppFile(QStringLiteral("Update/ver.dat"), "[Main]\nAPP_VER=2\nDATA_VER=1\n");
+    const QString marker = machine.root() + QStringLiteral("/updater-ran");
+    machine.writeAppFile(QStringLiteral("AutoUpdate"), QStringLiteral("#!/bin/sh\necho \"$#\" > '%1'\n").arg(marker).toUtf8());
+    QFile::setPermissions(machine.appDir() + QStringLiteral("AutoUpdate"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QProcess* p = start();
+    ASSERT_TRUE(p->waitForFinished(15000));
+    EXPECT_EQ(p->exitCode(), 0);
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(marker); }));
+    EXPECT_EQ(ReadFile(marker), QByteArray("0\n")); // started without arguments
+    EXPECT_TRUE(windowNamed(QStringLiteral("系统配置")).isEmpty());
+}
+
+TEST_F(Program, RemoteWalksTheCatalogueAndPlaysOnTheTv)
+{
+    QProcess* p = start();
+    ASSERT_TRUE(waitReady());
+    EXPECT_FALSE(windowNamed(QStringLiteral("系统配置")).isEmpty());
+
+    // Power starts TV output on the TV monitor.
+    ASSERT_TRUE(press(QStringLiteral("Power")));
+    ASSERT_TRUE(WaitFor([&] { return !windowNamed(QStringLiteral("^MIRA$")).isEmpty(); }, 15000));
+    EXPECT_TRUE(WaitFor([&] { return geometriesOf(QStringLiteral("^MIRA$")).contains(QRect(1920, 0, 1920, 1080)); }));
+    ASSERT_TRUE(WaitFor([&] { return showsMenu(); }, 10000));
+
+    // Types -> videos -> addresses -> play: the page's audio plays on the TV's sound card.
+    ASSERT_TRUE(press(QStringLiteral("Digit0")));
+    ASSERT_TRUE(press(QStringLiteral("Digit0")));
+    ASSERT_TRUE(press(QStringLiteral("Digit0")));
+    const int tvSink = pulse.SinkIndex(QStringLiteral("tv"));
+    PulseServer::SinkInput stream;
+    ASSERT_TRUE(WaitFor([&] {
+        for (const auto& s : pulse.SinkInputs())
+            stream = s;
+        return stream.index >= 0 && stream.sink == tvSink;
+    }, 30000)) << "no stream on the TV sink";
+    EXPECT_FALSE(showsMenu()); // the page covers the menu
+
+    // The volume keys step the page's stream.
+    const int before = stream.volumeLeft;
+    ASSERT_TRUE(press(QStringLiteral("VolumeDown")));
+    ASSERT_TRUE(WaitFor([&] {
+        for (const auto& s : pulse.SinkInputs())
+            if (s.index == stream.index)
+                return s.volumeLeft < before;
+        return false;
+    }));
+
+    // LeaveVideo returns to the address list.
+    ASSERT_TRUE(press(QStringLiteral("LeaveVideo")));
+    ASSERT_TRUE(WaitFor([&] { return showsMenu(); }, 10000));
+
+    // Power closes the TV window and puts the prompt on the TV; 1 shuts down through logind; 0 closes the prompt.
+    ASSERT_TRUE(press(QStringLiteral("Power")));
+    ASSERT_TRUE(WaitFor([&] { return !windowNamed(QStringLiteral("关机提示")).isEmpty(); }, 10000));
+    EXPECT_TRUE(windowNamed(QStringLiteral("^MIRA$")).isEmpty());
+    EXPECT_TRUE(WaitFor([&] { return geometriesOf(QStringLiteral("关机提示")).contains(QRect(2020, 100, 700, 300)); }));
+    ASSERT_TRUE(press(QStringLiteral("Digit1")));
+    ASSERT_TRUE(WaitFor([&] { return bus.PowerOffCalls() == "PowerOff false\n"; }));
+    ASSERT_TRUE(press(QStringLiteral("Digit0")));
+    ASSERT_TRUE(WaitFor([&] { return windowNamed(QStringLiteral("关机提示")).isEmpty(); }, 5000));
+    EXPECT_EQ(p->state(), QProcess::Running);
+}
+
+TEST_F(Program, TrayMenuExitEndsWithCodeZero)
+{
+    QProcess trayer;
+    trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                                            QStringLiteral("left"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                                            QStringLiteral("--width"), QStringLiteral("64"), QStringLiteral("--heighttype"),
+                                            QStringLiteral("pixel"), QStringLiteral("--height"), QStringLiteral("32")});
+    ASSERT_TRUE(trayer.waitForStarted(5000));
+    WaitFor([] { return false; }, 1000);
+    QProcess* p = start();
+    ASSERT_TRUE(waitReady());
+    WaitFor([] { return false; }, 1000);
+    // Right click on the first icon of the tray opens the menu; its last entry is "退出".
+    g_pXServer->run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("16"), QStringLiteral("16"),
+                                                QStringLiteral("click"), QStringLiteral("3")});
+    WaitFor([] { return false; }, 1000);
+    g_pXServer->run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")});
+    const bool ended = p->waitForFinished(10000);
+    trayer.kill();
+    trayer.waitForFinished(3000);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p->exitCode(), 0);
+}
