@@ -13,7 +13,8 @@
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/Xrandr.h>
 
-namespace {
+namespace
+{
 
 std::mutex g_lock;
 // The barriers live as long as the connection that made them, so the connection is kept open while confined.
@@ -26,7 +27,7 @@ bool readTvRect(ScreenRect* rect)
     if (parts.size() != 4)
         return false;
     bool ok[4] = {};
-    *rect = {parts[0].toInt(&ok[0]), parts[1].toInt(&ok[1]), parts[2].toInt(&ok[2]), parts[3].toInt(&ok[3])};
+    *rect = { parts[0].toInt(&ok[0]), parts[1].toInt(&ok[1]), parts[2].toInt(&ok[2]), parts[3].toInt(&ok[3]) };
     return ok[0] && ok[1] && ok[2] && ok[3];
 }
 
@@ -82,8 +83,8 @@ extern "C" int MouseLimitEnable(void)
         return 0;
 
     int event = 0, error = 0, major = 0, minor = 0;
-    if (!XFixesQueryExtension(g_display, &event, &error) || !XFixesQueryVersion(g_display, &major, &minor)
-        || major < 5 || !XRRQueryExtension(g_display, &event, &error)) {
+    if (!XFixesQueryExtension(g_display, &event, &error) || !XFixesQueryVersion(g_display, &major, &minor) || major < 5
+        || !XRRQueryExtension(g_display, &event, &error)) {
         releaseLocked();
         return 0;
     }
@@ -95,8 +96,8 @@ extern "C" int MouseLimitEnable(void)
     const bool haveTv = readTvRect(&tv);
     std::vector<ScreenRect> desktop, television;
     for (int i = 0; i < count; ++i) {
-        const ScreenRect r{monitors[i].x, monitors[i].y, monitors[i].x + monitors[i].width,
-                           monitors[i].y + monitors[i].height};
+        const ScreenRect r { monitors[i].x, monitors[i].y, monitors[i].x + monitors[i].width,
+                             monitors[i].y + monitors[i].height };
         (haveTv && r == tv ? television : desktop).push_back(r);
     }
     if (monitors)

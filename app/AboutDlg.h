@@ -3,7 +3,8 @@
 #include <QDialog>
 
 // "电视": the program's version and where to reach its makers.
-class CAboutDlg : public QDialog {
+class CAboutDlg : public QDialog
+{
     Q_OBJECT
 public:
     explicit CAboutDlg(QWidget* parent = nullptr);

@@ -19,7 +19,8 @@
 #include "tv/AudioRouter.h"
 #include "update/UpdateCheck.h"
 
-namespace {
+namespace
+{
 const char kUpdaterName[] = "AutoUpdate";
 } // namespace
 

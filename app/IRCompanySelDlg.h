@@ -7,7 +7,8 @@ class CRemoteKeyRouter;
 class CRemoteLearning;
 
 // "遥控器设置": shows the family of the remote whose keys arrive while it is open, and stores its code on closing.
-class CIRCompanySelDlg : public QDialog {
+class CIRCompanySelDlg : public QDialog
+{
     Q_OBJECT
 public:
     CIRCompanySelDlg(CRemoteKeyRouter* router, QWidget* parent = nullptr);

@@ -4,7 +4,8 @@
 
 // The single-instance lock "Parlowen": an exclusive lock on a per-machine file, released by the kernel when the
 // process ends in any way, so a crashed instance never blocks the next start.
-class CInstanceLock {
+class CInstanceLock
+{
 public:
     explicit CInstanceLock(const QString& path);
     ~CInstanceLock();

@@ -9,7 +9,8 @@
 
 #include "common/Log.h"
 
-namespace {
+namespace
+{
 const char kService[] = "org.freedesktop.login1";
 const char kPath[] = "/org/freedesktop/login1";
 const char kManager[] = "org.freedesktop.login1.Manager";

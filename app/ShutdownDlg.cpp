@@ -13,8 +13,8 @@ CShutdownPCDlg::CShutdownPCDlg(QWidget* parent)
     setWindowTitle(QStringLiteral("关机提示?"));
     setWindowIcon(QIcon(QStringLiteral(":/krel/krel.svg")));
     QFont font(QStringLiteral("宋体"));
-    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"),
-                      QStringLiteral("Noto Sans CJK SC")});
+    font.setFamilies({ QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"),
+                       QStringLiteral("Noto Sans CJK SC") });
     font.setPointSize(48);
     setFont(font);
     auto* layout = new QVBoxLayout(this);

@@ -5,7 +5,8 @@
 
 // The shutdown prompt on the television: counts 30 seconds down in its title and then closes itself. The remote's
 // 1 shuts the PC down and 0 closes it (handled by the control window); Esc and the close box do nothing.
-class CShutdownPCDlg : public QDialog {
+class CShutdownPCDlg : public QDialog
+{
     Q_OBJECT
 public:
     explicit CShutdownPCDlg(QWidget* parent = nullptr);

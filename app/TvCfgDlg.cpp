@@ -29,7 +29,8 @@
 #include "tv/MainFrame.h"
 #include "update/UpdateCheck.h"
 
-namespace {
+namespace
+{
 
 // Dialog units of the layout to pixels (an 8-point dialog font: 4 x 8 pixels a unit pair, scaled up a little).
 QRect du(int x, int y, int w, int h)
@@ -95,7 +96,7 @@ void CTvCfgDlg::BuildControls()
     auto* start = new QPushButton(QStringLiteral("启动电视输出"), this);
     start->setObjectName(QStringLiteral("1004"));
     start->setGeometry(du(125, 129, 62, 14));
-    for (QPushButton* b : {refresh, save, start})
+    for (QPushButton* b : { refresh, save, start })
         b->setAutoDefault(false);
 
     connect(m_cbDisplay, &QComboBox::currentIndexChanged, this, &CTvCfgDlg::OnDisplayChanged);

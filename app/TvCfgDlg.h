@@ -21,7 +21,8 @@ class CRemoteKeyRouter;
 // "系统配置", the program's main window: chooses the TV monitor and sound card, saves them, toggles start at
 // boot and starts TV output. It owns the tray icon and menu, the TV window, the shutdown prompt and the background
 // update, and takes the remote's keys whenever no TV window exists. Closing it only hides it.
-class CTvCfgDlg : public QDialog {
+class CTvCfgDlg : public QDialog
+{
     Q_OBJECT
 public:
     // Shows a modal message (text, caption) owned by a window, or by none.

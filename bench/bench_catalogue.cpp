@@ -14,7 +14,8 @@
 #include "catalogue/ItemLists.h"
 #include "common/Globals.h"
 
-namespace {
+namespace
+{
 
 QTemporaryDir& folder()
 {
@@ -32,7 +33,7 @@ void makeVideoFile()
     QDir().mkpath(g_strAppDir + QStringLiteral("Data"));
     std::vector<VideoRecord> records;
     for (int i = 0; i < 100000; ++i)
-        records.push_back({i, QStringLiteral("视频名称 %1").arg(i), i, i % 500});
+        records.push_back({ i, QStringLiteral("视频名称 %1").arg(i), i, i % 500 });
     QFile f(VideoFilePath(1));
     f.open(QIODevice::WriteOnly);
     f.write(EncodeVideoFile(records));

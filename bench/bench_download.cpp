@@ -12,7 +12,8 @@
 
 #include "update/HttpDownloadManager.h"
 
-namespace {
+namespace
+{
 
 long peakRssKb()
 {
@@ -21,7 +22,8 @@ long peakRssKb()
     return usage.ru_maxrss;
 }
 
-class Fetcher : public FCHttpDownloadManager {
+class Fetcher : public FCHttpDownloadManager
+{
 public:
     qint64 bytes = -1;
     qint64 transferMs = 0;
@@ -48,19 +50,24 @@ int main(int argc, char** argv)
             f.write(block);
     }
     QProcess server;
-    server.start(QStringLiteral("python3"), {QStringLiteral("-u"), QStringLiteral(KREL_TEST_HTTP_SCRIPT), dir.path()});
+    server.start(QStringLiteral("python3"),
+                 { QStringLiteral("-u"), QStringLiteral(KREL_TEST_HTTP_SCRIPT), dir.path() });
     server.waitForReadyRead(10000);
-    const int port = QRegularExpression(QStringLiteral("port (\\d+)")).match(QString::fromLatin1(server.readAll())).captured(1).toInt();
+    const int port = QRegularExpression(QStringLiteral("port (\\d+)"))
+                         .match(QString::fromLatin1(server.readAll()))
+                         .captured(1)
+                         .toInt();
     const QString url = QStringLiteral("http://127.0.0.1:%1/body.bin").arg(port);
 
     QElapsedTimer t;
     t.start();
-    QProcess::execute(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"), url});
+    QProcess::execute(QStringLiteral("curl"),
+                      { QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"), url });
     const double curlSeconds = t.elapsed() / 1000.0;
     // The engine keeps the body in memory; the fairer peer writes it to memory too (a tmpfs file).
     const QString shm = QStringLiteral("/dev/shm/krel-bench-%1").arg(QCoreApplication::applicationPid());
     t.restart();
-    QProcess::execute(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"), shm, url});
+    QProcess::execute(QStringLiteral("curl"), { QStringLiteral("-s"), QStringLiteral("-o"), shm, url });
     const double curlMemorySeconds = t.elapsed() / 1000.0;
     QFile::remove(shm);
 

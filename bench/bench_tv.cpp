@@ -13,7 +13,8 @@
 #include "common/RemoteCommand.h"
 #include "tv/ScreenMenu.h"
 
-namespace {
+namespace
+{
 
 void BM_DigitToRepaint(benchmark::State& state)
 {
@@ -21,7 +22,7 @@ void BM_DigitToRepaint(benchmark::State& state)
     g_strAppDir = dir.path() + QLatin1Char('/');
     std::vector<TypeRecord> types;
     for (int i = 0; i < 30; ++i)
-        types.push_back({i, QStringLiteral("在线视频类型 %1").arg(i)});
+        types.push_back({ i, QStringLiteral("在线视频类型 %1").arg(i) });
     QDir().mkpath(g_strAppDir + QStringLiteral("Data"));
     QFile f(TypeFilePath());
     f.open(QIODevice::WriteOnly);
@@ -31,7 +32,8 @@ void BM_DigitToRepaint(benchmark::State& state)
     const QSize size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     QImage surface(size, QImage::Format_RGB32);
     QFont font;
-    font.setFamilies({QStringLiteral("隶书"), QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    font.setFamilies(
+        { QStringLiteral("隶书"), QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC") });
     font.setPixelSize(60);
     CScreenMenu menu;
     menu.SetTitle(QStringLiteral("用遥控器数字键0-9进行选择:"));
@@ -44,7 +46,7 @@ void BM_DigitToRepaint(benchmark::State& state)
         menu.Draw(painter, surface.rect());
     }
 }
-BENCHMARK(BM_DigitToRepaint)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DigitToRepaint)->Args({ 1920, 1080 })->Args({ 3840, 2160 })->Unit(benchmark::kMillisecond);
 
 } // namespace
 

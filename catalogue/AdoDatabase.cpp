@@ -11,7 +11,8 @@
 
 CADODatabase g_dbCatalogue;
 
-namespace {
+namespace
+{
 
 constexpr char kSource[] = "SQLCipher";
 
@@ -19,8 +20,8 @@ constexpr char kSource[] = "SQLCipher";
 QString errorText(const char* title, std::uint32_t code, const QString& description)
 {
     return QString::asprintf("%s Error\n\tCode = %08lx\n\tCode meaning = %s\n\tSource = %s\n\tDescription = %s\n",
-                             title, static_cast<unsigned long>(code), sqlite3_errstr(static_cast<int>(code)),
-                             kSource, description.toUtf8().constData());
+                             title, static_cast<unsigned long>(code), sqlite3_errstr(static_cast<int>(code)), kSource,
+                             description.toUtf8().constData());
 }
 
 // The value of field name in a connection string of "name=value;" pairs (names compared without case).
@@ -111,8 +112,8 @@ CADORecordset::~CADORecordset()
 void CADORecordset::RecordError(std::uint32_t code, const QString& description)
 {
     m_dwLastError = code;
-    m_strLastError = QStringLiteral("Query = ") + m_strQuery + QLatin1Char('\n')
-        + errorText("CADORecordset", code, description);
+    m_strLastError
+        = QStringLiteral("Query = ") + m_strQuery + QLatin1Char('\n') + errorText("CADORecordset", code, description);
 }
 
 bool CADORecordset::Open(const QString& sql, int /*option*/)

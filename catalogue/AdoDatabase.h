@@ -9,7 +9,8 @@ struct sqlite3;
 
 // One connection to the keyed catalogue database. The catalogue is only ever read: the file is opened read-only
 // and never created. Failures are recorded on the object and reported as false results, never thrown.
-class CADODatabase {
+class CADODatabase
+{
 public:
     CADODatabase() = default;
     CADODatabase(const CADODatabase&) = delete;
@@ -42,7 +43,8 @@ private:
 
 // The rows of one SELECT, fetched whole at Open (a static, client-side cursor): the row count is known before
 // the first row is read, and the statement holds nothing open on the connection afterwards.
-class CADORecordset {
+class CADORecordset
+{
 public:
     explicit CADORecordset(CADODatabase* database);
     CADORecordset(const CADORecordset&) = delete;

@@ -4,8 +4,8 @@
 
 // The statements run on the catalogue, byte for byte (their trailing blanks included); "%d" is the key.
 inline constexpr char kStarListSql[] = "select * from tb_star_list order by pos";
-inline constexpr char kStarVideoListSql[] =
-    "select * from tb_videogroup_list where id in(select videoid from tb_star_video_list where starid=%d) ";
+inline constexpr char kStarVideoListSql[]
+    = "select * from tb_videogroup_list where id in(select videoid from tb_star_video_list where starid=%d) ";
 inline constexpr char kVideoAddrListSql[] = "select * from tb_video_addr_list where videoid=%d order by id ";
 inline constexpr char kAddressByIdSql[] = "select * from tb_video_addr_list where id=%d order by id ";
 

@@ -5,7 +5,8 @@
 
 #include "common/Globals.h"
 
-namespace {
+namespace
+{
 
 std::int32_t readInt(const char* p)
 {
@@ -89,7 +90,7 @@ std::vector<TypeRecord> ParseTypeFile(const QByteArray& bytes)
     std::vector<TypeRecord> records;
     records.reserve(static_cast<std::size_t>(view.size()));
     for (int i = 0; i < view.size(); ++i)
-        records.push_back({view.id(i), view.name(i)});
+        records.push_back({ view.id(i), view.name(i) });
     return records;
 }
 
@@ -99,7 +100,7 @@ std::vector<VideoRecord> ParseVideoFile(const QByteArray& bytes)
     std::vector<VideoRecord> records;
     records.reserve(static_cast<std::size_t>(view.size()));
     for (int i = 0; i < view.size(); ++i)
-        records.push_back({view.id(i), view.name(i), view.value2(i), view.value3(i)});
+        records.push_back({ view.id(i), view.name(i), view.value2(i), view.value3(i) });
     return records;
 }
 

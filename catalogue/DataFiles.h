@@ -30,7 +30,8 @@ inline constexpr int kVideoRecordBytes = 4 + kNameFieldBytes + 8;
 // The records of one data file, decoded on demand from the file's bytes: loading a list costs no more than
 // reading its file, and only the rows on the screen are ever decoded. Holds only the records that are whole in
 // the bytes, never more than the count the file claims, and none for a negative count.
-class CDataFileView {
+class CDataFileView
+{
 public:
     CDataFileView() = default;
     CDataFileView(QByteArray bytes, int recordBytes);
@@ -65,5 +66,5 @@ CDataFileView OpenVideoFile(const QString& path);
 QByteArray EncodeTypeFile(const std::vector<TypeRecord>& records);
 QByteArray EncodeVideoFile(const std::vector<VideoRecord>& records);
 
-QString TypeFilePath();            // <application folder>/Data/date.dat
+QString TypeFilePath(); // <application folder>/Data/date.dat
 QString VideoFilePath(int typeId); // <application folder>/Data/Data<n>.dat

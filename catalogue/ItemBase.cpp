@@ -38,7 +38,7 @@ bool CItemBase::IsValidSelection(int digit) const
 CItemRow CItemBase::RowAt(int index) const
 {
     if (index < m_file.size())
-        return {m_file.name(index), m_file.id(index), m_file.value2(index), m_file.value3(index)};
+        return { m_file.name(index), m_file.id(index), m_file.value2(index), m_file.value3(index) };
     return m_rows[static_cast<std::size_t>(index - m_file.size())];
 }
 

@@ -9,13 +9,14 @@
 // One row of a menu list.
 struct CItemRow {
     QString name;
-    int id = 0;     // key handed to the next level
+    int id = 0; // key handed to the next level
     int value2 = 0; // from the video data file, not used
     int value3 = 0; // page scroll offset of a video row
 };
 
 // A list of the TV menu, paged by ten so that every row of a page has one digit of the remote.
-class CItemBase {
+class CItemBase
+{
 public:
     virtual ~CItemBase() = default;
 

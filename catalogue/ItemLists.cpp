@@ -4,7 +4,8 @@
 #include "CatalogueQueries.h"
 #include "DataFiles.h"
 
-namespace {
+namespace
+{
 
 // Reads the rows of a statement into a list: idColumn into the id, nameColumn into the name. A column that cannot
 // be read leaves its field at the row's starting value; the row is still listed.

@@ -13,7 +13,7 @@ CLocalPCMoiveList::CLocalPCMoiveList()
             m_roots.append(part.trimmed());
     }
     if (m_roots.isEmpty())
-        m_roots = {QStringLiteral("F:\\Download\\video"), QStringLiteral("E:\\Download")};
+        m_roots = { QStringLiteral("F:\\Download\\video"), QStringLiteral("E:\\Download") };
 }
 
 void CLocalPCMoiveList::Load(int digit)
@@ -22,7 +22,7 @@ void CLocalPCMoiveList::Load(int digit)
         ClearRows();
         m_paths.clear();
         for (int i = 0; i < m_roots.size(); ++i) {
-            AppendRow({m_roots[i], i, 0, 0});
+            AppendRow({ m_roots[i], i, 0, 0 });
             m_paths.append(m_roots[i]);
         }
         m_bShowRoots = 0;
@@ -40,7 +40,7 @@ void CLocalPCMoiveList::Load(int digit)
     QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     while (it.hasNext()) {
         it.next();
-        AppendRow({it.fileName(), 0, 0, 0});
+        AppendRow({ it.fileName(), 0, 0, 0 });
         m_paths.append(it.filePath());
     }
 }

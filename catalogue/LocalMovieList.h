@@ -8,7 +8,8 @@
 
 // Browses local movie folders: first the root folders, then the entries of a chosen folder. Every row remembers
 // its full path, so choosing a folder entry lists that folder.
-class CLocalPCMoiveList : public CItemBase {
+class CLocalPCMoiveList : public CItemBase
+{
 public:
     CLocalPCMoiveList();
 

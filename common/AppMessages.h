@@ -7,10 +7,10 @@
 // sender and receiver agrees on them; Qt reserves 1000..65535 for user event types, so they are used as is.
 enum AppMessage : int {
     WM_REMOTE_COMMAND = 1275, // wParam: RemoteCommand (while learning: the custom code), lParam: key byte
-    WM_PLAY_URL = 1276,       // carries the online video address to open
-    WM_TRAY_NOTIFY = 1277,    // tray icon activation (icon id 100, mouse message)
-    WM_REMOTE_POWER = 1278,   // the remote's power key, always to the control window
-    WM_SHOW_VIDEO = 1279,     // the TV window brings its web view to the front again
+    WM_PLAY_URL = 1276, // carries the online video address to open
+    WM_TRAY_NOTIFY = 1277, // tray icon activation (icon id 100, mouse message)
+    WM_REMOTE_POWER = 1278, // the remote's power key, always to the control window
+    WM_SHOW_VIDEO = 1279, // the TV window brings its web view to the front again
 };
 
 inline QEvent::Type eventType(AppMessage message)
@@ -19,7 +19,8 @@ inline QEvent::Type eventType(AppMessage message)
 }
 
 // One application message: a type and two integer parameters, as posted between threads.
-class CAppEvent : public QEvent {
+class CAppEvent : public QEvent
+{
 public:
     CAppEvent(AppMessage message, quint32 wParam, quint32 lParam)
         : QEvent(eventType(message))
@@ -37,7 +38,8 @@ private:
 };
 
 // WM_PLAY_URL: the address travels inside the event, which the receiver's event queue owns and deletes.
-class CPlayUrlEvent : public QEvent {
+class CPlayUrlEvent : public QEvent
+{
 public:
     explicit CPlayUrlEvent(QString url)
         : QEvent(eventType(WM_PLAY_URL))

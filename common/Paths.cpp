@@ -5,7 +5,8 @@
 
 #include "Globals.h"
 
-namespace Paths {
+namespace Paths
+{
 
 QString MachineRoot()
 {

@@ -10,8 +10,10 @@
 #include <QFileInfo>
 #include <QList>
 
-namespace ProfileFile {
-namespace {
+namespace ProfileFile
+{
+namespace
+{
 
 bool isBlank(QChar c)
 {
@@ -177,7 +179,8 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
 
     // Keep the permissions of the file being replaced; a new file is readable by everybody and writable by its
     // group, so that every desktop user of the machine shares the settings.
-    struct stat old {};
+    struct stat old {
+    };
     const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : 0664;
     bool ok = ::fchmod(fd, mode) == 0;
     qsizetype done = 0;

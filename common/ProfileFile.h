@@ -5,7 +5,8 @@
 // INI files read and written the way the Windows profile functions do it: section and key names match without
 // regard to case, blanks around names and values are dropped on read, the first matching section and key win,
 // and writing one key keeps every other line of the file as it was. The file is UTF-8.
-namespace ProfileFile {
+namespace ProfileFile
+{
 
 // The value of key in section, at most maxChars UTF-16 units; "" when the file, section or key is absent.
 QString ReadString(const QString& path, const QString& section, const QString& key, int maxChars);

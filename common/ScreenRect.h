@@ -13,6 +13,6 @@ struct ScreenRect {
     int width() const { return right - left; }
     int height() const { return bottom - top; }
     QRect toQRect() const { return QRect(left, top, width(), height()); }
-    static ScreenRect fromQRect(const QRect& r) { return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()}; }
+    static ScreenRect fromQRect(const QRect& r) { return { r.x(), r.y(), r.x() + r.width(), r.y() + r.height() }; }
     bool operator==(const ScreenRect&) const = default;
 };

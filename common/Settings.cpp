@@ -11,8 +11,7 @@
 
 QString ReadSetting(const QString& key)
 {
-    return ProfileFile::ReadString(Paths::SettingsFile(), QString::fromLatin1(kSettingsSection), key,
-                                   kSettingMaxChars);
+    return ProfileFile::ReadString(Paths::SettingsFile(), QString::fromLatin1(kSettingsSection), key, kSettingMaxChars);
 }
 
 int ReadSettingNumber(const QString& key)
@@ -25,7 +24,8 @@ bool WriteSetting(const QString& key, const QString& value)
     return ProfileFile::WriteString(Paths::SettingsFile(), QString::fromLatin1(kSettingsSection), key, value);
 }
 
-namespace {
+namespace
+{
 
 // Exec= arguments are quoted when they hold reserved characters; inside quotes ", `, $ and \ take a backslash.
 // The whole value then goes through the string escaping of desktop files, which doubles every backslash, and

@@ -3,14 +3,15 @@
 #include <QString>
 
 // Every key of Krel.ini, section Config, in one place. Each reads as "" (numbers as 0) when absent.
-namespace SettingKey {
-inline constexpr char DisplayCard[] = "DisplayCard";           // "%d %d %d %d": the TV monitor's rectangle
-inline constexpr char SoundCard[] = "SoundCard";               // description of the TV's sound card, trimmed
-inline constexpr char BootRun[] = "BootRun";                   // 0 or 1: start at boot check box
-inline constexpr char CompanyID[] = "CompanyID";               // learned remote custom code, 0..65535
+namespace SettingKey
+{
+inline constexpr char DisplayCard[] = "DisplayCard"; // "%d %d %d %d": the TV monitor's rectangle
+inline constexpr char SoundCard[] = "SoundCard"; // description of the TV's sound card, trimmed
+inline constexpr char BootRun[] = "BootRun"; // 0 or 1: start at boot check box
+inline constexpr char CompanyID[] = "CompanyID"; // learned remote custom code, 0..65535
 inline constexpr char DisableMouseCtrl[] = "DisableMouseCtrl"; // non-zero: do not confine the pointer at start
 inline constexpr char LocalMovieFolders[] = "LocalMovieFolders"; // ";"-separated folders replacing the roots
-inline constexpr char UpdateServer[] = "UpdateServer";         // base address of the update server; absent: none
+inline constexpr char UpdateServer[] = "UpdateServer"; // base address of the update server; absent: none
 } // namespace SettingKey
 
 inline constexpr char kSettingsSection[] = "Config";

@@ -8,7 +8,8 @@ inline constexpr int kReportBytes = 65;
 using HidReport = std::array<std::uint8_t, kReportBytes>;
 
 // The IR receiver as the reader thread sees it.
-class IHidIRDevice {
+class IHidIRDevice
+{
 public:
     virtual ~IHidIRDevice() = default;
     virtual bool IsOpen() const = 0;

@@ -6,13 +6,14 @@
 
 HidReport MakeRequestReport()
 {
-    HidReport request{};
+    HidReport request {};
     request[0] = 0x00;
     request[1] = 0x82;
     return request;
 }
 
-namespace {
+namespace
+{
 constexpr unsigned short kVendorId = 0x04D8;
 constexpr unsigned short kProductId = 0x173F;
 // hidraw reads wait this long at a time, so that an interrupt is noticed while no key is pressed.

@@ -7,7 +7,8 @@
 struct hid_device_;
 
 // The receiver on hidapi's hidraw backend.
-class CHidIRDevice : public IHidIRDevice {
+class CHidIRDevice : public IHidIRDevice
+{
 public:
     CHidIRDevice();
     ~CHidIRDevice() override;
@@ -21,5 +22,5 @@ private:
     void Close();
 
     hid_device_* m_pDevice = nullptr;
-    std::atomic<bool> m_bInterrupted{false};
+    std::atomic<bool> m_bInterrupted { false };
 };

@@ -6,10 +6,11 @@
 #include "RemoteCodes.h"
 #include "common/Globals.h"
 
-namespace {
+namespace
+{
 // Positions of the answer report's fields.
-constexpr int kEchoByte = 1;      // 0x82, the request code echoed
-constexpr int kValidByte = 12;    // 1 when a key was received
+constexpr int kEchoByte = 1; // 0x82, the request code echoed
+constexpr int kValidByte = 12; // 1 when a key was received
 constexpr int kCodeHighByte = 36; // custom code, high byte
 constexpr int kKeyByte = 43;
 constexpr int kCodeLowByte = 52;
@@ -61,7 +62,7 @@ void CIRReceiverThread::RunOnce()
         Sleep(kSearchPauseMs);
         return;
     }
-    HidReport answer{};
+    HidReport answer {};
     if (!m_pDevice->Exchange(answer)) {
         Sleep(kFailurePauseMs);
         return;
@@ -92,7 +93,7 @@ void CIRReceiverThread::PostRemoteKey(int command, std::uint8_t keyByte)
 
 HidReport CIRReceiverThread::MakeAnswerReport(std::uint16_t customCode, std::uint8_t keyByte)
 {
-    HidReport answer{};
+    HidReport answer {};
     answer[kEchoByte] = 0x82;
     answer[kValidByte] = 1;
     answer[kCodeHighByte] = static_cast<std::uint8_t>(customCode >> 8);

@@ -12,7 +12,8 @@
 class CRemoteKeyRouter;
 
 // Polls the IR receiver on a thread of its own, checks each answer and routes its key.
-class CIRReceiverThread {
+class CIRReceiverThread
+{
 public:
     // Pauses of the loop: no receiver found, a failed exchange, and after every exchange (about three keys a second).
     static constexpr int kSearchPauseMs = 1000;
@@ -44,7 +45,7 @@ private:
     std::unique_ptr<IHidIRDevice> m_pDevice;
     SleepFunction m_sleep;
     std::thread m_thread;
-    std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bStop { false };
     std::mutex m_lock;
     std::condition_variable m_wake;
 };

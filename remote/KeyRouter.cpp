@@ -10,11 +10,13 @@
 #include "common/AppMessages.h"
 #include "common/RemoteCommand.h"
 
-namespace {
+namespace
+{
 // The router's own carrier event; it is turned into the window's message on the GUI thread.
 const QEvent::Type kRouteEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
-class RouteEvent : public QEvent {
+class RouteEvent : public QEvent
+{
 public:
     RouteEvent(int command, std::uint8_t keyByte)
         : QEvent(kRouteEvent)
@@ -49,9 +51,8 @@ bool CRemoteKeyRouter::event(QEvent* e)
     }
     QObject* target = m_pTv ? m_pTv.data() : m_pControl.data();
     if (target)
-        QCoreApplication::postEvent(target,
-                                    new CAppEvent(WM_REMOTE_COMMAND, static_cast<quint32>(route->command),
-                                                  route->keyByte));
+        QCoreApplication::postEvent(
+            target, new CAppEvent(WM_REMOTE_COMMAND, static_cast<quint32>(route->command), route->keyByte));
     return true;
 }
 

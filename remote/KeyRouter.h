@@ -9,7 +9,8 @@
 // Hands remote keys from the reader thread to the windows of the GUI thread. The router lives on the GUI thread;
 // the reader only posts to it, and the router decides there, where windows are created and destroyed, which
 // window is alive to take the key.
-class CRemoteKeyRouter : public QObject {
+class CRemoteKeyRouter : public QObject
+{
     Q_OBJECT
 public:
     explicit CRemoteKeyRouter(QObject* parent = nullptr);
@@ -25,8 +26,8 @@ public:
     void PostKey(int command, std::uint8_t keyByte);
     // Any thread: hands a raw code to the learning window and returns once it has been handled, at once when
     // there is no learning window, when the router goes away, or as soon as abandon() turns true.
-    void SendLearnCode(std::uint16_t customCode, std::uint8_t keyByte,
-                       const std::function<bool()>& abandon = [] { return false; });
+    void SendLearnCode(
+        std::uint16_t customCode, std::uint8_t keyByte, const std::function<bool()>& abandon = [] { return false; });
 
 protected:
     bool event(QEvent* e) override;

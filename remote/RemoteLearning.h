@@ -9,7 +9,8 @@ class CRemoteKeyRouter;
 
 // The window side of learning a remote: while it runs, the reader hands every valid code to this object instead
 // of looking up a command, and the text of the code field follows the remote seen.
-class CRemoteLearning : public QObject {
+class CRemoteLearning : public QObject
+{
     Q_OBJECT
 public:
     explicit CRemoteLearning(CRemoteKeyRouter* router, QObject* parent = nullptr);

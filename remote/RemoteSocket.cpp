@@ -11,7 +11,8 @@
 #include "IRReceiverThread.h"
 #include "common/Log.h"
 
-namespace {
+namespace
+{
 
 int hexDigit(char c)
 {
@@ -41,7 +42,8 @@ bool parseHex(const QByteArray& text, int digits, unsigned* value)
 // A folder only this user can use: owned by the user, not a link, mode 0700.
 bool isPrivateFolder(const QByteArray& path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
         && (st.st_mode & 077) == 0;
 }
@@ -59,7 +61,7 @@ std::optional<RemotePress> ParseRemoteLine(const QByteArray& line)
     unsigned code = 0, key = 0;
     if (space < 0 || !parseHex(text.left(space), 4, &code) || !parseHex(text.mid(space + 1), 2, &key))
         return std::nullopt;
-    return RemotePress{static_cast<std::uint16_t>(code), static_cast<std::uint8_t>(key)};
+    return RemotePress { static_cast<std::uint16_t>(code), static_cast<std::uint8_t>(key) };
 }
 
 QByteArray FormatRemoteLine(const RemotePress& press)

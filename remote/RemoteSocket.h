@@ -27,7 +27,8 @@ QString RemoteSocketPath();
 
 // Listens for software remote presses and feeds each through the reader's report path, as if the receiver had
 // delivered it. Lives on the GUI thread.
-class CRemoteSocketServer : public QObject {
+class CRemoteSocketServer : public QObject
+{
     Q_OBJECT
 public:
     explicit CRemoteSocketServer(CIRReceiverThread* reader, QObject* parent = nullptr);

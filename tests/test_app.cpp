@@ -26,7 +26,8 @@
 #include "tv/AudioRouter.h"
 #include "tv/MainFrame.h"
 
-namespace {
+namespace
+{
 
 struct Message {
     QString text;
@@ -35,7 +36,8 @@ struct Message {
 
 // The control window with real screens (two monitors), a real audio server, a private system bus with a fake
 // logind, and message boxes recorded instead of shown.
-class ControlWindow : public ::testing::Test {
+class ControlWindow : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -57,7 +59,7 @@ protected:
     {
         dialog = std::make_unique<CTvCfgDlg>(&router, audio.get());
         dialog->SetMessageBox([this](QWidget*, const QString& text, const QString& caption) {
-            messages.push_back({text, caption});
+            messages.push_back({ text, caption });
         });
         dialog->OnInitDialog();
         return *dialog;
@@ -65,7 +67,7 @@ protected:
     template <typename T> T* child(const char* id) { return dialog->findChild<T*>(QString::fromLatin1(id)); }
     void makeCatalogue()
     {
-        machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile({{1, QStringLiteral("类型")}}));
+        machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile({ { 1, QStringLiteral("类型") } }));
         ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword),
                                       QStringLiteral("CREATE TABLE tb_star_list (starid INTEGER);")));
     }
@@ -92,7 +94,7 @@ TEST_F(ControlWindow, ListsScreensAndSoundCardsAndPreselectsTheStoredOnes)
     EXPECT_EQ(displays->itemText(0), QStringLiteral("主显示器"));
     EXPECT_EQ(displays->itemText(1), QStringLiteral("第 1 副显示器"));
     EXPECT_EQ(displays->currentIndex(), 1);
-    EXPECT_EQ(g_rcTvScreen, (ScreenRect{1920, 0, 3840, 1080}));
+    EXPECT_EQ(g_rcTvScreen, (ScreenRect { 1920, 0, 3840, 1080 }));
     EXPECT_EQ(child<QLabel>("1001")->text(), QStringLiteral("1920 * 1080"));
     ASSERT_EQ(cards->count(), 2);
     EXPECT_EQ(cards->itemText(0), QStringLiteral("PC-Speakers"));
@@ -103,7 +105,7 @@ TEST_F(ControlWindow, ListsScreensAndSoundCardsAndPreselectsTheStoredOnes)
 
     // Choosing takes effect without saving.
     displays->setCurrentIndex(0);
-    EXPECT_EQ(g_rcTvScreen, (ScreenRect{0, 0, 1920, 1080}));
+    EXPECT_EQ(g_rcTvScreen, (ScreenRect { 0, 0, 1920, 1080 }));
     cards->setCurrentIndex(0);
     EXPECT_EQ(g_nSoundCard.load(), 0);
 
@@ -111,7 +113,7 @@ TEST_F(ControlWindow, ListsScreensAndSoundCardsAndPreselectsTheStoredOnes)
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0  3840 1080"));
     child<QPushButton>("1010")->click();
     EXPECT_EQ(displays->currentIndex(), -1);
-    EXPECT_EQ(g_rcTvScreen, (ScreenRect{0, 0, 1920, 1080}));
+    EXPECT_EQ(g_rcTvScreen, (ScreenRect { 0, 0, 1920, 1080 }));
 }
 
 TEST_F(ControlWindow, SaveNamesWhatIsMissing)
@@ -156,11 +158,12 @@ TEST_F(ControlWindow, TrayMenuEntriesAndHiding)
     QStringList entries;
     for (QAction* a : dialog->TrayMenu()->actions())
         entries << (a->isSeparator() ? QStringLiteral("-") : a->objectName() + QLatin1Char(' ') + a->text());
-    EXPECT_EQ(entries, (QStringList{QStringLiteral("32785 主程序"), QStringLiteral("-"), QStringLiteral("32777 启动电视输出"),
-                                    QStringLiteral("32782 关闭电视输出"), QStringLiteral("-"),
-                                    QStringLiteral("32787 限制鼠标在桌面"), QStringLiteral("32788 取消鼠标限制"),
-                                    QStringLiteral("-"), QStringLiteral("32790 遥控器设置"), QStringLiteral("-"),
-                                    QStringLiteral("32776 关于"), QStringLiteral("32781 退出")}));
+    EXPECT_EQ(entries,
+              (QStringList { QStringLiteral("32785 主程序"), QStringLiteral("-"), QStringLiteral("32777 启动电视输出"),
+                             QStringLiteral("32782 关闭电视输出"), QStringLiteral("-"),
+                             QStringLiteral("32787 限制鼠标在桌面"), QStringLiteral("32788 取消鼠标限制"),
+                             QStringLiteral("-"), QStringLiteral("32790 遥控器设置"), QStringLiteral("-"),
+                             QStringLiteral("32776 关于"), QStringLiteral("32781 退出") }));
     EXPECT_EQ(dialog->TrayIcon()->toolTip(), QStringLiteral("电视"));
     dialog->show();
     EXPECT_FALSE(dialog->close()); // the close box hides

@@ -8,9 +8,11 @@
 #include "support/QtWait.h"
 #include "tv/AudioRouter.h"
 
-namespace {
+namespace
+{
 
-class Audio : public ::testing::Test {
+class Audio : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -36,7 +38,7 @@ protected:
     {
         players.push_back(std::make_unique<QProcess>());
         players.back()->start(QStringLiteral("paplay"),
-                              {QStringLiteral("--device=") + sink, server.WavFile(seconds)});
+                              { QStringLiteral("--device=") + sink, server.WavFile(seconds) });
         players.back()->waitForStarted(5000);
         return players.back().get();
     }
@@ -70,12 +72,13 @@ TEST_F(Audio, SoundCardsInServerOrderAndSettingMatch)
     EXPECT_EQ(CAudioRouter::MatchSoundCard(cards, QStringLiteral("HDMI-TV")), 1);
     EXPECT_EQ(CAudioRouter::MatchSoundCard(cards, QStringLiteral("hdmi-tv")), -1);
 
-    std::vector<SoundCard> named = {{0, {}, QStringLiteral(" A ")}, {1, {}, QStringLiteral("B")}, {2, {}, QStringLiteral("A")}};
+    std::vector<SoundCard> named
+        = { { 0, {}, QStringLiteral(" A ") }, { 1, {}, QStringLiteral("B") }, { 2, {}, QStringLiteral("A") } };
     EXPECT_EQ(CAudioRouter::MatchSoundCard(named, QStringLiteral("A")), 2); // the later of equal names
 
     // A long description is cut to 31 characters; a new sink shows up in the list.
-    server.Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=long"),
-                  QStringLiteral("sink_properties=device.description=A-very-long-sound-card-description-text")});
+    server.Pactl({ QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=long"),
+                   QStringLiteral("sink_properties=device.description=A-very-long-sound-card-description-text") });
     ASSERT_TRUE(WaitFor([&] { return router->SoundCards().size() == 3; }));
     EXPECT_EQ(router->SoundCards()[2].productName, QStringLiteral("A-very-long-sound-card-descript"));
 }
@@ -92,8 +95,10 @@ TEST_F(Audio, OurStreamsGoToTheChosenCardOthersStay)
     EXPECT_EQ(g_hWaveOut.load(), static_cast<std::uint32_t>(streamOf(ours->processId()).index));
 
     // A player outside our process tree (its parent shell has already ended) is left alone.
-    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("paplay --device=pc '%1' & echo $! > '%2'")
-                                                                      .arg(server.WavFile(20), server.WavFile(20) + QStringLiteral(".pid"))});
+    QProcess::execute(QStringLiteral("sh"),
+                      { QStringLiteral("-c"),
+                        QStringLiteral("paplay --device=pc '%1' & echo $! > '%2'")
+                            .arg(server.WavFile(20), server.WavFile(20) + QStringLiteral(".pid")) });
     QFile pidFile(server.WavFile(20) + QStringLiteral(".pid"));
     ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
     const long stranger = pidFile.readAll().trimmed().toLong();
@@ -109,7 +114,8 @@ TEST_F(Audio, OurStreamsGoToTheChosenCardOthersStay)
     ASSERT_TRUE(WaitFor([&] { return streamOf(next->processId()).sink == pc; }));
     router->SetSoundCard(7);
     QProcess* lost = play(QStringLiteral("tv"));
-    ASSERT_TRUE(WaitFor([&] { return g_hWaveOut.load() == static_cast<std::uint32_t>(streamOf(lost->processId()).index); }));
+    ASSERT_TRUE(
+        WaitFor([&] { return g_hWaveOut.load() == static_cast<std::uint32_t>(streamOf(lost->processId()).index); }));
     QThread::msleep(300);
     EXPECT_EQ(streamOf(lost->processId()).sink, tv);
 }
@@ -121,7 +127,7 @@ TEST(AudioLevels, StepArithmetic)
     EXPECT_EQ(CAudioRouter::SteppedLevel(2000, false), 0);
     EXPECT_EQ(CAudioRouter::SteppedLevel(10000, false), 10000 - 3276);
     EXPECT_EQ(CAudioRouter::VolumeOfLevel(65535), 65536u); // 100%
-    for (int level : {0, 1, 3276, 32767, 64000, 65535})
+    for (int level : { 0, 1, 3276, 32767, 64000, 65535 })
         EXPECT_EQ(CAudioRouter::LevelOfVolume(CAudioRouter::VolumeOfLevel(level)), level);
     EXPECT_EQ(CAudioRouter::LevelOfVolume(200000), 65535); // above 100% counts as the top
 }
@@ -136,7 +142,8 @@ TEST_F(Audio, VolumeStepsTheNewestStream)
     const auto stream = streamOf(p->processId());
     ASSERT_TRUE(WaitFor([&] { return g_hWaveOut.load() == static_cast<std::uint32_t>(stream.index); }));
     auto setVolume = [&](int level, int) {
-        server.Pactl({QStringLiteral("set-sink-input-volume"), QString::number(stream.index), QString::number(level)});
+        server.Pactl(
+            { QStringLiteral("set-sink-input-volume"), QString::number(stream.index), QString::number(level) });
     };
     auto volumeIs = [&](int left, int right) {
         return WaitFor([&] {
@@ -170,22 +177,23 @@ TEST_F(Audio, StereoChannelsAreSetEqual)
     QProcess* p = players.back().get();
     // pacat reads raw stereo samples from its input; keep it fed with silence from /dev/zero.
     p->setStandardInputFile(QStringLiteral("/dev/zero"));
-    p->start(QStringLiteral("pacat"), {QStringLiteral("--playback"), QStringLiteral("--channels=2"),
-                                       QStringLiteral("--format=s16le"), QStringLiteral("--rate=8000"),
-                                       QStringLiteral("--device=pc")});
+    p->start(QStringLiteral("pacat"),
+             { QStringLiteral("--playback"), QStringLiteral("--channels=2"), QStringLiteral("--format=s16le"),
+               QStringLiteral("--rate=8000"), QStringLiteral("--device=pc") });
     ASSERT_TRUE(p->waitForStarted(5000));
     const auto stream = streamOf(p->processId());
     ASSERT_GE(stream.index, 0);
     ASSERT_TRUE(WaitFor([&] { return g_hWaveOut.load() == static_cast<std::uint32_t>(stream.index); }));
-    server.Pactl({QStringLiteral("set-sink-input-volume"), QString::number(stream.index), QStringLiteral("30000"),
-                  QStringLiteral("50000")});
+    server.Pactl({ QStringLiteral("set-sink-input-volume"), QString::number(stream.index), QStringLiteral("30000"),
+                   QStringLiteral("50000") });
     ASSERT_TRUE(WaitFor([&] { return streamOf(p->processId()).volumeRight == 50000; }));
     router->StepVolume(true);
     const int expected = static_cast<int>(CAudioRouter::VolumeOfLevel(CAudioRouter::LevelOfVolume(30000) + 3276));
     EXPECT_TRUE(WaitFor([&] {
         const auto s = streamOf(p->processId());
         return s.volumeLeft == expected && s.volumeRight == expected;
-    })) << streamOf(p->processId()).volumeLeft << " " << streamOf(p->processId()).volumeRight;
+    })) << streamOf(p->processId()).volumeLeft
+        << " " << streamOf(p->processId()).volumeRight;
 }
 
 TEST_F(Audio, ServerRestartRoutesTheNextStream)

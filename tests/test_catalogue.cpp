@@ -12,7 +12,8 @@
 #include "support/CatalogueFixture.h"
 #include "support/TestEnv.h"
 
-namespace {
+namespace
+{
 
 std::vector<std::pair<int, QString>> rowsOf(const CItemBase& list)
 {
@@ -24,7 +25,8 @@ std::vector<std::pair<int, QString>> rowsOf(const CItemBase& list)
 
 using Rows = std::vector<std::pair<int, QString>>;
 
-class Catalogue : public ::testing::Test {
+class Catalogue : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -44,21 +46,25 @@ TEST_F(Catalogue, StatementsReturnRowsInTheirOrder)
     CMoiveStarList stars;
     stars.Load(0);
     // By pos, not by starid; NULL name reads "", NULL id reads 0.
-    EXPECT_EQ(rowsOf(stars), (Rows{{2, QStringLiteral("乙")}, {3, QString()}, {1, QStringLiteral("甲")}, {0, QStringLiteral("丁")}}));
+    EXPECT_EQ(
+        rowsOf(stars),
+        (Rows {
+            { 2, QStringLiteral("乙") }, { 3, QString() }, { 1, QStringLiteral("甲") }, { 0, QStringLiteral("丁") } }));
 
     CSelectStarVideoList starVideos;
     starVideos.Load(1);
     EXPECT_EQ(starVideos.RowCount(), 2);
     starVideos.Load(2);
-    EXPECT_EQ(rowsOf(starVideos), (Rows{{8, QString()}}));
+    EXPECT_EQ(rowsOf(starVideos), (Rows { { 8, QString() } }));
     starVideos.Load(3); // a star without videos
     EXPECT_EQ(starVideos.RowCount(), 0);
 
     CSelectOnlineVideoAddrList addresses;
     addresses.Load(7);
-    EXPECT_EQ(rowsOf(addresses), (Rows{{10, QStringLiteral("第1集")}, {20, QString()}, {30, QStringLiteral("第3集")}}));
+    EXPECT_EQ(rowsOf(addresses),
+              (Rows { { 10, QStringLiteral("第1集") }, { 20, QString() }, { 30, QStringLiteral("第3集") } }));
     addresses.Load(0); // id 0 is an ordinary key
-    EXPECT_EQ(rowsOf(addresses), (Rows{{40, QStringLiteral("zero")}}));
+    EXPECT_EQ(rowsOf(addresses), (Rows { { 40, QStringLiteral("zero") } }));
     addresses.Load(99);
     EXPECT_EQ(addresses.RowCount(), 0);
 }
@@ -139,7 +145,8 @@ TEST_F(Catalogue, EmptyResultAndBadStatement)
     EXPECT_EQ(rs.GetRecordCount(), 0u);
     EXPECT_FALSE(rs.Open(QStringLiteral("select * from no_table")));
     EXPECT_EQ(rs.GetRecordCount(), 0u);
-    EXPECT_TRUE(rs.GetLastErrorString().startsWith(QStringLiteral("Query = select * from no_table\nCADORecordset Error")));
+    EXPECT_TRUE(
+        rs.GetLastErrorString().startsWith(QStringLiteral("Query = select * from no_table\nCADORecordset Error")));
 }
 
 TEST_F(Catalogue, OpeningTwiceReopens)
@@ -185,7 +192,8 @@ TEST(CatalogueOpen, FailuresAreReported)
 }
 
 // Data files: the layout, names, and files that lie about their count.
-namespace {
+namespace
+{
 
 QByteArray le32(qint32 v)
 {
@@ -254,17 +262,22 @@ TEST(DataFiles, ShortAndLyingFilesStopAtTheirEnd)
 }
 
 // Item lists: paging arithmetic and load behaviour.
-namespace {
+namespace
+{
 
-class FixedList : public CItemBase {
+class FixedList : public CItemBase
+{
 public:
-    explicit FixedList(int rows) : m_n(rows) { }
+    explicit FixedList(int rows)
+        : m_n(rows)
+    {
+    }
     void Load(int) override
     {
         ClearRows();
         SetPage(0);
         for (int i = 0; i < m_n; ++i)
-            AppendRow({QString::number(i), 100 + i, 0, i * 10});
+            AppendRow({ QString::number(i), 100 + i, 0, i * 10 });
     }
 
 private:
@@ -320,11 +333,11 @@ TEST(ItemLists, DataFileListsLoadOnceOrReload)
     TempMachine machine;
     std::vector<TypeRecord> types;
     for (int i = 0; i < 12; ++i)
-        types.push_back({i + 1, QStringLiteral("类型%1").arg(i)});
+        types.push_back({ i + 1, QStringLiteral("类型%1").arg(i) });
     machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile(types));
     std::vector<VideoRecord> videos;
     for (int i = 0; i < 25; ++i)
-        videos.push_back({500 + i, QStringLiteral("v%1").arg(i), 1, 250});
+        videos.push_back({ 500 + i, QStringLiteral("v%1").arg(i), 1, 250 });
     machine.writeAppFile(QStringLiteral("Data/Data3.dat"), EncodeVideoFile(videos));
 
     CSelectOnlineVideoType typeList;
@@ -368,7 +381,8 @@ TEST(LocalMovies, RootsThenFoldersByFullPath)
     {
         CLocalPCMoiveList defaults;
         defaults.Load(7);
-        EXPECT_EQ(rowsOf(defaults), (Rows{{0, QStringLiteral("F:\\Download\\video")}, {1, QStringLiteral("E:\\Download")}}));
+        EXPECT_EQ(rowsOf(defaults),
+                  (Rows { { 0, QStringLiteral("F:\\Download\\video") }, { 1, QStringLiteral("E:\\Download") } }));
         defaults.Load(1); // no such folder here: an empty listing
         EXPECT_EQ(defaults.RowCount(), 0);
     }
@@ -378,11 +392,12 @@ TEST(LocalMovies, RootsThenFoldersByFullPath)
     WriteFile(a + QStringLiteral("/one.mkv"), "x");
     WriteFile(a + QStringLiteral("/sub/inner.mp4"), "x");
     WriteFile(b + QStringLiteral("/two.avi"), "x");
-    WriteSetting(QString::fromLatin1(SettingKey::LocalMovieFolders), a + QStringLiteral(" ; ") + b + QStringLiteral(";"));
+    WriteSetting(QString::fromLatin1(SettingKey::LocalMovieFolders),
+                 a + QStringLiteral(" ; ") + b + QStringLiteral(";"));
 
     CLocalPCMoiveList list;
     list.Load(5);
-    EXPECT_EQ(rowsOf(list), (Rows{{0, a}, {1, b}}));
+    EXPECT_EQ(rowsOf(list), (Rows { { 0, a }, { 1, b } }));
     list.Load(2); // beyond the rows: nothing changes
     EXPECT_EQ(list.RowCount(), 2);
     list.Load(0);
@@ -390,11 +405,11 @@ TEST(LocalMovies, RootsThenFoldersByFullPath)
     for (int i = 0; i < list.RowCount(); ++i)
         names << list.RowAt(i).name;
     names.sort();
-    EXPECT_EQ(names, (QStringList{QStringLiteral("one.mkv"), QStringLiteral("sub")}));
+    EXPECT_EQ(names, (QStringList { QStringLiteral("one.mkv"), QStringLiteral("sub") }));
     // Choosing the folder entry lists that folder, whatever the current directory is.
     const int sub = list.RowAt(0).name == QStringLiteral("sub") ? 0 : 1;
     list.Load(sub);
-    EXPECT_EQ(rowsOf(list), (Rows{{0, QStringLiteral("inner.mp4")}}));
+    EXPECT_EQ(rowsOf(list), (Rows { { 0, QStringLiteral("inner.mp4") } }));
     // Choosing a file lists nothing.
     list.Load(0);
     EXPECT_EQ(list.RowCount(), 0);

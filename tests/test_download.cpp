@@ -8,10 +8,12 @@
 #include "support/TestEnv.h"
 #include "update/HttpDownloadManager.h"
 
-namespace {
+namespace
+{
 
 // A manager that records every callback and keeps the bytes of each finished task.
-class RecordingManager : public FCHttpDownloadManager {
+class RecordingManager : public FCHttpDownloadManager
+{
 public:
     struct Event {
         int type;
@@ -24,10 +26,10 @@ public:
     std::map<int, int> capacities;
     std::function<void(FCHttpDownload*)> onFinished;
 
-    void OnConnected(FCHttpDownload* task) override { events.push_back({0, task->GetTaskID()}); }
+    void OnConnected(FCHttpDownload* task) override { events.push_back({ 0, task->GetTaskID() }); }
     void OnFinished(FCHttpDownload* task) override
     {
-        events.push_back({1, task->GetTaskID()});
+        events.push_back({ 1, task->GetTaskID() });
         capacities[task->GetTaskID()] = task->ReceiveCapacity();
         const CReceivedData data = task->TakeReceivedData();
         bodies[task->GetTaskID()] = QByteArray(data.data(), data.count());
@@ -45,11 +47,12 @@ public:
 
 using Ev = RecordingManager::Event;
 
-class Download : public ::testing::Test {
+class Download : public ::testing::Test
+{
 protected:
     void SetUp() override { ASSERT_TRUE(http.IsRunning()); }
     TempMachine machine;
-    HttpServer http{machine.root()};
+    HttpServer http { machine.root() };
 };
 
 QByteArray pattern(int n)
@@ -73,7 +76,7 @@ TEST_F(Download, UnreachableServerStillReportsBothSteps)
     const int id = m.AddDownload(QStringLiteral("http://127.0.0.1:%1/x").arg(port));
     EXPECT_EQ(id, 1);
     ASSERT_TRUE(WaitFor([&] { return m.finished(id); }));
-    EXPECT_EQ(m.events, (std::vector<Ev>{{0, 1}, {1, 1}}));
+    EXPECT_EQ(m.events, (std::vector<Ev> { { 0, 1 }, { 1, 1 } }));
     EXPECT_TRUE(m.bodies[id].isEmpty());
     EXPECT_EQ(m.responses[id].nStatusCode, 0);
     EXPECT_EQ(m.responses[id].nReadResult, 0);
@@ -95,9 +98,9 @@ TEST_F(Download, BodiesAtTheBufferBoundary)
     EXPECT_EQ(m.responses[over].nContentLength, 131073);
     EXPECT_EQ(m.responses[over].nReadResult, 1);
     // Each task's connected message comes before its finished one.
-    for (int id : {exact, over}) {
-        const auto c = std::find(m.events.begin(), m.events.end(), Ev{0, id});
-        const auto f = std::find(m.events.begin(), m.events.end(), Ev{1, id});
+    for (int id : { exact, over }) {
+        const auto c = std::find(m.events.begin(), m.events.end(), Ev { 0, id });
+        const auto f = std::find(m.events.begin(), m.events.end(), Ev { 1, id });
         EXPECT_LT(c, f);
     }
 }
@@ -128,8 +131,8 @@ TEST_F(Download, RequestHeadersAndResponseFields)
     proxied.nProxyPort = 8080;
     EXPECT_EQ(proxied.ProxyText(), QStringLiteral("proxy.example:8080"));
     EXPECT_EQ(CRequestInfo().ProxyText(), QString());
-    EXPECT_EQ(CRequestInfo().HeaderLines(), (QStringList{QStringLiteral("Cache-Control: no-cache"),
-                                                         QStringLiteral("Pragma: no-cache")}));
+    EXPECT_EQ(CRequestInfo().HeaderLines(),
+              (QStringList { QStringLiteral("Cache-Control: no-cache"), QStringLiteral("Pragma: no-cache") }));
 
     // A redirect is followed; the record describes the final response.
     const int moved = m.AddDownload(http.Url(QStringLiteral("redirect?to=/bytes/10")));
@@ -152,7 +155,7 @@ TEST_F(Download, ErrorsAndCutBodies)
 
 TEST_F(Download, DeletingAStalledTaskAbortsPromptly)
 {
-    for (const char* path : {"stall", "never"}) {
+    for (const char* path : { "stall", "never" }) {
         RecordingManager m;
         const int id = m.AddDownload(http.Url(QString::fromLatin1(path)));
         WaitFor([] { return false; }, 600);
@@ -175,9 +178,11 @@ TEST_F(Download, DeletingAStalledTaskAbortsPromptly)
 }
 
 // The queue: order within one dispatch, deleted tasks, nested dispatch.
-namespace {
+namespace
+{
 
-class QueueProbe : public FIDownloadMessageQueue {
+class QueueProbe : public FIDownloadMessageQueue
+{
 public:
     std::vector<std::pair<int, int>> seen;
     std::function<void(int, int)> hook;
@@ -199,7 +204,7 @@ TEST(DownloadQueue, OrderAndNestedDispatch)
     q.PostDownloadMessage(0, 2);
     EXPECT_TRUE(q.seen.empty());
     ASSERT_TRUE(WaitFor([&] { return q.seen.size() == 3; }));
-    EXPECT_EQ(q.seen, (std::vector<std::pair<int, int>>{{0, 1}, {1, 1}, {0, 2}}));
+    EXPECT_EQ(q.seen, (std::vector<std::pair<int, int>> { { 0, 1 }, { 1, 1 }, { 0, 2 } }));
 
     // A callback runs a nested loop (as a message box does) while more messages arrive: the nested dispatch
     // returns at once and the outer one delivers them, in order, before it ends.
@@ -216,7 +221,7 @@ TEST(DownloadQueue, OrderAndNestedDispatch)
     };
     q.PostDownloadMessage(7, 1);
     ASSERT_TRUE(WaitFor([&] { return q.seen.size() == 3; }));
-    EXPECT_EQ(q.seen, (std::vector<std::pair<int, int>>{{7, 1}, {8, 1}, {9, 1}}));
+    EXPECT_EQ(q.seen, (std::vector<std::pair<int, int>> { { 7, 1 }, { 8, 1 }, { 9, 1 } }));
 }
 
 TEST(DownloadQueue, ManagerIgnoresMessagesForDeletedTasksAndCountsOn)

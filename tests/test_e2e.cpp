@@ -19,9 +19,11 @@
 
 extern XvfbServer* g_pXServer;
 
-namespace {
+namespace
+{
 
-class Program : public ::testing::Test {
+class Program : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -30,15 +32,20 @@ protected:
         ASSERT_TRUE(http.IsRunning());
         ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_BINARY), machine.appDir() + QStringLiteral("krel")));
         const QString source = machine.root() + QStringLiteral("/catalogue.json");
-        WriteFile(source, QStringLiteral(R"({
+        WriteFile(source,
+                  QStringLiteral(R"({
             "types": [{"id": 1, "name": "测试类型"}],
             "videos": [{"id": 10, "name": "测试视频", "type": 1, "value2": 0, "scroll": 0}],
             "addresses": [{"id": 100, "video": 10, "name": "第1集", "url": "%1"}]
-        })").arg(http.Url(QStringLiteral("audio.html"))).toUtf8());
+        })")
+                      .arg(http.Url(QStringLiteral("audio.html")))
+                      .toUtf8());
         ASSERT_EQ(QProcess::execute(QStringLiteral(KREL_CATALOGUE_TOOL),
-                                    {QStringLiteral("build"), source, machine.appDir()}), 0);
-        WriteFile(machine.settingsFile(), "[Config]\nDisplayCard=1920 0 3840 1080\nSoundCard=HDMI-TV\n"
-                                          "DisableMouseCtrl=1\n");
+                                    { QStringLiteral("build"), source, machine.appDir() }),
+                  0);
+        WriteFile(machine.settingsFile(),
+                  "[Config]\nDisplayCard=1920 0 3840 1080\nSoundCard=HDMI-TV\n"
+                  "DisableMouseCtrl=1\n");
         tone();
     }
     void TearDown() override
@@ -75,13 +82,17 @@ protected:
         remote.start(QStringLiteral(KREL_REMOTE_TOOL), key.split(QLatin1Char(' ')));
         return remote.waitForFinished(10000) && remote.exitCode() == 0;
     }
-    bool waitReady() { return WaitFor([&] { return press(QStringLiteral("raw 0707 01")); }, 30000); }
+    bool waitReady()
+    {
+        return WaitFor([&] { return press(QStringLiteral("raw 0707 01")); }, 30000);
+    }
     // The TV monitor as the X server shows it.
     QImage tvScreen()
     {
         const QString file = machine.root() + QStringLiteral("/tv.png");
-        g_pXServer->run(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
-                                                   QStringLiteral("1920x1080+1920+0"), file});
+        g_pXServer->run(QStringLiteral("import"),
+                        { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                          QStringLiteral("1920x1080+1920+0"), file });
         return QImage(file);
     }
     bool showsMenu()
@@ -94,14 +105,14 @@ protected:
     QString windowNamed(const QString& name)
     {
         QByteArray out;
-        g_pXServer->run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"), name}, &out);
+        g_pXServer->run(QStringLiteral("xdotool"), { QStringLiteral("search"), QStringLiteral("--name"), name }, &out);
         return QString::fromLatin1(out).trimmed().section(QLatin1Char('\n'), 0, 0);
     }
     // Qt may make more than one X window of a name (a group leader beside the real one): all of their geometries.
     QList<QRect> geometriesOf(const QString& name)
     {
         QByteArray out;
-        g_pXServer->run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"), name}, &out);
+        g_pXServer->run(QStringLiteral("xdotool"), { QStringLiteral("search"), QStringLiteral("--name"), name }, &out);
         QList<QRect> rects;
         for (const QString& id : QString::fromLatin1(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
             rects << geometryOf(id.trimmed());
@@ -110,9 +121,12 @@ protected:
     QRect geometryOf(const QString& window)
     {
         QByteArray out;
-        g_pXServer->run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), window}, &out);
+        g_pXServer->run(QStringLiteral("xwininfo"), { QStringLiteral("-id"), window }, &out);
         auto field = [&](const char* n) {
-            return QRegularExpression(QString::fromLatin1(n) + QStringLiteral(":\\s+(-?\\d+)")).match(QString::fromLatin1(out)).captured(1).toInt();
+            return QRegularExpression(QString::fromLatin1(n) + QStringLiteral(":\\s+(-?\\d+)"))
+                .match(QString::fromLatin1(out))
+                .captured(1)
+                .toInt();
         };
         return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"), field("Height"));
     }
@@ -120,8 +134,11 @@ protected:
     TempMachine machine;
     PulseServer pulse;
     SystemBus bus;
-    QString pagesCopy = (QDir().mkpath(machine.root() + QStringLiteral("/pages")), machine.root() + QStringLiteral("/pages"));
-    HttpServer http{(QFile::copy(QStringLiteral(KREL_TEST_PAGES "/audio.html"), pagesCopy + QStringLiteral("/audio.html")), pagesCopy)};
+    QString pagesCopy
+        = (QDir().mkpath(machine.root() + QStringLiteral("/pages")), machine.root() + QStringLiteral("/pages"));
+    HttpServer http { (
+        QFile::copy(QStringLiteral(KREL_TEST_PAGES "/audio.html"), pagesCopy + QStringLiteral("/audio.html")),
+        pagesCopy) };
     std::vector<std::unique_ptr<QProcess>> programs;
 };
 
@@ -146,8 +163,10 @@ TEST_F(Program, PendingUpdateStartsTheUpdaterAndNoWindow)
     machine.writeAppFile(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=1\nDATA_VER=1\n");
     machine.writeAppFile(QStringLiteral("Update/ver.dat"), "[Main]\nAPP_VER=2\nDATA_VER=1\n");
     const QString marker = machine.root() + QStringLiteral("/updater-ran");
-    machine.writeAppFile(QStringLiteral("AutoUpdate"), QStringLiteral("#!/bin/sh\necho \"$#\" > '%1'\n").arg(marker).toUtf8());
-    QFile::setPermissions(machine.appDir() + QStringLiteral("AutoUpdate"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    machine.writeAppFile(QStringLiteral("AutoUpdate"),
+                         QStringLiteral("#!/bin/sh\necho \"$#\" > '%1'\n").arg(marker).toUtf8());
+    QFile::setPermissions(machine.appDir() + QStringLiteral("AutoUpdate"),
+                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     QProcess* p = start();
     ASSERT_TRUE(p->waitForFinished(15000));
     EXPECT_EQ(p->exitCode(), 0);
@@ -174,11 +193,14 @@ TEST_F(Program, RemoteWalksTheCatalogueAndPlaysOnTheTv)
     ASSERT_TRUE(press(QStringLiteral("Digit0")));
     const int tvSink = pulse.SinkIndex(QStringLiteral("tv"));
     PulseServer::SinkInput stream;
-    ASSERT_TRUE(WaitFor([&] {
-        for (const auto& s : pulse.SinkInputs())
-            stream = s;
-        return stream.index >= 0 && stream.sink == tvSink;
-    }, 30000)) << "no stream on the TV sink";
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (const auto& s : pulse.SinkInputs())
+                stream = s;
+            return stream.index >= 0 && stream.sink == tvSink;
+        },
+        30000))
+        << "no stream on the TV sink";
     EXPECT_FALSE(showsMenu()); // the page covers the menu
 
     // The volume keys step the page's stream.
@@ -210,20 +232,23 @@ TEST_F(Program, RemoteWalksTheCatalogueAndPlaysOnTheTv)
 TEST_F(Program, TrayMenuExitEndsWithCodeZero)
 {
     QProcess trayer;
-    trayer.start(QStringLiteral("trayer"), {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                                            QStringLiteral("left"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                                            QStringLiteral("--width"), QStringLiteral("64"), QStringLiteral("--heighttype"),
-                                            QStringLiteral("pixel"), QStringLiteral("--height"), QStringLiteral("32")});
+    trayer.start(QStringLiteral("trayer"),
+                 { QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"), QStringLiteral("left"),
+                   QStringLiteral("--widthtype"), QStringLiteral("pixel"), QStringLiteral("--width"),
+                   QStringLiteral("64"), QStringLiteral("--heighttype"), QStringLiteral("pixel"),
+                   QStringLiteral("--height"), QStringLiteral("32") });
     ASSERT_TRUE(trayer.waitForStarted(5000));
     WaitFor([] { return false; }, 1000);
     QProcess* p = start();
     ASSERT_TRUE(waitReady());
     WaitFor([] { return false; }, 1000);
     // Right click on the first icon of the tray opens the menu; its last entry is "退出".
-    g_pXServer->run(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("16"), QStringLiteral("16"),
-                                                QStringLiteral("click"), QStringLiteral("3")});
+    g_pXServer->run(QStringLiteral("xdotool"),
+                    { QStringLiteral("mousemove"), QStringLiteral("16"), QStringLiteral("16"), QStringLiteral("click"),
+                      QStringLiteral("3") });
     WaitFor([] { return false; }, 1000);
-    g_pXServer->run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")});
+    g_pXServer->run(QStringLiteral("xdotool"),
+                    { QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return") });
     const bool ended = p->waitForFinished(10000);
     trayer.kill();
     trayer.waitForFinished(3000);

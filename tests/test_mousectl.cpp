@@ -9,7 +9,8 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
-namespace {
+namespace
+{
 
 // Moves the pointer by the device (so barriers apply) and returns where it ended.
 QPoint pushPointer(Display* dpy, QPoint from, int dx, int dy)
@@ -24,7 +25,7 @@ QPoint pushPointer(Display* dpy, QPoint from, int dx, int dy)
     int x = 0, y = 0, wx = 0, wy = 0;
     unsigned mask = 0;
     XQueryPointer(dpy, DefaultRootWindow(dpy), &r, &c, &x, &y, &wx, &wy, &mask);
-    return {x, y};
+    return { x, y };
 }
 
 } // namespace
@@ -51,33 +52,33 @@ TEST(MouseCtl, KeepsPointerOffTheTelevision)
 
     // Nothing confined: the pointer crosses onto the TV monitor.
     MouseLimitDisable();
-    EXPECT_GE(pushPointer(dpy, {1900, 500}, 100, 0).x(), 1920);
+    EXPECT_GE(pushPointer(dpy, { 1900, 500 }, 100, 0).x(), 1920);
 
     // TV chosen: the pointer stops at the edge, and a pointer on the TV is brought back.
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0 3840 1080"));
     XWarpPointer(dpy, None, DefaultRootWindow(dpy), 0, 0, 0, 0, 2500, 500);
     XSync(dpy, False);
     EXPECT_EQ(MouseLimitEnable(), 1);
-    EXPECT_LT(pushPointer(dpy, {1000, 500}, 0, 0).x(), 1920);
-    EXPECT_LT(pushPointer(dpy, {1900, 500}, 100, 0).x(), 1920);
-    EXPECT_LT(pushPointer(dpy, {1910, 100}, 200, 300).x(), 1920);
+    EXPECT_LT(pushPointer(dpy, { 1000, 500 }, 0, 0).x(), 1920);
+    EXPECT_LT(pushPointer(dpy, { 1900, 500 }, 100, 0).x(), 1920);
+    EXPECT_LT(pushPointer(dpy, { 1910, 100 }, 200, 300).x(), 1920);
 
     // Lifted again: crossing works.
     MouseLimitDisable();
-    EXPECT_GE(pushPointer(dpy, {1900, 500}, 100, 0).x(), 1920);
+    EXPECT_GE(pushPointer(dpy, { 1900, 500 }, 100, 0).x(), 1920);
 
     // PC chosen as TV: the barrier sits on the other side.
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("0 0 1920 1080"));
     XWarpPointer(dpy, None, DefaultRootWindow(dpy), 0, 0, 0, 0, 2500, 500);
     XSync(dpy, False);
     EXPECT_EQ(MouseLimitEnable(), 1);
-    EXPECT_GE(pushPointer(dpy, {1930, 500}, -100, 0).x(), 1920);
+    EXPECT_GE(pushPointer(dpy, { 1930, 500 }, -100, 0).x(), 1920);
     MouseLimitDisable();
 
     // No TV stored: every monitor is desktop and nothing needs confining.
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QString());
     EXPECT_EQ(MouseLimitEnable(), 0);
-    EXPECT_GE(pushPointer(dpy, {1900, 500}, 100, 0).x(), 1920);
+    EXPECT_GE(pushPointer(dpy, { 1900, 500 }, 100, 0).x(), 1920);
     MouseLimitDisable();
     XCloseDisplay(dpy);
 }

@@ -16,10 +16,12 @@
 #include "support/TestEnv.h"
 #include "tv/ScreenMenu.h"
 
-namespace {
+namespace
+{
 
 // Receives the WM_PLAY_URL events the navigation posts.
-class PlayRecorder : public QObject {
+class PlayRecorder : public QObject
+{
 public:
     QStringList urls;
 
@@ -36,26 +38,28 @@ protected:
 
 // A catalogue of 12 types; type 3 holds 25 videos (video 500+i with scroll offsets), video 507 has 12 addresses;
 // two stars; one local movie folder.
-class Navigation : public ::testing::Test {
+class Navigation : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
         std::vector<TypeRecord> types;
         for (int i = 0; i < 12; ++i)
-            types.push_back({i + 1, QStringLiteral("类型%1").arg(i + 1)});
+            types.push_back({ i + 1, QStringLiteral("类型%1").arg(i + 1) });
         machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile(types));
         std::vector<VideoRecord> videos;
-        const int offsets[] = {250, -5, 100000, 99999};
+        const int offsets[] = { 250, -5, 100000, 99999 };
         for (int i = 0; i < 25; ++i)
-            videos.push_back({500 + i, QStringLiteral("视频%1").arg(i), 0, offsets[i % 4]});
+            videos.push_back({ 500 + i, QStringLiteral("视频%1").arg(i), 0, offsets[i % 4] });
         machine.writeAppFile(QStringLiteral("Data/Data3.dat"), EncodeVideoFile(videos));
-        QString sql = QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER, videoname TEXT);"
-                                     "INSERT INTO tb_videogroup_list VALUES (507, '视频7'), (600, '明星片');"
-                                     "CREATE TABLE tb_video_addr_list (id INTEGER, videoid INTEGER, name TEXT, url TEXT);"
-                                     "CREATE TABLE tb_star_list (starid INTEGER, starname TEXT, pos INTEGER);"
-                                     "INSERT INTO tb_star_list VALUES (1, '甲', 2), (2, '乙', 1);"
-                                     "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);"
-                                     "INSERT INTO tb_star_video_list VALUES (2, 600);");
+        QString sql
+            = QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER, videoname TEXT);"
+                             "INSERT INTO tb_videogroup_list VALUES (507, '视频7'), (600, '明星片');"
+                             "CREATE TABLE tb_video_addr_list (id INTEGER, videoid INTEGER, name TEXT, url TEXT);"
+                             "CREATE TABLE tb_star_list (starid INTEGER, starname TEXT, pos INTEGER);"
+                             "INSERT INTO tb_star_list VALUES (1, '甲', 2), (2, '乙', 1);"
+                             "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);"
+                             "INSERT INTO tb_star_video_list VALUES (2, 600);");
         for (int i = 0; i < 12; ++i)
             sql += QStringLiteral("INSERT INTO tb_video_addr_list VALUES (%1, 507, '第%2集', 'http://v/507/%2');")
                        .arg(100 - i)
@@ -117,7 +121,7 @@ TEST_F(Navigation, TypesVideosAddressesPlayAndBack)
     press(menu, RC_Digit1); // 第12集
     EXPECT_EQ(menu.ListSet().State(), CItemListSet::Playing);
     EXPECT_EQ(menu.CurrentList(), nullptr);
-    EXPECT_EQ(window.urls, QStringList{QStringLiteral("http://v/507/12")});
+    EXPECT_EQ(window.urls, QStringList { QStringLiteral("http://v/507/12") });
 
     // A digit while playing returns to the addresses without a new page.
     press(menu, RC_Digit0);
@@ -226,16 +230,21 @@ TEST_F(Navigation, HomeStarsAndLocalMovies)
 }
 
 // Drawing, offscreen: the grid lines at the computed rows, the page line only with more than one page.
-namespace {
+namespace
+{
 
-class RowsList : public CItemBase {
+class RowsList : public CItemBase
+{
 public:
-    explicit RowsList(int n) : m_n(n) { }
+    explicit RowsList(int n)
+        : m_n(n)
+    {
+    }
     void Load(int) override
     {
         ClearRows();
         for (int i = 0; i < m_n; ++i)
-            AppendRow({QStringLiteral("第%1行").arg(i), i, 0, 0});
+            AppendRow({ QStringLiteral("第%1行").arg(i), i, 0, 0 });
     }
 
 private:
@@ -284,7 +293,9 @@ QImage render(const CItemBase* list, QSize size)
     return img;
 }
 
-class DrawMenu : public ::testing::TestWithParam<QSize> { };
+class DrawMenu : public ::testing::TestWithParam<QSize>
+{
+};
 
 } // namespace
 
@@ -316,7 +327,7 @@ TEST_P(DrawMenu, GridRowsAndPageLine)
     EXPECT_EQ(whiteRowsInColumn(img, xMid), 11);
     for (int i = 0; i <= 10; ++i)
         EXPECT_TRUE(whiteRowNear(img, xMid, h + 2 + i * h)) << i;
-    for (int x : {1, 100, W - 1 - 1})
+    for (int x : { 1, 100, W - 1 - 1 })
         EXPECT_TRUE(isWhite(img, x, h + 2 + h / 2) || isWhite(img, x + 1, h + 2 + h / 2)) << x;
     EXPECT_FALSE(anyDarkIn(img, QRect(0, 11 * h + 4, W, h - 8)));
     // Row numbers and names are drawn in their cells.
@@ -336,7 +347,8 @@ TEST_P(DrawMenu, GridRowsAndPageLine)
     EXPECT_FALSE(anyDarkIn(img, QRect(0, 7 * h + 4, W, size.height() - 7 * h - 4)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, DrawMenu, ::testing::Values(QSize(1920, 1080), QSize(1366, 768)),
-                         [](const ::testing::TestParamInfo<QSize>& info) {
-                             return QStringLiteral("%1x%2").arg(info.param.width()).arg(info.param.height()).toStdString();
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, DrawMenu, ::testing::Values(QSize(1920, 1080), QSize(1366, 768)),
+    [](const ::testing::TestParamInfo<QSize>& info) {
+        return QStringLiteral("%1x%2").arg(info.param.width()).arg(info.param.height()).toStdString();
+    });

@@ -22,10 +22,12 @@
 #include "support/QtWait.h"
 #include "support/TestEnv.h"
 
-namespace {
+namespace
+{
 
 // A window stand-in that records the application messages it receives.
-class Recorder : public QObject {
+class Recorder : public QObject
+{
 public:
     struct Message {
         int type;
@@ -40,7 +42,7 @@ protected:
     {
         if (e->type() >= 1275 && e->type() <= 1279) {
             const auto* m = static_cast<CAppEvent*>(e);
-            messages.push_back({e->type(), m->wParam(), m->lParam()});
+            messages.push_back({ e->type(), m->wParam(), m->lParam() });
             return true;
         }
         return QObject::event(e);
@@ -50,12 +52,13 @@ protected:
 using Msg = Recorder::Message;
 
 // A receiver that plays a script: each call to FindAndOpen or Exchange takes the next step.
-class FakeDevice : public IHidIRDevice {
+class FakeDevice : public IHidIRDevice
+{
 public:
     enum Step { NotFound, Found, WriteFails, ReadFails, Answer };
     struct Entry {
         Step step;
-        HidReport answer{};
+        HidReport answer {};
     };
     std::deque<Entry> script;
     std::vector<std::string> calls;
@@ -83,7 +86,7 @@ private:
     Entry next()
     {
         if (script.empty())
-            return {NotFound};
+            return { NotFound };
         Entry e = script.front();
         script.pop_front();
         return e;
@@ -101,7 +104,11 @@ struct Rig {
         g_bIRLearning = false;
         g_wCompanyID = 0;
     }
-    void drain() { QCoreApplication::processEvents(); QCoreApplication::processEvents(); }
+    void drain()
+    {
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
 
     CRemoteKeyRouter router;
     Recorder control;
@@ -153,7 +160,7 @@ TEST(RemoteReports, ChecksAndDecoding)
     Rig rig;
     Recorder tv;
     rig.router.SetTvWindow(&tv);
-    HidReport r{};
+    HidReport r {};
     r[1] = 0x82;
     r[12] = 1;
     r[36] = 0x04;
@@ -163,7 +170,7 @@ TEST(RemoteReports, ChecksAndDecoding)
     rig.reader->HandleReport(r);
     rig.drain();
     EXPECT_EQ(g_wCompanyID.load(), 0x04FB);
-    EXPECT_EQ(tv.messages, (std::vector<Msg>{{WM_REMOTE_COMMAND, RC_Digit0, 0x10}}));
+    EXPECT_EQ(tv.messages, (std::vector<Msg> { { WM_REMOTE_COMMAND, RC_Digit0, 0x10 } }));
 
     g_wCompanyID = 0;
     HidReport complement = r;
@@ -185,20 +192,27 @@ TEST(RemoteReader, SearchExchangeAndPauses)
 {
     Rig rig;
     using F = FakeDevice;
-    rig.device->script = {{F::NotFound}, {F::Found}, {F::WriteFails}, {F::Found}, {F::Answer, answer(0x04FB, 0x13)},
-                          {F::Answer, HidReport{}}, {F::ReadFails}, {F::NotFound}, {F::Found},
-                          {F::Answer, answer(0x53AC, 0x0F)}};
+    rig.device->script = { { F::NotFound },
+                           { F::Found },
+                           { F::WriteFails },
+                           { F::Found },
+                           { F::Answer, answer(0x04FB, 0x13) },
+                           { F::Answer, HidReport {} },
+                           { F::ReadFails },
+                           { F::NotFound },
+                           { F::Found },
+                           { F::Answer, answer(0x53AC, 0x0F) } };
     for (int i = 0; i < 8; ++i)
         rig.reader->RunOnce();
     rig.drain();
     // The last turn finds the receiver still open and its exchange fails (end of the script): 200.
-    EXPECT_EQ(rig.sleeps, (std::vector<int>{1000, 200, 300, 300, 200, 1000, 300, 200}));
+    EXPECT_EQ(rig.sleeps, (std::vector<int> { 1000, 200, 300, 300, 200, 1000, 300, 200 }));
     EXPECT_EQ(rig.device->calls,
-              (std::vector<std::string>{"find", "find", "exchange", "find", "exchange", "exchange", "exchange",
-                                        "find", "find", "exchange", "exchange"}));
+              (std::vector<std::string> { "find", "find", "exchange", "find", "exchange", "exchange", "exchange",
+                                          "find", "find", "exchange", "exchange" }));
     // Keys before and after the replug both arrive, in order.
     EXPECT_EQ(rig.control.messages,
-              (std::vector<Msg>{{WM_REMOTE_COMMAND, RC_Digit3, 0x13}, {WM_REMOTE_COMMAND, RC_Digit3, 0x0F}}));
+              (std::vector<Msg> { { WM_REMOTE_COMMAND, RC_Digit3, 0x13 }, { WM_REMOTE_COMMAND, RC_Digit3, 0x0F } }));
 }
 
 // Routing: Power to the control window; other keys to the TV window while it lives.
@@ -211,15 +225,16 @@ TEST(RemoteRouting, PowerTvAndControl)
     rig.reader->HandleReport(answer(0x04FB, 0x11)); // Digit1
     rig.reader->HandleReport(answer(0x1234, 0x11)); // a remote without a table: command 0
     rig.drain();
-    EXPECT_EQ(rig.control.messages, (std::vector<Msg>{{WM_REMOTE_POWER, 1, 0x08}}));
-    EXPECT_EQ(tv->messages, (std::vector<Msg>{{WM_REMOTE_COMMAND, RC_Digit1, 0x11}, {WM_REMOTE_COMMAND, 0, 0x11}}));
+    EXPECT_EQ(rig.control.messages, (std::vector<Msg> { { WM_REMOTE_POWER, 1, 0x08 } }));
+    EXPECT_EQ(tv->messages,
+              (std::vector<Msg> { { WM_REMOTE_COMMAND, RC_Digit1, 0x11 }, { WM_REMOTE_COMMAND, 0, 0x11 } }));
     EXPECT_EQ(g_wCompanyID.load(), 0x1234);
 
     // A key already on its way when the TV window goes reaches the control window.
     rig.reader->HandleReport(answer(0x53AC, 0x06));
     tv.reset();
     rig.drain();
-    EXPECT_EQ(rig.control.messages.back(), (Msg{WM_REMOTE_COMMAND, RC_Digit0, 0x06}));
+    EXPECT_EQ(rig.control.messages.back(), (Msg { WM_REMOTE_COMMAND, RC_Digit0, 0x06 }));
 }
 
 // Learning: raw codes, synchronously, from the reader thread; nothing posted; no deadlock when the window goes.
@@ -234,7 +249,7 @@ TEST(RemoteLearningTest, RawCodesWhileLearning)
     learning->Begin();
     EXPECT_EQ(learning->Text(), QStringLiteral("索尼/东芝"));
 
-    std::atomic<int> done{0};
+    std::atomic<int> done { 0 };
     std::thread reader([&] {
         rig.reader->HandleReport(answer(0x1234, 0x0A));
         done = 1;
@@ -264,7 +279,10 @@ TEST(RemoteLearningTest, RawCodesWhileLearning)
     g_bIRLearning = true;
     learning.reset();
     g_bIRLearning = true;
-    std::thread late([&] { rig.reader->HandleReport(answer(0x04FB, 0x11)); done = 3; });
+    std::thread late([&] {
+        rig.reader->HandleReport(answer(0x04FB, 0x11));
+        done = 3;
+    });
     ASSERT_TRUE(WaitFor([&] { return done == 3; }));
     late.join();
     g_bIRLearning = false;
@@ -279,11 +297,12 @@ TEST(RemoteLearningTest, StoppingReaderNeverDeadlocks)
     g_bIRLearning = true;
     auto device = std::make_unique<FakeDevice>();
     for (int i = 0; i < 1000; ++i)
-        device->script.push_back({FakeDevice::Found}), device->script.push_back({FakeDevice::Answer, answer(0x04FB, 0x10)});
-    auto reader = std::make_unique<CIRReceiverThread>(&router, std::move(device), [](int) { });
+        device->script.push_back({ FakeDevice::Found }),
+            device->script.push_back({ FakeDevice::Answer, answer(0x04FB, 0x10) });
+    auto reader = std::make_unique<CIRReceiverThread>(&router, std::move(device), [](int) {});
     reader->Start();
     QThread::msleep(100); // the reader now waits for the GUI thread, which is not running its loop
-    reader.reset();       // must return
+    reader.reset(); // must return
     g_bIRLearning = false;
     SUCCEED();
 }
@@ -299,7 +318,8 @@ TEST(SoftwareRemote, PressesArriveAndBadInputIsRejected)
     rig.router.SetTvWindow(&tv);
     auto server = std::make_unique<CRemoteSocketServer>(rig.reader.get());
     ASSERT_TRUE(server->Listen());
-    struct stat st {};
+    struct stat st {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(server->Path()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
@@ -311,18 +331,19 @@ TEST(SoftwareRemote, PressesArriveAndBadInputIsRejected)
         return p.exitCode();
     };
     QByteArray err;
-    EXPECT_EQ(run({QStringLiteral("Digit3")}, &err), 0) << err.toStdString();
-    EXPECT_EQ(run({QStringLiteral("--family"), QStringLiteral("53AC"), QStringLiteral("VolumeUp")}, &err), 0);
-    EXPECT_EQ(run({QStringLiteral("raw"), QStringLiteral("04fb"), QStringLiteral("08")}, &err), 0);
+    EXPECT_EQ(run({ QStringLiteral("Digit3") }, &err), 0) << err.toStdString();
+    EXPECT_EQ(run({ QStringLiteral("--family"), QStringLiteral("53AC"), QStringLiteral("VolumeUp") }, &err), 0);
+    EXPECT_EQ(run({ QStringLiteral("raw"), QStringLiteral("04fb"), QStringLiteral("08") }, &err), 0);
     rig.drain();
-    EXPECT_EQ(tv.messages, (std::vector<Msg>{{WM_REMOTE_COMMAND, RC_Digit3, 0x13}, {WM_REMOTE_COMMAND, RC_VolumeUp, 0x12}}));
-    EXPECT_EQ(rig.control.messages, (std::vector<Msg>{{WM_REMOTE_POWER, 1, 0x08}}));
+    EXPECT_EQ(tv.messages,
+              (std::vector<Msg> { { WM_REMOTE_COMMAND, RC_Digit3, 0x13 }, { WM_REMOTE_COMMAND, RC_VolumeUp, 0x12 } }));
+    EXPECT_EQ(rig.control.messages, (std::vector<Msg> { { WM_REMOTE_POWER, 1, 0x08 } }));
 
-    EXPECT_NE(run({QStringLiteral("Digit10")}, &err), 0);
+    EXPECT_NE(run({ QStringLiteral("Digit10") }, &err), 0);
     EXPECT_TRUE(err.contains("unknown key")) << err.toStdString();
-    EXPECT_NE(run({QStringLiteral("raw"), QStringLiteral("04FG"), QStringLiteral("08")}, &err), 0);
+    EXPECT_NE(run({ QStringLiteral("raw"), QStringLiteral("04FG"), QStringLiteral("08") }, &err), 0);
     EXPECT_TRUE(err.contains("hex")) << err.toStdString();
-    EXPECT_NE(run({QStringLiteral("--family"), QStringLiteral("1234"), QStringLiteral("Power")}, &err), 0);
+    EXPECT_NE(run({ QStringLiteral("--family"), QStringLiteral("1234"), QStringLiteral("Power") }, &err), 0);
 
     // Malformed, binary and over-long lines are answered or dropped; the server keeps serving.
     QLocalSocket raw;
@@ -330,13 +351,14 @@ TEST(SoftwareRemote, PressesArriveAndBadInputIsRejected)
     ASSERT_TRUE(raw.waitForConnected(2000));
     raw.write("04FB\n\x01\x02\xff 10\n" + QByteArray(200, 'A') + "\n");
     ASSERT_TRUE(WaitFor([&] { return raw.state() != QLocalSocket::ConnectedState; }));
-    EXPECT_EQ(raw.readAll(), QByteArray("error: expected \"CCCC KK\" in hexadecimal\n"
-                                        "error: expected \"CCCC KK\" in hexadecimal\n"
-                                        "error: line too long\n"));
-    EXPECT_EQ(run({QStringLiteral("Back")}, &err), 0);
+    EXPECT_EQ(raw.readAll(),
+              QByteArray("error: expected \"CCCC KK\" in hexadecimal\n"
+                         "error: expected \"CCCC KK\" in hexadecimal\n"
+                         "error: line too long\n"));
+    EXPECT_EQ(run({ QStringLiteral("Back") }, &err), 0);
 
     server.reset();
-    EXPECT_NE(run({QStringLiteral("Back")}, &err), 0);
+    EXPECT_NE(run({ QStringLiteral("Back") }, &err), 0);
     EXPECT_TRUE(err.contains("not running")) << err.toStdString();
     qunsetenv("XDG_RUNTIME_DIR");
 }
@@ -350,5 +372,5 @@ TEST(SoftwareRemote, LineParser)
     EXPECT_FALSE(ParseRemoteLine("04FB  10\n"));
     EXPECT_FALSE(ParseRemoteLine(QByteArray("04FB\0 10\n", 9)));
     EXPECT_FALSE(ParseRemoteLine(""));
-    EXPECT_EQ(FormatRemoteLine({0x00AB, 0x0C}), QByteArray("00AB 0C\n"));
+    EXPECT_EQ(FormatRemoteLine({ 0x00AB, 0x0C }), QByteArray("00AB 0C\n"));
 }

@@ -13,7 +13,8 @@
 #include "common/Settings.h"
 #include "support/TestEnv.h"
 
-namespace {
+namespace
+{
 
 QString key(const char* name)
 {
@@ -35,8 +36,10 @@ TEST(Settings, ReadsLikeTheProfileFunctions)
               "CompanyID=70011\r\n"
               "DisableMouseCtrl= -12x\r\n"
               "DisplayCard=1920 0 3840 1080\r\n"
-              "Long=" + QByteArray(80, 'x') + "\r\n"
-              "[Config]\r\nBootRun=1\r\n");
+              "Long="
+                  + QByteArray(80, 'x')
+                  + "\r\n"
+                    "[Config]\r\nBootRun=1\r\n");
     EXPECT_EQ(ReadSetting(key(SettingKey::SoundCard)), QStringLiteral("HDMI-TV"));
     EXPECT_EQ(ReadSetting(key(SettingKey::DisplayCard)), QStringLiteral("1920 0 3840 1080"));
     // Only the first section of a name counts; a value that is not a number reads as 0.
@@ -119,7 +122,7 @@ TEST(Settings, BootRunEntryAddedThenRemoved)
     const QString text = QString::fromUtf8(ReadFile(entry));
     EXPECT_TRUE(text.contains(QStringLiteral("\nExec=") + exe + QLatin1Char('\n'))) << text.toStdString();
     QProcess validate;
-    validate.start(QStringLiteral("desktop-file-validate"), {entry});
+    validate.start(QStringLiteral("desktop-file-validate"), { entry });
     ASSERT_TRUE(validate.waitForFinished(10000));
     EXPECT_EQ(validate.exitCode(), 0) << validate.readAllStandardOutput().toStdString();
 

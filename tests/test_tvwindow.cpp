@@ -21,13 +21,14 @@
 
 extern XvfbServer* g_pXServer;
 
-namespace {
+namespace
+{
 
 // Where the X server has the window: absolute position and size from xwininfo.
 QRect xGeometry(const QWidget& w)
 {
     QByteArray out;
-    g_pXServer->run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(w.winId())}, &out);
+    g_pXServer->run(QStringLiteral("xwininfo"), { QStringLiteral("-id"), QString::number(w.winId()) }, &out);
     auto field = [&](const char* name) {
         const QRegularExpression re(QString::fromLatin1(name) + QStringLiteral(":\\s+(-?\\d+)"));
         return re.match(QString::fromLatin1(out)).captured(1).toInt();
@@ -102,7 +103,7 @@ TEST(TvWindow, CoversTheChosenScreenOrThePrimary)
     g_rcTvScreen = {};
     CMainFrame primary;
     primary.show();
-    EXPECT_EQ(g_rcTvScreen, (ScreenRect{0, 0, 1920, 1080}));
+    EXPECT_EQ(g_rcTvScreen, (ScreenRect { 0, 0, 1920, 1080 }));
     EXPECT_TRUE(WaitFor([&] { return xGeometry(primary) == QRect(0, 0, 1920, 1080); }));
     g_rcTvScreen = {};
 }
@@ -111,7 +112,7 @@ TEST(TvWindow, RegistersWithTheRouterAndTakesCommands)
 {
     TempMachine machine;
     CRemoteKeyRouter router;
-    g_rcTvScreen = {1920, 0, 3840, 1080};
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
     auto frame = std::make_unique<CMainFrame>(&router);
     EXPECT_EQ(router.TvWindow(), frame.get());
     post(frame.get(), RC_Back); // types -> home
@@ -130,7 +131,7 @@ TEST(TvWindow, WebViewEnlargesQualifyingPlayers)
     TempMachine machine;
     HttpServer http(QStringLiteral(KREL_TEST_PAGES));
     ASSERT_TRUE(http.IsRunning());
-    g_rcTvScreen = {1920, 0, 3840, 1080};
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
     g_nScrollY = 700;
     CMainFrame frame;
     frame.show();
@@ -141,15 +142,17 @@ TEST(TvWindow, WebViewEnlargesQualifyingPlayers)
     ASSERT_TRUE(WaitFor([&] { return enlarged.count() == 1; }, 60000));
     EXPECT_TRUE(view->isVisible());
     const QStringList addresses = enlarged.at(0).at(0).toStringList();
-    EXPECT_EQ(addresses, (QStringList{QStringLiteral("movie-400x300.swf"), QStringLiteral("movie-600x200.swf"),
-                                      QStringLiteral("clip.webm"), QStringLiteral("frame.html")}));
+    EXPECT_EQ(addresses,
+              (QStringList { QStringLiteral("movie-400x300.swf"), QStringLiteral("movie-600x200.swf"),
+                             QStringLiteral("clip.webm"), QStringLiteral("frame.html") }));
 
-    const QVariantList boxes =
-        runJs(view->page(), QStringLiteral("Array.from(document.querySelectorAll('.p')).map(function (e) {"
-                                           " var r = e.getBoundingClientRect();"
-                                           " return [e.id, Math.round(r.left), Math.round(r.top), Math.round(r.width),"
-                                           " Math.round(r.height)]; })"))
-            .toList();
+    const QVariantList boxes
+        = runJs(view->page(),
+                QStringLiteral("Array.from(document.querySelectorAll('.p')).map(function (e) {"
+                               " var r = e.getBoundingClientRect();"
+                               " return [e.id, Math.round(r.left), Math.round(r.top), Math.round(r.width),"
+                               " Math.round(r.height)]; })"))
+              .toList();
     ASSERT_EQ(boxes.size(), 7);
     for (const QVariant& b : boxes) {
         const QVariantList box = b.toList();

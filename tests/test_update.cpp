@@ -11,10 +11,12 @@
 #include "update/UpdateCheck.h"
 #include "update/UpdateManager.h"
 
-namespace {
+namespace
+{
 
 // An application folder with installed versions 5 / 7, and an update server folder.
-class UpdateFlow : public ::testing::Test {
+class UpdateFlow : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -26,7 +28,10 @@ protected:
         WriteSetting(QString::fromLatin1(SettingKey::UpdateServer), http.Url(QString()));
         manager.SetNotifier([this](const QString& text) { messages << text; });
     }
-    void serve(const QString& name, const QByteArray& bytes) { WriteFile(server + QStringLiteral("/update/") + name, bytes); }
+    void serve(const QString& name, const QByteArray& bytes)
+    {
+        WriteFile(server + QStringLiteral("/update/") + name, bytes);
+    }
     QString app(const QString& relative) const { return machine.appDir() + relative; }
     // Runs the update until it settles in an end state (or the last task is gone).
     void run()
@@ -37,7 +42,7 @@ protected:
 
     TempMachine machine;
     QString server = machine.root() + QStringLiteral("/server");
-    HttpServer http{(QDir().mkpath(server), server)};
+    HttpServer http { (QDir().mkpath(server), server) };
     CUpdateManager manager;
     QStringList messages;
 };
@@ -100,7 +105,7 @@ TEST_F(UpdateFlow, LeftoverVersionFileIsReportedAndTheArchiveStillParked)
     serve(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=9\n");
     serve(QStringLiteral("app.zip"), "zip");
     run();
-    EXPECT_EQ(messages, QStringList{QStringLiteral("ver.dat升级失败!")});
+    EXPECT_EQ(messages, QStringList { QStringLiteral("ver.dat升级失败!") });
     EXPECT_EQ(ReadFile(app(QStringLiteral("Update/ver.dat"))), QByteArray("old"));
     EXPECT_TRUE(QFile::exists(app(QStringLiteral("temp/ver.dat"))));
     EXPECT_EQ(ReadFile(app(QStringLiteral("Update/app.zip"))), QByteArray("zip"));
@@ -111,7 +116,7 @@ TEST_F(UpdateFlow, LeftoverVersionFileIsReportedAndTheArchiveStillParked)
     again.SetNotifier([&](const QString& text) { more << text; });
     again.StartUpdate();
     ASSERT_TRUE(WaitFor([&] { return again.TaskCount() == 0; }, 15000));
-    EXPECT_EQ(more, (QStringList{QStringLiteral("ver.dat升级失败!"), QStringLiteral("app升级失败!")}));
+    EXPECT_EQ(more, (QStringList { QStringLiteral("ver.dat升级失败!"), QStringLiteral("app升级失败!") }));
     EXPECT_EQ(ReadFile(app(QStringLiteral("temp/app.zip"))), QByteArray("zip"));
 }
 

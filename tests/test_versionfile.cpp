@@ -8,7 +8,8 @@
 #include "update/UpdateCheck.h"
 #include "support/TestEnv.h"
 
-namespace {
+namespace
+{
 
 struct Parsed {
     bool hasMain = false;
@@ -39,7 +40,9 @@ struct LineCase {
     std::wstring data;
 };
 
-class VersionFileLines : public ::testing::TestWithParam<LineCase> { };
+class VersionFileLines : public ::testing::TestWithParam<LineCase>
+{
+};
 
 } // namespace
 
@@ -55,28 +58,27 @@ TEST_P(VersionFileLines, Parses)
 INSTANTIATE_TEST_SUITE_P(
     Cases, VersionFileLines,
     ::testing::Values(
-        LineCase{"plain", "[Main]\nAPP_VER=3\nDATA_VER=4\n", true, L"3", L"4"},
-        LineCase{"crlf_no_final_newline", "[Main]\r\nAPP_VER=3\r\nDATA_VER=4", true, L"3", L"4"},
-        LineCase{"extra_line_ends", "[Main]\r\r\nAPP_VER=3\r\r\n", true, L"3", L"<absent>"},
-        LineCase{"lone_cr_does_not_end_a_line", "[Main]\nAPP_VER=3\rDATA_VER=4\n", true, L"3\rDATA_VER=4",
-                 L"<absent>"},
-        LineCase{"case_and_blanks_in_header", "[ main ]\napp_ver=3\n", true, L"3", L"<absent>"},
-        LineCase{"blanks_after_header", "[Main]  \t\nAPP_VER=3\n", true, L"3", L"<absent>"},
-        LineCase{"text_after_header_is_no_header", "[Main]\nAPP_VER=1\n[Main]x\nDATA_VER=2\n", true, L"1", L"2"},
-        LineCase{"value_keeps_blanks", "[Main]\n  APP_VER = 12 \t\n", true, L" 12 \t", L"<absent>"},
-        LineCase{"further_equals_in_value", "[Main]\nAPP_VER=1=2\n", true, L"1=2", L"<absent>"},
-        LineCase{"hash_key_line_is_a_key", "[Main]\n#APP_VER=99\n# comment\nAPP_VER=1\n", true, L"1", L"<absent>"},
-        LineCase{"leading_equals_ignored", "[Main]\n=5\nAPP_VER=1\n", true, L"1", L"<absent>"},
-        LineCase{"repeated_key_takes_later_value", "[Main]\nAPP_VER=1\napp_ver=2\n", true, L"2", L"<absent>"},
-        LineCase{"repeated_sections_merge", "[Main]\nAPP_VER=1\n[Other]\nDATA_VER=9\n[MAIN]\nDATA_VER=2\n", true,
-                 L"1", L"2"},
-        LineCase{"key_before_any_section_dropped", "APP_VER=1\n[Main]\nDATA_VER=2\n", true, L"<absent>", L"2"},
-        LineCase{"utf8_bom_hides_first_header", "\xEF\xBB\xBF[Main]\nAPP_VER=1\n", false, L"<absent>",
-                 L"<absent>"},
-        LineCase{"utf16_file_has_no_header", std::string("\xFF\xFE[\0M\0a\0i\0n\0]\0\n\0A\0=\0001\0", 22), false,
-                 L"<absent>", L"<absent>"},
-        LineCase{"unclosed_bracket_ignored", "[Main\nAPP_VER=1\n", false, L"<absent>", L"<absent>"},
-        LineCase{"empty", "", false, L"<absent>", L"<absent>"}),
+        LineCase { "plain", "[Main]\nAPP_VER=3\nDATA_VER=4\n", true, L"3", L"4" },
+        LineCase { "crlf_no_final_newline", "[Main]\r\nAPP_VER=3\r\nDATA_VER=4", true, L"3", L"4" },
+        LineCase { "extra_line_ends", "[Main]\r\r\nAPP_VER=3\r\r\n", true, L"3", L"<absent>" },
+        LineCase { "lone_cr_does_not_end_a_line", "[Main]\nAPP_VER=3\rDATA_VER=4\n", true, L"3\rDATA_VER=4",
+                   L"<absent>" },
+        LineCase { "case_and_blanks_in_header", "[ main ]\napp_ver=3\n", true, L"3", L"<absent>" },
+        LineCase { "blanks_after_header", "[Main]  \t\nAPP_VER=3\n", true, L"3", L"<absent>" },
+        LineCase { "text_after_header_is_no_header", "[Main]\nAPP_VER=1\n[Main]x\nDATA_VER=2\n", true, L"1", L"2" },
+        LineCase { "value_keeps_blanks", "[Main]\n  APP_VER = 12 \t\n", true, L" 12 \t", L"<absent>" },
+        LineCase { "further_equals_in_value", "[Main]\nAPP_VER=1=2\n", true, L"1=2", L"<absent>" },
+        LineCase { "hash_key_line_is_a_key", "[Main]\n#APP_VER=99\n# comment\nAPP_VER=1\n", true, L"1", L"<absent>" },
+        LineCase { "leading_equals_ignored", "[Main]\n=5\nAPP_VER=1\n", true, L"1", L"<absent>" },
+        LineCase { "repeated_key_takes_later_value", "[Main]\nAPP_VER=1\napp_ver=2\n", true, L"2", L"<absent>" },
+        LineCase { "repeated_sections_merge", "[Main]\nAPP_VER=1\n[Other]\nDATA_VER=9\n[MAIN]\nDATA_VER=2\n", true,
+                   L"1", L"2" },
+        LineCase { "key_before_any_section_dropped", "APP_VER=1\n[Main]\nDATA_VER=2\n", true, L"<absent>", L"2" },
+        LineCase { "utf8_bom_hides_first_header", "\xEF\xBB\xBF[Main]\nAPP_VER=1\n", false, L"<absent>", L"<absent>" },
+        LineCase { "utf16_file_has_no_header", std::string("\xFF\xFE[\0M\0a\0i\0n\0]\0\n\0A\0=\0001\0", 22), false,
+                   L"<absent>", L"<absent>" },
+        LineCase { "unclosed_bracket_ignored", "[Main\nAPP_VER=1\n", false, L"<absent>", L"<absent>" },
+        LineCase { "empty", "", false, L"<absent>", L"<absent>" }),
     [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
 
 TEST(VersionFile, RepeatedKeyKeepsFirstSpelling)
@@ -112,7 +114,8 @@ TEST(VersionFile, MissingFileLeavesDocumentUntouched)
 }
 
 // The start-up check: installed versions and whether Update/ver.dat offers something newer.
-class PendingUpdate : public ::testing::Test {
+class PendingUpdate : public ::testing::Test
+{
 protected:
     void SetUp() override
     {

@@ -34,7 +34,8 @@
 
 using nlohmann::json;
 
-namespace {
+namespace
+{
 
 struct BuildError {
     std::string message;
@@ -42,7 +43,7 @@ struct BuildError {
 
 [[noreturn]] void fail(const std::string& message)
 {
-    throw BuildError{message};
+    throw BuildError { message };
 }
 
 std::string describe(const char* kind, const json& entry)
@@ -99,8 +100,7 @@ void exec(sqlite3* db, const std::string& sql)
 }
 
 // Runs one prepared insert per row; binder fills the parameters.
-template <typename Rows, typename Binder>
-void insertAll(sqlite3* db, const char* sql, const Rows& rows, Binder binder)
+template <typename Rows, typename Binder> void insertAll(sqlite3* db, const char* sql, const Rows& rows, Binder binder)
 {
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
@@ -126,8 +126,7 @@ void bindText(sqlite3_stmt* stmt, int index, const std::string& text)
 void writeDatabase(const QString& path, const json& doc)
 {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr)
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
         != SQLITE_OK) {
         sqlite3_close(db);
         fail("cannot create " + path.toStdString());
@@ -135,16 +134,17 @@ void writeDatabase(const QString& path, const json& doc)
     struct Closer {
         sqlite3* db;
         ~Closer() { sqlite3_close(db); }
-    } closer{db};
+    } closer { db };
     sqlite3_key(db, kCataloguePassword, static_cast<int>(sizeof(kCataloguePassword) - 1));
-    exec(db, "BEGIN;"
-             "CREATE TABLE tb_videogroup_list (id INTEGER PRIMARY KEY, videoname TEXT);"
-             "CREATE TABLE tb_video_addr_list (id INTEGER PRIMARY KEY, videoid INTEGER, name TEXT, url TEXT);"
-             "CREATE INDEX tb_video_addr_list_videoid ON tb_video_addr_list (videoid, id);"
-             "CREATE TABLE tb_star_list (starid INTEGER PRIMARY KEY, starname TEXT, pos INTEGER);"
-             "CREATE INDEX tb_star_list_pos ON tb_star_list (pos);"
-             "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);"
-             "CREATE INDEX tb_star_video_list_starid ON tb_star_video_list (starid, videoid);");
+    exec(db,
+         "BEGIN;"
+         "CREATE TABLE tb_videogroup_list (id INTEGER PRIMARY KEY, videoname TEXT);"
+         "CREATE TABLE tb_video_addr_list (id INTEGER PRIMARY KEY, videoid INTEGER, name TEXT, url TEXT);"
+         "CREATE INDEX tb_video_addr_list_videoid ON tb_video_addr_list (videoid, id);"
+         "CREATE TABLE tb_star_list (starid INTEGER PRIMARY KEY, starname TEXT, pos INTEGER);"
+         "CREATE INDEX tb_star_list_pos ON tb_star_list (pos);"
+         "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);"
+         "CREATE INDEX tb_star_video_list_starid ON tb_star_video_list (starid, videoid);");
     insertAll(db, "INSERT INTO tb_videogroup_list (id, videoname) VALUES (?, ?)", array(doc, "videos"),
               [](sqlite3_stmt* s, const json& v) {
                   sqlite3_bind_int(s, 1, v.at("id").get<int>());
@@ -250,15 +250,15 @@ int build(const QString& source, const QString& outDir)
 
     std::vector<TypeRecord> typeRecords;
     for (const json& t : array(doc, "types"))
-        typeRecords.push_back({t.at("id").get<int>(), QString::fromStdString(t.at("name").get<std::string>())});
+        typeRecords.push_back({ t.at("id").get<int>(), QString::fromStdString(t.at("name").get<std::string>()) });
     if (!writeFile(dir + QStringLiteral("/date.dat"), EncodeTypeFile(typeRecords)))
         fail("cannot write date.dat");
     for (const TypeRecord& t : typeRecords) {
         std::vector<VideoRecord> videoRecords;
         for (const json& v : array(doc, "videos"))
             if (v.contains("type") && v.at("type").get<int>() == t.id)
-                videoRecords.push_back({v.at("id").get<int>(), QString::fromStdString(v.at("name").get<std::string>()),
-                                        v.value("value2", 0), v.value("scroll", 0)});
+                videoRecords.push_back({ v.at("id").get<int>(), QString::fromStdString(v.at("name").get<std::string>()),
+                                         v.value("value2", 0), v.value("scroll", 0) });
         if (!writeFile(dir + QStringLiteral("/Data%1.dat").arg(t.id), EncodeVideoFile(videoRecords)))
             fail("cannot write Data" + std::to_string(t.id) + ".dat");
     }
@@ -286,44 +286,44 @@ int dump(const QString& folder)
     if (QFileInfo(dataDir).fileName() != QLatin1String("Data"))
         fail("no catalogue in " + folder.toStdString());
     if (!OpenCatalogue())
-        fail("cannot open " + dataDir.toStdString() + "/data.mdb: "
-             + g_dbCatalogue.GetErrorDescription().toStdString());
+        fail("cannot open " + dataDir.toStdString()
+             + "/data.mdb: " + g_dbCatalogue.GetErrorDescription().toStdString());
 
     json doc = json::object();
     doc["types"] = json::array();
     std::map<int, std::pair<int, VideoRecord>> typed; // video id -> (type, record)
     for (const TypeRecord& t : ReadTypeFile(TypeFilePath())) {
-        doc["types"].push_back({{"id", t.id}, {"name", t.name.toStdString()}});
+        doc["types"].push_back({ { "id", t.id }, { "name", t.name.toStdString() } });
         for (const VideoRecord& v : ReadVideoFile(VideoFilePath(t.id)))
             typed.emplace(v.id, std::make_pair(t.id, v));
     }
 
-    auto rows = [](const char* sql, const std::vector<const char*>& intColumns,
-                   const std::vector<const char*>& textColumns) {
-        std::vector<json> out;
-        CADORecordset rs(&g_dbCatalogue);
-        if (!rs.Open(QString::fromLatin1(sql)))
-            fail("cannot read the catalogue: " + rs.GetLastErrorString().toStdString());
-        for (std::uint32_t i = 0; i < rs.GetRecordCount(); ++i, rs.MoveNext()) {
-            json row = json::object();
-            for (const char* c : intColumns) {
-                int v = 0;
-                rs.GetFieldValue(QString::fromLatin1(c), v);
-                row[c] = v;
-            }
-            for (const char* c : textColumns) {
-                QString v;
-                rs.GetFieldValue(QString::fromLatin1(c), v);
-                row[c] = v.toStdString();
-            }
-            out.push_back(row);
-        }
-        return out;
-    };
+    auto rows
+        = [](const char* sql, const std::vector<const char*>& intColumns, const std::vector<const char*>& textColumns) {
+              std::vector<json> out;
+              CADORecordset rs(&g_dbCatalogue);
+              if (!rs.Open(QString::fromLatin1(sql)))
+                  fail("cannot read the catalogue: " + rs.GetLastErrorString().toStdString());
+              for (std::uint32_t i = 0; i < rs.GetRecordCount(); ++i, rs.MoveNext()) {
+                  json row = json::object();
+                  for (const char* c : intColumns) {
+                      int v = 0;
+                      rs.GetFieldValue(QString::fromLatin1(c), v);
+                      row[c] = v;
+                  }
+                  for (const char* c : textColumns) {
+                      QString v;
+                      rs.GetFieldValue(QString::fromLatin1(c), v);
+                      row[c] = v.toStdString();
+                  }
+                  out.push_back(row);
+              }
+              return out;
+          };
 
     doc["videos"] = json::array();
-    for (const json& r : rows("select * from tb_videogroup_list order by rowid", {"id"}, {"videoname"})) {
-        json v = {{"id", r["id"]}, {"name", r["videoname"]}};
+    for (const json& r : rows("select * from tb_videogroup_list order by rowid", { "id" }, { "videoname" })) {
+        json v = { { "id", r["id"] }, { "name", r["videoname"] } };
         const auto it = typed.find(r["id"].get<int>());
         if (it != typed.end()) {
             v["type"] = it->second.first;
@@ -333,19 +333,20 @@ int dump(const QString& folder)
         doc["videos"].push_back(v);
     }
     doc["addresses"] = json::array();
-    for (const json& r : rows("select * from tb_video_addr_list order by id", {"id", "videoid"}, {"name", "url"}))
-        doc["addresses"].push_back({{"id", r["id"]}, {"video", r["videoid"]}, {"name", r["name"]}, {"url", r["url"]}});
+    for (const json& r : rows("select * from tb_video_addr_list order by id", { "id", "videoid" }, { "name", "url" }))
+        doc["addresses"].push_back(
+            { { "id", r["id"] }, { "video", r["videoid"] }, { "name", r["name"] }, { "url", r["url"] } });
     doc["stars"] = json::array();
-    for (const json& r : rows("select * from tb_star_list order by pos", {"starid", "pos"}, {"starname"})) {
+    for (const json& r : rows("select * from tb_star_list order by pos", { "starid", "pos" }, { "starname" })) {
         json videos = json::array();
         for (const json& l : rows(QStringLiteral("select * from tb_star_video_list where starid=%1 order by rowid")
                                       .arg(r["starid"].get<int>())
                                       .toLatin1()
                                       .constData(),
-                                  {"videoid"}, {}))
+                                  { "videoid" }, {}))
             videos.push_back(l["videoid"]);
         doc["stars"].push_back(
-            {{"id", r["starid"]}, {"name", r["starname"]}, {"pos", r["pos"]}, {"videos", videos}});
+            { { "id", r["starid"] }, { "name", r["starname"] }, { "pos", r["pos"] }, { "videos", videos } });
     }
     std::cout << doc.dump(2) << "\n";
     return 0;

@@ -12,7 +12,8 @@
 #include "remote/RemoteCodes.h"
 #include "remote/RemoteSocket.h"
 
-namespace {
+namespace
+{
 
 int usage()
 {
@@ -55,7 +56,7 @@ int main(int argc, char** argv)
             std::cerr << "krel-remote: unknown key \"" << args[0].toStdString() << "\"\n";
             return usage();
         }
-        press = {family, *key};
+        press = { family, *key };
     } else {
         return usage();
     }

@@ -11,7 +11,8 @@
 #include "common/Globals.h"
 #include "common/Log.h"
 
-namespace {
+namespace
+{
 
 CAudioRouter* s_pInstance = nullptr;
 constexpr int kReconnectDelayMs = 1000;
@@ -21,7 +22,8 @@ constexpr int kMaxLevel = 65535;
 constexpr int kVolumeStep = kMaxLevel / 20; // 3276
 
 // Holds the main loop's lock for a scope (GUI thread side).
-class LoopLock {
+class LoopLock
+{
 public:
     explicit LoopLock(pa_threaded_mainloop* loop)
         : m_loop(loop)
@@ -104,7 +106,8 @@ void CAudioRouter::Connect()
 void CAudioRouter::ScheduleReconnect()
 {
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_pLoop);
-    struct timeval when {};
+    struct timeval when {
+    };
     pa_gettimeofday(&when);
     pa_timeval_add(&when, kReconnectDelayMs * PA_USEC_PER_MSEC);
     api->time_new(api, &when, &CAudioRouter::OnReconnectTimer, this);
@@ -236,8 +239,7 @@ void CAudioRouter::RouteStream(const pa_sink_input_info* info)
             pa_operation_unref(pa_context_move_sink_input_by_index(m_pContext, info->index, sink, nullptr, nullptr));
     }
     qCDebug(lcAudio, "myWaveOutOpen: hr=%x, id=%d, %X, %d", static_cast<unsigned>(result), card,
-            static_cast<unsigned>(info->sample_spec.format),
-            static_cast<int>(pa_sample_size(&info->sample_spec) * 8));
+            static_cast<unsigned>(info->sample_spec.format), static_cast<int>(pa_sample_size(&info->sample_spec) * 8));
 }
 
 std::vector<SoundCard> CAudioRouter::SoundCards(int waitMs) const

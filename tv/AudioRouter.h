@@ -19,8 +19,8 @@ struct pa_mainloop_api;
 // One sound card: an audio sink of the server.
 struct SoundCard {
     std::uint32_t index = 0; // the server's sink index
-    QString name;            // the sink's name, for PULSE_SINK
-    QString productName;     // its description, cut to 31 characters
+    QString name; // the sink's name, for PULSE_SINK
+    QString productName; // its description, cut to 31 characters
 };
 
 // Sends every playback stream of this process and of its child processes (the web engine plays sound from a
@@ -29,7 +29,8 @@ struct SoundCard {
 // Runs on the PulseAudio client library's own threaded main loop: the GUI thread only takes the loop's lock for
 // short, non-blocking calls. Survives the server being absent or restarting: it connects again every second and
 // routes the streams it then finds.
-class CAudioRouter {
+class CAudioRouter
+{
 public:
     CAudioRouter();
     ~CAudioRouter();
@@ -79,8 +80,8 @@ private:
 
     pa_threaded_mainloop* m_pLoop = nullptr;
     pa_context* m_pContext = nullptr;
-    std::atomic<bool> m_bReady{false};
-    std::atomic<int> m_nConnections{0};
+    std::atomic<bool> m_bReady { false };
+    std::atomic<int> m_nConnections { 0 };
 
     mutable std::mutex m_lock; // guards the two lists below
     std::vector<SoundCard> m_sinks;

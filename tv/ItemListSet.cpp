@@ -8,17 +8,19 @@
 #include "common/AppMessages.h"
 #include "common/Globals.h"
 
-namespace {
+namespace
+{
 
 // The home screen: one row per branch, on the row of the digit that enters it (digit 2 has no branch).
-class CHomeList : public CItemBase {
+class CHomeList : public CItemBase
+{
 public:
     void Load(int) override
     {
         if (HasRows())
             return;
-        for (const char* name : {"在线视频", "电影明星", "", "本地电影"})
-            AppendRow({QString::fromUtf8(name), 0, 0, 0});
+        for (const char* name : { "在线视频", "电影明星", "", "本地电影" })
+            AppendRow({ QString::fromUtf8(name), 0, 0, 0 });
     }
 };
 
@@ -142,43 +144,25 @@ CItemBase* CItemListSet::StartPlaying(int digit)
 
 CItemBase* CItemListSet::GoBack()
 {
-    switch (m_nState) {
-    case Start:
-    case Home:
-    case StarList:
-    case VideoTypes:
-        return EnterHome();
-    case VideoList:
-    case LocalMovies:
-        m_nState = VideoTypes;
-        return Stay(SlotVideoTypes);
-    case AddressList:
-        if (m_nBranch == 0) {
-            m_nState = VideoList;
-            return Stay(SlotVideos);
-        }
-        if (m_nBranch == 1) {
-            m_nState = StarVideos;
-            return Stay(SlotStarVideos);
-        }
-        return nullptr;
-    case StarVideos:
-        m_nState = StarList;
-        return Stay(SlotStars);
-    case Playing:
-        if (m_nBranch == 0 || m_nBranch == 1) {
-            m_nState = AddressList;
-            return Stay(SlotAddresses);
-        }
-        return nullptr;
-    default:
-        return nullptr;
+    // Back from a playing video is the address list it was chosen from.
+    if (m_nState == Playing) {
+        if (m_nBranch != 0 && m_nBranch != 1)
+            return nullptr;
+        m_nState = AddressList;
+        return Stay(SlotAddresses);
     }
+    return Climb(m_nState);
 }
 
 CItemBase* CItemListSet::GoUp()
 {
-    switch (m_nState) {
+    // Up from a playing video skips its address list.
+    return Climb(m_nState == Playing ? AddressList : m_nState);
+}
+
+CItemBase* CItemListSet::Climb(int from)
+{
+    switch (from) {
     case Start:
     case Home:
     case StarList:
@@ -191,13 +175,12 @@ CItemBase* CItemListSet::GoUp()
         m_nState = VideoTypes;
         return Stay(SlotVideoTypes);
     case AddressList:
-    case Playing:
         if (m_nBranch == 0) {
             m_nState = VideoList;
             return Stay(SlotVideos);
         }
-        // The film-star branch climbs to the star's videos, as stepping back does, instead of leaving the screen
-        // empty with the state unchanged.
+        // The film-star branch climbs to the star's videos, for Back as for stepping back, instead of leaving the
+        // screen empty with the state unchanged.
         if (m_nBranch == 1) {
             m_nState = StarVideos;
             return Stay(SlotStarVideos);

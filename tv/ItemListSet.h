@@ -10,7 +10,8 @@ class QObject;
 
 // The navigation state machine of the TV menu: which list follows which. Owns the lists, creating each the first
 // time its level is entered and reloading it when the level is entered again.
-class CItemListSet {
+class CItemListSet
+{
 public:
     enum State {
         Start = 0,
@@ -47,6 +48,8 @@ public:
 private:
     CItemBase* Enter(Slot slot, int key, int state);
     CItemBase* EnterHome();
+    // One level up from a state (the shared part of Back and stepping back).
+    CItemBase* Climb(int from);
     CItemBase* StartPlaying(int digit);
     CItemBase* Stay(Slot slot) const { return m_lists[slot].get(); }
 

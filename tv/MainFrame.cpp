@@ -14,14 +14,15 @@
 #include "common/RemoteCommand.h"
 #include "remote/KeyRouter.h"
 
-namespace {
+namespace
+{
 
 QFont menuFont()
 {
     // The calligraphic face of the menu; fontconfig falls back to an installed CJK face when it is missing.
     QFont font;
-    font.setFamilies({QStringLiteral("隶书"), QStringLiteral("LiSu"), QStringLiteral("Noto Serif CJK SC"),
-                      QStringLiteral("Noto Sans CJK SC")});
+    font.setFamilies({ QStringLiteral("隶书"), QStringLiteral("LiSu"), QStringLiteral("Noto Serif CJK SC"),
+                       QStringLiteral("Noto Sans CJK SC") });
     font.setPixelSize(60);
     font.setWeight(QFont::Normal);
     return font;

@@ -10,7 +10,8 @@ class CRemoteKeyRouter;
 // The borderless full-screen window on the television: draws the menu, takes remote commands, and hosts the web
 // view that covers it while a video plays. Keyboard, mouse wheel and close requests do nothing: only the remote
 // drives it, and only the control window closes it.
-class CMainFrame : public QWidget {
+class CMainFrame : public QWidget
+{
     Q_OBJECT
 public:
     // Created on g_rcTvScreen (the primary screen when that is empty); registers itself with the router.

@@ -8,21 +8,22 @@
 #include "common/Globals.h"
 #include "common/Log.h"
 
-namespace {
+namespace
+{
 
 // A page that raises nothing: no script dialogs, no certificate prompts, no file choosers, no permission prompts,
 // no new windows. Nobody sits at the TV with a mouse to answer them.
-class SilentPage : public QWebEnginePage {
+class SilentPage : public QWebEnginePage
+{
 public:
     explicit SilentPage(QObject* parent)
         : QWebEnginePage(parent)
     {
         connect(this, &QWebEnginePage::certificateError, this,
                 [](QWebEngineCertificateError error) { error.rejectCertificate(); });
-        connect(this, &QWebEnginePage::featurePermissionRequested, this,
-                [this](const QUrl& origin, Feature feature) {
-                    setFeaturePermission(origin, feature, PermissionDeniedByUser);
-                });
+        connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl& origin, Feature feature) {
+            setFeaturePermission(origin, feature, PermissionDeniedByUser);
+        });
     }
 
 protected:

@@ -4,7 +4,8 @@
 
 // The web view of the TV window: opens an online video page without any dialog and, once the top-level page has
 // loaded, stretches the page's video players over the whole television and scrolls the page to the video's offset.
-class COnlineVideoView : public QWebEngineView {
+class COnlineVideoView : public QWebEngineView
+{
     Q_OBJECT
 public:
     explicit COnlineVideoView(QWidget* parent);

@@ -6,7 +6,8 @@
 #include "catalogue/ItemBase.h"
 #include "common/RemoteCommand.h"
 
-namespace {
+namespace
+{
 
 // Text is clipped to its cell.
 void drawCell(QPainter& painter, const QRect& cell, int flags, const QString& text)
@@ -94,7 +95,7 @@ int CScreenMenu::DrawPage(QPainter& painter, const QRect& rect, const QString& t
         const int y = top + m + p + i * h;
         painter.drawLine(x0, y, x2, y);
     }
-    for (int x : {x0, x1, x2})
+    for (int x : { x0, x1, x2 })
         painter.drawLine(x, top + m + p, x, (n + 1) * h + m + p);
 
     painter.setPen(textPen);

@@ -10,7 +10,8 @@ class QRect;
 class QObject;
 
 // The menu shown on the TV: turns remote commands into moves of the list set, and draws the current page.
-class CScreenMenu {
+class CScreenMenu
+{
 public:
     CScreenMenu();
 
@@ -37,7 +38,7 @@ public:
 private:
     void StepBack();
 
-    QColor m_clrPen{255, 255, 255};
+    QColor m_clrPen { 255, 255, 255 };
     int m_nRowHeight = 60;
     QString m_strTitle;
     CItemBase* m_pCurrent = nullptr;

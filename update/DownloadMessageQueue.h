@@ -7,13 +7,14 @@
 
 enum DownloadMessage : int {
     DOWNLOAD_MSG_CONNECTED = 0, // a task's response headers are in
-    DOWNLOAD_MSG_FINISHED = 1,  // a task's body has ended
+    DOWNLOAD_MSG_FINISHED = 1, // a task's body has ended
 };
 
 // Turns task events into ordered callbacks on the GUI thread: messages are queued and delivered together by a
 // one-shot 50 ms poll timer. A callback that runs a nested event loop (a message box) cannot re-enter the
 // delivery; the outer delivery picks up whatever was posted meanwhile, in order.
-class FIDownloadMessageQueue {
+class FIDownloadMessageQueue
+{
 public:
     FIDownloadMessageQueue();
     virtual ~FIDownloadMessageQueue() = default;
@@ -27,7 +28,8 @@ public:
     static constexpr int kPollMs = 50;
 
 private:
-    class CTimerGetMessage : public FCTimerNotify {
+    class CTimerGetMessage : public FCTimerNotify
+    {
     public:
         explicit CTimerGetMessage(FIDownloadMessageQueue* queue)
             : m_pQueue(queue)
@@ -49,7 +51,8 @@ private:
 };
 
 // An owning list of objects in insertion order, without duplicates; deletes what it still holds.
-template <typename T> class PCL_Interface_Composite {
+template <typename T> class PCL_Interface_Composite
+{
 public:
     PCL_Interface_Composite() = default;
     PCL_Interface_Composite(const PCL_Interface_Composite&) = delete;

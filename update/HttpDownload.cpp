@@ -155,7 +155,8 @@ int FCHttpDownload::CCalculateSpeed::CurrentSpeed() const
 
 // ---- the task ---------------------------------------------------------------------------------------------------
 
-namespace {
+namespace
+{
 std::once_flag s_curlInit;
 } // namespace
 
@@ -163,8 +164,8 @@ FCHttpDownload::FCHttpDownload(const CRequestInfo& request, int taskId, FIDownlo
     : m_nTaskId(taskId)
     , m_request(request)
     , m_pOwner(owner)
-    , m_connectTimer(this)
-    , m_finishTimer(this)
+    , m_connectTimer(this, &FCHttpDownload::CheckConnected)
+    , m_finishTimer(this, &FCHttpDownload::CheckFinished)
 {
     std::call_once(s_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     m_connectTimer.StartTimer(kPollMs);
@@ -346,8 +347,8 @@ void FCHttpDownload::Work()
     MarkConnected(); // a request that got no response still ends its connect step
     m_response.nReadResult = readResult;
     m_response.nBytesReceived = received;
-    m_response.nTransferMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+    m_response.nTransferMs
+        = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
     m_bFinished = true;
 }
 

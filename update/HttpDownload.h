@@ -18,11 +18,11 @@ class FIDownloadMessageQueue;
 // The settings of one request.
 struct CRequestInfo {
     QString strUrl;
-    int nResumeOffset = 0;   // > 0: ask for the bytes from this offset on ("Range: bytes=%d-")
+    int nResumeOffset = 0; // > 0: ask for the bytes from this offset on ("Range: bytes=%d-")
     QString strUserAgent;
-    QString strHeaders;      // extra request headers, each ending with CR LF
+    QString strHeaders; // extra request headers, each ending with CR LF
     std::uint32_t dwFlags = 0x84000000; // reload (always from the server) and no cache write
-    QString strProxyHost;    // empty: the system's proxy settings (http_proxy, https_proxy, no_proxy)
+    QString strProxyHost; // empty: the system's proxy settings (http_proxy, https_proxy, no_proxy)
     int nProxyPort = 80;
     QString strProxyUser;
     QString strProxyPassword;
@@ -49,7 +49,8 @@ struct CResponseInfo {
 };
 
 // Bytes handed out by TakeReceivedData: the received bytes followed by two zero bytes. Owns the block.
-class CReceivedData {
+class CReceivedData
+{
 public:
     CReceivedData() = default;
     CReceivedData(char* data, int count)
@@ -61,7 +62,7 @@ public:
     int count() const { return m_nCount; }
 
 private:
-    std::unique_ptr<char, decltype(&std::free)> m_pData{nullptr, &std::free};
+    std::unique_ptr<char, decltype(&std::free)> m_pData { nullptr, &std::free };
     int m_nCount = 0;
 };
 
@@ -69,7 +70,8 @@ private:
 // of each step by polling every 200 ms and posts DOWNLOAD_MSG_CONNECTED, then DOWNLOAD_MSG_FINISHED to the owner,
 // each exactly once and in that order, whatever happens to the transfer. Destroying the task aborts the worker
 // within about a second, even when the server stalls, and waits for it.
-class FCHttpDownload {
+class FCHttpDownload
+{
 public:
     FCHttpDownload(const CRequestInfo& request, int taskId, FIDownloadMessageQueue* owner);
     virtual ~FCHttpDownload();
@@ -94,7 +96,8 @@ public:
     // Bytes per second over a span of 32-bit millisecond ticks (a wrapped counter handled; 0 ms counts as 100).
     static int Rate(std::int64_t bytes, std::uint32_t from, std::uint32_t to);
 
-    class CReceiveBuffer {
+    class CReceiveBuffer
+    {
     public:
         CReceiveBuffer();
         ~CReceiveBuffer();
@@ -109,7 +112,8 @@ public:
         std::size_t m_nLength = 0;
     };
 
-    class CCalculateSpeed : public FCTimerNotify {
+    class CCalculateSpeed : public FCTimerNotify
+    {
     public:
         CCalculateSpeed();
         void AddBytes(std::int64_t n);
@@ -129,21 +133,20 @@ public:
     };
 
 private:
-    class CTimerConnected : public FCTimerNotify {
+    // A poll timer that runs one of the task's checks.
+    class CTaskTimer : public FCTimerNotify
+    {
     public:
-        explicit CTimerConnected(FCHttpDownload* task) : m_pTask(task) { }
-        void OnTimer() override { m_pTask->CheckConnected(); }
+        CTaskTimer(FCHttpDownload* task, void (FCHttpDownload::*check)())
+            : m_pTask(task)
+            , m_check(check)
+        {
+        }
+        void OnTimer() override { (m_pTask->*m_check)(); }
 
     private:
         FCHttpDownload* m_pTask;
-    };
-    class CTimerFinish : public FCTimerNotify {
-    public:
-        explicit CTimerFinish(FCHttpDownload* task) : m_pTask(task) { }
-        void OnTimer() override { m_pTask->CheckFinished(); }
-
-    private:
-        FCHttpDownload* m_pTask;
+        void (FCHttpDownload::*m_check)();
     };
 
     void Work();
@@ -158,17 +161,17 @@ private:
 
     int m_nTaskId;
     CRequestInfo m_request;
-    CResponseInfo m_response;     // written by the worker before m_bConnected / m_bFinished are set
-    CResponseInfo m_pending;      // the worker's copy while headers arrive
+    CResponseInfo m_response; // written by the worker before m_bConnected / m_bFinished are set
+    CResponseInfo m_pending; // the worker's copy while headers arrive
     CCalculateSpeed m_speed;
     CReceiveBuffer m_buffer;
     FIDownloadMessageQueue* m_pOwner;
-    CTimerConnected m_connectTimer;
-    CTimerFinish m_finishTimer;
+    CTaskTimer m_connectTimer;
+    CTaskTimer m_finishTimer;
     std::thread m_worker;
-    std::atomic<bool> m_bAbort{false};
-    std::atomic<bool> m_bConnected{false};
-    std::atomic<bool> m_bFinished{false};
+    std::atomic<bool> m_bAbort { false };
+    std::atomic<bool> m_bConnected { false };
+    std::atomic<bool> m_bFinished { false };
     bool m_bLocationSeen = false;
     // The worker's connection, so that an abort can shut it down and wake a blocked read at once.
     std::mutex m_socketLock;

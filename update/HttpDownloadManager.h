@@ -5,7 +5,8 @@
 
 // Creates download tasks, routes their messages to OnConnected / OnFinished on the GUI thread, and deletes each
 // task right after its OnFinished. Destroying the manager aborts and deletes every task still running.
-class FCHttpDownloadManager : public FIDownloadMessageQueue {
+class FCHttpDownloadManager : public FIDownloadMessageQueue
+{
 public:
     FCHttpDownloadManager() = default;
     ~FCHttpDownloadManager() override = default;

@@ -4,7 +4,8 @@
 #include <iterator>
 #include <vector>
 
-namespace {
+namespace
+{
 
 bool isBlankOrTab(wchar_t c)
 {

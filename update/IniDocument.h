@@ -14,7 +14,8 @@ struct CIniNameLess {
 
 class CIniSection;
 
-class CIniKey {
+class CIniKey
+{
 public:
     CIniKey(CIniSection* section, std::wstring name)
         : m_pSection(section)
@@ -35,7 +36,8 @@ private:
 
 class CIniDocument;
 
-class CIniSection {
+class CIniSection
+{
 public:
     CIniSection(CIniDocument* document, std::wstring name)
         : m_pDocument(document)
@@ -55,7 +57,8 @@ private:
     std::map<std::wstring, std::unique_ptr<CIniKey>, CIniNameLess> m_keys;
 };
 
-class CIniDocument {
+class CIniDocument
+{
 public:
     CIniDocument() = default;
     CIniDocument(const CIniDocument&) = delete;

@@ -3,7 +3,8 @@
 #include <QTimer>
 
 // A timer that calls back into the object that owns it, on the thread that runs the event loop (the GUI thread).
-class FCTimerNotify {
+class FCTimerNotify
+{
 public:
     FCTimerNotify();
     virtual ~FCTimerNotify();

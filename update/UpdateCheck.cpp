@@ -46,7 +46,8 @@ int CheckPendingUpdate()
     return result;
 }
 
-namespace {
+namespace
+{
 
 // The creation time of the file in seconds since the epoch, or its modification time when the file system keeps
 // no birth time. False when the file cannot be opened.
@@ -56,7 +57,8 @@ bool fileCreationTime(const QString& path, qint64* seconds)
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct statx sx {};
+    struct statx sx {
+    };
     bool ok = false;
     if (::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME | STATX_MTIME, &sx) == 0) {
         if (sx.stx_mask & STATX_BTIME) {
@@ -68,7 +70,8 @@ bool fileCreationTime(const QString& path, qint64* seconds)
         }
     }
     if (!ok) {
-        struct stat st {};
+        struct stat st {
+        };
         if (::fstat(fd, &st) == 0) {
             *seconds = st.st_mtime;
             ok = true;

@@ -6,7 +6,8 @@
 
 // The background update: fetches the server's version file and, when it offers a newer application or data
 // version, one archive; parks both in Update/ for the separate updater. Nothing is installed here.
-class CUpdateManager : public FCHttpDownloadManager {
+class CUpdateManager : public FCHttpDownloadManager
+{
 public:
     // Shows a message ("ver.dat升级失败!" ...) to the user; the control window gives a message box.
     using Notifier = std::function<void(const QString& text)>;

@@ -9,7 +9,7 @@ bool MakeKeyedDatabase(const QString& appDir, const QString& key, const QString&
     const QString path = appDir + QStringLiteral("Data/data.mdb");
     QFile::remove(path);
     QProcess shell;
-    shell.start(QStringLiteral("sqlcipher"), {path});
+    shell.start(QStringLiteral("sqlcipher"), { path });
     if (!shell.waitForStarted(5000))
         return false;
     shell.write((QStringLiteral("PRAGMA key='%1';\n").arg(key) + sql + QStringLiteral("\n.quit\n")).toUtf8());

@@ -4,7 +4,7 @@
 
 HttpServer::HttpServer(const QString& folder)
 {
-    m_process.start(QStringLiteral("python3"), {QStringLiteral("-u"), QStringLiteral(KREL_TEST_HTTP_SCRIPT), folder});
+    m_process.start(QStringLiteral("python3"), { QStringLiteral("-u"), QStringLiteral(KREL_TEST_HTTP_SCRIPT), folder });
     if (!m_process.waitForStarted(5000))
         return;
     QByteArray out;

@@ -5,7 +5,8 @@
 
 // The tests' HTTP server (support/http_server.py) on 127.0.0.1, serving one folder and a few misbehaving paths,
 // on a port the system picks. Stopped with the object.
-class HttpServer {
+class HttpServer
+{
 public:
     explicit HttpServer(const QString& folder);
     ~HttpServer();

@@ -28,17 +28,18 @@ PulseServer::~PulseServer()
 bool PulseServer::Start()
 {
     m_server.setProgram(QStringLiteral("pulseaudio"));
-    m_server.setArguments({QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                           QStringLiteral("-n"), QStringLiteral("--log-target=stderr"), QStringLiteral("--log-level=error"),
-                           QStringLiteral("--load=module-native-protocol-unix"),
-                           QStringLiteral("--load=module-null-sink sink_name=pc sink_properties=device.description=PC-Speakers"),
-                           QStringLiteral("--load=module-null-sink sink_name=tv sink_properties=device.description=HDMI-TV")});
+    m_server.setArguments(
+        { QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
+          QStringLiteral("--log-target=stderr"), QStringLiteral("--log-level=error"),
+          QStringLiteral("--load=module-native-protocol-unix"),
+          QStringLiteral("--load=module-null-sink sink_name=pc sink_properties=device.description=PC-Speakers"),
+          QStringLiteral("--load=module-null-sink sink_name=tv sink_properties=device.description=HDMI-TV") });
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_server.start();
     if (!m_server.waitForStarted(5000))
         return false;
     for (int i = 0; i < 100; ++i) {
-        if (Pactl({QStringLiteral("info")}) == 0)
+        if (Pactl({ QStringLiteral("info") }) == 0)
             return true;
         QThread::msleep(50);
     }
@@ -70,7 +71,7 @@ int PulseServer::Pactl(const QStringList& args, QByteArray* out) const
 std::vector<PulseServer::SinkInput> PulseServer::SinkInputs() const
 {
     QByteArray text;
-    Pactl({QStringLiteral("list"), QStringLiteral("sink-inputs")}, &text);
+    Pactl({ QStringLiteral("list"), QStringLiteral("sink-inputs") }, &text);
     std::vector<SinkInput> inputs;
     // "Volume: front-left: 65536 / 100% / 0.00 dB,   front-right: ..." or "Volume: mono: 65536 / 100% / ...".
     static const QRegularExpression volume(QStringLiteral("(\\d+) /\\s+\\d+%"));
@@ -101,7 +102,7 @@ std::vector<PulseServer::SinkInput> PulseServer::SinkInputs() const
 int PulseServer::SinkIndex(const QString& name) const
 {
     QByteArray text;
-    Pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")}, &text);
+    Pactl({ QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks") }, &text);
     for (const QByteArray& line : text.split('\n')) {
         const QList<QByteArray> f = line.split('\t');
         if (f.size() > 1 && f[1] == name.toUtf8())
@@ -115,18 +116,21 @@ QString PulseServer::WavFile(int seconds)
     const QString path = m_dir.path() + QStringLiteral("/silence%1.wav").arg(seconds);
     const quint32 rate = 8000, bytes = rate * 2 * static_cast<quint32>(seconds);
     QByteArray wav;
-    auto u32 = [&](quint32 v) { for (int i = 0; i < 4; ++i) wav.append(static_cast<char>((v >> (8 * i)) & 0xFF)); };
+    auto u32 = [&](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            wav.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
     auto u16 = [&](quint16 v) { wav.append(static_cast<char>(v & 0xFF)).append(static_cast<char>(v >> 8)); };
     wav.append("RIFF");
     u32(36 + bytes);
     wav.append("WAVEfmt ");
     u32(16);
-    u16(1);        // PCM
-    u16(1);        // mono
+    u16(1); // PCM
+    u16(1); // mono
     u32(rate);
     u32(rate * 2); // bytes per second
-    u16(2);        // block align
-    u16(16);       // bits per sample
+    u16(2); // block align
+    u16(16); // bits per sample
     wav.append("data");
     u32(bytes);
     wav.append(QByteArray(static_cast<qsizetype>(bytes), '\0'));

@@ -7,7 +7,8 @@
 
 // A private PulseAudio server with two null sinks, "pc" (PC-Speakers) and "tv" (HDMI-TV). XDG_RUNTIME_DIR and
 // HOME point at a private folder while the object lives, so clients of this process find this server only.
-class PulseServer {
+class PulseServer
+{
 public:
     PulseServer();
     ~PulseServer();

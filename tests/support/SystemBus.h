@@ -7,7 +7,8 @@
 
 // A private D-Bus "system" bus with a fake login1 service on it. DBUS_SYSTEM_BUS_ADDRESS points at it while the
 // object lives.
-class SystemBus {
+class SystemBus
+{
 public:
     // canPowerOff: what the fake logind answers to CanPowerOff ("yes", "no", ...).
     explicit SystemBus(const QString& canPowerOff = QStringLiteral("yes"));

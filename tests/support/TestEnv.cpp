@@ -53,12 +53,12 @@ XvfbServer::XvfbServer()
 {
     // -displayfd lets the server pick a free display number and tell it on the pipe once it accepts clients.
     m_server.setProgram(QStringLiteral("Xvfb"));
-    m_server.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                           QStringLiteral("0"), QStringLiteral("3840x1080x24"), QStringLiteral("+extension"),
-                           QStringLiteral("RANDR"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                           // Without -noreset the server resets, forgetting the monitors, whenever its last
-                           // client leaves.
-                           QStringLiteral("-noreset")});
+    m_server.setArguments({ QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                            QStringLiteral("0"), QStringLiteral("3840x1080x24"), QStringLiteral("+extension"),
+                            QStringLiteral("RANDR"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                            // Without -noreset the server resets, forgetting the monitors, whenever its last
+                            // client leaves.
+                            QStringLiteral("-noreset") });
     m_server.start();
     if (!m_server.waitForStarted(5000))
         return;
@@ -69,11 +69,13 @@ XvfbServer::XvfbServer()
         return;
     m_display = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
     qputenv("DISPLAY", m_display.toLatin1());
-    m_running = run(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("PC"),
-                                               QStringLiteral("1920/508x1080/286+0+0"), QStringLiteral("screen")})
+    m_running = run(QStringLiteral("xrandr"),
+                    { QStringLiteral("--setmonitor"), QStringLiteral("PC"), QStringLiteral("1920/508x1080/286+0+0"),
+                      QStringLiteral("screen") })
             == 0
-        && run(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), QStringLiteral("TV"),
-                                          QStringLiteral("1920/508x1080/286+1920+0"), QStringLiteral("none")})
+        && run(QStringLiteral("xrandr"),
+               { QStringLiteral("--setmonitor"), QStringLiteral("TV"), QStringLiteral("1920/508x1080/286+1920+0"),
+                 QStringLiteral("none") })
             == 0;
 }
 

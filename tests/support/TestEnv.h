@@ -5,7 +5,8 @@
 #include <QTemporaryDir>
 
 // A private machine root (KREL_ROOT) and application folder (g_strAppDir) for one test, removed afterwards.
-class TempMachine {
+class TempMachine
+{
 public:
     TempMachine();
     ~TempMachine();
@@ -23,7 +24,8 @@ private:
 
 // A real X server (Xvfb) of 3840x1080 with two RandR monitors: "PC" (primary, left) and "TV" (right).
 // DISPLAY points at it while the object lives.
-class XvfbServer {
+class XvfbServer
+{
 public:
     XvfbServer();
     ~XvfbServer();

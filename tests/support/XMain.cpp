@@ -15,8 +15,9 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "xcb");
     // The web engine runs as root here, without a GPU.
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox --disable-background-networking "
-                                          "--disable-component-update --autoplay-policy=no-user-gesture-required");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+            "--disable-gpu --no-sandbox --disable-background-networking "
+            "--disable-component-update --autoplay-policy=no-user-gesture-required");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     ::testing::InitGoogleTest(&argc, argv);
     if (!x.isRunning()) {

@@ -5,7 +5,8 @@
 #include <QFile>
 #include <QObject>
 
-class Manager : public QObject {
+class Manager : public QObject
+{
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 public:
