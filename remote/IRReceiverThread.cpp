@@ -71,13 +71,22 @@ void CIRReceiverThread::RunOnce()
     Sleep(kKeyPauseMs);
 }
 
-void CIRReceiverThread::HandleReport(const HidReport& answer)
+std::optional<RemotePressCode> DecodeAnswerReport(const HidReport& answer)
 {
     if (answer[kEchoByte] != 0x82 || answer[kValidByte] != 1
         || static_cast<std::uint8_t>(answer[kKeyByte] + answer[kCheckByte]) != 0xFC)
+        return std::nullopt;
+    return RemotePressCode{static_cast<std::uint16_t>(answer[kCodeHighByte] * 256 + answer[kCodeLowByte]),
+                           answer[kKeyByte]};
+}
+
+void CIRReceiverThread::HandleReport(const HidReport& answer)
+{
+    const std::optional<RemotePressCode> press = DecodeAnswerReport(answer);
+    if (!press)
         return;
-    const auto customCode = static_cast<std::uint16_t>(answer[kCodeHighByte] * 256 + answer[kCodeLowByte]);
-    const std::uint8_t keyByte = answer[kKeyByte];
+    const std::uint16_t customCode = press->customCode;
+    const std::uint8_t keyByte = press->keyByte;
     g_wCompanyID = customCode;
     if (g_bIRLearning) {
         m_pRouter->SendLearnCode(customCode, keyByte, [this] { return m_bStop.load(); });

@@ -5,11 +5,21 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "HidDevice.h"
 
 class CRemoteKeyRouter;
+
+struct RemotePressCode {
+    std::uint16_t customCode = 0;
+    std::uint8_t keyByte = 0;
+};
+
+// The custom code and key byte of a valid answer report; nothing when the report fails its checks (echo 0x82 at
+// byte 1, 1 at byte 12, key byte + check byte = 0xFC).
+std::optional<RemotePressCode> DecodeAnswerReport(const HidReport& answer);
 
 // Polls the IR receiver on a thread of its own, checks each answer and routes its key.
 class CIRReceiverThread

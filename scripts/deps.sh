@@ -10,6 +10,7 @@ PACKAGES=(
     libqt6opengl6-dev libgl-dev
     libhidapi-dev libsqlcipher-dev sqlcipher libcurl4-openssl-dev libpulse-dev
     libx11-dev libxfixes-dev libxrandr-dev libxtst-dev nlohmann-json3-dev
+    clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # tests and demo: servers and tools
     xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick
