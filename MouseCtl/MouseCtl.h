@@ -1,6 +1,8 @@
 #pragma once
 
 // Keeps the mouse pointer on the desktop monitors, off the television.
+#define MOUSECTL_API __attribute__((visibility("default")))
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -8,10 +10,10 @@ extern "C" {
 // Confines the pointer to the monitors other than the TV monitor (the one stored as DisplayCard in the settings;
 // every monitor counts as desktop when none is stored). Returns 1 when a confinement is in place, else 0.
 // Under Wayland or without an X display it does nothing and returns 0.
-int MouseLimitEnable(void);
+MOUSECTL_API int MouseLimitEnable(void);
 
 // Lifts the confinement. Harmless when nothing is confined.
-void MouseLimitDisable(void);
+MOUSECTL_API void MouseLimitDisable(void);
 
 #ifdef __cplusplus
 }

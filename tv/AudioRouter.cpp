@@ -307,28 +307,31 @@ void CAudioRouter::StepVolume(bool up)
     if (!m_pContext || !m_bReady)
         return;
     // Read the stream's volume, then set every channel to the left channel's level plus or minus one step. A stream
-    // that has gone away answers nothing and nothing changes.
-    auto* upFlag = new bool(up);
-    pa_operation* op = pa_context_get_sink_input_info(
-        m_pContext, stream,
-        [](pa_context* c, const pa_sink_input_info* info, int eol, void* data) {
-            auto* flag = static_cast<bool*>(data);
-            if (eol) {
-                delete flag;
-                return;
-            }
-            if (!info || info->volume.channels == 0)
-                return;
-            const int level = SteppedLevel(LevelOfVolume(info->volume.values[0]), *flag);
-            pa_cvolume volume;
-            pa_cvolume_set(&volume, info->volume.channels, VolumeOfLevel(level));
-            pa_operation_unref(pa_context_set_sink_input_volume(c, info->index, &volume, nullptr, nullptr));
-        },
-        upFlag);
+    // that has gone away answers nothing and nothing changes. The direction is in the choice of callback, so no
+    // state has to outlive a request that the server never answers.
+    pa_operation* op = pa_context_get_sink_input_info(m_pContext, stream, up ? &OnVolumeUp : &OnVolumeDown, nullptr);
     if (op)
         pa_operation_unref(op);
-    else
-        delete upFlag;
+}
+
+void CAudioRouter::OnVolumeUp(pa_context* c, const pa_sink_input_info* info, int eol, void*)
+{
+    ApplyVolumeStep(c, info, eol, true);
+}
+
+void CAudioRouter::OnVolumeDown(pa_context* c, const pa_sink_input_info* info, int eol, void*)
+{
+    ApplyVolumeStep(c, info, eol, false);
+}
+
+void CAudioRouter::ApplyVolumeStep(pa_context* c, const pa_sink_input_info* info, int eol, bool up)
+{
+    if (eol || !info || info->volume.channels == 0)
+        return;
+    const int level = SteppedLevel(LevelOfVolume(info->volume.values[0]), up);
+    pa_cvolume volume;
+    pa_cvolume_set(&volume, info->volume.channels, VolumeOfLevel(level));
+    pa_operation_unref(pa_context_set_sink_input_volume(c, info->index, &volume, nullptr, nullptr));
 }
 
 void StepVolume(bool up)

@@ -76,6 +76,9 @@ private:
     static void OnSubscription(pa_context* c, int type, std::uint32_t index, void* self);
     static void OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* self);
     static void OnSinkInputInfo(pa_context* c, const pa_sink_input_info* info, int eol, void* self);
+    static void OnVolumeUp(pa_context* c, const pa_sink_input_info* info, int eol, void*);
+    static void OnVolumeDown(pa_context* c, const pa_sink_input_info* info, int eol, void*);
+    static void ApplyVolumeStep(pa_context* c, const pa_sink_input_info* info, int eol, bool up);
     static void OnReconnectTimer(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv, void* self);
 
     pa_threaded_mainloop* m_pLoop = nullptr;
