@@ -76,8 +76,8 @@ std::optional<RemotePressCode> DecodeAnswerReport(const HidReport& answer)
     if (answer[kEchoByte] != 0x82 || answer[kValidByte] != 1
         || static_cast<std::uint8_t>(answer[kKeyByte] + answer[kCheckByte]) != 0xFC)
         return std::nullopt;
-    return RemotePressCode{static_cast<std::uint16_t>(answer[kCodeHighByte] * 256 + answer[kCodeLowByte]),
-                           answer[kKeyByte]};
+    return RemotePressCode { static_cast<std::uint16_t>(answer[kCodeHighByte] * 256 + answer[kCodeLowByte]),
+                             answer[kKeyByte] };
 }
 
 void CIRReceiverThread::HandleReport(const HidReport& answer)

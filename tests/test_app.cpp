@@ -267,3 +267,29 @@ TEST_F(ControlWindow, RemoteCodeDialogLearns)
     EXPECT_FALSE(g_bIRLearning.load());
     EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::CompanyID)), QStringLiteral("0"));
 }
+
+// Fault: the catalogue replaced by garbage, or by a file with another key, between two starts of TV output.
+TEST_F(ControlWindow, BrokenCatalogueBetweenTwoStarts)
+{
+    makeCatalogue();
+    open();
+    dialog->ShowOrStartTvOutput();
+    ASSERT_NE(dialog->MainFrame(), nullptr);
+    dialog->StopTvOutput();
+
+    machine.writeAppFile(QStringLiteral("Data/data.mdb"), QByteArray(8192, '\x5a'));
+    dialog->ShowOrStartTvOutput();
+    EXPECT_EQ(dialog->MainFrame(), nullptr);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("打开数据文件失败!"));
+
+    ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QStringLiteral("another key"),
+                                  QStringLiteral("CREATE TABLE tb_star_list (starid INTEGER);")));
+    dialog->ShowOrStartTvOutput();
+    EXPECT_EQ(dialog->MainFrame(), nullptr);
+    EXPECT_EQ(messages.size(), 2u);
+
+    makeCatalogue(); // mended: the next start works again
+    dialog->ShowOrStartTvOutput();
+    EXPECT_NE(dialog->MainFrame(), nullptr);
+}

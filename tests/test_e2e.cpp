@@ -173,6 +173,8 @@ TEST_F(Program, PendingUpdateStartsTheUpdaterAndNoWindow)
     ASSERT_TRUE(WaitFor([&] { return QFile::exists(marker); }));
     EXPECT_EQ(ReadFile(marker), QByteArray("0\n")); // started without arguments
     EXPECT_TRUE(windowNamed(QStringLiteral("系统配置")).isEmpty());
+    EXPECT_FALSE(QFile::exists(machine.root() + QStringLiteral("/pwned")));
+    EXPECT_FALSE(QFile::exists(machine.root() + QStringLiteral("/pwned2")));
 }
 
 TEST_F(Program, RemoteWalksTheCatalogueAndPlaysOnTheTv)

@@ -374,3 +374,69 @@ TEST(SoftwareRemote, LineParser)
     EXPECT_FALSE(ParseRemoteLine(""));
     EXPECT_EQ(FormatRemoteLine({ 0x00AB, 0x0C }), QByteArray("00AB 0C\n"));
 }
+
+// Fault: the receiver fails and comes back while keys are pressed, on the real reader thread. Every key delivered
+// after the receiver has returned reaches the window, in order.
+namespace
+{
+
+class FlakyDevice : public IHidIRDevice
+{
+public:
+    std::mutex lock;
+    std::deque<HidReport> keys; // pending presses
+    std::atomic<int> failuresLeft { 0 };
+    std::atomic<bool> open { false };
+
+    bool IsOpen() const override { return open; }
+    bool FindAndOpen() override
+    {
+        open = failuresLeft.load() == 0;
+        if (!open)
+            --failuresLeft;
+        return open;
+    }
+    bool Exchange(HidReport& answer) override
+    {
+        std::lock_guard guard(lock);
+        if (keys.empty()) {
+            answer = HidReport {}; // no key: an answer that fails the checks
+            return true;
+        }
+        answer = keys.front();
+        keys.pop_front();
+        return true;
+    }
+    void unplug(int searches)
+    {
+        failuresLeft = searches;
+        open = false;
+    }
+};
+
+} // namespace
+
+TEST(RemoteReader, ReceiverComesBackAndNoKeyIsLost)
+{
+    CRemoteKeyRouter router;
+    Recorder control;
+    router.SetControlWindow(&control);
+    g_bIRLearning = false;
+    auto device = std::make_unique<FlakyDevice>();
+    FlakyDevice* d = device.get();
+    CIRReceiverThread reader(&router, std::move(device), [](int) { QThread::usleep(200); });
+    reader.Start();
+
+    d->unplug(50);
+    ASSERT_TRUE(WaitFor([&] { return d->open.load(); }));
+    const std::uint8_t digits[] = { 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19 };
+    {
+        std::lock_guard guard(d->lock);
+        for (std::uint8_t key : digits)
+            d->keys.push_back(CIRReceiverThread::MakeAnswerReport(0x04FB, key));
+    }
+    ASSERT_TRUE(WaitFor([&] { return control.messages.size() == 10; }));
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(control.messages[static_cast<std::size_t>(i)],
+                  (Msg { WM_REMOTE_COMMAND, static_cast<quint32>(RC_Digit0 + i), digits[i] }));
+}

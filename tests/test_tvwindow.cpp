@@ -189,3 +189,30 @@ TEST(TvWindow, PlayerExtentRules)
     EXPECT_FALSE(COnlineVideoView::IsPlayerExtent(100, 100));
     EXPECT_FALSE(COnlineVideoView::IsPlayerExtent(101, 100) && COnlineVideoView::IsPlayerExtent(400, 100));
 }
+
+// Fault: the TV monitor disappears while TV output runs, and comes back.
+TEST(TvWindow, MonitorRemovedAndReadded)
+{
+    TempMachine machine;
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    auto frame = std::make_unique<CMainFrame>();
+    frame->show();
+    ASSERT_TRUE(WaitFor([&] { return xGeometry(*frame) == QRect(1920, 0, 1920, 1080); }));
+    ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"), { QStringLiteral("--delmonitor"), QStringLiteral("TV") }), 0);
+    ASSERT_TRUE(WaitFor([&] { return QGuiApplication::screens().size() == 1; }));
+    post(frame.get(), RC_NextPage);
+    frame->repaint();
+    WaitFor([] { return false; }, 300);
+    frame.reset();
+
+    ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"),
+                              { QStringLiteral("--setmonitor"), QStringLiteral("TV"),
+                                QStringLiteral("1920/508x1080/286+1920+0"), QStringLiteral("none") }),
+              0);
+    ASSERT_TRUE(WaitFor([&] { return QGuiApplication::screens().size() == 2; }));
+    CMainFrame again;
+    again.show();
+    EXPECT_TRUE(WaitFor([&] { return xGeometry(again) == QRect(1920, 0, 1920, 1080); }));
+    EXPECT_EQ(again.screen()->name(), QStringLiteral("TV"));
+    g_rcTvScreen = {};
+}

@@ -1,5 +1,7 @@
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -165,4 +167,34 @@ TEST(UpdateMove, NeverReplaces)
     EXPECT_EQ(ReadFile(machine.appDir() + QStringLiteral("b")), QByteArray("b"));
     EXPECT_TRUE(MoveNoReplace(machine.appDir() + QStringLiteral("a"), machine.appDir() + QStringLiteral("c")));
     EXPECT_FALSE(QFile::exists(machine.appDir() + QStringLiteral("a")));
+}
+
+// Faults of the update server: an error status, a stall, and quitting while the download stalls.
+TEST_F(UpdateFlow, ServerErrorsAndStallsParkNothingAndQuitPromptly)
+{
+    // 500 for the version file: nothing staged, nothing parked.
+    WriteSetting(QString::fromLatin1(SettingKey::UpdateServer), http.Url(QStringLiteral("status/500")));
+    manager.StartUpdate();
+    ASSERT_TRUE(WaitFor([&] { return manager.TaskCount() == 0; }, 15000));
+    EXPECT_EQ(manager.State(), 1);
+    EXPECT_FALSE(QFile::exists(app(QStringLiteral("temp/ver.dat"))));
+
+    // The archive stalls mid-body: the event loop stays responsive, and quitting ends within a second.
+    serve(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=9\n");
+    serve(QStringLiteral("app.zip.stall"), "");
+    WriteSetting(QString::fromLatin1(SettingKey::UpdateServer), http.Url(QString()));
+    auto stalled = std::make_unique<CUpdateManager>();
+    stalled->StartUpdate();
+    ASSERT_TRUE(WaitFor([&] { return stalled->State() == 2; }, 15000));
+    QElapsedTimer responsive;
+    responsive.start();
+    bool ticked = false;
+    QTimer::singleShot(50, [&] { ticked = true; });
+    ASSERT_TRUE(WaitFor([&] { return ticked; }, 2000));
+    EXPECT_LT(responsive.elapsed(), 1000);
+    QElapsedTimer quit;
+    quit.start();
+    stalled.reset();
+    EXPECT_LT(quit.elapsed(), 1000);
+    EXPECT_FALSE(QFile::exists(app(QStringLiteral("temp/app.zip"))));
 }

@@ -6,7 +6,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    HidReport answer{};
+    HidReport answer {};
     std::memcpy(answer.data(), data, std::min(size, answer.size()));
     if (const auto press = DecodeAnswerReport(answer)) {
         const int command = LookupCommand(press->customCode, press->keyByte);

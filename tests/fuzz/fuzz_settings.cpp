@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size));
     }
     const QString section = QStringLiteral("Config");
-    for (const char* key : {"DisplayCard", "SoundCard", "BootRun", "CompanyID", "DisableMouseCtrl"})
+    for (const char* key : { "DisplayCard", "SoundCard", "BootRun", "CompanyID", "DisableMouseCtrl" })
         if (ProfileFile::ReadString(path, section, QString::fromLatin1(key), 63).size() > 63)
             __builtin_trap();
     if (!ProfileFile::WriteString(path, section, QStringLiteral("CompanyID"), QStringLiteral("1275")))

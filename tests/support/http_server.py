@@ -9,7 +9,8 @@
   /never            accepts, reads the request, never answers
   /redirect?to=P    302 to P
   anything else     a file of the served folder (GET only); a file F.cut stands for F cut in the middle:
-                    twice its length is announced, its bytes are sent, and the connection closes
+                    twice its length is announced, its bytes are sent, and the connection closes; a file F.stall
+                    makes F stall like /stall
 Prints "port N" once listening on 127.0.0.1.
 """
 import http.server
@@ -38,6 +39,14 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
+    def do_stall(self):
+        self.send_response(200)
+        self.send_header("Content-Length", "1000000")
+        self.end_headers()
+        self.wfile.write(b"0123456789")
+        self.wfile.flush()
+        time.sleep(120)
+
     def do_GET(self):
         url = urllib.parse.urlparse(self.path)
         parts = url.path.strip("/").split("/")
@@ -61,12 +70,7 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.wfile.flush()
             self.close_connection = True
         elif parts[0] == "stall":
-            self.send_response(200)
-            self.send_header("Content-Length", "1000000")
-            self.end_headers()
-            self.wfile.write(b"0123456789")
-            self.wfile.flush()
-            time.sleep(120)
+            self.do_stall()
         elif parts[0] == "never":
             time.sleep(120)
         elif parts[0] == "redirect":
@@ -76,6 +80,10 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_header("Content-Length", "0")
             self.end_headers()
         else:
+            stall = os.path.join(ROOT, url.path.lstrip("/")) + ".stall"
+            if os.path.isfile(stall):
+                self.do_stall()
+                return
             cut = os.path.join(ROOT, url.path.lstrip("/")) + ".cut"
             if os.path.isfile(cut):
                 with open(cut, "rb") as f:
