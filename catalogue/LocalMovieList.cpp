@@ -6,7 +6,8 @@
 
 CLocalPCMoiveList::CLocalPCMoiveList()
 {
-    // The settings may name the folders to browse; the Windows roots stand otherwise.
+    // The settings may name the folders to browse; the two default roots (drive folders of a Windows PC, which
+    // give empty listings elsewhere) stand otherwise.
     const QString configured = ReadSetting(QString::fromLatin1(SettingKey::LocalMovieFolders));
     for (const QString& part : configured.split(QLatin1Char(';'))) {
         if (!part.trimmed().isEmpty())

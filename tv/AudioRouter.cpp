@@ -16,7 +16,7 @@ namespace
 
 CAudioRouter* s_pInstance = nullptr;
 constexpr int kReconnectDelayMs = 1000;
-// Device names of the original platform are at most 31 characters.
+// Sound card names are kept to 31 characters: the stored SoundCard setting has always held at most that many.
 constexpr int kProductNameChars = 31;
 constexpr int kMaxLevel = 65535;
 constexpr int kVolumeStep = kMaxLevel / 20; // 3276
