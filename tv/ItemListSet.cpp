@@ -79,19 +79,12 @@ CItemBase* CItemListSet::Select(int digit)
         if (digit == 3)
             return Enter(SlotLocal, 3, LocalMovies);
         return EnterHome();
-    case VideoTypes: {
-        CItemBase* types = m_lists[SlotVideoTypes].get();
-        if (!types->IsValidSelection(digit))
-            return types;
-        return Enter(SlotVideos, types->IdAt(digit), VideoList);
-    }
-    case VideoList: {
-        CItemBase* videos = m_lists[SlotVideos].get();
-        if (!videos->IsValidSelection(digit))
-            return videos;
-        g_nScrollY = ScrollOffsetOf(videos->ValueAt(digit));
-        return Enter(SlotAddresses, videos->IdAt(digit), AddressList);
-    }
+    case VideoTypes:
+        return Descend(SlotVideoTypes, digit, SlotVideos, VideoList);
+    case VideoList:
+        if (m_lists[SlotVideos]->IsValidSelection(digit))
+            g_nScrollY = ScrollOffsetOf(m_lists[SlotVideos]->ValueAt(digit));
+        return Descend(SlotVideos, digit, SlotAddresses, AddressList);
     case AddressList: {
         CItemBase* addresses = m_lists[SlotAddresses].get();
         if (!addresses->IsValidSelection(digit))
@@ -101,18 +94,10 @@ CItemBase* CItemListSet::Select(int digit)
     case Playing:
         m_nState = AddressList;
         return Stay(SlotAddresses);
-    case StarList: {
-        CItemBase* stars = m_lists[SlotStars].get();
-        if (!stars->IsValidSelection(digit))
-            return stars;
-        return Enter(SlotStarVideos, stars->IdAt(digit), StarVideos);
-    }
-    case StarVideos: {
-        CItemBase* videos = m_lists[SlotStarVideos].get();
-        if (!videos->IsValidSelection(digit))
-            return videos;
-        return Enter(SlotAddresses, videos->IdAt(digit), AddressList);
-    }
+    case StarList:
+        return Descend(SlotStars, digit, SlotStarVideos, StarVideos);
+    case StarVideos:
+        return Descend(SlotStarVideos, digit, SlotAddresses, AddressList);
     case LocalMovies: {
         CItemBase* local = m_lists[SlotLocal].get();
         if (!local)
@@ -124,6 +109,14 @@ CItemBase* CItemListSet::Select(int digit)
     default:
         return EnterHome();
     }
+}
+
+CItemBase* CItemListSet::Descend(Slot from, int digit, Slot to, int state)
+{
+    CItemBase* list = m_lists[from].get();
+    if (!list->IsValidSelection(digit))
+        return list; // a digit beyond the page keeps the list and the state
+    return Enter(to, list->IdAt(digit), state);
 }
 
 CItemBase* CItemListSet::EnterHome()

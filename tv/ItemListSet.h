@@ -48,6 +48,8 @@ public:
 private:
     CItemBase* Enter(Slot slot, int key, int state);
     CItemBase* EnterHome();
+    // The row of digit in list from opens list to (loaded with the row's id) in state.
+    CItemBase* Descend(Slot from, int digit, Slot to, int state);
     // One level up from a state (the shared part of Back and stepping back).
     CItemBase* Climb(int from);
     CItemBase* StartPlaying(int digit);
