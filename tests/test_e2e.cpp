@@ -258,3 +258,25 @@ TEST_F(Program, TrayMenuExitEndsWithCodeZero)
     EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p->exitCode(), 0);
 }
+
+// Fault: the audio server restarts while TV output runs; the next video's sound is routed to the TV again.
+TEST_F(Program, AudioServerRestartRoutesTheNextVideo)
+{
+    start();
+    ASSERT_TRUE(waitReady());
+    ASSERT_TRUE(press(QStringLiteral("Power")));
+    ASSERT_TRUE(WaitFor([&] { return showsMenu(); }, 15000));
+    pulse.Stop();
+    ASSERT_TRUE(pulse.Start());
+    for (const char* key : { "Digit0", "Digit0", "Digit0" })
+        ASSERT_TRUE(press(QString::fromLatin1(key)));
+    const int tvSink = pulse.SinkIndex(QStringLiteral("tv"));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            for (const auto& s : pulse.SinkInputs())
+                if (s.sink == tvSink)
+                    return true;
+            return false;
+        },
+        30000));
+}
