@@ -3,11 +3,13 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "AppIcon.h"
+
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("电视"));
-    setWindowIcon(QIcon(QStringLiteral(":/krel/krel.svg")));
+    setWindowIcon(AppIcon());
     setFixedSize(422, 187);
     auto line = [this](const QString& text, int y) {
         auto* label = new QLabel(text, this);

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "AppIcon.h"
 #include "remote/RemoteLearning.h"
 
 CIRCompanySelDlg::CIRCompanySelDlg(CRemoteKeyRouter* router, QWidget* parent)
@@ -11,7 +12,7 @@ CIRCompanySelDlg::CIRCompanySelDlg(CRemoteKeyRouter* router, QWidget* parent)
     , m_pLearning(new CRemoteLearning(router, this))
 {
     setWindowTitle(QStringLiteral("遥控器设置"));
-    setWindowIcon(QIcon(QStringLiteral(":/krel/krel.svg")));
+    setWindowIcon(AppIcon());
     setFixedSize(318, 193);
     auto* caption = new QLabel(QStringLiteral("当前使用编码:"), this);
     caption->setGeometry(39, 55, 83, 16);

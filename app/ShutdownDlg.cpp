@@ -5,13 +5,14 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "AppIcon.h"
 #include "common/Globals.h"
 
 CShutdownPCDlg::CShutdownPCDlg(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("关机提示?"));
-    setWindowIcon(QIcon(QStringLiteral(":/krel/krel.svg")));
+    setWindowIcon(AppIcon());
     QFont font(QStringLiteral("宋体"));
     font.setFamilies({ QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"),
                        QStringLiteral("Noto Sans CJK SC") });

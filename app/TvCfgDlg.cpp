@@ -14,6 +14,7 @@
 #include <QSignalBlocker>
 #include <QSystemTrayIcon>
 
+#include "AppIcon.h"
 #include "AboutDlg.h"
 #include "IRCompanySelDlg.h"
 #include "MouseCtl/MouseCtl.h"
@@ -55,7 +56,7 @@ CTvCfgDlg::CTvCfgDlg(CRemoteKeyRouter* router, CAudioRouter* audio, QWidget* par
     })
 {
     setWindowTitle(QStringLiteral("系统配置"));
-    setWindowIcon(QIcon(QStringLiteral(":/krel/krel.svg")));
+    setWindowIcon(AppIcon());
     BuildControls();
     BuildTray();
     m_updateManager.SetNotifier([this](const QString& text) { m_messageBox(nullptr, text, QStringLiteral("提示")); });
@@ -138,7 +139,7 @@ void CTvCfgDlg::BuildTray()
     add(ID_ABOUT, "关于", &CTvCfgDlg::OpenAboutDialog);
     add(ID_EXIT, "退出", &CTvCfgDlg::Exit);
 
-    m_pTray = new QSystemTrayIcon(QIcon(QStringLiteral(":/krel/krel.svg")), this);
+    m_pTray = new QSystemTrayIcon(AppIcon(), this);
     m_pTray->setToolTip(QStringLiteral("电视"));
     m_pTray->setContextMenu(m_pTrayMenu);
     connect(m_pTray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {

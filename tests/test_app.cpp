@@ -165,6 +165,8 @@ TEST_F(ControlWindow, TrayMenuEntriesAndHiding)
                              QStringLiteral("-"), QStringLiteral("32790 遥控器设置"), QStringLiteral("-"),
                              QStringLiteral("32776 关于"), QStringLiteral("32781 退出") }));
     EXPECT_EQ(dialog->TrayIcon()->toolTip(), QStringLiteral("电视"));
+    // The icon is an SVG: without the SVG image plugin the tray would show nothing.
+    EXPECT_FALSE(dialog->TrayIcon()->icon().pixmap(32, 32).isNull());
     dialog->show();
     EXPECT_FALSE(dialog->close()); // the close box hides
     EXPECT_FALSE(dialog->isVisible());
