@@ -187,7 +187,8 @@ TEST(TvWindow, PlayerExtentRules)
     EXPECT_FALSE(COnlineVideoView::IsPlayerExtent(1000, 300));
     EXPECT_TRUE(COnlineVideoView::IsPlayerExtent(600, 200));
     EXPECT_FALSE(COnlineVideoView::IsPlayerExtent(100, 100));
-    EXPECT_FALSE(COnlineVideoView::IsPlayerExtent(101, 100) && COnlineVideoView::IsPlayerExtent(400, 100));
+    EXPECT_FALSE(COnlineVideoView::IsPlayerExtent(101, 100)); // 1 mm high is not more than 1 mm
+    EXPECT_TRUE(COnlineVideoView::IsPlayerExtent(101, 101));
 }
 
 // Fault: the TV monitor disappears while TV output runs, and comes back.
