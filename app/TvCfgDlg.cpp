@@ -60,10 +60,18 @@ CTvCfgDlg::CTvCfgDlg(CRemoteKeyRouter* router, CAudioRouter* audio, QWidget* par
     BuildControls();
     BuildTray();
     m_updateManager.SetNotifier([this](const QString& text) { m_messageBox(nullptr, text, QStringLiteral("提示")); });
+    // The card list follows the sound server: it fills when a server appears, empties when it goes, and changes
+    // when a card is plugged in or out. The handler runs on the audio thread and only posts.
+    if (m_pAudio)
+        m_pAudio->SetCardsChangedHandler([this] {
+            QMetaObject::invokeMethod(this, &CTvCfgDlg::OnSoundCardsChanged, Qt::QueuedConnection);
+        });
 }
 
 CTvCfgDlg::~CTvCfgDlg()
 {
+    if (m_pAudio)
+        m_pAudio->SetCardsChangedHandler(nullptr);
     delete m_pMainFrame;
     m_pMainFrame = nullptr;
     delete m_pShutdownDlg;
@@ -196,7 +204,7 @@ void CTvCfgDlg::FillSoundCardList()
     int selected = -1;
     for (int i = 0; i < names.size(); ++i) {
         m_cbSoundCard->insertItem(i, names[i]);
-        if (names[i].trimmed() == stored)
+        if (names[i].trimmed() == stored.trimmed())
             selected = i;
     }
     m_cbSoundCard->setCurrentIndex(selected);
@@ -204,7 +212,29 @@ void CTvCfgDlg::FillSoundCardList()
         g_nSoundCard = selected;
         if (m_pAudio)
             m_pAudio->SetSoundCard(selected);
+    } else if (m_pAudio && !stored.isEmpty()) {
+        // The stored card is not there now (no server yet, or the TV is off): it is routed to once it appears.
+        m_pAudio->SetSoundCardName(stored);
     }
+}
+
+void CTvCfgDlg::OnSoundCardsChanged()
+{
+    // Keeps the card shown (chosen but not saved yet), or the stored one when none is shown.
+    const QString wanted = m_cbSoundCard->currentIndex() >= 0
+        ? m_cbSoundCard->currentText().trimmed()
+        : ReadSetting(QString::fromLatin1(SettingKey::SoundCard));
+    const std::vector<SoundCard> cards = m_pAudio ? m_pAudio->SoundCards() : std::vector<SoundCard>();
+    const int selected = CAudioRouter::MatchSoundCard(cards, wanted);
+    {
+        const QSignalBlocker blocker(m_cbSoundCard);
+        m_cbSoundCard->clear();
+        for (const SoundCard& card : cards)
+            m_cbSoundCard->addItem(card.productName);
+        m_cbSoundCard->setCurrentIndex(selected);
+    }
+    if (selected >= 0)
+        m_pAudio->SetSoundCard(selected);
 }
 
 void CTvCfgDlg::RefreshHardware()

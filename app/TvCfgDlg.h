@@ -78,6 +78,7 @@ private:
     void BuildTray();
     void FillDisplayList();
     void FillSoundCardList();
+    void OnSoundCardsChanged();
     void OnDisplayChanged(int index);
     void OnSoundCardChanged(int index);
     void OnBootRunClicked(bool checked);

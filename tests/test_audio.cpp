@@ -43,6 +43,24 @@ protected:
         return players.back().get();
     }
 
+    QStringList cardNames() const
+    {
+        QStringList names;
+        for (const SoundCard& card : router->SoundCards())
+            names << card.productName;
+        return names;
+    }
+    // Index of the module that made the sink named sinkName.
+    int moduleOf(const QString& sinkName) const
+    {
+        QByteArray text;
+        server.Pactl({ QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules") }, &text);
+        for (const QByteArray& line : text.split('\n'))
+            if (line.contains("sink_name=" + sinkName.toUtf8() + ' ') || line.endsWith("sink_name=" + sinkName.toUtf8()))
+                return line.split('\t').value(0).toInt();
+        return -1;
+    }
+
     PulseServer::SinkInput streamOf(long pid)
     {
         PulseServer::SinkInput found;
@@ -196,16 +214,84 @@ TEST_F(Audio, StereoChannelsAreSetEqual)
         << " " << streamOf(p->processId()).volumeRight;
 }
 
-TEST_F(Audio, ServerRestartRoutesTheNextStream)
+TEST_F(Audio, ServerRestartRoutesTheNextStreamAndForgetsTheOld)
 {
     router->SetSoundCard(1);
+    QProcess* before = play(QStringLiteral("pc"));
+    ASSERT_TRUE(WaitFor([&] { return g_hWaveOut.load() == static_cast<std::uint32_t>(streamOf(before->processId()).index); }));
     const int connections = router->ConnectionCount();
     server.Stop();
     ASSERT_TRUE(WaitFor([&] { return !router->IsConnected(); }));
+    // The old server's stream index would name another program's stream on the new server.
+    EXPECT_EQ(g_hWaveOut.load(), kNoStream);
+    EXPECT_TRUE(router->SoundCards().empty());
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(WaitFor([&] { return router->ConnectionCount() > connections && router->IsConnected(); }, 10000));
     ASSERT_EQ(router->SoundCards().size(), 2u);
     QProcess* p = play(QStringLiteral("pc"));
     const int tv = server.SinkIndex(QStringLiteral("tv"));
     EXPECT_TRUE(WaitFor([&] { return streamOf(p->processId()).sink == tv; }));
+}
+
+// Start-up a few seconds after login: no sound server yet. Nothing aborts, the list is empty, the router tries
+// again slowly, and once a server appears our streams go to the chosen card.
+TEST(AudioWithoutServer, WaitsForTheServerWithoutBusyLoop)
+{
+    PulseServer server; // its private runtime folder, with no server in it yet
+    g_hWaveOut = kNoStream;
+    CAudioRouter router;
+    router.SetSoundCardName(QStringLiteral("HDMI-TV"));
+    QThread::msleep(3500);
+    EXPECT_FALSE(router.IsConnected());
+    EXPECT_TRUE(router.SoundCards(1000).empty());
+    // Attempts at 0 s, 1 s and 3 s: a loop without a pause would have made thousands.
+    EXPECT_GE(router.AttemptCount(), 2);
+    EXPECT_LE(router.AttemptCount(), 4);
+
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(WaitFor([&] { return router.SoundCards().size() == 2; }, 15000));
+    QProcess player;
+    player.start(QStringLiteral("paplay"), { QStringLiteral("--device=pc"), server.WavFile(20) });
+    ASSERT_TRUE(player.waitForStarted(5000));
+    const int tv = server.SinkIndex(QStringLiteral("tv"));
+    EXPECT_TRUE(WaitFor([&] {
+        for (const auto& s : server.SinkInputs())
+            if (s.pid == player.processId())
+                return s.sink == tv;
+        return false;
+    }));
+    player.kill();
+    player.waitForFinished(3000);
+}
+
+// One command removes two sinks: the two change events must not leave the list holding each card twice.
+TEST_F(Audio, BurstOfSinkChangesKeepsOneListEntryPerSink)
+{
+    for (const char* name : { "x", "y" })
+        server.Pactl({ QStringLiteral("load-module"), QStringLiteral("module-remap-sink"),
+                       QStringLiteral("sink_name=%1").arg(QLatin1String(name)), QStringLiteral("master=pc") });
+    ASSERT_TRUE(WaitFor([&] { return router->SoundCards().size() == 4; }));
+    server.Pactl({ QStringLiteral("unload-module"), QStringLiteral("module-remap-sink") });
+    ASSERT_TRUE(WaitFor([&] { return server.SinkIndex(QStringLiteral("x")) < 0; }));
+    QThread::msleep(500); // every answer to the change events is in
+    EXPECT_EQ(cardNames(), (QStringList { QStringLiteral("PC-Speakers"), QStringLiteral("HDMI-TV") }));
+}
+
+// The TV's sink goes away (the TV is switched off) and comes back under another index: our stream returns to it
+// without anything being chosen again.
+TEST_F(Audio, ChosenCardFollowsItsSinkAcrossIndexes)
+{
+    router->SetSoundCard(1);
+    QProcess* p = play(QStringLiteral("pc"));
+    const int oldTv = server.SinkIndex(QStringLiteral("tv"));
+    ASSERT_TRUE(WaitFor([&] { return streamOf(p->processId()).sink == oldTv; }));
+
+    ASSERT_EQ(server.Pactl({ QStringLiteral("unload-module"), QString::number(moduleOf(QStringLiteral("tv"))) }), 0);
+    ASSERT_TRUE(WaitFor([&] { return router->SoundCards().size() == 1; }));
+    server.Pactl({ QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=tv"),
+                   QStringLiteral("sink_properties=device.description=HDMI-TV") });
+    const int newTv = server.SinkIndex(QStringLiteral("tv"));
+    ASSERT_NE(newTv, oldTv);
+    EXPECT_TRUE(WaitFor([&] { return streamOf(p->processId()).sink == newTv; }));
+    EXPECT_EQ(cardNames(), (QStringList { QStringLiteral("PC-Speakers"), QStringLiteral("HDMI-TV") }));
 }

@@ -1,5 +1,6 @@
 #include "AudioRouter.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <unistd.h>
@@ -15,7 +16,8 @@ namespace
 {
 
 CAudioRouter* s_pInstance = nullptr;
-constexpr int kReconnectDelayMs = 1000;
+constexpr int kFirstReconnectDelayMs = 1000;
+constexpr int kLastReconnectDelayMs = 30000;
 // Sound card names are kept to 31 characters: the stored SoundCard setting has always held at most that many.
 constexpr int kProductNameChars = 31;
 constexpr int kMaxLevel = 65535;
@@ -73,12 +75,15 @@ CAudioRouter::~CAudioRouter()
     if (!m_pLoop)
         return;
     pa_threaded_mainloop_stop(m_pLoop);
-    if (m_pContext) {
-        pa_context_set_state_callback(m_pContext, nullptr, nullptr);
-        pa_context_set_subscribe_callback(m_pContext, nullptr, nullptr);
-        pa_context_disconnect(m_pContext);
-        pa_context_unref(m_pContext);
+    for (pa_context* c : { m_pContext, m_pDeadContext }) {
+        if (!c)
+            continue;
+        pa_context_set_state_callback(c, nullptr, nullptr);
+        pa_context_set_subscribe_callback(c, nullptr, nullptr);
+        pa_context_disconnect(c);
+        pa_context_unref(c);
     }
+    // Frees the pending reconnection timer with the loop.
     pa_threaded_mainloop_free(m_pLoop);
 }
 
@@ -87,44 +92,99 @@ CAudioRouter* CAudioRouter::Instance()
     return s_pInstance;
 }
 
+int CAudioRouter::ReconnectDelayMs(int failures)
+{
+    int delay = kFirstReconnectDelayMs;
+    for (int i = 1; i < failures && delay < kLastReconnectDelayMs; ++i)
+        delay *= 2;
+    return std::min(delay, kLastReconnectDelayMs);
+}
+
 void CAudioRouter::Connect()
 {
+    ++m_nAttempts;
     pa_proplist* props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "krel");
     pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "krel");
-    m_pContext = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_pLoop), "krel", props);
+    pa_context* c = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_pLoop), "krel", props);
     pa_proplist_free(props);
-    if (!m_pContext) {
+    // The context that failed last is released only now, so a late callback of it never meets a new context
+    // at the same address.
+    if (m_pDeadContext) {
+        pa_context_unref(m_pDeadContext);
+        m_pDeadContext = nullptr;
+    }
+    if (!c) {
+        ++m_nFailures;
         ScheduleReconnect();
         return;
     }
-    pa_context_set_state_callback(m_pContext, &CAudioRouter::OnContextState, this);
-    if (pa_context_connect(m_pContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        OnContextState(m_pContext, this);
+    m_pContext = c;
+    pa_context_set_state_callback(c, &CAudioRouter::OnContextState, this);
+    // With no server at all, connect fails at once; the state callback may or may not have been told already.
+    if (pa_context_connect(c, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 && m_pContext == c)
+        DropContext(c);
+}
+
+void CAudioRouter::DropContext(pa_context* c)
+{
+    const bool wasReady = m_bReady.exchange(false);
+    pa_context_set_state_callback(c, nullptr, nullptr);
+    pa_context_set_subscribe_callback(c, nullptr, nullptr);
+    m_pContext = nullptr;
+    m_pDeadContext = c;
+    m_bSinkRequestBusy = false;
+    m_bSinksDirty = false;
+    m_pendingSinks.clear();
+    // Stream indexes of a server that went away name nothing on the next one: the volume keys must not step
+    // another program's stream that happens to get the same index.
+    g_hWaveOut = kNoStream;
+    m_nFailures = wasReady ? 1 : m_nFailures + 1;
+    bool hadCards = false;
+    {
+        std::lock_guard guard(m_lock);
+        hadCards = !m_sinks.empty();
+        m_sinks.clear();
+        m_bSinksKnown = false;
+        m_nChosenSink = PA_INVALID_INDEX;
+    }
+    if (hadCards && m_cardsChanged)
+        m_cardsChanged();
+    if (wasReady)
+        qCInfo(lcAudio, "the sound server went away; connecting again");
+    ScheduleReconnect();
 }
 
 void CAudioRouter::ScheduleReconnect()
 {
+    if (m_pReconnect)
+        return;
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_pLoop);
     struct timeval when {
     };
     pa_gettimeofday(&when);
-    pa_timeval_add(&when, kReconnectDelayMs * PA_USEC_PER_MSEC);
-    api->time_new(api, &when, &CAudioRouter::OnReconnectTimer, this);
+    pa_timeval_add(&when, static_cast<pa_usec_t>(ReconnectDelayMs(m_nFailures)) * PA_USEC_PER_MSEC);
+    m_pReconnect = api->time_new(api, &when, &CAudioRouter::OnReconnectTimer, this);
 }
 
-void CAudioRouter::OnReconnectTimer(pa_mainloop_api* api, pa_time_event* e, const struct timeval*, void* self)
+void CAudioRouter::OnReconnectTimer(pa_mainloop_api* api, pa_time_event* e, const struct timeval*, void* selfPtr)
 {
+    auto* self = static_cast<CAudioRouter*>(selfPtr);
     api->time_free(e);
-    static_cast<CAudioRouter*>(self)->Connect();
+    self->m_pReconnect = nullptr;
+    if (!self->m_pContext)
+        self->Connect();
 }
 
 void CAudioRouter::OnContextState(pa_context* c, void* selfPtr)
 {
     auto* self = static_cast<CAudioRouter*>(selfPtr);
+    if (c != self->m_pContext)
+        return;
     switch (pa_context_get_state(c)) {
     case PA_CONTEXT_READY: {
         self->m_bReady = true;
+        self->m_nFailures = 0;
         ++self->m_nConnections;
         pa_context_set_subscribe_callback(
             c,
@@ -135,23 +195,13 @@ void CAudioRouter::OnContextState(pa_context* c, void* selfPtr)
         pa_operation_unref(pa_context_subscribe(
             c, static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT),
             nullptr, nullptr));
+        // The streams that already play are routed once the sink list is in.
         self->RequestSinks();
-        // Streams that already play (after a reconnection) are routed too.
-        pa_operation_unref(pa_context_get_sink_input_info_list(c, &CAudioRouter::OnSinkInputInfo, self));
         break;
     }
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
-        self->m_bReady = false;
-        {
-            std::lock_guard guard(self->m_lock);
-            self->m_bSinksKnown = false;
-        }
-        pa_context_set_state_callback(c, nullptr, nullptr);
-        pa_context_set_subscribe_callback(c, nullptr, nullptr);
-        pa_context_unref(c);
-        self->m_pContext = nullptr;
-        self->ScheduleReconnect();
+        self->DropContext(c);
         break;
     default:
         break;
@@ -161,33 +211,43 @@ void CAudioRouter::OnContextState(pa_context* c, void* selfPtr)
 
 void CAudioRouter::RequestSinks()
 {
-    {
-        std::lock_guard guard(m_lock);
-        m_pendingSinks.clear();
+    if (!m_pContext)
+        return;
+    // Two lists in flight would share the rows being collected; a change during a request asks again after it.
+    if (m_bSinkRequestBusy) {
+        m_bSinksDirty = true;
+        return;
     }
-    pa_operation_unref(pa_context_get_sink_info_list(m_pContext, &CAudioRouter::OnSinkInfo, this));
+    pa_operation* op = pa_context_get_sink_info_list(m_pContext, &CAudioRouter::OnSinkInfo, this);
+    if (!op)
+        return;
+    pa_operation_unref(op);
+    m_bSinkRequestBusy = true;
+    m_bSinksDirty = false;
+    m_pendingSinks.clear();
 }
 
 void CAudioRouter::OnSubscription(pa_context* c, int type, std::uint32_t index, void* selfPtr)
 {
     auto* self = static_cast<CAudioRouter*>(selfPtr);
+    if (c != self->m_pContext)
+        return;
     const int facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const int kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-    if (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_CHANGE)
+    // A description can change too (CHANGE), and the chosen card follows its description.
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK)
         self->RequestSinks();
     if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && kind == PA_SUBSCRIPTION_EVENT_NEW)
         pa_operation_unref(pa_context_get_sink_input_info(c, index, &CAudioRouter::OnSinkInputInfo, self));
 }
 
-void CAudioRouter::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* selfPtr)
+void CAudioRouter::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* selfPtr)
 {
     auto* self = static_cast<CAudioRouter*>(selfPtr);
-    std::lock_guard guard(self->m_lock);
+    if (c != self->m_pContext)
+        return;
     if (eol) {
-        // The server lists sinks by index, which is the order it made them in.
-        self->m_sinks = self->m_pendingSinks;
-        self->m_bSinksKnown = eol > 0;
-        pa_threaded_mainloop_signal(self->m_pLoop, 0);
+        self->SinksReceived(eol > 0);
         return;
     }
     SoundCard card;
@@ -195,6 +255,47 @@ void CAudioRouter::OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, vo
     card.name = QString::fromUtf8(info->name);
     card.productName = QString::fromUtf8(info->description ? info->description : info->name).left(kProductNameChars);
     self->m_pendingSinks.push_back(card);
+}
+
+void CAudioRouter::SinksReceived(bool ok)
+{
+    m_bSinkRequestBusy = false;
+    if (m_bSinksDirty || !ok) {
+        // Rows of a list that changed meanwhile (or failed) are not kept; the next request reads it whole.
+        m_pendingSinks.clear();
+        m_bSinksDirty = false;
+        if (ok)
+            RequestSinks();
+        return;
+    }
+    bool changed = false;
+    {
+        std::lock_guard guard(m_lock);
+        // The server lists sinks by index, which is the order it made them in.
+        changed = !m_bSinksKnown || m_sinks.size() != m_pendingSinks.size()
+            || !std::equal(m_sinks.begin(), m_sinks.end(), m_pendingSinks.begin(),
+                           [](const SoundCard& a, const SoundCard& b) {
+                               return a.index == b.index && a.name == b.name && a.productName == b.productName;
+                           });
+        m_sinks = std::move(m_pendingSinks);
+        m_bSinksKnown = true;
+        const int chosen = m_strChosen.isEmpty() ? -1 : MatchSoundCard(m_sinks, m_strChosen);
+        m_nChosenSink = chosen >= 0 ? m_sinks[static_cast<std::size_t>(chosen)].index : PA_INVALID_INDEX;
+        if (chosen >= 0)
+            g_nSoundCard = chosen;
+    }
+    m_pendingSinks.clear();
+    pa_threaded_mainloop_signal(m_pLoop, 0);
+    if (changed && m_cardsChanged)
+        m_cardsChanged();
+    // Every stream of ours goes (back) to the chosen card.
+    RouteAllStreams();
+}
+
+void CAudioRouter::RouteAllStreams()
+{
+    if (m_pContext)
+        pa_operation_unref(pa_context_get_sink_input_info_list(m_pContext, &CAudioRouter::OnSinkInputInfo, this));
 }
 
 bool CAudioRouter::IsOurProcess(long pid)
@@ -209,11 +310,12 @@ bool CAudioRouter::IsOurProcess(long pid)
     return false;
 }
 
-void CAudioRouter::OnSinkInputInfo(pa_context*, const pa_sink_input_info* info, int eol, void* self)
+void CAudioRouter::OnSinkInputInfo(pa_context* c, const pa_sink_input_info* info, int eol, void* selfPtr)
 {
-    if (eol || !info)
+    auto* self = static_cast<CAudioRouter*>(selfPtr);
+    if (eol || !info || c != self->m_pContext)
         return;
-    static_cast<CAudioRouter*>(self)->RouteStream(info);
+    self->RouteStream(info);
 }
 
 void CAudioRouter::RouteStream(const pa_sink_input_info* info)
@@ -222,23 +324,22 @@ void CAudioRouter::RouteStream(const pa_sink_input_info* info)
     if (!pidText || !IsOurProcess(QByteArray(pidText).toLong()))
         return;
     // The newest stream of ours is the one the volume keys step.
-    g_hWaveOut = info->index;
+    if (g_hWaveOut == kNoStream || info->index > g_hWaveOut)
+        g_hWaveOut = info->index;
 
-    const int card = g_nSoundCard;
     std::uint32_t sink = PA_INVALID_INDEX;
     {
         std::lock_guard guard(m_lock);
-        if (card >= 0 && card < static_cast<int>(m_sinks.size()))
-            sink = m_sinks[static_cast<std::size_t>(card)].index;
+        sink = m_nChosenSink;
     }
-    // A card index that names no sink leaves the stream where it is.
+    // A card that names no sink (not chosen, or not present now) leaves the stream where it is.
     int result = -PA_ERR_NOENTITY;
     if (sink != PA_INVALID_INDEX) {
         result = 0;
         if (info->sink != sink)
             pa_operation_unref(pa_context_move_sink_input_by_index(m_pContext, info->index, sink, nullptr, nullptr));
     }
-    qCDebug(lcAudio, "myWaveOutOpen: hr=%x, id=%d, %X, %d", static_cast<unsigned>(result), card,
+    qCDebug(lcAudio, "myWaveOutOpen: hr=%x, id=%d, %X, %d", static_cast<unsigned>(result), g_nSoundCard.load(),
             static_cast<unsigned>(info->sample_spec.format), static_cast<int>(pa_sample_size(&info->sample_spec) * 8));
 }
 
@@ -250,7 +351,7 @@ std::vector<SoundCard> CAudioRouter::SoundCards(int waitMs) const
     for (;;) {
         {
             std::lock_guard guard(m_lock);
-            if (m_bSinksKnown || std::chrono::steady_clock::now() >= deadline)
+            if (m_bSinksKnown || !m_bReady || std::chrono::steady_clock::now() >= deadline)
                 return m_sinks;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -269,7 +370,7 @@ int CAudioRouter::MatchSoundCard(const std::vector<SoundCard>& cards, const QStr
 {
     int match = -1;
     for (std::size_t i = 0; i < cards.size(); ++i)
-        if (cards[i].productName.trimmed() == productName)
+        if (cards[i].productName.trimmed() == productName.trimmed())
             match = static_cast<int>(i);
     return match;
 }
@@ -277,9 +378,36 @@ int CAudioRouter::MatchSoundCard(const std::vector<SoundCard>& cards, const QStr
 void CAudioRouter::SetSoundCard(int index)
 {
     g_nSoundCard = index;
-    const std::vector<SoundCard> cards = SoundCards(0);
-    if (index >= 0 && index < static_cast<int>(cards.size()))
-        qputenv("PULSE_SINK", cards[static_cast<std::size_t>(index)].name.toUtf8());
+    QString name;
+    QString sinkName;
+    {
+        std::lock_guard guard(m_lock);
+        if (index >= 0 && index < static_cast<int>(m_sinks.size())) {
+            name = m_sinks[static_cast<std::size_t>(index)].productName;
+            sinkName = m_sinks[static_cast<std::size_t>(index)].name;
+        }
+    }
+    if (!sinkName.isEmpty())
+        qputenv("PULSE_SINK", sinkName.toUtf8());
+    SetSoundCardName(name);
+}
+
+void CAudioRouter::SetSoundCardName(const QString& productName)
+{
+    std::lock_guard guard(m_lock);
+    m_strChosen = productName.trimmed();
+    const int chosen = m_strChosen.isEmpty() ? -1 : MatchSoundCard(m_sinks, m_strChosen);
+    m_nChosenSink = chosen >= 0 ? m_sinks[static_cast<std::size_t>(chosen)].index : PA_INVALID_INDEX;
+}
+
+void CAudioRouter::SetCardsChangedHandler(std::function<void()> handler)
+{
+    if (!m_pLoop) {
+        m_cardsChanged = std::move(handler);
+        return;
+    }
+    LoopLock lock(m_pLoop);
+    m_cardsChanged = std::move(handler);
 }
 
 int CAudioRouter::LevelOfVolume(std::uint32_t volume)

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,9 +27,14 @@ struct SoundCard {
 // Sends every playback stream of this process and of its child processes (the web engine plays sound from a
 // child) to the sound card chosen for the television, and steps the volume of the newest such stream.
 //
+// The chosen card is held by its description (what the settings store) and resolved to a sink on every change of
+// the server's sink list, so a sink that goes away and comes back under another index (an HDMI sink while the TV
+// is off) gets our streams back by itself.
+//
 // Runs on the PulseAudio client library's own threaded main loop: the GUI thread only takes the loop's lock for
-// short, non-blocking calls. Survives the server being absent or restarting: it connects again every second and
-// routes the streams it then finds.
+// short, non-blocking calls and never waits for the server. With no server (the first seconds after login) the
+// card list is empty and the router tries again after 1 s, 2 s, 4 s ... at most 30 s; a server that goes away is
+// tried again the same way.
 class CAudioRouter
 {
 public:
@@ -40,17 +46,22 @@ public:
     // The router of the running program (null before one exists); StepVolume uses it.
     static CAudioRouter* Instance();
 
-    // The sound cards in the server's order; index i is what g_nSoundCard means. Waits (at most waitMs) for the
-    // first list after a (re)connection.
-    std::vector<SoundCard> SoundCards(int waitMs = 2000) const;
+    // The sound cards in the server's order; index i is what g_nSoundCard means. Empty while no server is
+    // connected. When connected but the first list is not in yet, waits at most waitMs for it.
+    std::vector<SoundCard> SoundCards(int waitMs = 0) const;
     // Product names of the sound cards, in order.
-    QStringList ProductNames(int waitMs = 2000) const;
+    QStringList ProductNames(int waitMs = 0) const;
     // Index of the card named productName by the settings' rule (trimmed, exact, the later of equal names), or -1.
     static int MatchSoundCard(const std::vector<SoundCard>& cards, const QString& productName);
 
-    // Chooses card index for the next streams (g_nSoundCard) and exports its sink as PULSE_SINK for children
-    // started later. GUI thread.
+    // Chooses card index of the current list for the next streams (g_nSoundCard) and exports its sink as
+    // PULSE_SINK for children started later. An index that names no card routes nothing. GUI thread.
     void SetSoundCard(int index);
+    // Chooses a card by its description, present or not; it is routed to whenever a sink of that name exists.
+    void SetSoundCardName(const QString& productName);
+    // Called on the audio thread after every change of the card list (also when it empties); the handler must
+    // only post to the GUI thread. Set and cleared under the loop's lock, so clearing it is final.
+    void SetCardsChangedHandler(std::function<void()> handler);
 
     // Steps the newest stream's volume by one twentieth of the range; nothing when there is no stream.
     void StepVolume(bool up);
@@ -58,18 +69,25 @@ public:
     bool IsConnected() const { return m_bReady; }
     // Number of (re)connections so far (for tests and diagnostics).
     int ConnectionCount() const { return m_nConnections; }
+    // Connection attempts so far, failed ones included (for tests of the back-off).
+    int AttemptCount() const { return m_nAttempts; }
 
     // The volume level (0..65535, 65535 = 100%) of a server volume, and back.
     static int LevelOfVolume(std::uint32_t volume);
     static std::uint32_t VolumeOfLevel(int level);
     // The level after one step up or down.
     static int SteppedLevel(int level, bool up);
+    // The wait before reconnection attempt n (1 based) after a failure: 1 s doubling up to 30 s.
+    static int ReconnectDelayMs(int failures);
 
 private:
     void Connect();
+    void DropContext(pa_context* c);
     void ScheduleReconnect();
     void RouteStream(const pa_sink_input_info* info);
     void RequestSinks();
+    void SinksReceived(bool ok);
+    void RouteAllStreams();
     static bool IsOurProcess(long pid);
 
     static void OnContextState(pa_context* c, void* self);
@@ -81,15 +99,26 @@ private:
     static void ApplyVolumeStep(pa_context* c, const pa_sink_input_info* info, int eol, bool up);
     static void OnReconnectTimer(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv, void* self);
 
+    // Audio-thread state (or under the loop's lock).
     pa_threaded_mainloop* m_pLoop = nullptr;
     pa_context* m_pContext = nullptr;
+    pa_context* m_pDeadContext = nullptr; // a failed context, released at the next attempt
+    pa_time_event* m_pReconnect = nullptr;
+    int m_nFailures = 0; // failed attempts since the last connection
+    bool m_bSinkRequestBusy = false; // one sink-list request at a time: its rows collect in m_pendingSinks
+    bool m_bSinksDirty = false; // the list changed while a request was out: ask again when it ends
+    std::vector<SoundCard> m_pendingSinks;
+    std::function<void()> m_cardsChanged;
+
     std::atomic<bool> m_bReady { false };
     std::atomic<int> m_nConnections { 0 };
+    std::atomic<int> m_nAttempts { 0 };
 
-    mutable std::mutex m_lock; // guards the two lists below
+    mutable std::mutex m_lock; // guards the values below, which the GUI thread reads without the loop's lock
     std::vector<SoundCard> m_sinks;
-    std::vector<SoundCard> m_pendingSinks; // being received
     bool m_bSinksKnown = false;
+    QString m_strChosen; // description of the chosen card; empty: route nothing
+    std::uint32_t m_nChosenSink = 0xFFFFFFFFu; // its sink in the current list, or none
 };
 
 // The volume keys of the TV window: steps the newest stream of the running program.
