@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -227,6 +228,63 @@ TEST_F(Navigation, HomeStarsAndLocalMovies)
     EXPECT_EQ(menu.ListSet().State(), CItemListSet::LocalMovies);
     press(menu, RC_PreviousPage);
     EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoTypes);
+}
+
+// Every route through the menu: each reachable screen shows a list (or a playing video), and Back keeps leading
+// towards the home screen from it, whatever way led there (through another branch first, say).
+TEST_F(Navigation, EveryRouteLeavesAWayBack)
+{
+    const std::vector<int> keys = { RC_Digit0, RC_Digit1, RC_Digit2, RC_Digit3, RC_Digit7, RC_Back,
+                                    RC_PreviousPage, RC_NextPage, RC_LeaveVideo };
+    auto replay = [&](CScreenMenu& menu, const std::vector<int>& route) {
+        menu.SetWindow(&window);
+        for (int key : route)
+            menu.OnCommand(key);
+    };
+    auto where = [](const CScreenMenu& menu) {
+        const CItemBase* list = menu.CurrentList();
+        return QStringLiteral("%1/%2/%3/%4")
+            .arg(menu.ListSet().State())
+            .arg(menu.ListSet().Branch())
+            .arg(list ? list->RowCount() : -1)
+            .arg(list ? list->PageIndex() : -1);
+    };
+    auto text = [](const std::vector<int>& route) {
+        QStringList names;
+        for (int key : route)
+            names << QString::number(key);
+        return names.join(QLatin1Char(' ')).toStdString();
+    };
+
+    QSet<QString> seen;
+    QSet<int> states;
+    std::vector<std::vector<int>> queue { {} };
+    for (std::size_t next = 0; next < queue.size(); ++next) {
+        const std::vector<int> route = queue[next];
+        CScreenMenu menu;
+        replay(menu, route);
+        if (seen.contains(where(menu)))
+            continue;
+        seen.insert(where(menu));
+        states.insert(menu.ListSet().State());
+        if (!menu.ListSet().IsPlaying())
+            EXPECT_NE(menu.CurrentList(), nullptr) << "grey screen after keys " << text(route);
+        CScreenMenu climber;
+        replay(climber, route);
+        for (int i = 0; i < 8 && climber.ListSet().State() != CItemListSet::Home; ++i)
+            climber.OnCommand(RC_Back);
+        EXPECT_EQ(climber.ListSet().State(), CItemListSet::Home) << "no way back after keys " << text(route);
+        for (int key : keys) {
+            queue.push_back(route);
+            queue.back().push_back(key);
+        }
+    }
+    // The walk reached every screen, not only the first one.
+    EXPECT_EQ(states,
+              (QSet<int> { CItemListSet::Home, CItemListSet::VideoTypes, CItemListSet::VideoList,
+                           CItemListSet::AddressList, CItemListSet::StarList, CItemListSet::StarVideos,
+                           CItemListSet::Playing, CItemListSet::LocalMovies }));
+    window.urls.clear();
 }
 
 // Drawing, offscreen: the grid lines at the computed rows, the page line only with more than one page.

@@ -61,8 +61,22 @@ CItemBase* CItemListSet::Enter(Slot slot, int key, int state)
     if (!m_lists[slot])
         m_lists[slot] = makeList(slot);
     m_lists[slot]->Load(key);
-    m_nState = state;
+    SetState(state);
     return m_lists[slot].get();
+}
+
+void CItemListSet::SetState(int state)
+{
+    m_nState = state;
+    // The branch is the one the current screen belongs to, however it was reached: the video types can also be
+    // reached by climbing out of the local movies, and the lists below them must then climb back as online
+    // video does, not as the branch chosen last at Home.
+    if (state == VideoTypes)
+        m_nBranch = 0;
+    else if (state == StarList)
+        m_nBranch = 1;
+    else if (state == LocalMovies)
+        m_nBranch = 3;
 }
 
 CItemBase* CItemListSet::Select(int digit)
@@ -165,7 +179,7 @@ CItemBase* CItemListSet::Climb(int from)
         return EnterHome();
     case VideoList:
     case LocalMovies:
-        m_nState = VideoTypes;
+        SetState(VideoTypes);
         return Stay(SlotVideoTypes);
     case AddressList:
         if (m_nBranch == 0) {
@@ -180,7 +194,7 @@ CItemBase* CItemListSet::Climb(int from)
         }
         return nullptr;
     case StarVideos:
-        m_nState = StarList;
+        SetState(StarList);
         return Stay(SlotStars);
     default:
         return nullptr;

@@ -47,6 +47,7 @@ public:
 
 private:
     CItemBase* Enter(Slot slot, int key, int state);
+    void SetState(int state);
     CItemBase* EnterHome();
     // The row of digit in list from opens list to (loaded with the row's id) in state.
     CItemBase* Descend(Slot from, int digit, Slot to, int state);
