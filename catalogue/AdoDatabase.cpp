@@ -1,12 +1,14 @@
 #include "AdoDatabase.h"
 
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <limits>
 
 #define SQLITE_HAS_CODEC 1
 #include <sqlite3.h>
 
+#include "CatalogueCipher.h"
 #include "common/Globals.h"
 
 CADODatabase g_dbCatalogue;
@@ -76,6 +78,8 @@ bool CADODatabase::Open(const QString& connection, const QString& /*user*/, cons
     if (rc == SQLITE_OK && !key.isEmpty()) {
         const QByteArray k = key.toUtf8();
         rc = sqlite3_key(db, k.constData(), static_cast<int>(k.size()));
+        if (rc == SQLITE_OK)
+            rc = ApplyCatalogueCipher(db);
     }
     // The key is only checked when the first page is read: a wrong key or a file that is not a database fails
     // here rather than at the first statement.
@@ -274,6 +278,36 @@ void CADORecordset::Close()
     m_nRow = 0;
 }
 
+int ApplyCatalogueCipher(sqlite3* db)
+{
+    for (const char* pragma : kCatalogueCipherPragmas) {
+        const int rc = sqlite3_exec(db, pragma, nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK)
+            return rc;
+    }
+    return SQLITE_OK;
+}
+
+bool CADODatabase::HasTables(const char* const* names, int count)
+{
+    if (!m_pConnection)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        sqlite3_stmt* stmt = nullptr;
+        int rc = sqlite3_prepare_v2(m_pConnection, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", -1,
+                                    &stmt, nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_bind_text(stmt, 1, names[i], -1, SQLITE_STATIC);
+        const bool found = rc == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW;
+        sqlite3_finalize(stmt);
+        if (!found) {
+            RecordError(SQLITE_NOTADB, QStringLiteral("no table %1").arg(QString::fromLatin1(names[i])));
+            return false;
+        }
+    }
+    return true;
+}
+
 bool OpenCatalogue()
 {
     const QString path = g_strAppDir + QStringLiteral("Data/data.mdb");
@@ -281,5 +315,10 @@ bool OpenCatalogue()
                                               "Jet OLEDB:Database Password=%2")
                                    .arg(path, QString::fromLatin1(kCataloguePassword));
     g_dbCatalogue.Open(connection, QString(), QString());
+    // An interrupted copy (an empty file opens as an empty database) is no catalogue: the open fails as for a
+    // file that cannot be read, rather than showing empty lists.
+    if (g_dbCatalogue.IsOpen()
+        && !g_dbCatalogue.HasTables(kCatalogueTables, static_cast<int>(std::size(kCatalogueTables))))
+        g_dbCatalogue.Close();
     return g_dbCatalogue.IsOpen();
 }

@@ -22,6 +22,8 @@ public:
     bool Open(const QString& connection = QString(), const QString& user = QString(),
               const QString& password = QString());
     bool IsOpen() const { return m_pConnection != nullptr; }
+    // True when the open database holds every named table; otherwise records the missing one as the error.
+    bool HasTables(const char* const* names, int count);
     void Close();
 
     const QString& GetConnectionString() const { return m_strConnection; }

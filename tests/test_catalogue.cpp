@@ -180,8 +180,15 @@ TEST(CatalogueOpen, FailuresAreReported)
     LoadAddressUrl(10, &url);
     EXPECT_EQ(url, QString());
 
+    // Not a catalogue: garbage, an interrupted copy (empty file), a keyed database without the tables.
     machine.writeAppFile(QStringLiteral("Data/data.mdb"), QByteArray(4096, 'g'));
     EXPECT_FALSE(OpenCatalogue());
+    machine.writeAppFile(QStringLiteral("Data/data.mdb"), QByteArray());
+    EXPECT_FALSE(OpenCatalogue());
+    ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword),
+                                  QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER, videoname TEXT);")));
+    EXPECT_FALSE(OpenCatalogue());
+    EXPECT_TRUE(g_dbCatalogue.GetLastErrorString().contains(QStringLiteral("no table tb_video_addr_list")));
 
     // A good file afterwards opens, and the star list that failed loads now.
     ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword), SampleCatalogueSql()));
@@ -189,6 +196,28 @@ TEST(CatalogueOpen, FailuresAreReported)
     stars.Load(0);
     EXPECT_EQ(stars.RowCount(), 4);
     g_dbCatalogue.Close();
+}
+
+// A catalogue written by the sqlcipher shell with the catalogue's cipher parameters spelled out opens, whatever the
+// library's defaults are.
+TEST(CatalogueOpen, ReadsTheFixedCipherParameters)
+{
+    TempMachine machine;
+    const QString parameters = QStringLiteral("PRAGMA cipher_page_size = 1024; PRAGMA kdf_iter = 64000;"
+                                              "PRAGMA cipher_hmac_algorithm = HMAC_SHA1;"
+                                              "PRAGMA cipher_kdf_algorithm = PBKDF2_HMAC_SHA1;");
+    ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword),
+                                  parameters + SampleCatalogueSql()));
+    ASSERT_TRUE(OpenCatalogue()) << g_dbCatalogue.GetLastErrorString().toStdString();
+    CMoiveStarList stars;
+    stars.Load(0);
+    EXPECT_EQ(stars.RowCount(), 4);
+    g_dbCatalogue.Close();
+
+    // Other parameters are another file format: it does not open.
+    ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword),
+                                  QStringLiteral("PRAGMA cipher_page_size = 4096;") + SampleCatalogueSql()));
+    EXPECT_FALSE(OpenCatalogue());
 }
 
 // Data files: the layout, names, and files that lie about their count.

@@ -29,6 +29,7 @@
 #include <sqlite3.h>
 
 #include "catalogue/AdoDatabase.h"
+#include "catalogue/CatalogueCipher.h"
 #include "catalogue/DataFiles.h"
 #include "common/Globals.h"
 
@@ -135,7 +136,9 @@ void writeDatabase(const QString& path, const json& doc)
         sqlite3* db;
         ~Closer() { sqlite3_close(db); }
     } closer { db };
-    sqlite3_key(db, kCataloguePassword, static_cast<int>(sizeof(kCataloguePassword) - 1));
+    if (sqlite3_key(db, kCataloguePassword, static_cast<int>(sizeof(kCataloguePassword) - 1)) != SQLITE_OK
+        || ApplyCatalogueCipher(db) != SQLITE_OK)
+        fail(std::string("database: ") + sqlite3_errmsg(db));
     exec(db,
          "BEGIN;"
          "CREATE TABLE tb_videogroup_list (id INTEGER PRIMARY KEY, videoname TEXT);"
