@@ -11,7 +11,10 @@
 
 QString ReadSetting(const QString& key)
 {
-    return ProfileFile::ReadString(Paths::SettingsFile(), QString::fromLatin1(kSettingsSection), key, kSettingMaxChars);
+    const bool own = key.compare(QLatin1String(SettingKey::LocalMovieFolders), Qt::CaseInsensitive) == 0
+        || key.compare(QLatin1String(SettingKey::UpdateServer), Qt::CaseInsensitive) == 0;
+    return ProfileFile::ReadString(Paths::SettingsFile(), QString::fromLatin1(kSettingsSection), key,
+                                   own ? kOwnSettingMaxChars : kSettingMaxChars);
 }
 
 int ReadSettingNumber(const QString& key)

@@ -15,8 +15,11 @@ inline constexpr char UpdateServer[] = "UpdateServer"; // base address of the up
 } // namespace SettingKey
 
 inline constexpr char kSettingsSection[] = "Config";
-// Values are read into 64-character buffers, so at most 63 characters come back.
+// Values are read into 64-character buffers, so at most 63 characters come back. The program's own keys
+// (LocalMovieFolders, UpdateServer) hold lists and addresses longer than that and are read whole, up to the
+// profile functions' own limit.
 inline constexpr int kSettingMaxChars = 63;
+inline constexpr int kOwnSettingMaxChars = 32767;
 
 QString ReadSetting(const QString& key);
 // The value read with the forgiving decimal conversion (0 when absent or not a number).

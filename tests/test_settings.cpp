@@ -38,6 +38,7 @@ TEST(Settings, ReadsLikeTheProfileFunctions)
               "DisplayCard=1920 0 3840 1080\r\n"
               "Long="
                   + QByteArray(80, 'x')
+                  + "\r\nLocalMovieFolders=" + QByteArray(80, 'y')
                   + "\r\n"
                     "[Config]\r\nBootRun=1\r\n");
     EXPECT_EQ(ReadSetting(key(SettingKey::SoundCard)), QStringLiteral("HDMI-TV"));
@@ -48,6 +49,8 @@ TEST(Settings, ReadsLikeTheProfileFunctions)
     // CompanyID is kept to 16 bits by its reader: 70011 = 0x1117B.
     EXPECT_EQ(static_cast<quint16>(ReadSettingNumber(key(SettingKey::CompanyID))), 0x117B);
     EXPECT_EQ(ReadSetting(QStringLiteral("Long")), QString(63, QLatin1Char('x')));
+    // A list of folders is the program's own key and is read whole.
+    EXPECT_EQ(ReadSetting(key(SettingKey::LocalMovieFolders)), QString(80, QLatin1Char('y')));
     EXPECT_EQ(ReadSetting(QStringLiteral("Absent")), QString());
 }
 

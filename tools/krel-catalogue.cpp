@@ -4,10 +4,18 @@
 //   krel-catalogue build SOURCE.json OUTDIR   writes OUTDIR/Data/
 //   krel-catalogue dump DATADIR               prints the JSON of DATADIR (a Data folder or its parent)
 //
-// JSON: {"types":  [{"id", "name"}],
+// JSON: {"types":  [{"id", "name", "videos" (optional): [file videos]}],
 //        "videos": [{"id", "name", "type" (optional), "value2", "scroll"}],
 //        "addresses": [{"id", "video", "name", "url"}],
-//        "stars":  [{"id", "name", "pos", "videos": [video ids]}]}
+//        "stars":  [{"id", "name", "pos", "videos": [video ids]}],
+//        "files":  [{"type", "videos": [file videos]}]}
+//   file videos: {"id", "name", "value2", "scroll"}
+//
+// "types" is date.dat in its order. "videos" is the table tb_videogroup_list. A type's Data<n>.dat holds either
+// the type's own "videos" list, exactly as given, or (for hand-written catalogues) the "videos" that name the type,
+// with the same name in the file as in the table. "files" are Data<n>.dat files that date.dat does not name.
+// The dump always writes the exact form (each type with its file's records), so that a video the table lacks, a
+// name that differs between the file and the table, and the files' record order all survive dump -> build.
 
 #include <cstdio>
 #include <fstream>
@@ -178,33 +186,66 @@ void writeDatabase(const QString& path, const json& doc)
     exec(db, "COMMIT;");
 }
 
+// The records of a Data<n>.dat given as a list.
+void validateFileVideos(const json& owner, const char* kind, std::set<int>& videoIds)
+{
+    if (!owner.at("videos").is_array())
+        fail(describe(kind, owner) + ": \"videos\" is not a list");
+    for (const json& v : owner.at("videos")) {
+        videoIds.insert(intField(v, "id", "file video"));
+        shortName(v, "file video");
+        intField(v, "value2", "file video", false);
+        intField(v, "scroll", "file video", false);
+    }
+}
+
 // Checks the whole description before anything is written.
 void validate(const json& doc)
 {
     if (!doc.is_object())
         fail("the catalogue must be a JSON object");
-    std::set<int> types, videos, addresses, stars;
+    std::set<int> types, listedTypes, videos, fileVideos, addresses, stars, files;
     for (const json& t : array(doc, "types")) {
-        if (!types.insert(intField(t, "id", "type")).second)
-            fail(describe("type", t) + ": duplicate id");
+        // date.dat may name a type twice; its file is one file all the same.
+        const int id = intField(t, "id", "type");
+        types.insert(id);
         shortName(t, "type");
+        if (t.contains("videos")) {
+            if (!listedTypes.insert(id).second)
+                fail(describe("type", t) + ": the videos of this type are listed twice");
+            validateFileVideos(t, "type", fileVideos);
+        }
     }
     for (const json& v : array(doc, "videos")) {
         if (!videos.insert(intField(v, "id", "video")).second)
             fail(describe("video", v) + ": duplicate id");
         textField(v, "name", "video");
         if (v.contains("type")) {
-            if (!types.count(intField(v, "type", "video")))
+            const int type = intField(v, "type", "video");
+            if (!types.count(type))
                 fail(describe("video", v) + ": no such type");
+            if (listedTypes.count(type))
+                fail(describe("video", v) + ": its type lists its videos itself");
             shortName(v, "video");
+            fileVideos.insert(v.at("id").get<int>());
         }
         intField(v, "value2", "video", false);
         intField(v, "scroll", "video", false);
     }
+    for (const json& f : array(doc, "files")) {
+        const int type = intField(f, "type", "file");
+        if (types.count(type) || !files.insert(type).second)
+            fail(describe("file", f) + ": a file of this type is already given");
+        if (!f.contains("videos"))
+            fail(describe("file", f) + ": missing \"videos\"");
+        validateFileVideos(f, "file", fileVideos);
+    }
+    // A reference may name a video of the table or of a data file.
+    auto known = [&](int id) { return videos.count(id) || fileVideos.count(id); };
     for (const json& a : array(doc, "addresses")) {
         if (!addresses.insert(intField(a, "id", "address")).second)
             fail(describe("address", a) + ": duplicate id");
-        if (!videos.count(intField(a, "video", "address")))
+        if (!known(intField(a, "video", "address")))
             fail(describe("address", a) + ": no such video");
         textField(a, "name", "address");
         textField(a, "url", "address");
@@ -217,9 +258,27 @@ void validate(const json& doc)
         if (s.contains("videos") && !s.at("videos").is_array())
             fail(describe("star", s) + ": \"videos\" is not a list");
         for (const json& v : s.value("videos", json::array()))
-            if (!v.is_number_integer() || !videos.count(v.get<int>()))
+            if (!v.is_number_integer() || !known(v.get<int>()))
                 fail(describe("star", s) + ": no such video " + v.dump());
     }
+}
+
+std::vector<VideoRecord> fileRecords(const json& list)
+{
+    std::vector<VideoRecord> records;
+    for (const json& v : list)
+        records.push_back({ v.at("id").get<int>(), QString::fromStdString(v.at("name").get<std::string>()),
+                            v.value("value2", 0), v.value("scroll", 0) });
+    return records;
+}
+
+json fileJson(const std::vector<VideoRecord>& records)
+{
+    json list = json::array();
+    for (const VideoRecord& v : records)
+        list.push_back(
+            { { "id", v.id }, { "name", v.name.toStdString() }, { "value2", v.value2 }, { "scroll", v.value3 } });
+    return list;
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)
@@ -256,15 +315,25 @@ int build(const QString& source, const QString& outDir)
         typeRecords.push_back({ t.at("id").get<int>(), QString::fromStdString(t.at("name").get<std::string>()) });
     if (!writeFile(dir + QStringLiteral("/date.dat"), EncodeTypeFile(typeRecords)))
         fail("cannot write date.dat");
-    for (const TypeRecord& t : typeRecords) {
-        std::vector<VideoRecord> videoRecords;
+    std::map<int, std::vector<VideoRecord>> dataFiles; // type -> records of Data<type>.dat
+    for (const json& t : array(doc, "types")) {
+        const int id = t.at("id").get<int>();
+        if (t.contains("videos")) {
+            dataFiles[id] = fileRecords(t.at("videos"));
+            continue;
+        }
+        std::vector<VideoRecord>& records = dataFiles[id];
+        if (!records.empty())
+            continue; // a type named twice: its file is made once
         for (const json& v : array(doc, "videos"))
-            if (v.contains("type") && v.at("type").get<int>() == t.id)
-                videoRecords.push_back({ v.at("id").get<int>(), QString::fromStdString(v.at("name").get<std::string>()),
-                                         v.value("value2", 0), v.value("scroll", 0) });
-        if (!writeFile(dir + QStringLiteral("/Data%1.dat").arg(t.id), EncodeVideoFile(videoRecords)))
-            fail("cannot write Data" + std::to_string(t.id) + ".dat");
+            if (v.contains("type") && v.at("type").get<int>() == id)
+                records.push_back(fileRecords(json::array({ v })).front());
     }
+    for (const json& f : array(doc, "files"))
+        dataFiles[f.at("type").get<int>()] = fileRecords(f.at("videos"));
+    for (const auto& [type, records] : dataFiles)
+        if (!writeFile(dir + QStringLiteral("/Data%1.dat").arg(type), EncodeVideoFile(records)))
+            fail("cannot write Data" + std::to_string(type) + ".dat");
 
     const QString target = outDir + QStringLiteral("/Data");
     const QString old = outDir + QStringLiteral("/.Data-old");
@@ -294,12 +363,24 @@ int dump(const QString& folder)
 
     json doc = json::object();
     doc["types"] = json::array();
-    std::map<int, std::pair<int, VideoRecord>> typed; // video id -> (type, record)
+    std::set<int> typeIds;
     for (const TypeRecord& t : ReadTypeFile(TypeFilePath())) {
-        doc["types"].push_back({ { "id", t.id }, { "name", t.name.toStdString() } });
-        for (const VideoRecord& v : ReadVideoFile(VideoFilePath(t.id)))
-            typed.emplace(v.id, std::make_pair(t.id, v));
+        json type = { { "id", t.id }, { "name", t.name.toStdString() } };
+        if (typeIds.insert(t.id).second)
+            type["videos"] = fileJson(ReadVideoFile(VideoFilePath(t.id)));
+        doc["types"].push_back(type);
     }
+    // Data files that date.dat does not name, by type.
+    std::map<int, json> unnamed;
+    for (const QString& name : QDir(dataDir).entryList({ QStringLiteral("Data*.dat") }, QDir::Files)) {
+        bool ok = false;
+        const int type = name.mid(4, name.size() - 8).toInt(&ok);
+        if (ok && name == QStringLiteral("Data%1.dat").arg(type) && !typeIds.count(type))
+            unnamed[type] = fileJson(ReadVideoFile(VideoFilePath(type)));
+    }
+    doc["files"] = json::array();
+    for (const auto& [type, videos] : unnamed)
+        doc["files"].push_back({ { "type", type }, { "videos", videos } });
 
     auto rows
         = [](const char* sql, const std::vector<const char*>& intColumns, const std::vector<const char*>& textColumns) {
@@ -326,14 +407,7 @@ int dump(const QString& folder)
 
     doc["videos"] = json::array();
     for (const json& r : rows("select * from tb_videogroup_list order by rowid", { "id" }, { "videoname" })) {
-        json v = { { "id", r["id"] }, { "name", r["videoname"] } };
-        const auto it = typed.find(r["id"].get<int>());
-        if (it != typed.end()) {
-            v["type"] = it->second.first;
-            v["value2"] = it->second.second.value2;
-            v["scroll"] = it->second.second.value3;
-        }
-        doc["videos"].push_back(v);
+        doc["videos"].push_back({ { "id", r["id"] }, { "name", r["videoname"] } });
     }
     doc["addresses"] = json::array();
     for (const json& r : rows("select * from tb_video_addr_list order by id", { "id", "videoid" }, { "name", "url" }))
