@@ -80,10 +80,12 @@ bool CUpdateManager::Stage(FCHttpDownload* task, const QString& stagingName, QSt
     return ProfileFile::WriteFileAtomically(*stagingPath, QByteArray::fromRawData(data.data(), data.count()));
 }
 
-void CUpdateManager::Park(const QString& stagingPath, const QString& parkedName, const char* failureText)
+bool CUpdateManager::Park(const QString& stagingPath, const QString& parkedName, const char* failureText)
 {
-    if (!MoveNoReplace(stagingPath, Paths::AppFile(QStringLiteral("Update/") + parkedName)))
-        m_notify(QString::fromUtf8(failureText));
+    if (MoveNoReplace(stagingPath, Paths::AppFile(QStringLiteral("Update/") + parkedName)))
+        return true;
+    m_notify(QString::fromUtf8(failureText));
+    return false;
 }
 
 void CUpdateManager::CompareVersions(const QString& versionFile)
@@ -112,18 +114,29 @@ void CUpdateManager::OnFinished(FCHttpDownload* task)
         } else {
             m_nState = 4;
         }
+        // The version file is parked only after the archive it calls for: a parked version file is what makes the
+        // next start hand over to the updater, which must then find something to install.
         if (m_bAppNewer || m_bDataNewer)
-            Park(staged, QStringLiteral("ver.dat"), "ver.dat升级失败!");
+            m_strStagedVersion = staged;
         break;
     case 2:
-        if (Stage(task, QStringLiteral("app.zip"), &staged))
-            Park(staged, QStringLiteral("app.zip"), "app升级失败!");
+        if (Stage(task, QStringLiteral("app.zip"), &staged) && Park(staged, QStringLiteral("app.zip"), "app升级失败!"))
+            ParkVersionFile();
         break;
     case 3:
-        if (Stage(task, QStringLiteral("data.zip"), &staged))
-            Park(staged, QStringLiteral("data.zip"), "data升级失败!");
+        if (Stage(task, QStringLiteral("data.zip"), &staged)
+            && Park(staged, QStringLiteral("data.zip"), "data升级失败!"))
+            ParkVersionFile();
         break;
     default:
         break;
     }
+}
+
+void CUpdateManager::ParkVersionFile()
+{
+    if (m_strStagedVersion.isEmpty())
+        return;
+    Park(m_strStagedVersion, QStringLiteral("ver.dat"), "ver.dat升级失败!");
+    m_strStagedVersion.clear();
 }

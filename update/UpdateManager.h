@@ -5,7 +5,8 @@
 #include "HttpDownloadManager.h"
 
 // The background update: fetches the server's version file and, when it offers a newer application or data
-// version, one archive; parks both in Update/ for the separate updater. Nothing is installed here.
+// version, one archive; parks both in Update/ for the separate updater, the archive first and the version file
+// only once the archive is parked. Nothing is installed here.
 class CUpdateManager : public FCHttpDownloadManager
 {
 public:
@@ -31,13 +32,15 @@ public:
 private:
     QString ServerUrl(const char* path) const;
     bool Stage(FCHttpDownload* task, const QString& stagingName, QString* stagingPath);
-    void Park(const QString& stagingPath, const QString& parkedName, const char* failureText);
+    bool Park(const QString& stagingPath, const QString& parkedName, const char* failureText);
+    void ParkVersionFile();
     void CompareVersions(const QString& versionFile);
 
     int m_nState = 0;
     int m_bAppNewer = 0;
     int m_bDataNewer = 0;
     QString m_strServer;
+    QString m_strStagedVersion; // temp/ver.dat while its archive downloads
     Notifier m_notify;
 };
 
