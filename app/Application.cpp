@@ -35,18 +35,24 @@ QString FindUpdater()
 int RunApplication(int argc, char** argv)
 {
     CInstanceLock lock(Paths::InstanceLockFile());
-    if (!lock.Acquire())
-        return 0; // another instance runs: leave silently
+    if (!lock.Acquire()) {
+        // Another instance runs: ask it to show its control window (the only way back to it where no tray host
+        // shows its icon), then leave.
+        SendRemoteLine(RemoteSocketPath(), kShowWindowLine, 2000);
+        return 0;
+    }
 
     // The application folder: the executable's directory, with a trailing separator.
     g_strAppDir = QFileInfo(Paths::ExecutablePath()).absolutePath() + QLatin1Char('/');
 
     if (CheckPendingUpdate() == 1) {
-        // Started detached, by name, never through a shell; whether it starts is not examined.
+        // Started detached, by name, never through a shell. Where no updater can be found or started, the parked
+        // update cannot be applied: the program starts normally rather than end silently at every start.
         const QString updater = FindUpdater();
-        if (!updater.isEmpty())
-            QProcess::startDetached(updater, {}, QString());
-        return 0;
+        if (!updater.isEmpty() && QProcess::startDetached(updater, {}, QString()))
+            return 0;
+        qCWarning(lcApp, "an update waits in Update/, but no updater \"%s\" could be started; starting normally",
+                  kUpdaterName);
     }
 
     // The web engine needs this before the application object exists.
@@ -64,6 +70,7 @@ int RunApplication(int argc, char** argv)
     CIRReceiverThread reader(&router, std::make_unique<CHidIRDevice>());
     reader.Start();
     CRemoteSocketServer softwareRemote(&reader);
+    QObject::connect(&softwareRemote, &CRemoteSocketServer::ShowRequested, &dialog, &CTvCfgDlg::ShowRestored);
     softwareRemote.Listen();
 
     dialog.show();

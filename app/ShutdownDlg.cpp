@@ -16,7 +16,7 @@ CShutdownPCDlg::CShutdownPCDlg(QWidget* parent)
     QFont font(QStringLiteral("宋体"));
     font.setFamilies({ QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"),
                        QStringLiteral("Noto Sans CJK SC") });
-    font.setPointSize(48);
+    font.setPointSize(72);
     setFont(font);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("关闭电脑,请按1"), this));

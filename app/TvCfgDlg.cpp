@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -13,6 +14,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include "AppIcon.h"
 #include "AboutDlg.h"
@@ -312,11 +314,41 @@ CMainFrame* CTvCfgDlg::StartTvOutput()
 
 void CTvCfgDlg::ShowOrStartTvOutput()
 {
-    if (m_pMainFrame)
+    if (m_pMainFrame) {
+        // Brought back over whatever covers it, not only restored underneath.
         m_pMainFrame->showNormal();
-    else
+        m_pMainFrame->raise();
+        m_pMainFrame->activateWindow();
+    } else {
         m_pMainFrame = StartTvOutput();
-    hide();
+    }
+    HideWindow();
+}
+
+bool CTvCfgDlg::HasTray()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void CTvCfgDlg::HideWindow()
+{
+    // Without a tray host the tray icon cannot bring a hidden window back (nor offer "退出"): the window is only
+    // minimised then, so it stays on the task bar.
+    if (HasTray())
+        hide();
+    else
+        showMinimized();
+}
+
+void CTvCfgDlg::keyPressEvent(QKeyEvent* e)
+{
+    // Enter, like Esc and the close box, puts the window away; no button is the default.
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        e->accept();
+        HideWindow();
+        return;
+    }
+    QDialog::keyPressEvent(e);
 }
 
 void CTvCfgDlg::StopTvOutput()
@@ -329,7 +361,7 @@ void CTvCfgDlg::OnRemotePower()
 {
     if (!m_pMainFrame) {
         m_pMainFrame = StartTvOutput();
-        hide();
+        HideWindow();
         return;
     }
     StopTvOutput();
@@ -365,9 +397,15 @@ void CTvCfgDlg::OnRemoteCommand(int command)
         if (m_bShutdownPrompt == 1)
             m_bShutdownPrompt = 0;
         if (CShutdownPCDlg* prompt = m_pShutdownDlg) {
-            // The prompt leaves the screen at once and is deleted when its run has ended.
-            m_pShutdownDlg = nullptr;
+            // The prompt leaves the screen at once; the object goes one second later. The wait is a timer, so the
+            // remote's keys and the TV keep being served meanwhile.
+            disconnect(prompt, &QDialog::finished, this, nullptr);
             prompt->done(0);
+            QTimer::singleShot(1000, this, [this, gone = QPointer<CShutdownPCDlg>(prompt)] {
+                if (m_pShutdownDlg == gone)
+                    m_pShutdownDlg = nullptr;
+                delete gone.data();
+            });
         }
     }
 }
@@ -418,5 +456,5 @@ void CTvCfgDlg::closeEvent(QCloseEvent* e)
 {
     // The close box hides the dialog; the program lives on in the tray.
     e->ignore();
-    hide();
+    HideWindow();
 }

@@ -42,6 +42,10 @@ public:
     void Exit();
     void Save();
     void RefreshHardware();
+    // Shows the window in front (the tray's "主程序", and a second start of the program).
+    void ShowRestored();
+    // Whether a tray host shows our icon; without one the window is minimised instead of hidden.
+    static bool HasTray();
 
     void SetMessageBox(MessageBox box) { m_messageBox = std::move(box); }
     CMainFrame* MainFrame() const { return m_pMainFrame; }
@@ -70,8 +74,9 @@ signals:
 protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
-    void reject() override { hide(); }
-    void accept() override { hide(); }
+    void reject() override { HideWindow(); }
+    void accept() override { HideWindow(); }
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     void BuildControls();
@@ -86,7 +91,7 @@ private:
     void OpenShutdownPrompt();
     void OpenRemoteCodeDialog();
     void OpenAboutDialog();
-    void ShowRestored();
+    void HideWindow();
 
     CRemoteKeyRouter* m_pRouter;
     CAudioRouter* m_pAudio;

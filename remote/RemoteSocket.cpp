@@ -82,6 +82,20 @@ QString RemoteSocketPath()
     return QFile::decodeName(folder) + QStringLiteral("/krel-remote.socket");
 }
 
+QByteArray SendRemoteLine(const QString& path, const QByteArray& line, int timeoutMs)
+{
+    if (path.isEmpty())
+        return {};
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(timeoutMs))
+        return {};
+    socket.write(line);
+    socket.flush();
+    while (!socket.canReadLine() && socket.waitForReadyRead(timeoutMs)) { }
+    return socket.readLine(kMaxRemoteLine + 2).trimmed();
+}
+
 CRemoteSocketServer::CRemoteSocketServer(CIRReceiverThread* reader, QObject* parent)
     : QObject(parent)
     , m_pReader(reader)
@@ -131,6 +145,11 @@ void CRemoteSocketServer::OnReadable(QLocalSocket* socket)
             socket->write("error: line too long\n");
             socket->disconnectFromServer();
             return;
+        }
+        if (line == kShowWindowLine) {
+            emit ShowRequested();
+            socket->write("ok\n");
+            continue;
         }
         const std::optional<RemotePress> press = ParseRemoteLine(line);
         if (!press) {

@@ -12,7 +12,8 @@ class QLocalSocket;
 class CIRReceiverThread;
 
 // The software remote's wire protocol: one press a line, "CCCC KK\n" (custom code and key byte in hex), answered
-// by "ok\n" or "error: <reason>\n".
+// by "ok\n" or "error: <reason>\n". The line "show\n" asks the running program to show its control window (a
+// second start of the program sends it).
 struct RemotePress {
     std::uint16_t customCode = 0;
     std::uint8_t keyByte = 0;
@@ -24,6 +25,11 @@ QByteArray FormatRemoteLine(const RemotePress& press);
 // Where the running program listens: $XDG_RUNTIME_DIR/krel-remote.socket (a folder only the user can enter), else
 // /tmp/krel-<uid>/krel-remote.socket in a folder of mode 0700 owned by the user. "" when no safe folder exists.
 QString RemoteSocketPath();
+
+// Client side: sends one line to the program listening on path and returns its answer without the line end, or
+// "" when nothing listens or nothing answers within timeoutMs.
+QByteArray SendRemoteLine(const QString& path, const QByteArray& line, int timeoutMs = 3000);
+inline constexpr char kShowWindowLine[] = "show\n";
 
 // Listens for software remote presses and feeds each through the reader's report path, as if the receiver had
 // delivered it. Lives on the GUI thread.
@@ -37,6 +43,10 @@ public:
     // Removes a stale socket and listens (the caller holds the single-instance lock). Returns false on failure.
     bool Listen(const QString& path = RemoteSocketPath());
     QString Path() const;
+
+signals:
+    // A second start of the program asked for the control window.
+    void ShowRequested();
 
 private:
     void OnConnection();

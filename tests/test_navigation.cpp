@@ -267,8 +267,9 @@ TEST_F(Navigation, EveryRouteLeavesAWayBack)
             continue;
         seen.insert(where(menu));
         states.insert(menu.ListSet().State());
-        if (!menu.ListSet().IsPlaying())
+        if (!menu.ListSet().IsPlaying()) {
             EXPECT_NE(menu.CurrentList(), nullptr) << "grey screen after keys " << text(route);
+        }
         CScreenMenu climber;
         replay(climber, route);
         for (int i = 0; i < 8 && climber.ListSet().State() != CItemListSet::Home; ++i)

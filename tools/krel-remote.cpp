@@ -7,7 +7,6 @@
 #include <iostream>
 
 #include <QCoreApplication>
-#include <QLocalSocket>
 
 #include "remote/RemoteCodes.h"
 #include "remote/RemoteSocket.h"
@@ -62,18 +61,12 @@ int main(int argc, char** argv)
     }
 
     const QString path = RemoteSocketPath();
-    QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(3000)) {
-        std::cerr << "krel-remote: krel is not running (nothing listens on " << path.toStdString() << ")\n";
-        return 1;
-    }
-    socket.write(FormatRemoteLine(press));
-    socket.flush();
-    while (!socket.canReadLine() && socket.waitForReadyRead(5000)) { }
-    const QByteArray reply = socket.readLine().trimmed();
+    const QByteArray reply = SendRemoteLine(path, FormatRemoteLine(press), 5000);
     if (reply != "ok") {
-        std::cerr << "krel-remote: " << (reply.isEmpty() ? "no answer from krel" : reply.toStdString()) << "\n";
+        std::cerr << "krel-remote: "
+                  << (reply.isEmpty() ? "krel is not running or does not answer (on " + path.toStdString() + ")"
+                                      : reply.toStdString())
+                  << "\n";
         return 1;
     }
     return 0;
