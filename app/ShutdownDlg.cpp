@@ -19,6 +19,8 @@ CShutdownPCDlg::CShutdownPCDlg(QWidget* parent)
     font.setPointSize(72);
     setFont(font);
     auto* layout = new QVBoxLayout(this);
+    // The box is 700 x 300 on the TV whatever the font makes of the two lines: the layout must not grow it.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
     layout->addWidget(new QLabel(QStringLiteral("关闭电脑,请按1"), this));
     layout->addWidget(new QLabel(QStringLiteral("不关电脑,请按0"), this));
     // On the television, whatever monitor that is.

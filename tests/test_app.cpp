@@ -1,9 +1,15 @@
+#include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -69,7 +75,10 @@ protected:
     {
         machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile({ { 1, QStringLiteral("类型") } }));
         ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword),
-                                      QStringLiteral("CREATE TABLE tb_star_list (starid INTEGER);")));
+                                      QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER);"
+                                                     "CREATE TABLE tb_video_addr_list (id INTEGER);"
+                                                     "CREATE TABLE tb_star_list (starid INTEGER);"
+                                                     "CREATE TABLE tb_star_video_list (starid INTEGER);")));
     }
 
     TempMachine machine;
@@ -167,13 +176,41 @@ TEST_F(ControlWindow, TrayMenuEntriesAndHiding)
     EXPECT_EQ(dialog->TrayIcon()->toolTip(), QStringLiteral("电视"));
     // The icon is an SVG: without the SVG image plugin the tray would show nothing.
     EXPECT_FALSE(dialog->TrayIcon()->icon().pixmap(32, 32).isNull());
+    auto showMain = [&] {
+        for (QAction* a : dialog->TrayMenu()->actions())
+            if (a->objectName() == QLatin1String("32785"))
+                a->trigger();
+    };
+    auto pressEnter = [&] {
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(dialog.get(), &enter);
+    };
+
+    // No tray host: the close box and Enter only minimise, so the window stays within reach.
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     dialog->show();
-    EXPECT_FALSE(dialog->close()); // the close box hides
-    EXPECT_FALSE(dialog->isVisible());
-    for (QAction* a : dialog->TrayMenu()->actions())
-        if (a->objectName() == QLatin1String("32785"))
-            a->trigger();
+    EXPECT_FALSE(dialog->close());
     EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(dialog->isMinimized());
+    showMain();
+    pressEnter();
+    EXPECT_TRUE(dialog->isVisible() && dialog->isMinimized());
+
+    // With a tray host they hide it; the tray's "主程序" brings it back.
+    QProcess trayer;
+    trayer.start(QStringLiteral("trayer"), { QStringLiteral("--edge"), QStringLiteral("top") });
+    ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
+    showMain();
+    EXPECT_TRUE(dialog->isVisible() && !dialog->isMinimized());
+    EXPECT_FALSE(dialog->close());
+    EXPECT_FALSE(dialog->isVisible());
+    showMain();
+    EXPECT_TRUE(dialog->isVisible());
+    pressEnter();
+    EXPECT_FALSE(dialog->isVisible());
+    trayer.kill();
+    trayer.waitForFinished(3000);
+    ASSERT_TRUE(WaitFor([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
 }
 
 TEST_F(ControlWindow, TvOutputNeedsTheCatalogue)
@@ -184,7 +221,7 @@ TEST_F(ControlWindow, TvOutputNeedsTheCatalogue)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, QStringLiteral("打开数据文件失败!"));
     EXPECT_EQ(dialog->MainFrame(), nullptr);
-    EXPECT_FALSE(dialog->isVisible()); // hidden all the same
+    EXPECT_TRUE(dialog->isMinimized()); // put away all the same (minimised: no tray host here)
 
     makeCatalogue();
     child<QComboBox>("1000")->setCurrentIndex(1);
@@ -194,8 +231,15 @@ TEST_F(ControlWindow, TvOutputNeedsTheCatalogue)
     EXPECT_EQ(router.TvWindow(), dialog->MainFrame());
     EXPECT_EQ(g_clrBackground, QColor(127, 127, 127));
     CMainFrame* first = dialog->MainFrame();
-    dialog->ShowOrStartTvOutput(); // already running: only shown again
+    // Already running: the same window comes to the front and takes the focus from the window over it.
+    QWidget cover;
+    cover.setGeometry(2000, 100, 400, 300);
+    cover.show();
+    cover.activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == &cover; }));
+    dialog->ShowOrStartTvOutput();
     EXPECT_EQ(dialog->MainFrame(), first);
+    EXPECT_TRUE(WaitFor([&] { return QApplication::activeWindow() == first; }));
     dialog->StopTvOutput();
     EXPECT_EQ(dialog->MainFrame(), nullptr);
     EXPECT_EQ(router.TvWindow(), nullptr);
@@ -215,7 +259,8 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     router.PostKey(RC_Power, 0x08);
     ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() != nullptr && dialog->ShutdownDialog()->isVisible(); }));
     EXPECT_EQ(dialog->MainFrame(), nullptr);
-    CShutdownPCDlg* prompt = dialog->ShutdownDialog();
+    QPointer<CShutdownPCDlg> prompt = dialog->ShutdownDialog();
+    EXPECT_EQ(prompt->font().pointSize(), 72);
     EXPECT_EQ(prompt->geometry().topLeft(), QPoint(2020, 100));
     EXPECT_EQ(prompt->size(), QSize(700, 300));
     // Esc and the close box do nothing; the title counts down.
@@ -228,9 +273,17 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     EXPECT_FALSE(dialog->ShutdownPromptArmed());
     EXPECT_TRUE(prompt->isVisible()); // it stays while the system goes down
     router.PostKey(RC_Digit1, 0x11); // not armed any more: nothing
-    router.PostKey(RC_Digit0, 0x10); // closes the prompt
-    ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() == nullptr; }));
-    WaitFor([] { return false; }, 300);
+    // Digit0: the prompt leaves the screen at once and the object goes a second later, while the event loop runs.
+    router.PostKey(RC_Digit0, 0x10);
+    ASSERT_TRUE(WaitFor([&] { return !prompt->isVisible(); }, 500));
+    QElapsedTimer gone;
+    gone.start();
+    bool ticked = false;
+    QTimer::singleShot(100, [&] { ticked = true; });
+    ASSERT_TRUE(WaitFor([&] { return prompt.isNull(); }, 3000));
+    EXPECT_TRUE(ticked);
+    EXPECT_GE(gone.elapsed(), 700);
+    EXPECT_EQ(dialog->ShutdownDialog(), nullptr);
     EXPECT_EQ(bus.PowerOffCalls(), QByteArray("PowerOff false\n"));
 }
 
