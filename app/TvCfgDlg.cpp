@@ -4,7 +4,9 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,6 +16,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSystemTrayIcon>
+#include <QVBoxLayout>
 #include <QTimer>
 
 #include "AppIcon.h"
@@ -34,12 +37,6 @@
 
 namespace
 {
-
-// Dialog units of the layout to pixels (an 8-point dialog font: 4 x 8 pixels a unit pair, scaled up a little).
-QRect du(int x, int y, int w, int h)
-{
-    return QRect(x * 3 / 2, y * 13 / 8, w * 3 / 2, h * 13 / 8);
-}
 
 QString rectText(const QRect& r)
 {
@@ -81,32 +78,54 @@ CTvCfgDlg::~CTvCfgDlg()
 
 void CTvCfgDlg::BuildControls()
 {
-    setFixedSize(du(0, 0, 267, 153).size());
+    // Laid out from the font's metrics, so that every text fits at the desktop's font and scale. The controls keep
+    // their ids (object names), texts and order.
     auto* group = new QGroupBox(QStringLiteral("硬件"), this);
-    group->setGeometry(du(5, 4, 260, 83));
-    (new QLabel(QStringLiteral("选择输出显示器:"), this))->setGeometry(du(10, 17, 63, 9));
-    m_cbDisplay = new QComboBox(this);
+    auto* displayLabel = new QLabel(QStringLiteral("选择输出显示器:"), group);
+    m_cbDisplay = new QComboBox(group);
     m_cbDisplay->setObjectName(QStringLiteral("1000"));
-    m_cbDisplay->setGeometry(du(79, 14, 135, 13));
-    m_pDisplaySize = new QLabel(this);
+    m_pDisplaySize = new QLabel(group);
     m_pDisplaySize->setObjectName(QStringLiteral("1001"));
-    m_pDisplaySize->setGeometry(du(219, 14, 48, 10));
-    (new QLabel(QStringLiteral("选择输出声卡:"), this))->setGeometry(du(10, 34, 63, 9));
-    m_cbSoundCard = new QComboBox(this);
+    // Wide enough for any screen size, so the window does not change its width with the choice.
+    m_pDisplaySize->setMinimumWidth(m_pDisplaySize->fontMetrics().horizontalAdvance(QStringLiteral("00000 * 00000")));
+    auto* soundLabel = new QLabel(QStringLiteral("选择输出声卡:"), group);
+    m_cbSoundCard = new QComboBox(group);
     m_cbSoundCard->setObjectName(QStringLiteral("1002"));
-    m_cbSoundCard->setGeometry(du(79, 31, 135, 13));
-    auto* refresh = new QPushButton(QStringLiteral("刷新硬件列表"), this);
+    for (QComboBox* list : { m_cbDisplay, m_cbSoundCard }) {
+        // A sound card's name is at most 31 characters.
+        list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        list->setMinimumContentsLength(20);
+    }
+    auto* refresh = new QPushButton(QStringLiteral("刷新硬件列表"), group);
     refresh->setObjectName(QStringLiteral("1010"));
-    refresh->setGeometry(du(81, 60, 87, 15));
     m_pBootRun = new QCheckBox(QStringLiteral("开机自动运行"), this);
     m_pBootRun->setObjectName(QStringLiteral("1009"));
-    m_pBootRun->setGeometry(du(12, 92, 80, 13));
     auto* save = new QPushButton(QStringLiteral("保存"), this);
     save->setObjectName(QStringLiteral("1003"));
-    save->setGeometry(du(56, 130, 49, 14));
     auto* start = new QPushButton(QStringLiteral("启动电视输出"), this);
     start->setObjectName(QStringLiteral("1004"));
-    start->setGeometry(du(125, 129, 62, 14));
+
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(displayLabel, 0, 0);
+    grid->addWidget(m_cbDisplay, 0, 1);
+    grid->addWidget(m_pDisplaySize, 0, 2);
+    grid->addWidget(soundLabel, 1, 0);
+    grid->addWidget(m_cbSoundCard, 1, 1);
+    grid->addWidget(refresh, 2, 1, Qt::AlignLeft);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(save);
+    buttons->addSpacing(fontMetrics().averageCharWidth() * 4);
+    buttons->addWidget(start);
+    buttons->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(group);
+    layout->addWidget(m_pBootRun);
+    layout->addSpacing(fontMetrics().height());
+    layout->addLayout(buttons);
+    // The window takes the size its contents need and cannot be resized, like the fixed dialog it replaces.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
     for (QPushButton* b : { refresh, save, start })
         b->setAutoDefault(false);
 

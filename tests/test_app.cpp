@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
@@ -111,6 +112,21 @@ TEST_F(ControlWindow, ListsScreensAndSoundCardsAndPreselectsTheStoredOnes)
     EXPECT_EQ(cards->currentIndex(), 1);
     EXPECT_EQ(g_nSoundCard.load(), 1);
     EXPECT_EQ(qgetenv("PULSE_SINK"), QByteArray("tv"));
+
+    // Every text fits inside its control, and every control inside the window, at this desktop's font.
+    dialog->show();
+    ASSERT_TRUE(WaitFor([&] { return dialog->isVisible(); }));
+    for (QWidget* w : dialog->findChildren<QWidget*>()) {
+        if (!qobject_cast<QLabel*>(w) && !qobject_cast<QAbstractButton*>(w) && !qobject_cast<QGroupBox*>(w))
+            continue;
+        const QString name = w->objectName() + QLatin1Char(' ') + w->property("text").toString()
+            + w->property("title").toString();
+        EXPECT_GE(w->width(), w->minimumSizeHint().width()) << name.toStdString();
+        EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name.toStdString();
+        EXPECT_TRUE(dialog->rect().contains(QRect(w->mapTo(dialog.get(), QPoint(0, 0)), w->size())))
+            << name.toStdString();
+    }
+    dialog->hide();
 
     // Choosing takes effect without saving.
     displays->setCurrentIndex(0);
