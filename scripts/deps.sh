@@ -15,8 +15,11 @@ PACKAGES=(
     # tests and demo: servers and tools
     xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick
     pulseaudio pulseaudio-utils dbus dbus-x11 desktop-file-utils python3 curl
-    fonts-noto-cjk
+    fonts-noto-cjk ffmpeg
 )
+
+# The web player tests fetch player libraries with npm; the machines come with Node.js and npm, else Debian's.
+command -v npm >/dev/null 2>&1 || PACKAGES+=(nodejs npm)
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -125,8 +125,9 @@ TEST(TvWindow, RegistersWithTheRouterAndTakesCommands)
     g_rcTvScreen = {};
 }
 
-// The web view: players enlarged over the TV, page scrolled, frames ignored, stop returns to the menu.
-TEST(TvWindow, WebViewEnlargesQualifyingPlayers)
+// The web view: of the qualifying players the largest is stretched over the TV, the page is scrolled, frames and
+// address-less players are left alone, stop returns to the menu, and addresses of other schemes are refused.
+TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
 {
     TempMachine machine;
     HttpServer http(QStringLiteral(KREL_TEST_PAGES));
@@ -141,10 +142,22 @@ TEST(TvWindow, WebViewEnlargesQualifyingPlayers)
     QCoreApplication::postEvent(&frame, new CPlayUrlEvent(http.Url(QStringLiteral("players.html"))));
     ASSERT_TRUE(WaitFor([&] { return enlarged.count() == 1; }, 60000));
     EXPECT_TRUE(view->isVisible());
-    const QStringList addresses = enlarged.at(0).at(0).toStringList();
-    EXPECT_EQ(addresses,
-              (QStringList { QStringLiteral("movie-400x300.swf"), QStringLiteral("movie-600x200.swf"),
-                             QStringLiteral("clip.webm"), QStringLiteral("frame.html") }));
+    EXPECT_EQ(enlarged.at(0).at(0).toStringList(), QStringList { http.Url(QStringLiteral("clip.webm")) });
+
+    // The extent rules (HIMETRIC) and the movie address, as the page script applies them.
+    QVariant rules;
+    bool done = false;
+    view->page()->runJavaScript(
+        QStringLiteral("Array.from(document.querySelectorAll('.p')).map(function (e) {"
+                       " return e.id + '=' + __krelQualifies(e); }).join(' ')"),
+        COnlineVideoView::kScriptWorld, [&](const QVariant& v) {
+            rules = v;
+            done = true;
+        });
+    ASSERT_TRUE(WaitFor([&] { return done; }, 10000));
+    EXPECT_EQ(rules.toString(),
+              QStringLiteral("e400x300=true o300x400=false e1000x300=false o600x200=true e100x100=false v=true f=true "
+                             "noaddr=false"));
 
     const QVariantList boxes
         = runJs(view->page(),
@@ -153,21 +166,19 @@ TEST(TvWindow, WebViewEnlargesQualifyingPlayers)
                                " return [e.id, Math.round(r.left), Math.round(r.top), Math.round(r.width),"
                                " Math.round(r.height)]; })"))
               .toList();
-    ASSERT_EQ(boxes.size(), 7);
+    ASSERT_EQ(boxes.size(), 8);
     for (const QVariant& b : boxes) {
         const QVariantList box = b.toList();
         const QString id = box[0].toString();
-        const bool qualifies = id == QLatin1String("e400x300") || id == QLatin1String("o600x200")
-            || id == QLatin1String("v") || id == QLatin1String("f");
         const QRect r(box[1].toInt(), box[2].toInt(), box[3].toInt(), box[4].toInt());
-        if (qualifies)
-            EXPECT_EQ(r, QRect(0, 0, 1920, 1080)) << id.toStdString();
+        if (id == QLatin1String("v"))
+            EXPECT_EQ(r, QRect(0, 0, 1920, 1080));
         else
-            EXPECT_LT(r.width(), 40) << id.toStdString();
+            EXPECT_LE(r.width(), 800) << id.toStdString();
     }
     EXPECT_EQ(runJs(view->page(), QStringLiteral("window.scrollY")).toInt(), 700);
 
-    // The frame navigating again completes a frame's load, not the page's: nothing more is enlarged.
+    // The frame navigating again changes nothing: the video stays the one stretched.
     runJs(view->page(), QStringLiteral("document.getElementById('f').src = 'frame.html?again'; 1"));
     WaitFor([] { return false; }, 1500);
     EXPECT_EQ(enlarged.count(), 1);
@@ -176,19 +187,18 @@ TEST(TvWindow, WebViewEnlargesQualifyingPlayers)
     post(&frame, RC_LeaveVideo);
     ASSERT_TRUE(WaitFor([&] { return !view->isVisible(); }));
     EXPECT_TRUE(WaitFor([&] { return view->url() == QUrl(QStringLiteral("about:blank")); }));
+
+    // The catalogue is outside input: an address of another scheme is not opened and the menu stays.
+    for (const char* address : { "file:///etc/passwd", "javascript:alert(1)", "data:text/html,x", "ftp://h/x", "" })
+        EXPECT_FALSE(COnlineVideoView::IsAllowedAddress(QUrl(QString::fromLatin1(address)))) << address;
+    for (const char* address : { "http://h/x", "HTTPS://h/x", "about:blank" })
+        EXPECT_TRUE(COnlineVideoView::IsAllowedAddress(QUrl(QString::fromLatin1(address)))) << address;
+    QCoreApplication::postEvent(&frame, new CPlayUrlEvent(QStringLiteral("file:///etc/passwd")));
+    WaitFor([] { return false; }, 500);
+    EXPECT_FALSE(view->isVisible());
+    EXPECT_EQ(view->url(), QUrl(QStringLiteral("about:blank")));
     g_rcTvScreen = {};
     g_nScrollY = 0;
-}
-
-TEST(TvWindow, PlayerExtentRules)
-{
-    EXPECT_TRUE(COnlineVideoView::IsPlayerExtent(400, 300));
-    EXPECT_FALSE(COnlineVideoView::IsPlayerExtent(300, 400));
-    EXPECT_FALSE(COnlineVideoView::IsPlayerExtent(1000, 300));
-    EXPECT_TRUE(COnlineVideoView::IsPlayerExtent(600, 200));
-    EXPECT_FALSE(COnlineVideoView::IsPlayerExtent(100, 100));
-    EXPECT_FALSE(COnlineVideoView::IsPlayerExtent(101, 100)); // 1 mm high is not more than 1 mm
-    EXPECT_TRUE(COnlineVideoView::IsPlayerExtent(101, 101));
 }
 
 // Fault: the TV monitor disappears while TV output runs, and comes back.

@@ -129,7 +129,12 @@ void CMainFrame::OnPlayUrl(const QString& url)
 {
     if (!m_pView)
         return;
-    m_pView->Navigate(url);
+    if (!m_pView->Navigate(url)) {
+        // An address the view does not open: the address list stays on the screen.
+        m_menu.OnCommand(RC_LeaveVideo);
+        update();
+        return;
+    }
     m_pView->show();
     m_pView->update();
 }

@@ -1,8 +1,13 @@
 #include "OnlineVideoView.h"
 
+#include <QCoreApplication>
+#include <QMouseEvent>
 #include <QWebEngineCertificateError>
+#include <QWebEngineFullScreenRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 
 #include "common/Globals.h"
@@ -35,35 +40,14 @@ protected:
     QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
 };
 
-// Finds the page's players (object and embed elements, and today's video and iframe elements), tests each one's
-// extent in HIMETRIC (CSS pixels x 2540 / 96) and pins every qualifying one over the whole view, scrolling the
-// page to the video's offset after each. Returns [index, movie address] of the players it enlarged.
-const char kEnlargeScript[] = R"JS(
-(function (tvWidth, tvHeight, scrollY) {
-  var players = document.querySelectorAll('object, embed, video, iframe');
-  var enlarged = [];
-  for (var i = 0; i < players.length; ++i) {
-    var e = players[i];
-    var box = e.getBoundingClientRect();
-    var cx = Math.round(box.width * 2540 / 96), cy = Math.round(box.height * 2540 / 96);
-    if (!(cx > 100 && cy > 100 && cx >= cy && Math.fround(cx / cy) <= 3.0))
-      continue;
-    var address = e.getAttribute('data') || e.getAttribute('src') || e.currentSrc || '';
-    e.style.setProperty('position', 'fixed', 'important');
-    e.style.setProperty('left', '0px', 'important');
-    e.style.setProperty('top', '0px', 'important');
-    e.style.setProperty('width', tvWidth + 'px', 'important');
-    e.style.setProperty('height', tvHeight + 'px', 'important');
-    e.style.setProperty('max-width', 'none', 'important');
-    e.style.setProperty('max-height', 'none', 'important');
-    e.style.setProperty('margin', '0', 'important');
-    e.style.setProperty('z-index', '2147483647', 'important');
-    window.scrollTo(0, scrollY);
-    enlarged.push([i, String(address)]);
-  }
-  return enlarged;
-})(%1, %2, %3)
-)JS";
+// The page script (tv/PlayerScript.js), as a string literal made by the build.
+const char kPlayerScript[] =
+#include "PlayerScript.inc"
+    ;
+
+constexpr int kPollMs = 500;
+// A little longer than the page script watches the page after a load (30 s).
+constexpr int kPollCount = 70;
 
 } // namespace
 
@@ -75,43 +59,104 @@ COnlineVideoView::COnlineVideoView(QWidget* parent)
     s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     s->setAttribute(QWebEngineSettings::ShowScrollBars, false);
-    s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
-    connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
-        if (ok)
-            EnlargeFlashPlayers();
+    // A page's own full-screen button: the view already covers the television, so the request is simply granted.
+    s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
+    connect(page(), &QWebEnginePage::fullScreenRequested, this,
+            [](QWebEngineFullScreenRequest request) { request.accept(); });
+    m_poll.setInterval(kPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &COnlineVideoView::Poll);
+    connect(this, &QWebEngineView::loadFinished, this, [this](bool) { StartWatching(); });
+    // An in-page navigation (history.pushState, a new hash) changes the address without a load: watch again.
+    connect(this, &QWebEngineView::urlChanged, this, [this] {
+        if (!page()->isLoading())
+            page()->runJavaScript(QStringLiteral("window.__krelWatch && window.__krelWatch()"), kScriptWorld);
+        StartWatching();
     });
+    InstallPageScript();
     setUrl(QUrl(QStringLiteral("about:blank")));
 }
 
-bool COnlineVideoView::IsPlayerExtent(int cx, int cy)
+bool COnlineVideoView::IsAllowedAddress(const QUrl& url)
 {
-    return cx > 100 && cy > 100 && cx >= cy && static_cast<float>(cx) / static_cast<float>(cy) <= 3.0f;
+    const QString scheme = url.scheme().toLower();
+    return (url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
+        || url == QUrl(QStringLiteral("about:blank"));
 }
 
-void COnlineVideoView::Navigate(const QString& address)
+void COnlineVideoView::InstallPageScript()
 {
+    QWebEngineScriptCollection& scripts = page()->scripts();
+    for (const QWebEngineScript& old : scripts.find(QStringLiteral("krel-player")))
+        scripts.remove(old);
+    QWebEngineScript script;
+    script.setName(QStringLiteral("krel-player"));
+    script.setInjectionPoint(QWebEngineScript::DocumentReady);
+    script.setWorldId(kScriptWorld);
+    // Frames of other origins too: a player page inside a frame stretches its video over its frame.
+    script.setRunsOnSubFrames(true);
+    script.setSourceCode(QString::fromUtf8(kPlayerScript)
+                             .replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(g_nScrollY)));
+    scripts.insert(script);
+}
+
+bool COnlineVideoView::Navigate(const QString& address)
+{
+    const QUrl url(address);
+    if (!IsAllowedAddress(url)) {
+        qCWarning(lcTv).noquote() << "refused to open" << address.left(200) << "(only http, https and about:blank)";
+        return false;
+    }
+    // The scroll offset belongs to the video chosen now.
+    InstallPageScript();
     show();
-    load(QUrl(address));
+    load(url);
     update();
+    return true;
 }
 
-void COnlineVideoView::EnlargeFlashPlayers()
+void COnlineVideoView::StartWatching()
 {
-    if (url() == QUrl(QStringLiteral("about:blank")))
+    m_nPolls = 0;
+    if (url() == QUrl(QStringLiteral("about:blank"))) {
+        m_poll.stop();
         return;
-    // The player fills the television: the view's own size is the TV rectangle in CSS pixels at zoom 1.
-    const int width = g_rcTvScreen.isEmpty() ? this->width() : g_rcTvScreen.width();
-    const int height = g_rcTvScreen.isEmpty() ? this->height() : g_rcTvScreen.height();
-    const QString script = QString::fromLatin1(kEnlargeScript).arg(width).arg(height).arg(g_nScrollY);
-    page()->runJavaScript(script, [this](const QVariant& result) {
-        QStringList addresses;
-        for (const QVariant& entry : result.toList()) {
-            const QVariantList pair = entry.toList();
-            if (pair.size() != 2)
-                continue;
-            qCDebug(lcTv).noquote() << pair[0].toInt() << pair[1].toString();
-            addresses.append(pair[1].toString());
-        }
-        emit playersEnlarged(addresses);
-    });
+    }
+    m_poll.start();
+}
+
+void COnlineVideoView::Poll()
+{
+    if (++m_nPolls > kPollCount) {
+        m_poll.stop();
+        return;
+    }
+    page()->runJavaScript(QStringLiteral("window.__krelPoll ? window.__krelPoll() : null"), kScriptWorld,
+                          [this](const QVariant& result) {
+                              const QVariantMap state = result.toMap();
+                              if (state.isEmpty())
+                                  return;
+                              const int serial = state.value(QStringLiteral("serial")).toInt();
+                              if (serial != m_nSerial) {
+                                  m_nSerial = serial;
+                                  const QString address = state.value(QStringLiteral("address")).toString();
+                                  qCDebug(lcTv).noquote() << serial << address;
+                                  emit playersEnlarged({ address });
+                              }
+                              const QVariantList click = state.value(QStringLiteral("click")).toList();
+                              if (click.size() == 2)
+                                  ClickAt(QPoint(click[0].toInt(), click[1].toInt()));
+                          });
+}
+
+void COnlineVideoView::ClickAt(const QPoint& point)
+{
+    // A real input event through the view: to the page it is a user's click, which starts players that wait for
+    // one. The page's CSS pixels are the view's pixels (zoom 1).
+    QWidget* target = focusProxy() ? focusProxy() : this;
+    const QPointF local(point);
+    const QPointF global(target->mapToGlobal(point));
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    QCoreApplication::sendEvent(target, &release);
 }

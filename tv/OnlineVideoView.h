@@ -1,28 +1,40 @@
 #pragma once
 
+#include <QTimer>
 #include <QWebEngineView>
 
-// The web view of the TV window: opens an online video page without any dialog and, once the top-level page has
-// loaded, stretches the page's video players over the whole television and scrolls the page to the video's offset.
+// The web view of the TV window: opens an online video page without any dialog, finds the page's video player
+// whenever it appears (a script in every frame watches the page for a while after each load) and stretches the
+// largest one over the whole television, scrolls the page to the video's offset, and starts the player when it
+// stays paused.
 class COnlineVideoView : public QWebEngineView
 {
     Q_OBJECT
 public:
     explicit COnlineVideoView(QWidget* parent);
 
-    // Shows the view and opens the address.
-    void Navigate(const QString& address);
-    // Enlarges every qualifying player of the page (run on the top-level page's load completion).
-    void EnlargeFlashPlayers();
+    // Shows the view and opens the address; false (and nothing opened) for an address the view does not open:
+    // only http, https and about:blank are opened, since the catalogue that names the addresses is outside input.
+    bool Navigate(const QString& address);
+    static bool IsAllowedAddress(const QUrl& url);
 
-    // The size test of a player, on its extent in HIMETRIC (0.01 mm): larger than 1 mm both ways, not taller
-    // than wide, and at most three times as wide as tall.
-    static bool IsPlayerExtent(int cx, int cy);
+    // The script world of the page script (the page's own scripts cannot reach it); tests query the script there.
+    static constexpr quint32 kScriptWorld = 1;
 
 signals:
-    // After an enlargement: the movie addresses of the players that were enlarged, in page order.
+    // Each time a player has been stretched over the television: its movie address.
     void playersEnlarged(const QStringList& addresses);
 
 protected:
     void contextMenuEvent(QContextMenuEvent*) override { }
+
+private:
+    void InstallPageScript();
+    void StartWatching();
+    void Poll();
+    void ClickAt(const QPoint& point);
+
+    QTimer m_poll; // asks the page script for news while the page is watched
+    int m_nPolls = 0;
+    int m_nSerial = 0; // the page script's stretch count last seen
 };

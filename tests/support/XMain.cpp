@@ -17,7 +17,7 @@ int main(int argc, char** argv)
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
             "--disable-gpu --no-sandbox --disable-background-networking "
-            "--disable-component-update --autoplay-policy=no-user-gesture-required");
+            "--disable-component-update");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     ::testing::InitGoogleTest(&argc, argv);
     if (!x.isRunning()) {

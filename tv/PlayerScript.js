@@ -1,0 +1,286 @@
+// Runs in every frame of a video page, in a script world of its own (the page's scripts cannot see or change it).
+// It finds the page's video player whenever it appears and stretches it over the whole frame: in the top frame
+// that is the whole television. The C++ side asks the top frame for its state with __krelPoll().
+//
+// A player is an object, embed, video or iframe element (also inside open shadow roots) that has a movie address
+// and whose extent, in HIMETRIC (CSS pixels x 2540 / 96), is larger than 100 both ways, not taller than wide and
+// at most three times as wide as tall. Of the visible players the largest one is stretched (ties: the first in
+// document order), so an ad frame or a preview clip beside the video never covers it.
+(function () {
+  'use strict';
+  var SCROLL_Y = __KREL_SCROLL_Y__;
+  var WATCH_MS = 30000; // how long after a load (or an in-page navigation) the page is watched
+  var START_AFTER_MS = 3000; // a stretched player still paused after this long is started
+  var MAX_Z = '2147483647';
+  var top = window === window.top;
+
+  var chosen = null; // the stretched element
+  var chosenArea = 0; // its area before stretching, to compare later candidates with
+  var serial = 0; // counts stretches, so the C++ side sees each one once
+  var saved = []; // [element, style attribute] to put back when another player is chosen
+  var clickWanted = null; // [x, y] where a click should start the chosen player
+  var watchUntil = 0;
+  var startTimer = 0;
+
+  function qualifiesByExtent(width, height) {
+    var cx = Math.round(width * 2540 / 96), cy = Math.round(height * 2540 / 96);
+    return cx > 100 && cy > 100 && cx >= cy && Math.fround(cx / cy) <= 3.0;
+  }
+
+  function movieAddress(e) {
+    var address = '';
+    switch (e.tagName) {
+    case 'OBJECT':
+      address = e.getAttribute('data') || '';
+      if (!address) {
+        var params = e.getElementsByTagName('param');
+        for (var i = 0; i < params.length && !address; ++i) {
+          var name = (params[i].getAttribute('name') || '').toLowerCase();
+          if (name === 'movie' || name === 'src')
+            address = params[i].getAttribute('value') || '';
+        }
+      }
+      break;
+    case 'EMBED':
+    case 'IFRAME':
+      address = e.getAttribute('src') || '';
+      break;
+    case 'VIDEO':
+      address = e.currentSrc || e.getAttribute('src') || '';
+      if (!address) {
+        var source = e.querySelector('source[src]');
+        address = source ? source.getAttribute('src') : (e.srcObject ? 'stream:' : '');
+      }
+      break;
+    }
+    address = String(address).trim();
+    return address === 'about:blank' ? '' : address;
+  }
+
+  // The size an element has on the page; for the stretched one, the size it had before.
+  function naturalArea(e, box) {
+    return e === chosen ? chosenArea : box.width * box.height;
+  }
+
+  function visible(e, box) {
+    if (box.width <= 0 || box.height <= 0)
+      return false;
+    for (var n = e; n; n = n.parentNode) {
+      if (n.nodeType === 11) { // a shadow root: go on from its host
+        n = n.host;
+        if (!n)
+          break;
+      }
+      if (n.nodeType !== 1)
+        break;
+      var style = getComputedStyle(n);
+      if (style.display === 'none' || style.visibility === 'hidden' || style.visibility === 'collapse'
+          || Number(style.opacity) === 0)
+        return false;
+    }
+    return true;
+  }
+
+  // Every player element in document order, looking into open shadow roots.
+  function candidates(root, out) {
+    var all = root.querySelectorAll('*');
+    for (var i = 0; i < all.length; ++i) {
+      var e = all[i];
+      var tag = e.tagName;
+      if (tag === 'OBJECT' || tag === 'EMBED' || tag === 'VIDEO' || tag === 'IFRAME')
+        out.push(e);
+      if (e.shadowRoot)
+        candidates(e.shadowRoot, out);
+    }
+    return out;
+  }
+
+  function qualifies(e) {
+    if (!movieAddress(e))
+      return false;
+    var box = e.getBoundingClientRect();
+    if (e === chosen)
+      return visible(e, box);
+    return qualifiesByExtent(box.width, box.height) && visible(e, box);
+  }
+
+  function best() {
+    var found = null, area = 0;
+    var list = candidates(document, []);
+    for (var i = 0; i < list.length; ++i) {
+      var e = list[i];
+      if (!qualifies(e))
+        continue;
+      var a = naturalArea(e, e.getBoundingClientRect());
+      if (a > area) {
+        found = e;
+        area = a;
+      }
+    }
+    return found;
+  }
+
+  function remember(e) {
+    saved.push([e, e.getAttribute('style')]);
+  }
+
+  function restore() {
+    for (var i = saved.length - 1; i >= 0; --i) {
+      var e = saved[i][0], style = saved[i][1];
+      if (style === null)
+        e.removeAttribute('style');
+      else
+        e.setAttribute('style', style);
+    }
+    saved = [];
+  }
+
+  function set(e, name, value) {
+    e.style.setProperty(name, value, 'important');
+  }
+
+  // Pins the player over the whole viewport. A fixed position alone cannot escape an ancestor with a transform,
+  // filter, containment or clipping, nor a stacking context above it: those ancestors are made plain, and the
+  // positioned ones are raised to the top of their own stacking level.
+  function stretch(e) {
+    restore();
+    remember(e);
+    var props = {
+      position: 'fixed', left: '0px', top: '0px', right: 'auto', bottom: 'auto', margin: '0px',
+      width: window.innerWidth + 'px', height: window.innerHeight + 'px', 'max-width': 'none',
+      'max-height': 'none', 'min-width': '0px', 'min-height': '0px', transform: 'none', 'z-index': MAX_Z,
+      visibility: 'visible', opacity: '1', display: 'block', 'object-fit': 'contain', background: 'black'
+    };
+    for (var p in props)
+      set(e, p, props[p]);
+    for (var n = e.parentNode; n; n = n.parentNode) {
+      if (n.nodeType === 11) { // a shadow root: go on from its host
+        n = n.host;
+        if (!n)
+          break;
+      }
+      if (n.nodeType !== 1)
+        break;
+      remember(n);
+      var style = getComputedStyle(n);
+      ['transform', 'filter', 'backdrop-filter', 'perspective', 'clip-path', 'mask', '-webkit-mask']
+        .forEach(function (name) { set(n, name, 'none'); });
+      set(n, 'contain', 'none');
+      set(n, 'will-change', 'auto');
+      set(n, 'overflow', 'visible');
+      set(n, 'opacity', '1');
+      set(n, 'isolation', 'auto');
+      set(n, 'mix-blend-mode', 'normal');
+      set(n, 'content-visibility', 'visible');
+      if (style.position !== 'static')
+        set(n, 'z-index', MAX_Z);
+    }
+    if (top)
+      window.scrollTo(0, SCROLL_Y);
+  }
+
+  // The media element to start: the player itself when it is one. A frame (of any origin) runs this script too and
+  // starts its own media; a plug-in player (object, embed) is started with a click.
+  function mediaOf(e) {
+    return e.tagName === 'VIDEO' ? e : null;
+  }
+
+  function scheduleStart() {
+    clearTimeout(startTimer);
+    clickWanted = null;
+    startTimer = setTimeout(function () {
+      var e = chosen;
+      if (!e || !e.isConnected)
+        return;
+      var media = mediaOf(e);
+      var centre = function () {
+        var box = e.getBoundingClientRect();
+        return [Math.round(box.left + box.width / 2), Math.round(box.top + box.height / 2)];
+      };
+      if (media) {
+        if (!media.paused)
+          return;
+        var played = media.play();
+        var check = function () {
+          if (chosen === e && media.paused)
+            clickWanted = centre();
+        };
+        if (played && played.then)
+          played.then(function () {}, check);
+        setTimeout(check, 1000);
+      } else if (e.tagName === 'OBJECT' || e.tagName === 'EMBED') {
+        clickWanted = centre(); // a plug-in player: only a click can reach it
+      }
+    }, START_AFTER_MS);
+  }
+
+  // A frame below the top one stretches its player only once the frame itself covers most of the screen, that is
+  // once the page above has chosen and stretched the frame (an ad frame stays as it is).
+  function frameIsTheVideo() {
+    return top || window.innerWidth * window.innerHeight >= 0.8 * screen.width * screen.height;
+  }
+
+  var pending = false;
+  function check() {
+    pending = false;
+    if (Date.now() > watchUntil || !document.documentElement)
+      return;
+    if (!frameIsTheVideo())
+      return;
+    var e = best();
+    if (!e)
+      return;
+    if (e === chosen) {
+      // The viewport may have changed (the frame was stretched by the page above).
+      if (e.style.getPropertyValue('width') !== window.innerWidth + 'px'
+          || e.style.getPropertyValue('height') !== window.innerHeight + 'px')
+        stretch(e);
+      return;
+    }
+    var box = e.getBoundingClientRect();
+    chosenArea = box.width * box.height;
+    chosen = e;
+    ++serial;
+    stretch(e);
+    scheduleStart();
+  }
+
+  function soon() {
+    if (!pending) {
+      pending = true;
+      setTimeout(check, 100);
+    }
+  }
+
+  function watch() {
+    watchUntil = Date.now() + WATCH_MS;
+    soon();
+  }
+
+  new MutationObserver(function () {
+    if (Date.now() <= watchUntil)
+      soon();
+  }).observe(document, { childList: true, subtree: true, attributes: true,
+                         attributeFilter: ['src', 'data', 'style', 'class', 'hidden'] });
+  window.addEventListener('resize', soon);
+  window.addEventListener('load', watch);
+  window.addEventListener('popstate', watch);
+  window.addEventListener('hashchange', watch);
+  // Sizes can change without a mutation (a player library laying itself out): look again twice a second.
+  setInterval(function () {
+    if (Date.now() <= watchUntil)
+      check();
+  }, 500);
+  watch();
+
+  // For the C++ side (top frame only; the page cannot reach this world).
+  window.__krelPoll = function () {
+    var click = clickWanted;
+    clickWanted = null;
+    return { serial: serial, address: chosen ? movieAddress(chosen) : '', click: click };
+  };
+  window.__krelWatch = watch;
+  window.__krelQualifies = function (e) {
+    return qualifies(e);
+  };
+})();
