@@ -1,6 +1,8 @@
 #include "Application.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -24,6 +26,34 @@ namespace
 const char kUpdaterName[] = "AutoUpdate";
 } // namespace
 
+bool PrepareStateFolder()
+{
+    const QString state = Paths::StateDir();
+    if (QFileInfo::exists(state + QStringLiteral("Data/data.mdb")))
+        return true;
+    // The first start of this user: the starter catalogue installed with the program becomes the user's catalogue,
+    // which updates may then replace. Copied into a staging folder and renamed, so a cut copy never counts.
+    const QString share = Paths::InstalledShareDir();
+    const QString staging = state + QStringLiteral(".Data-new");
+    QDir(staging).removeRecursively();
+    if (!QDir().mkpath(staging))
+        return false;
+    const QDir source(share + QStringLiteral("Data"));
+    for (const QString& name : source.entryList(QDir::Files)) {
+        if (!QFile::copy(source.filePath(name), staging + QLatin1Char('/') + name)) {
+            qCWarning(lcApp, "cannot copy the starter catalogue into %s", qPrintable(state));
+            QDir(staging).removeRecursively();
+            return false;
+        }
+    }
+    QDir(state + QStringLiteral("Data")).removeRecursively();
+    if (!QDir().rename(staging, state + QStringLiteral("Data")))
+        return false;
+    if (!QFileInfo::exists(state + QStringLiteral("ver.dat")))
+        QFile::copy(share + QStringLiteral("ver.dat"), state + QStringLiteral("ver.dat"));
+    return true;
+}
+
 QString FindUpdater()
 {
     const QString beside = g_strAppDir + QLatin1String(kUpdaterName);
@@ -44,6 +74,8 @@ int RunApplication(int argc, char** argv)
 
     // The application folder: the executable's directory, with a trailing separator.
     g_strAppDir = QFileInfo(Paths::ExecutablePath()).absolutePath() + QLatin1Char('/');
+    if (Paths::IsInstalled())
+        PrepareStateFolder();
 
     if (CheckPendingUpdate() == 1) {
         // Started detached, by name, never through a shell. Where no updater can be found or started, the parked

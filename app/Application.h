@@ -7,3 +7,7 @@ int RunApplication(int argc, char** argv);
 // The updater to start for a pending update: "AutoUpdate" in the application folder, else on PATH; "" if none.
 class QString;
 QString FindUpdater();
+
+// Installed layout: on this user's first start, copies the starter catalogue (and its ver.dat) into the user's
+// state folder. False when it could not.
+bool PrepareStateFolder();

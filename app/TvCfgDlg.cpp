@@ -183,7 +183,8 @@ void CTvCfgDlg::OnInitDialog()
     FillSoundCardList();
     m_pShutdownDlg = nullptr;
     m_pTray->show();
-    m_bBootRun = ReadSettingNumber(QString::fromLatin1(SettingKey::BootRun)) != 0 ? 1 : 0;
+    // The box shows what is in effect: whether an autostart entry exists, whatever the settings say.
+    m_bBootRun = IsBootRunInEffect() ? 1 : 0;
     m_pBootRun->setChecked(m_bBootRun != 0);
     g_wCompanyID = static_cast<std::uint16_t>(ReadSettingNumber(QString::fromLatin1(SettingKey::CompanyID)));
     if (m_pRouter)
@@ -313,9 +314,18 @@ void CTvCfgDlg::Save()
 
 void CTvCfgDlg::OnBootRunClicked(bool checked)
 {
-    m_bBootRun = checked ? 1 : 0;
+    const bool ok = SetBootRun(checked ? 1 : 0);
+    // Only what took effect is shown and stored; a failure is told rather than stored as success.
+    m_bBootRun = IsBootRunInEffect() ? 1 : 0;
+    {
+        const QSignalBlocker blocker(m_pBootRun);
+        m_pBootRun->setChecked(m_bBootRun != 0);
+    }
     WriteSetting(QString::fromLatin1(SettingKey::BootRun), QString::number(m_bBootRun));
-    SetBootRun(m_bBootRun);
+    if (!ok)
+        m_messageBox(this,
+                     checked ? QStringLiteral("无法设置开机自动运行!") : QStringLiteral("无法取消开机自动运行!"),
+                     QStringLiteral("提示"));
 }
 
 CMainFrame* CTvCfgDlg::StartTvOutput()

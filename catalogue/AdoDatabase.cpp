@@ -10,6 +10,7 @@
 
 #include "CatalogueCipher.h"
 #include "common/Globals.h"
+#include "common/Paths.h"
 
 CADODatabase g_dbCatalogue;
 
@@ -310,7 +311,7 @@ bool CADODatabase::HasTables(const char* const* names, int count)
 
 bool OpenCatalogue()
 {
-    const QString path = g_strAppDir + QStringLiteral("Data/data.mdb");
+    const QString path = Paths::StateFile(QStringLiteral("Data/data.mdb"));
     const QString connection = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;"
                                               "Jet OLEDB:Database Password=%2")
                                    .arg(path, QString::fromLatin1(kCataloguePassword));

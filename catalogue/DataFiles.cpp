@@ -4,6 +4,7 @@
 #include <QtEndian>
 
 #include "common/Globals.h"
+#include "common/Paths.h"
 
 namespace
 {
@@ -152,10 +153,10 @@ QByteArray EncodeVideoFile(const std::vector<VideoRecord>& records)
 
 QString TypeFilePath()
 {
-    return g_strAppDir + QStringLiteral("Data/date.dat");
+    return Paths::StateFile(QStringLiteral("Data/date.dat"));
 }
 
 QString VideoFilePath(int typeId)
 {
-    return g_strAppDir + QStringLiteral("Data/Data%1.dat").arg(typeId);
+    return Paths::StateFile(QStringLiteral("Data/Data%1.dat").arg(typeId));
 }

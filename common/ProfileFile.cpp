@@ -125,7 +125,15 @@ bool WriteString(const QString& path, const QString& section, const QString& key
     QString text;
     readText(path, &text);
     QList<QString> lines = splitKeepingEnds(text);
-    const QString entry = key.trimmed() + QLatin1Char('=') + value;
+    // One line per key: a line break inside a value (a sound card description, say) would start a line of its own
+    // and could create another key.
+    QString flatKey = key.trimmed(), flatValue = value;
+    for (QString* text : { &flatKey, &flatValue })
+        for (QChar& c : *text)
+            if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar(0x2028) || c == QChar(0x2029)
+                || c == QChar(0x85) || c == QChar(0x0B) || c == QChar(0x0C))
+                c = QLatin1Char(' ');
+    const QString entry = flatKey + QLatin1Char('=') + flatValue;
 
     qsizetype sectionAt = -1;
     for (qsizetype i = 0; i < lines.size(); ++i) {

@@ -1,6 +1,9 @@
 #include "Settings.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <QDir>
 
 #include <QFile>
 #include <QFileInfo>
@@ -71,17 +74,84 @@ QString BootRunDesktopEntry(const QString& executablePath)
         .arg(name, quoteExecArgument(executablePath));
 }
 
+namespace
+{
+
+QString bootRunEntryName()
+{
+    return QFileInfo(Paths::ExecutablePath()).completeBaseName() + QStringLiteral(".desktop");
+}
+
+bool writableFolder(const QString& dir)
+{
+    return QFileInfo(dir).isDir() && ::access(QFile::encodeName(dir).constData(), W_OK) == 0;
+}
+
+// Only root or this user can change the file: neither it nor its folder is writable by others (a folder shared
+// with the sticky bit, like /tmp, protects the files of each owner).
+bool onlyOwnerCanChange(const QString& path, bool rootOnly)
+{
+    const auto safe = [rootOnly](const QString& p, bool folder) {
+        struct stat st {
+        };
+        if (::stat(QFile::encodeName(p).constData(), &st) != 0)
+            return false;
+        if (st.st_uid != 0 && (rootOnly || st.st_uid != ::getuid()))
+            return false;
+        if (folder && (st.st_mode & S_ISVTX))
+            return true;
+        return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    };
+    return safe(path, false) && safe(QFileInfo(path).absolutePath(), true);
+}
+
+} // namespace
+
 bool SetBootRun(int flag)
 {
     const QString exe = Paths::ExecutablePath();
-    const QString dir = Paths::AutostartDir();
-    // The folder plays the role of the machine-wide Run key: without the right to write it nothing changes.
-    const QFileInfo dirInfo(dir);
-    if (!dirInfo.isDir() || ::access(QFile::encodeName(dir).constData(), W_OK) != 0)
-        return false;
-    const QString entry = dir + QLatin1Char('/') + QFileInfo(exe).completeBaseName() + QStringLiteral(".desktop");
-    if (flag == 1)
-        return ProfileFile::WriteFileAtomically(entry, BootRunDesktopEntry(exe).toUtf8());
-    QFile::remove(entry);
-    return true;
+    const QString machine = Paths::AutostartDir() + QLatin1Char('/') + bootRunEntryName();
+    const QString user = Paths::UserAutostartDir() + QLatin1Char('/') + bootRunEntryName();
+    if (flag == 1) {
+        // The machine-wide folder plays the role of the machine-wide Run key; a normal user gets the entry of the
+        // user's own session instead.
+        if (writableFolder(Paths::AutostartDir()))
+            return ProfileFile::WriteFileAtomically(machine, BootRunDesktopEntry(exe).toUtf8());
+        if (!QDir().mkpath(Paths::UserAutostartDir()) || !writableFolder(Paths::UserAutostartDir()))
+            return false;
+        return ProfileFile::WriteFileAtomically(user, BootRunDesktopEntry(exe).toUtf8());
+    }
+    bool ok = true;
+    for (const QString& entry : { machine, user })
+        if (QFileInfo::exists(entry))
+            ok = QFile::remove(entry) && ok;
+    return ok;
+}
+
+bool IsBootRunInEffect()
+{
+    return QFileInfo::exists(Paths::AutostartDir() + QLatin1Char('/') + bootRunEntryName())
+        || QFileInfo::exists(Paths::UserAutostartDir() + QLatin1Char('/') + bootRunEntryName());
+}
+
+QString ReadUpdateServer()
+{
+    const QString key = QString::fromLatin1(SettingKey::UpdateServer);
+    const QString machineConfig = Paths::MachineConfigFile();
+    if (QFileInfo::exists(machineConfig) && onlyOwnerCanChange(machineConfig, true)) {
+        const QString server
+            = ProfileFile::ReadString(machineConfig, QString::fromLatin1(kSettingsSection), key, kOwnSettingMaxChars)
+                  .trimmed();
+        if (!server.isEmpty())
+            return server;
+    }
+    const QString server = ReadSetting(key).trimmed();
+    if (server.isEmpty())
+        return {};
+    if (!onlyOwnerCanChange(Paths::SettingsFile(), false)) {
+        qWarning("krel: UpdateServer in %s is ignored: other accounts can change that file; name the server in %s",
+                 qPrintable(Paths::SettingsFile()), qPrintable(machineConfig));
+        return {};
+    }
+    return server;
 }

@@ -26,8 +26,15 @@ QString ReadSetting(const QString& key);
 int ReadSettingNumber(const QString& key);
 bool WriteSetting(const QString& key, const QString& value);
 
-// Adds (flag 1) or removes (any other flag) the machine-wide autostart entry for this executable.
-// Returns false when the autostart folder cannot be written, or the entry cannot be written.
+// Adds (flag 1) or removes (any other flag) the autostart entry for this executable: machine-wide where that folder
+// can be written (root), otherwise in the user's autostart folder. Removing takes away whichever exists. Returns
+// false when no entry could be written, or an entry could not be removed.
 bool SetBootRun(int flag);
+// Whether an autostart entry for this executable exists (machine-wide or the user's): what is in effect.
+bool IsBootRunInEffect();
+// The update server's base address. It decides what code is fetched, so it is taken from the machine
+// configuration (/etc/krel/krel.conf, section Config) when that file names one and only root can write it, and
+// from the settings file only when no other account can rewrite that file. "" means none.
+QString ReadUpdateServer();
 // The autostart entry's text for an executable path (exposed for tests).
 QString BootRunDesktopEntry(const QString& executablePath);

@@ -21,7 +21,8 @@ protected:
         if (!server.Start())
             GTEST_SKIP() << "pulseaudio cannot run here";
         router = std::make_unique<CAudioRouter>();
-        ASSERT_TRUE(WaitFor([&] { return router->IsConnected(); }));
+        // The list comes a moment after the connection.
+        ASSERT_TRUE(WaitFor([&] { return router->SoundCards().size() == 2; }));
         cards = router->SoundCards();
     }
     void TearDown() override

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -136,14 +137,82 @@ TEST(Settings, BootRunEntryAddedThenRemoved)
     EXPECT_TRUE(SetBootRun(0));
 }
 
-TEST(Settings, BootRunWithoutAWritableFolderFails)
+// A normal user cannot write the machine-wide folder: the entry goes into the user's own autostart folder, and
+// unticking removes whichever exists. With neither folder usable it fails, and nothing claims to be in effect.
+TEST(Settings, BootRunFallsBackToTheUsersFolder)
 {
     TempMachine machine;
-    // The folder's place is taken by a file: it cannot be opened, even by root.
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", (machine.root() + QStringLiteral("/home/.config")).toUtf8());
+    const QString name = QFileInfo(Paths::ExecutablePath()).completeBaseName() + QStringLiteral(".desktop");
+    const QString user = machine.root() + QStringLiteral("/home/.config/autostart/") + name;
+    const QString machineWide = Paths::AutostartDir() + QLatin1Char('/') + name;
+
+    // The machine-wide folder's place is taken by a file: it cannot be written, even by root.
     WriteFile(Paths::AutostartDir(), "not a folder");
+    EXPECT_FALSE(IsBootRunInEffect());
+    EXPECT_TRUE(SetBootRun(1));
+    EXPECT_TRUE(QFile::exists(user));
+    EXPECT_TRUE(IsBootRunInEffect());
+    EXPECT_TRUE(SetBootRun(0));
+    EXPECT_FALSE(QFile::exists(user));
+    EXPECT_FALSE(IsBootRunInEffect());
+
+    // Both entries exist (written by another run as root): unticking removes both.
+    QFile::remove(Paths::AutostartDir());
+    WriteFile(machineWide, "x");
+    WriteFile(user, "x");
+    EXPECT_TRUE(SetBootRun(0));
+    EXPECT_FALSE(QFile::exists(machineWide) || QFile::exists(user));
+
+    // Neither folder can be made.
+    QDir(Paths::AutostartDir()).removeRecursively();
+    WriteFile(Paths::AutostartDir(), "not a folder");
+    QDir(machine.root() + QStringLiteral("/home/.config")).removeRecursively();
+    WriteFile(machine.root() + QStringLiteral("/home/.config"), "not a folder");
     EXPECT_FALSE(SetBootRun(1));
-    EXPECT_FALSE(SetBootRun(0));
-    EXPECT_EQ(ReadFile(Paths::AutostartDir()), QByteArray("not a folder"));
+    EXPECT_FALSE(IsBootRunInEffect());
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+}
+
+// A value never carries a line break into the file: it cannot make a second key.
+TEST(Settings, LineBreaksInAValueStayOnItsLine)
+{
+    TempMachine machine;
+    EXPECT_TRUE(WriteSetting(key(SettingKey::SoundCard), QStringLiteral("HDMI\nBootRun=1\r\nUpdateServer=http://evil")));
+    EXPECT_EQ(ReadSetting(key(SettingKey::BootRun)), QString());
+    EXPECT_EQ(ReadSetting(key(SettingKey::UpdateServer)), QString());
+    EXPECT_EQ(ReadFile(machine.settingsFile()).count('\n'), 2); // the section line and one key
+}
+
+// The update server decides what code is fetched: it is taken from the root-only machine configuration first, and
+// from the settings file only when no other account can change that file.
+TEST(Settings, UpdateServerOnlyFromFilesOthersCannotChange)
+{
+    TempMachine machine;
+    const QByteArray settingsFolder = QFile::encodeName(QFileInfo(machine.settingsFile()).absolutePath());
+    const QByteArray settings = QFile::encodeName(machine.settingsFile());
+    ASSERT_TRUE(WriteSetting(key(SettingKey::UpdateServer), QStringLiteral(" http://settings/ ")));
+    struct Case {
+        mode_t folder, file;
+        const char* expected;
+    };
+    for (const Case& c : { Case { 0755, 0644, "http://settings/" }, Case { 0755, 0666, "" }, Case { 0755, 0664, "" },
+                           Case { 0777, 0644, "" }, Case { 01777, 0644, "http://settings/" } }) {
+        ::chmod(settingsFolder.constData(), c.folder);
+        ::chmod(settings.constData(), c.file);
+        EXPECT_EQ(ReadUpdateServer(), QString::fromLatin1(c.expected)) << std::oct << c.folder << " " << c.file;
+    }
+    ::chmod(settingsFolder.constData(), 0755);
+    ::chmod(settings.constData(), 0666);
+
+    // The machine configuration wins, while only root can change it.
+    WriteFile(Paths::MachineConfigFile(), "[Config]\nUpdateServer=http://machine/\n");
+    const QByteArray conf = QFile::encodeName(Paths::MachineConfigFile());
+    ::chmod(conf.constData(), 0644);
+    EXPECT_EQ(ReadUpdateServer(), QStringLiteral("http://machine/"));
+    ::chmod(conf.constData(), 0646);
+    EXPECT_EQ(ReadUpdateServer(), QString());
 }
 
 TEST(Settings, BootRunQuotesPathsWithSpaces)

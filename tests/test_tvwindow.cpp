@@ -189,10 +189,23 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
     EXPECT_TRUE(WaitFor([&] { return view->url() == QUrl(QStringLiteral("about:blank")); }));
 
     // The catalogue is outside input: an address of another scheme is not opened and the menu stays.
-    for (const char* address : { "file:///etc/passwd", "javascript:alert(1)", "data:text/html,x", "ftp://h/x", "" })
-        EXPECT_FALSE(COnlineVideoView::IsAllowedAddress(QUrl(QString::fromLatin1(address)))) << address;
-    for (const char* address : { "http://h/x", "HTTPS://h/x", "about:blank" })
-        EXPECT_TRUE(COnlineVideoView::IsAllowedAddress(QUrl(QString::fromLatin1(address)))) << address;
+    // Files only inside the installed pages, as real paths.
+    const QString pages = machine.root() + QStringLiteral("/pages");
+    WriteFile(pages + QStringLiteral("/a.html"), "a");
+    WriteFile(machine.root() + QStringLiteral("/secret.html"), "s");
+    WriteFile(machine.root() + QStringLiteral("/pagesx/a.html"), "x");
+    QFile::link(machine.root() + QStringLiteral("/secret.html"), pages + QStringLiteral("/link.html"));
+    const QString inside = QUrl::fromLocalFile(pages + QStringLiteral("/a.html")).toString();
+    for (const QString& address :
+         { QStringLiteral("file:///etc/passwd"), QStringLiteral("javascript:alert(1)"), QStringLiteral("data:text/html,x"),
+           QStringLiteral("ftp://h/x"), QString(), QUrl::fromLocalFile(pages + QStringLiteral("/../secret.html")).toString(),
+           QUrl::fromLocalFile(pages + QStringLiteral("/link.html")).toString(),
+           QUrl::fromLocalFile(pages + QStringLiteral("x/a.html")).toString() })
+        EXPECT_FALSE(COnlineVideoView::IsAllowedAddress(QUrl(address), pages)) << address.toStdString();
+    EXPECT_FALSE(COnlineVideoView::IsAllowedAddress(QUrl(inside), QString()));
+    for (const QString& address :
+         { QStringLiteral("http://h/x"), QStringLiteral("HTTPS://h/x"), QStringLiteral("about:blank"), inside })
+        EXPECT_TRUE(COnlineVideoView::IsAllowedAddress(QUrl(address), pages)) << address.toStdString();
     QCoreApplication::postEvent(&frame, new CPlayUrlEvent(QStringLiteral("file:///etc/passwd")));
     WaitFor([] { return false; }, 500);
     EXPECT_FALSE(view->isVisible());

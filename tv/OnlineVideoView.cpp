@@ -1,6 +1,7 @@
 #include "OnlineVideoView.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QWebEngineCertificateError>
 #include <QWebEngineFullScreenRequest>
@@ -12,6 +13,7 @@
 
 #include "common/Globals.h"
 #include "common/Log.h"
+#include "common/Paths.h"
 
 namespace
 {
@@ -76,11 +78,19 @@ COnlineVideoView::COnlineVideoView(QWidget* parent)
     setUrl(QUrl(QStringLiteral("about:blank")));
 }
 
-bool COnlineVideoView::IsAllowedAddress(const QUrl& url)
+bool COnlineVideoView::IsAllowedAddress(const QUrl& url, const QString& pagesDir)
 {
     const QString scheme = url.scheme().toLower();
-    return (url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
-        || url == QUrl(QStringLiteral("about:blank"));
+    if (url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
+        return true;
+    if (url == QUrl(QStringLiteral("about:blank")))
+        return true;
+    if (scheme != QLatin1String("file") || pagesDir.isEmpty() || !url.isLocalFile())
+        return false;
+    // A file of the installed pages: compared as real paths, so ".." and links cannot lead out of the folder.
+    const QString pages = QFileInfo(pagesDir).canonicalFilePath();
+    const QString file = QFileInfo(url.toLocalFile()).canonicalFilePath();
+    return !pages.isEmpty() && !file.isEmpty() && file.startsWith(pages + QLatin1Char('/'));
 }
 
 void COnlineVideoView::InstallPageScript()
@@ -102,8 +112,10 @@ void COnlineVideoView::InstallPageScript()
 bool COnlineVideoView::Navigate(const QString& address)
 {
     const QUrl url(address);
-    if (!IsAllowedAddress(url)) {
-        qCWarning(lcTv).noquote() << "refused to open" << address.left(200) << "(only http, https and about:blank)";
+    const QString pages = Paths::IsInstalled() ? Paths::InstalledShareDir() + QStringLiteral("pages") : QString();
+    if (!IsAllowedAddress(url, pages)) {
+        qCWarning(lcTv).noquote() << "refused to open" << address.left(200)
+                                  << "(only http, https, about:blank and the installed pages)";
         return false;
     }
     // The scroll offset belongs to the video chosen now.

@@ -14,9 +14,11 @@ public:
     explicit COnlineVideoView(QWidget* parent);
 
     // Shows the view and opens the address; false (and nothing opened) for an address the view does not open:
-    // only http, https and about:blank are opened, since the catalogue that names the addresses is outside input.
+    // only http, https, about:blank and the program's own installed pages are opened, since the catalogue that names
+    // the addresses is outside input.
     bool Navigate(const QString& address);
-    static bool IsAllowedAddress(const QUrl& url);
+    // http, https, about:blank, and files inside pagesDir (the installed pages, "" for none).
+    static bool IsAllowedAddress(const QUrl& url, const QString& pagesDir);
 
     // The script world of the page script (the page's own scripts cannot reach it); tests query the script there.
     static constexpr quint32 kScriptWorld = 1;

@@ -31,13 +31,13 @@ VersionPair ReadVersionFile(const QString& path)
 
 int CheckPendingUpdate()
 {
-    const VersionPair installed = ReadVersionFile(Paths::AppFile(QStringLiteral("ver.dat")));
+    const VersionPair installed = ReadVersionFile(Paths::StateFile(QStringLiteral("ver.dat")));
     if (installed.hasApp)
         InstalledAppVersion = installed.app;
     if (installed.hasData)
         InstalledDataVersion = installed.data;
 
-    const VersionPair pending = ReadVersionFile(Paths::AppFile(QStringLiteral("update/ver.dat")));
+    const VersionPair pending = ReadVersionFile(Paths::StateFile(QStringLiteral("update/ver.dat")));
     int result = 0;
     if (pending.hasApp && pending.app > InstalledAppVersion)
         result = 1;

@@ -47,7 +47,7 @@ void CUpdateManager::StartUpdate()
 {
     if (m_nState != 0)
         return;
-    m_strServer = ReadSetting(QString::fromLatin1(SettingKey::UpdateServer)).trimmed();
+    m_strServer = ReadUpdateServer();
     // Without a configured server the program never contacts the network.
     if (m_strServer.isEmpty())
         return;
@@ -74,15 +74,15 @@ bool CUpdateManager::Stage(FCHttpDownload* task, const QString& stagingName, QSt
                           << "read result" << task->Response().nReadResult << "bytes" << data.count();
         return false;
     }
-    QDir().mkpath(Paths::AppFile(QStringLiteral("temp")));
-    QDir().mkpath(Paths::AppFile(QStringLiteral("Update")));
-    *stagingPath = Paths::AppFile(QStringLiteral("temp/") + stagingName);
+    QDir().mkpath(Paths::StateFile(QStringLiteral("temp")));
+    QDir().mkpath(Paths::StateFile(QStringLiteral("Update")));
+    *stagingPath = Paths::StateFile(QStringLiteral("temp/") + stagingName);
     return ProfileFile::WriteFileAtomically(*stagingPath, QByteArray::fromRawData(data.data(), data.count()));
 }
 
 bool CUpdateManager::Park(const QString& stagingPath, const QString& parkedName, const char* failureText)
 {
-    if (MoveNoReplace(stagingPath, Paths::AppFile(QStringLiteral("Update/") + parkedName)))
+    if (MoveNoReplace(stagingPath, Paths::StateFile(QStringLiteral("Update/") + parkedName)))
         return true;
     m_notify(QString::fromUtf8(failureText));
     return false;
