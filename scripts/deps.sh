@@ -16,6 +16,8 @@ PACKAGES=(
     xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick
     pulseaudio pulseaudio-utils dbus dbus-x11 desktop-file-utils python3 curl
     fonts-noto-cjk ffmpeg
+    # the Debian package and its checks
+    dpkg-dev lintian
 )
 
 # The web player tests fetch player libraries with npm; the machines come with Node.js and npm, else Debian's.

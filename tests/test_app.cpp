@@ -175,6 +175,19 @@ TEST_F(ControlWindow, StartAtBootCheckBox)
     box->click();
     EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::BootRun)), QStringLiteral("0"));
     EXPECT_TRUE(QDir(Paths::AutostartDir()).entryList(QDir::Files).isEmpty());
+
+    // No autostart folder can be written: the user is told, and neither the box nor the settings claim it.
+    QDir(Paths::AutostartDir()).removeRecursively();
+    WriteFile(Paths::AutostartDir(), "not a folder");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", (machine.root() + QStringLiteral("/not-a-folder")).toUtf8());
+    WriteFile(machine.root() + QStringLiteral("/not-a-folder"), "x");
+    box->click();
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::BootRun)), QStringLiteral("0"));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("无法设置开机自动运行!"));
 }
 
 TEST_F(ControlWindow, TrayMenuEntriesAndHiding)

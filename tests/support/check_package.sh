@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder, unpacks it into a temporary root and checks it: the layout, the
+# udev rule, the permissions, the dependencies; then runs lintian, which must report no error.
+set -euo pipefail
+BUILD=${1:?usage: check_package.sh BUILDDIR}
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+fail() { echo "check_package: $*" >&2; exit 1; }
+
+(cd "$BUILD" && cpack -G DEB -B "$WORK/out" >/dev/null)
+DEB=$(ls "$WORK"/out/krel_*.deb)
+dpkg-deb -x "$DEB" "$WORK/root"
+R=$WORK/root
+
+for f in usr/lib/krel/krel usr/lib/krel/krel.layout usr/lib/krel/libMouseCtl.so.1 usr/bin/krel-remote \
+         usr/bin/krel-catalogue usr/share/krel/Data/data.mdb usr/share/krel/Data/date.dat usr/share/krel/ver.dat \
+         usr/share/krel/pages/colorbars.html usr/share/applications/krel.desktop \
+         usr/share/icons/hicolor/scalable/apps/krel.svg usr/lib/udev/rules.d/70-krel-receiver.rules \
+         usr/share/doc/krel/copyright usr/share/doc/krel/changelog.gz; do
+    [ -e "$R/$f" ] || fail "missing /$f"
+done
+[ "$(readlink "$R/usr/bin/krel")" = ../lib/krel/krel ] || fail "/usr/bin/krel is not a link to the program"
+# Nothing of the per-machine state is installed, and nothing anybody may write.
+[ ! -e "$R/var" ] || fail "the package installs /var"
+[ -z "$(find "$R" -perm -o+w ! -type l)" ] || fail "world-writable files: $(find "$R" -perm -o+w ! -type l)"
+[ -z "$(find "$R/usr/share" -type f -perm /111)" ] || fail "executable data files"
+[ "$(stat -c %a "$R/usr/lib/krel/krel")" = 755 ] || fail "the program is not mode 755"
+# The receiver goes to the user at the seat, never to everybody.
+grep -q 'ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="173f", TAG+="uaccess"' "$R/usr/lib/udev/rules.d/70-krel-receiver.rules" \
+    || fail "the udev rule does not give the receiver to the seat user"
+! grep -q 'MODE=' "$R/usr/lib/udev/rules.d/70-krel-receiver.rules" || fail "the udev rule sets a mode"
+DEPENDS=$(dpkg-deb -f "$DEB" Depends)
+for lib in libqt6webenginewidgets6 libsqlcipher0 libhidapi-hidraw0 libpulse0 libcurl4; do
+    [[ $DEPENDS == *"$lib"* ]] || fail "Depends lacks $lib: $DEPENDS"
+done
+desktop-file-validate "$R/usr/share/applications/krel.desktop"
+# Errors fail; warnings are shown (no manual pages yet; CPack's ldconfig call for the private library).
+REPORT=$(lintian --fail-on error "$DEB" 2>&1) || fail "lintian: $REPORT"
+echo "$REPORT" | grep -v 'running with root privileges' || true
+echo "package ok: $(basename "$DEB")"
