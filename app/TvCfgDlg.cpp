@@ -62,9 +62,8 @@ CTvCfgDlg::CTvCfgDlg(CRemoteKeyRouter* router, CAudioRouter* audio, QWidget* par
     // The card list follows the sound server: it fills when a server appears, empties when it goes, and changes
     // when a card is plugged in or out. The handler runs on the audio thread and only posts.
     if (m_pAudio)
-        m_pAudio->SetCardsChangedHandler([this] {
-            QMetaObject::invokeMethod(this, &CTvCfgDlg::OnSoundCardsChanged, Qt::QueuedConnection);
-        });
+        m_pAudio->SetCardsChangedHandler(
+            [this] { QMetaObject::invokeMethod(this, &CTvCfgDlg::OnSoundCardsChanged, Qt::QueuedConnection); });
 }
 
 CTvCfgDlg::~CTvCfgDlg()
@@ -243,9 +242,8 @@ void CTvCfgDlg::FillSoundCardList()
 void CTvCfgDlg::OnSoundCardsChanged()
 {
     // Keeps the card shown (chosen but not saved yet), or the stored one when none is shown.
-    const QString wanted = m_cbSoundCard->currentIndex() >= 0
-        ? m_cbSoundCard->currentText().trimmed()
-        : ReadSetting(QString::fromLatin1(SettingKey::SoundCard));
+    const QString wanted = m_cbSoundCard->currentIndex() >= 0 ? m_cbSoundCard->currentText().trimmed()
+                                                              : ReadSetting(QString::fromLatin1(SettingKey::SoundCard));
     const std::vector<SoundCard> cards = m_pAudio ? m_pAudio->SoundCards() : std::vector<SoundCard>();
     const int selected = CAudioRouter::MatchSoundCard(cards, wanted);
     {
@@ -323,8 +321,7 @@ void CTvCfgDlg::OnBootRunClicked(bool checked)
     }
     WriteSetting(QString::fromLatin1(SettingKey::BootRun), QString::number(m_bBootRun));
     if (!ok)
-        m_messageBox(this,
-                     checked ? QStringLiteral("无法设置开机自动运行!") : QStringLiteral("无法取消开机自动运行!"),
+        m_messageBox(this, checked ? QStringLiteral("无法设置开机自动运行!") : QStringLiteral("无法取消开机自动运行!"),
                      QStringLiteral("提示"));
 }
 

@@ -51,7 +51,8 @@ QString MachineRoot()
 QString SettingsFile()
 {
     if (IsInstalled())
-        return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/krel/Krel.ini");
+        return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            + QStringLiteral("/krel/Krel.ini");
     return MachineRoot() + QStringLiteral("/var/lib/krel/Krel.ini");
 }
 

@@ -57,7 +57,8 @@ protected:
         QByteArray text;
         server.Pactl({ QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules") }, &text);
         for (const QByteArray& line : text.split('\n'))
-            if (line.contains("sink_name=" + sinkName.toUtf8() + ' ') || line.endsWith("sink_name=" + sinkName.toUtf8()))
+            if (line.contains("sink_name=" + sinkName.toUtf8() + ' ')
+                || line.endsWith("sink_name=" + sinkName.toUtf8()))
                 return line.split('\t').value(0).toInt();
         return -1;
     }
@@ -219,7 +220,8 @@ TEST_F(Audio, ServerRestartRoutesTheNextStreamAndForgetsTheOld)
 {
     router->SetSoundCard(1);
     QProcess* before = play(QStringLiteral("pc"));
-    ASSERT_TRUE(WaitFor([&] { return g_hWaveOut.load() == static_cast<std::uint32_t>(streamOf(before->processId()).index); }));
+    ASSERT_TRUE(
+        WaitFor([&] { return g_hWaveOut.load() == static_cast<std::uint32_t>(streamOf(before->processId()).index); }));
     const int connections = router->ConnectionCount();
     server.Stop();
     ASSERT_TRUE(WaitFor([&] { return !router->IsConnected(); }));

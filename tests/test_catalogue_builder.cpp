@@ -98,8 +98,9 @@ TEST(CatalogueBuilder, DumpIsLossless)
                        "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);")));
     machine.writeAppFile(QStringLiteral("Data/date.dat"),
                          EncodeTypeFile({ { 2, QStringLiteral("动画") }, { 2, QStringLiteral("动画") } }));
-    machine.writeAppFile(QStringLiteral("Data/Data2.dat"), EncodeVideoFile({ { 99, QStringLiteral("只在文件里"), 1, 2 },
-                                                                             { 11, QStringLiteral("文件里的名字"), 0, 0 } }));
+    machine.writeAppFile(
+        QStringLiteral("Data/Data2.dat"),
+        EncodeVideoFile({ { 99, QStringLiteral("只在文件里"), 1, 2 }, { 11, QStringLiteral("文件里的名字"), 0, 0 } }));
     machine.writeAppFile(QStringLiteral("Data/Data7.dat"), EncodeVideoFile({ { 70, QStringLiteral("七十"), 0, 5 } }));
 
     const ToolRun first = runTool({ QStringLiteral("dump"), machine.appDir() });

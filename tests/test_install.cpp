@@ -54,8 +54,9 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DESTDIR"), stage);
         install.setProcessEnvironment(env);
-        install.start(QStringLiteral("cmake"), { QStringLiteral("--install"), QStringLiteral(KREL_BUILD_DIR),
-                                                 QStringLiteral("--prefix"), QStringLiteral("/usr") });
+        install.start(QStringLiteral("cmake"),
+                      { QStringLiteral("--install"), QStringLiteral(KREL_BUILD_DIR), QStringLiteral("--prefix"),
+                        QStringLiteral("/usr") });
         ASSERT_TRUE(install.waitForFinished(120000));
         ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
 
@@ -92,11 +93,16 @@ protected:
         processes.push_back(std::make_unique<QProcess>());
         QProcess* p = processes.back().get();
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QStringList args { QStringLiteral("--reuid=%1").arg(uid), QStringLiteral("--regid=%1").arg(gid),
-                           QStringLiteral("--init-groups"), QStringLiteral("env"), QStringLiteral("-i"),
-                           QStringLiteral("HOME=") + home, QStringLiteral("XDG_RUNTIME_DIR=") + runtime,
+        QStringList args { QStringLiteral("--reuid=%1").arg(uid),
+                           QStringLiteral("--regid=%1").arg(gid),
+                           QStringLiteral("--init-groups"),
+                           QStringLiteral("env"),
+                           QStringLiteral("-i"),
+                           QStringLiteral("HOME=") + home,
+                           QStringLiteral("XDG_RUNTIME_DIR=") + runtime,
                            QStringLiteral("DISPLAY=") + qEnvironmentVariable("DISPLAY"),
-                           QStringLiteral("KREL_ROOT=") + machine, QStringLiteral("PATH=/usr/bin:/bin"),
+                           QStringLiteral("KREL_ROOT=") + machine,
+                           QStringLiteral("PATH=/usr/bin:/bin"),
                            QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX=1"),
                            QStringLiteral("QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu --no-sandbox") };
         p->start(QStringLiteral("setpriv"), args + command);
@@ -105,15 +111,16 @@ protected:
     }
     bool press(const QString& key)
     {
-        QProcess* remote = asUser(QStringList { stage + QStringLiteral("/usr/bin/krel-remote") }
-                                  + key.split(QLatin1Char(' ')));
+        QProcess* remote
+            = asUser(QStringList { stage + QStringLiteral("/usr/bin/krel-remote") } + key.split(QLatin1Char(' ')));
         return remote->waitForFinished(10000) && remote->exitCode() == 0;
     }
     bool showsMenu()
     {
         const QString file = dir.path() + QStringLiteral("/tv.png");
-        g_pXServer->run(QStringLiteral("import"), { QStringLiteral("-window"), QStringLiteral("root"),
-                                                   QStringLiteral("-crop"), QStringLiteral("1920x1080+1920+0"), file });
+        g_pXServer->run(QStringLiteral("import"),
+                        { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                          QStringLiteral("1920x1080+1920+0"), file });
         const QImage tv(file);
         return !tv.isNull() && tv.pixel(1500, 1000) == qRgb(127, 127, 127)
             && (tv.pixel(960, 92) == qRgb(255, 255, 255) || tv.pixel(960, 91) == qRgb(255, 255, 255));

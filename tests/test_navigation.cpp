@@ -234,8 +234,8 @@ TEST_F(Navigation, HomeStarsAndLocalMovies)
 // towards the home screen from it, whatever way led there (through another branch first, say).
 TEST_F(Navigation, EveryRouteLeavesAWayBack)
 {
-    const std::vector<int> keys = { RC_Digit0, RC_Digit1, RC_Digit2, RC_Digit3, RC_Digit7, RC_Back,
-                                    RC_PreviousPage, RC_NextPage, RC_LeaveVideo };
+    const std::vector<int> keys = { RC_Digit0, RC_Digit1,       RC_Digit2,   RC_Digit3,    RC_Digit7,
+                                    RC_Back,   RC_PreviousPage, RC_NextPage, RC_LeaveVideo };
     auto replay = [&](CScreenMenu& menu, const std::vector<int>& route) {
         menu.SetWindow(&window);
         for (int key : route)

@@ -38,8 +38,7 @@ TEST(Settings, ReadsLikeTheProfileFunctions)
               "DisableMouseCtrl= -12x\r\n"
               "DisplayCard=1920 0 3840 1080\r\n"
               "Long="
-                  + QByteArray(80, 'x')
-                  + "\r\nLocalMovieFolders=" + QByteArray(80, 'y')
+                  + QByteArray(80, 'x') + "\r\nLocalMovieFolders=" + QByteArray(80, 'y')
                   + "\r\n"
                     "[Config]\r\nBootRun=1\r\n");
     EXPECT_EQ(ReadSetting(key(SettingKey::SoundCard)), QStringLiteral("HDMI-TV"));
@@ -179,7 +178,8 @@ TEST(Settings, BootRunFallsBackToTheUsersFolder)
 TEST(Settings, LineBreaksInAValueStayOnItsLine)
 {
     TempMachine machine;
-    EXPECT_TRUE(WriteSetting(key(SettingKey::SoundCard), QStringLiteral("HDMI\nBootRun=1\r\nUpdateServer=http://evil")));
+    EXPECT_TRUE(
+        WriteSetting(key(SettingKey::SoundCard), QStringLiteral("HDMI\nBootRun=1\r\nUpdateServer=http://evil")));
     EXPECT_EQ(ReadSetting(key(SettingKey::BootRun)), QString());
     EXPECT_EQ(ReadSetting(key(SettingKey::UpdateServer)), QString());
     EXPECT_EQ(ReadFile(machine.settingsFile()).count('\n'), 2); // the section line and one key

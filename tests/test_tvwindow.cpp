@@ -147,13 +147,12 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
     // The extent rules (HIMETRIC) and the movie address, as the page script applies them.
     QVariant rules;
     bool done = false;
-    view->page()->runJavaScript(
-        QStringLiteral("Array.from(document.querySelectorAll('.p')).map(function (e) {"
-                       " return e.id + '=' + __krelQualifies(e); }).join(' ')"),
-        COnlineVideoView::kScriptWorld, [&](const QVariant& v) {
-            rules = v;
-            done = true;
-        });
+    view->page()->runJavaScript(QStringLiteral("Array.from(document.querySelectorAll('.p')).map(function (e) {"
+                                               " return e.id + '=' + __krelQualifies(e); }).join(' ')"),
+                                COnlineVideoView::kScriptWorld, [&](const QVariant& v) {
+                                    rules = v;
+                                    done = true;
+                                });
     ASSERT_TRUE(WaitFor([&] { return done; }, 10000));
     EXPECT_EQ(rules.toString(),
               QStringLiteral("e400x300=true o300x400=false e1000x300=false o600x200=true e100x100=false v=true f=true "
@@ -196,11 +195,11 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
     WriteFile(machine.root() + QStringLiteral("/pagesx/a.html"), "x");
     QFile::link(machine.root() + QStringLiteral("/secret.html"), pages + QStringLiteral("/link.html"));
     const QString inside = QUrl::fromLocalFile(pages + QStringLiteral("/a.html")).toString();
-    for (const QString& address :
-         { QStringLiteral("file:///etc/passwd"), QStringLiteral("javascript:alert(1)"), QStringLiteral("data:text/html,x"),
-           QStringLiteral("ftp://h/x"), QString(), QUrl::fromLocalFile(pages + QStringLiteral("/../secret.html")).toString(),
-           QUrl::fromLocalFile(pages + QStringLiteral("/link.html")).toString(),
-           QUrl::fromLocalFile(pages + QStringLiteral("x/a.html")).toString() })
+    for (const QString& address : { QStringLiteral("file:///etc/passwd"), QStringLiteral("javascript:alert(1)"),
+                                    QStringLiteral("data:text/html,x"), QStringLiteral("ftp://h/x"), QString(),
+                                    QUrl::fromLocalFile(pages + QStringLiteral("/../secret.html")).toString(),
+                                    QUrl::fromLocalFile(pages + QStringLiteral("/link.html")).toString(),
+                                    QUrl::fromLocalFile(pages + QStringLiteral("x/a.html")).toString() })
         EXPECT_FALSE(COnlineVideoView::IsAllowedAddress(QUrl(address), pages)) << address.toStdString();
     EXPECT_FALSE(COnlineVideoView::IsAllowedAddress(QUrl(inside), QString()));
     for (const QString& address :

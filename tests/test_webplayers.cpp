@@ -66,8 +66,9 @@ protected:
     double redShare()
     {
         const QString file = machine.root() + QStringLiteral("/tv.png");
-        g_pXServer->run(QStringLiteral("import"), { QStringLiteral("-window"), QStringLiteral("root"),
-                                                   QStringLiteral("-crop"), QStringLiteral("1920x1080+1920+0"), file });
+        g_pXServer->run(QStringLiteral("import"),
+                        { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                          QStringLiteral("1920x1080+1920+0"), file });
         const QImage tv(file);
         if (tv.isNull())
             return 0;

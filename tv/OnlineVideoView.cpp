@@ -104,8 +104,8 @@ void COnlineVideoView::InstallPageScript()
     script.setWorldId(kScriptWorld);
     // Frames of other origins too: a player page inside a frame stretches its video over its frame.
     script.setRunsOnSubFrames(true);
-    script.setSourceCode(QString::fromUtf8(kPlayerScript)
-                             .replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(g_nScrollY)));
+    script.setSourceCode(
+        QString::fromUtf8(kPlayerScript).replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(g_nScrollY)));
     scripts.insert(script);
 }
 

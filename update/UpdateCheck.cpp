@@ -29,6 +29,16 @@ VersionPair ReadVersionFile(const QString& path)
     return versions;
 }
 
+QString ReadVersionText(const QString& path, const wchar_t* key)
+{
+    CIniDocument document;
+    document.LoadFile(QFile::encodeName(path).toStdString());
+    if (const CIniSection* main = document.GetSection(L"Main"))
+        if (const CIniKey* k = main->GetKey(key))
+            return QString::fromStdWString(k->GetValue());
+    return {};
+}
+
 int CheckPendingUpdate()
 {
     const VersionPair installed = ReadVersionFile(Paths::StateFile(QStringLiteral("ver.dat")));

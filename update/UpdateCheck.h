@@ -12,6 +12,9 @@ struct VersionPair {
 
 // Reads section "Main", keys "APP_VER" and "DATA_VER" of a version file (absent file: neither key).
 VersionPair ReadVersionFile(const QString& path);
+// The text of another key of section "Main" (the archives' hashes APP_SHA256 and DATA_SHA256, REQUIRE_SHA256);
+// "" when absent.
+QString ReadVersionText(const QString& path, const wchar_t* key);
 
 // Records the installed versions (ver.dat) and returns 1 when Update/ver.dat offers a newer application or data
 // version, that is when a downloaded update waits for the updater; else 0.
