@@ -186,10 +186,10 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
         return false;
 
     // Keep the permissions of the file being replaced; a new file is readable by everybody and writable by its
-    // group, so that every desktop user of the machine shares the settings.
+    // owner only: no other account may rewrite the settings (they name the update server).
     struct stat old {
     };
-    const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : 0664;
+    const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : 0644;
     bool ok = ::fchmod(fd, mode) == 0;
     qsizetype done = 0;
     while (ok && done < bytes.size()) {

@@ -15,7 +15,7 @@ PACKAGES=(
     # tests and demo: servers and tools
     xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick
     pulseaudio pulseaudio-utils dbus dbus-x11 desktop-file-utils python3 curl
-    fonts-noto-cjk ffmpeg
+    fonts-noto-cjk ffmpeg zip
     # the Debian package and its checks
     dpkg-dev lintian
 )

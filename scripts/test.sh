@@ -36,4 +36,3 @@ WEB_TESTS='test_app|test_tvwindow|test_e2e|test_webplayers'
 
 echo "== fuzzing"
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
-echo "fuzz: 5 passed, 0 failed"

@@ -230,7 +230,7 @@ TEST_F(Audio, ServerRestartRoutesTheNextStreamAndForgetsTheOld)
     EXPECT_TRUE(router->SoundCards().empty());
     ASSERT_TRUE(server.Start());
     ASSERT_TRUE(WaitFor([&] { return router->ConnectionCount() > connections && router->IsConnected(); }, 10000));
-    ASSERT_EQ(router->SoundCards().size(), 2u);
+    ASSERT_TRUE(WaitFor([&] { return router->SoundCards().size() == 2u; }));
     QProcess* p = play(QStringLiteral("pc"));
     const int tv = server.SinkIndex(QStringLiteral("tv"));
     EXPECT_TRUE(WaitFor([&] { return streamOf(p->processId()).sink == tv; }));

@@ -313,3 +313,56 @@ TEST_F(Program, AudioServerLateAndRestartingRoutesTheNextVideo)
     EXPECT_TRUE(WaitFor(onTv, 40000));
     EXPECT_EQ(p->state(), QProcess::Running);
 }
+
+// The weekly update end to end: on its update day the program fetches the version file and the data archive and
+// parks them; the next start hands over to the real updater, which applies the catalogue and starts the program
+// again, whose TV menu then lists the new catalogue's types.
+TEST_F(Program, WeeklyDataUpdateReachesTheTv)
+{
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_AUTOUPDATE), machine.appDir() + QStringLiteral("AutoUpdate")));
+    machine.writeAppFile(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=1\nDATA_VER=1\n");
+    // The new catalogue: five types (the test catalogue has one).
+    const QString next = machine.root() + QStringLiteral("/next");
+    WriteFile(next + QStringLiteral(".json"),
+              R"({"types": [{"id": 1, "name": "甲"}, {"id": 2, "name": "乙"}, {"id": 3, "name": "丙"},
+                            {"id": 4, "name": "丁"}, {"id": 5, "name": "戊"}]})");
+    ASSERT_EQ(QProcess::execute(QStringLiteral(KREL_CATALOGUE_TOOL),
+                                { QStringLiteral("build"), next + QStringLiteral(".json"), next }),
+              0);
+    QDir().mkpath(pagesCopy + QStringLiteral("/update"));
+    QProcess zip;
+    zip.setWorkingDirectory(next + QStringLiteral("/Data"));
+    zip.start(QStringLiteral("sh"),
+              { QStringLiteral("-c"),
+                QStringLiteral("zip -q -X '%1' *").arg(pagesCopy + QStringLiteral("/update/data.zip")) });
+    ASSERT_TRUE(zip.waitForFinished(30000));
+    ASSERT_EQ(zip.exitCode(), 0);
+    WriteFile(pagesCopy + QStringLiteral("/update/ver.dat"), "[Main]\nAPP_VER=1\nDATA_VER=2\n");
+    WriteFile(machine.settingsFile(),
+              ReadFile(machine.settingsFile()) + "UpdateServer=" + http.Url(QString()).toUtf8() + "\n");
+
+    // The program file was made today: today is its update day.
+    QProcess* first = start();
+    ASSERT_TRUE(waitReady());
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(machine.appDir() + QStringLiteral("Update/ver.dat")); }, 20000));
+    ASSERT_TRUE(QFile::exists(machine.appDir() + QStringLiteral("Update/data.zip")));
+    first->terminate();
+    ASSERT_TRUE(first->waitForFinished(10000));
+
+    // The next start hands over and ends; the updater applies and starts the program again.
+    QProcess* second = start();
+    ASSERT_TRUE(second->waitForFinished(15000));
+    EXPECT_EQ(second->exitCode(), 0);
+    ASSERT_TRUE(waitReady());
+    EXPECT_FALSE(QFile::exists(machine.appDir() + QStringLiteral("Update/ver.dat")));
+    ASSERT_TRUE(press(QStringLiteral("Power")));
+    // Five rows: six lines under the title, the last at 92 + 5 x 90.
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const QImage tv = tvScreen();
+            return !tv.isNull() && showsMenu() && tv.pixel(960, 92 + 5 * 90) == qRgb(255, 255, 255);
+        },
+        15000));
+    // The relaunched program is not a child of the test: it is ended by its path.
+    QProcess::execute(QStringLiteral("pkill"), { QStringLiteral("-f"), machine.appDir() + QStringLiteral("krel") });
+}
