@@ -16,6 +16,7 @@
 #include "common/Settings.h"
 #include "remote/HidIRDevice.h"
 #include "remote/IRReceiverThread.h"
+#include "remote/InputDevices.h"
 #include "remote/KeyRouter.h"
 #include "remote/RemoteSocket.h"
 #include "tv/AudioRouter.h"
@@ -101,6 +102,10 @@ int RunApplication(int argc, char** argv)
     // The reader and the software remote start with the control window registered.
     CIRReceiverThread reader(&router, std::make_unique<CHidIRDevice>());
     reader.Start();
+    // Remotes the kernel drives (input devices), unless the settings turn them off.
+    CInputDeviceSource inputDevices(&router);
+    if (ReadSetting(QString::fromLatin1(SettingKey::InputDevices)).trimmed() != QLatin1String("0"))
+        inputDevices.Start();
     CRemoteSocketServer softwareRemote(&reader);
     QObject::connect(&softwareRemote, &CRemoteSocketServer::ShowRequested, &dialog, &CTvCfgDlg::ShowRestored);
     softwareRemote.Listen();

@@ -12,6 +12,7 @@ inline constexpr char CompanyID[] = "CompanyID"; // learned remote custom code, 
 inline constexpr char DisableMouseCtrl[] = "DisableMouseCtrl"; // non-zero: do not confine the pointer at start
 inline constexpr char LocalMovieFolders[] = "LocalMovieFolders"; // ";"-separated folders replacing the roots
 inline constexpr char UpdateServer[] = "UpdateServer"; // base address of the update server; absent: none
+inline constexpr char InputDevices[] = "InputDevices"; // 0: the kernel's input devices give no remote keys
 } // namespace SettingKey
 
 inline constexpr char kSettingsSection[] = "Config";

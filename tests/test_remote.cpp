@@ -1,6 +1,10 @@
+#include <cmath>
 #include <deque>
+#include <set>
 #include <mutex>
+#include <linux/input.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,6 +20,7 @@
 #include "common/RemoteCommand.h"
 #include "common/Settings.h"
 #include "remote/IRReceiverThread.h"
+#include "remote/InputDevices.h"
 #include "remote/KeyRouter.h"
 #include "remote/RemoteCodes.h"
 #include "remote/RemoteLearning.h"
@@ -444,4 +449,101 @@ TEST(RemoteReader, ReceiverComesBackAndNoKeyIsLost)
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(control.messages[static_cast<std::size_t>(i)],
                   (Msg { WM_REMOTE_COMMAND, static_cast<quint32>(RC_Digit0 + i), digits[i] }));
+}
+
+// Remotes the kernel drives: which key is which command, and which devices are taken.
+TEST(InputDevices, KeyTableAndDeviceChoice)
+{
+    struct Key {
+        int code;
+        int command;
+    };
+    for (const Key& k :
+         { Key { KEY_0, RC_Digit0 }, Key { KEY_9, RC_Digit9 }, Key { KEY_NUMERIC_3, RC_Digit3 },
+           Key { KEY_KP7, RC_Digit7 }, Key { KEY_CHANNELUP, RC_NextPage }, Key { KEY_PAGEUP, RC_NextPage },
+           Key { KEY_CHANNELDOWN, RC_PreviousPage }, Key { KEY_PAGEDOWN, RC_PreviousPage },
+           Key { KEY_VOLUMEUP, RC_VolumeUp }, Key { KEY_VOLUMEDOWN, RC_VolumeDown }, Key { KEY_BACK, RC_Back },
+           Key { KEY_ESC, RC_Back }, Key { KEY_BACKSPACE, RC_Back }, Key { KEY_STOP, RC_LeaveVideo },
+           Key { KEY_EXIT, RC_LeaveVideo }, Key { KEY_A, 0 }, Key { KEY_ENTER, 0 }, Key { BTN_LEFT, 0 } })
+        EXPECT_EQ(RemoteCommandForKey(k.code, true), k.command) << k.code;
+    EXPECT_EQ(RemoteCommandForKey(KEY_POWER, true), RC_Power);
+    EXPECT_EQ(RemoteCommandForKey(KEY_POWER, false), 0);
+
+    struct Device {
+        const char* name;
+        std::set<int> keys;
+        bool taken;
+        bool power;
+    };
+    for (const Device& d : { Device { "Power Button", { KEY_POWER }, false, false },
+                             Device { "Sleep Button", { KEY_SLEEP }, false, false },
+                             Device { "USB Optical Mouse", { BTN_LEFT, BTN_RIGHT }, false, false },
+                             Device { "gpio_ir_recv", { KEY_1, KEY_CHANNELUP, KEY_POWER }, true, true },
+                             Device { "Air Mouse Keyboard", { KEY_A, KEY_1, KEY_ESC, KEY_POWER }, true, true },
+                             Device { "Consumer Control", { KEY_VOLUMEUP, KEY_VOLUMEDOWN }, true, true },
+                             Device { "ACPI Power Button", { KEY_POWER, KEY_1 }, true, false } }) {
+        const InputDeviceInfo info { QString::fromLatin1(d.name), d.keys };
+        EXPECT_EQ(IsRemoteLikeDevice(info), d.taken) << d.name;
+        EXPECT_EQ(PowerAllowedFrom(info), d.power) << d.name;
+    }
+}
+
+namespace
+{
+
+QByteArray keyEvent(int code, int value, double seconds, int type = EV_KEY)
+{
+    input_event ev {};
+    ev.input_event_sec = static_cast<decltype(ev.input_event_sec)>(seconds);
+    ev.input_event_usec = static_cast<decltype(ev.input_event_usec)>((seconds - std::floor(seconds)) * 1e6 + 0.5);
+    ev.type = static_cast<__u16>(type);
+    ev.code = static_cast<__u16>(code);
+    ev.value = value;
+    return QByteArray(reinterpret_cast<const char*>(&ev), sizeof ev);
+}
+
+} // namespace
+
+// The reader against a pipe standing in for a device node: presses, the repeat pace of a held key, records cut
+// across writes, garbage, and the device vanishing mid-read.
+TEST(InputDevices, ReaderTurnsEventsIntoCommands)
+{
+    CRemoteKeyRouter router;
+    Recorder window;
+    router.SetControlWindow(&window);
+    CInputDeviceSource source(&router);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    source.AddDevice(pipeFds[0], { QStringLiteral("remote"), { KEY_1, KEY_POWER } }, QStringLiteral("pipe"));
+    auto send = [&](const QByteArray& bytes) {
+        ASSERT_EQ(::write(pipeFds[1], bytes.constData(), bytes.size()), bytes.size());
+    };
+
+    QByteArray burst = keyEvent(KEY_2, 1, 10.0) + keyEvent(0, 0, 10.0, EV_SYN) + keyEvent(KEY_2, 0, 10.1);
+    // KEY_5 held: pressed at 11.0, repeats every 100 ms; one command per 300 ms.
+    burst += keyEvent(KEY_5, 1, 11.0);
+    for (int i = 1; i <= 7; ++i)
+        burst += keyEvent(KEY_5, 2, 11.0 + 0.1 * i);
+    burst += keyEvent(KEY_5, 0, 11.75) + keyEvent(REL_X, 5, 11.8, EV_REL) + keyEvent(KEY_A, 1, 11.9);
+    send(burst);
+    // A record cut across two writes, then the power key.
+    const QByteArray power = keyEvent(KEY_POWER, 1, 12.0);
+    send(power.left(7));
+    WaitFor([] { return false; }, 100);
+    send(power.mid(7));
+    const int d2 = RC_Digit2, d5 = RC_Digit5;
+    const std::vector<Msg> expected { { WM_REMOTE_COMMAND, quint32(d2), 0 },
+                                      { WM_REMOTE_COMMAND, quint32(d5), 0 },
+                                      { WM_REMOTE_COMMAND, quint32(d5), 0 },
+                                      { WM_REMOTE_COMMAND, quint32(d5), 0 },
+                                      { WM_REMOTE_POWER, 1, 0 } };
+    ASSERT_TRUE(WaitFor([&] { return window.messages.size() >= expected.size(); }));
+    EXPECT_EQ(window.messages, expected);
+
+    // Garbage: records of nonsense types and values and a torn tail; then the device goes mid-record.
+    QByteArray garbage(sizeof(input_event) * 3, '\xff');
+    send(garbage + keyEvent(KEY_3, 1, 13.0).left(5));
+    ::close(pipeFds[1]);
+    ASSERT_TRUE(WaitFor([&] { return source.DeviceCount() == 0; }));
+    EXPECT_EQ(window.messages.size(), expected.size());
 }

@@ -9,9 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/input.h>
+#include <unistd.h>
+
 #include "common/AppMessages.h"
 #include "common/Globals.h"
 #include "common/RemoteCommand.h"
+#include "remote/InputDevices.h"
 #include "remote/KeyRouter.h"
 #include "support/HttpServer.h"
 #include "support/QtWait.h"
@@ -211,6 +215,37 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
     EXPECT_EQ(view->url(), QUrl(QStringLiteral("about:blank")));
     g_rcTvScreen = {};
     g_nScrollY = 0;
+}
+
+// A remote the kernel drives (a pipe stands in for its device node): its keys walk the TV menu as the receiver's do.
+TEST(TvWindow, InputDeviceKeysWalkTheMenu)
+{
+    TempMachine machine;
+    CRemoteKeyRouter router;
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    CMainFrame frame(&router);
+    frame.show();
+    CInputDeviceSource source(&router);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    source.AddDevice(pipeFds[0], { QStringLiteral("media remote"), { KEY_NUMERIC_3, KEY_BACK } },
+                     QStringLiteral("pipe"));
+    auto press = [&](int code, int state) {
+        input_event ev[2] {};
+        ev[0].type = EV_KEY;
+        ev[0].code = static_cast<__u16>(code);
+        ev[0].value = 1;
+        ev[1] = ev[0];
+        ev[1].value = 0;
+        EXPECT_EQ(::write(pipeFds[1], ev, sizeof ev), static_cast<ssize_t>(sizeof ev));
+        return WaitFor([&] { return frame.Menu().ListSet().State() == state; });
+    };
+    EXPECT_EQ(frame.Menu().ListSet().State(), CItemListSet::VideoTypes);
+    EXPECT_TRUE(press(KEY_BACK, CItemListSet::Home));
+    EXPECT_TRUE(press(KEY_NUMERIC_3, CItemListSet::LocalMovies));
+    EXPECT_TRUE(press(KEY_ESC, CItemListSet::VideoTypes));
+    ::close(pipeFds[1]);
+    g_rcTvScreen = {};
 }
 
 // Fault: the TV monitor disappears while TV output runs, and comes back.

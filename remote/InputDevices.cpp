@@ -1,0 +1,262 @@
+#include "InputDevices.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <libevdev/libevdev.h>
+#include <libudev.h>
+#include <linux/input.h>
+
+#include "KeyRouter.h"
+#include "common/Log.h"
+#include "common/RemoteCommand.h"
+
+namespace
+{
+
+struct KeyCommand {
+    int code;
+    int command;
+};
+
+constexpr KeyCommand kKeyCommands[] = {
+    { KEY_0, RC_Digit0 },
+    { KEY_1, RC_Digit1 },
+    { KEY_2, RC_Digit2 },
+    { KEY_3, RC_Digit3 },
+    { KEY_4, RC_Digit4 },
+    { KEY_5, RC_Digit5 },
+    { KEY_6, RC_Digit6 },
+    { KEY_7, RC_Digit7 },
+    { KEY_8, RC_Digit8 },
+    { KEY_9, RC_Digit9 },
+    { KEY_NUMERIC_0, RC_Digit0 },
+    { KEY_NUMERIC_1, RC_Digit1 },
+    { KEY_NUMERIC_2, RC_Digit2 },
+    { KEY_NUMERIC_3, RC_Digit3 },
+    { KEY_NUMERIC_4, RC_Digit4 },
+    { KEY_NUMERIC_5, RC_Digit5 },
+    { KEY_NUMERIC_6, RC_Digit6 },
+    { KEY_NUMERIC_7, RC_Digit7 },
+    { KEY_NUMERIC_8, RC_Digit8 },
+    { KEY_NUMERIC_9, RC_Digit9 },
+    { KEY_KP0, RC_Digit0 },
+    { KEY_KP1, RC_Digit1 },
+    { KEY_KP2, RC_Digit2 },
+    { KEY_KP3, RC_Digit3 },
+    { KEY_KP4, RC_Digit4 },
+    { KEY_KP5, RC_Digit5 },
+    { KEY_KP6, RC_Digit6 },
+    { KEY_KP7, RC_Digit7 },
+    { KEY_KP8, RC_Digit8 },
+    { KEY_KP9, RC_Digit9 },
+    { KEY_CHANNELUP, RC_NextPage },
+    { KEY_PAGEUP, RC_NextPage },
+    { KEY_CHANNELDOWN, RC_PreviousPage },
+    { KEY_PAGEDOWN, RC_PreviousPage },
+    { KEY_VOLUMEUP, RC_VolumeUp },
+    { KEY_VOLUMEDOWN, RC_VolumeDown },
+    { KEY_BACK, RC_Back },
+    { KEY_ESC, RC_Back },
+    { KEY_BACKSPACE, RC_Back },
+    { KEY_STOP, RC_LeaveVideo },
+    { KEY_EXIT, RC_LeaveVideo },
+    { KEY_POWER, RC_Power },
+};
+
+} // namespace
+
+int RemoteCommandForKey(int code, bool powerAllowed)
+{
+    for (const KeyCommand& k : kKeyCommands)
+        if (k.code == code)
+            return k.command == RC_Power && !powerAllowed ? 0 : k.command;
+    return 0;
+}
+
+bool IsRemoteLikeDevice(const InputDeviceInfo& device)
+{
+    for (int code : device.keys)
+        if (code != KEY_POWER && RemoteCommandForKey(code, false) != 0)
+            return true;
+    return false;
+}
+
+bool PowerAllowedFrom(const InputDeviceInfo& device)
+{
+    return IsRemoteLikeDevice(device) && !device.name.contains(QLatin1String("Power Button"), Qt::CaseInsensitive);
+}
+
+std::vector<int> CInputEventDecoder::Feed(const char* data, std::size_t size)
+{
+    std::vector<int> commands;
+    m_partial.append(data, static_cast<qsizetype>(size));
+    constexpr qsizetype kRecord = sizeof(input_event);
+    qsizetype at = 0;
+    for (; at + kRecord <= m_partial.size(); at += kRecord) {
+        input_event ev;
+        std::memcpy(&ev, m_partial.constData() + at, sizeof ev);
+        if (ev.type != EV_KEY || ev.value < 1 || ev.value > 2)
+            continue; // not a key, a release, or nonsense
+        const int command = RemoteCommandForKey(ev.code, m_bPowerAllowed);
+        if (command == 0)
+            continue;
+        const std::int64_t us = std::int64_t(ev.input_event_sec) * 1000000 + ev.input_event_usec;
+        const auto last = m_lastSentUs.find(ev.code);
+        // A press always counts; the kernel's repeats of a held key at most every 300 ms.
+        if (ev.value == 2 && last != m_lastSentUs.end() && us - last->second < kRepeatUs && us >= last->second)
+            continue;
+        m_lastSentUs[ev.code] = us;
+        commands.push_back(command);
+    }
+    m_partial.remove(0, at);
+    return commands;
+}
+
+struct CInputDeviceSource::Device {
+    int fd = -1;
+    QString path;
+    std::unique_ptr<QSocketNotifier> notifier;
+    CInputEventDecoder decoder { false };
+};
+
+CInputDeviceSource::CInputDeviceSource(CRemoteKeyRouter* router, QObject* parent)
+    : QObject(parent)
+    , m_pRouter(router)
+{
+}
+
+CInputDeviceSource::~CInputDeviceSource()
+{
+    while (!m_devices.empty())
+        Remove(m_devices.begin()->first);
+    delete m_pMonitorNotifier;
+    if (m_pMonitor)
+        udev_monitor_unref(m_pMonitor);
+    if (m_pUdev)
+        udev_unref(m_pUdev);
+}
+
+void CInputDeviceSource::Start()
+{
+    m_pUdev = udev_new();
+    if (!m_pUdev)
+        return;
+    // Devices plugged in later: the monitor first, so that nothing falls between it and the enumeration.
+    m_pMonitor = udev_monitor_new_from_netlink(m_pUdev, "udev");
+    if (m_pMonitor && udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "input", nullptr) >= 0
+        && udev_monitor_enable_receiving(m_pMonitor) >= 0) {
+        m_pMonitorNotifier = new QSocketNotifier(udev_monitor_get_fd(m_pMonitor), QSocketNotifier::Read);
+        connect(m_pMonitorNotifier, &QSocketNotifier::activated, this, &CInputDeviceSource::OnUdevEvent);
+    }
+    udev_enumerate* list = udev_enumerate_new(m_pUdev);
+    udev_enumerate_add_match_subsystem(list, "input");
+    udev_enumerate_scan_devices(list);
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list))
+    {
+        udev_device* dev = udev_device_new_from_syspath(m_pUdev, udev_list_entry_get_name(entry));
+        if (!dev)
+            continue;
+        if (const char* node = udev_device_get_devnode(dev))
+            Probe(QString::fromLocal8Bit(node));
+        udev_device_unref(dev);
+    }
+    udev_enumerate_unref(list);
+}
+
+void CInputDeviceSource::OnUdevEvent()
+{
+    udev_device* dev = udev_monitor_receive_device(m_pMonitor);
+    if (!dev)
+        return;
+    const char* node = udev_device_get_devnode(dev);
+    const char* action = udev_device_get_action(dev);
+    if (node && action && std::strcmp(action, "add") == 0)
+        Probe(QString::fromLocal8Bit(node));
+    // A removed device ends its reads with an error; it goes then.
+    udev_device_unref(dev);
+}
+
+void CInputDeviceSource::Probe(const QString& devnode)
+{
+    if (!devnode.startsWith(QLatin1String("/dev/input/event")))
+        return;
+    for (const auto& [fd, device] : m_devices)
+        if (device->path == devnode)
+            return;
+    const int fd = ::open(QFile::encodeName(devnode).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        qCInfo(lcRemote).noquote() << "input device" << devnode
+                                   << "skipped:" << QString::fromLocal8Bit(std::strerror(errno))
+                                   << "(see the README for access to input devices)";
+        return;
+    }
+    libevdev* dev = nullptr;
+    if (libevdev_new_from_fd(fd, &dev) < 0) {
+        ::close(fd);
+        return;
+    }
+    InputDeviceInfo info;
+    info.name = QString::fromUtf8(libevdev_get_name(dev));
+    for (const KeyCommand& k : kKeyCommands)
+        if (libevdev_has_event_code(dev, EV_KEY, static_cast<unsigned>(k.code)))
+            info.keys.insert(k.code);
+    libevdev_free(dev);
+    if (!IsRemoteLikeDevice(info)) {
+        ::close(fd);
+        return;
+    }
+    qCInfo(lcRemote).noquote() << "input device" << devnode << info.name << "takes remote keys";
+    AddDevice(fd, info, devnode);
+}
+
+void CInputDeviceSource::AddDevice(int fd, const InputDeviceInfo& info, const QString& path)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    auto device = std::make_unique<Device>();
+    device->fd = fd;
+    device->path = path;
+    device->decoder = CInputEventDecoder(PowerAllowedFrom(info));
+    device->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(device->notifier.get(), &QSocketNotifier::activated, this, [this, fd] { OnReadable(fd); });
+    m_devices[fd] = std::move(device);
+}
+
+void CInputDeviceSource::OnReadable(int fd)
+{
+    const auto it = m_devices.find(fd);
+    if (it == m_devices.end())
+        return;
+    char buffer[sizeof(input_event) * 64];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            for (int command : it->second->decoder.Feed(buffer, static_cast<std::size_t>(n)))
+                if (m_pRouter)
+                    m_pRouter->PostKey(command, 0);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        // End of the stream or an error (ENODEV: unplugged): the device is gone; a replug comes back through udev.
+        qCInfo(lcRemote).noquote() << "input device" << it->second->path << "is gone";
+        Remove(fd);
+        return;
+    }
+}
+
+void CInputDeviceSource::Remove(int fd)
+{
+    const auto it = m_devices.find(fd);
+    if (it == m_devices.end())
+        return;
+    it->second->notifier->setEnabled(false);
+    ::close(fd);
+    m_devices.erase(it);
+}
