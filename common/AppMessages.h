@@ -11,6 +11,7 @@ enum AppMessage : int {
     WM_TRAY_NOTIFY = 1277, // tray icon activation (icon id 100, mouse message)
     WM_REMOTE_POWER = 1278, // the remote's power key, always to the control window
     WM_SHOW_VIDEO = 1279, // the TV window brings its web view to the front again
+    WM_PLAY_FILE = 1280, // carries the full path of a local film to play on the TV
 };
 
 inline QEvent::Type eventType(AppMessage message)
@@ -51,4 +52,20 @@ public:
 
 private:
     QString m_strUrl;
+};
+
+// WM_PLAY_FILE: the local film's path travels inside the event, like WM_PLAY_URL's address.
+class CPlayFileEvent : public QEvent
+{
+public:
+    explicit CPlayFileEvent(QString path)
+        : QEvent(eventType(WM_PLAY_FILE))
+        , m_strPath(std::move(path))
+    {
+    }
+
+    const QString& path() const { return m_strPath; }
+
+private:
+    QString m_strPath;
 };

@@ -47,9 +47,15 @@ PIDS+=($!)
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox --disable-background-networking --disable-component-update"
 
-# Choose the TV monitor and the TV's sound card, as the configuration dialog would save them.
+# Choose the TV monitor and the TV's sound card, as the configuration dialog would save them; the local movies
+# are a folder of the demo with a short film made now.
+FILMS=$STATE/films
+mkdir -p "$FILMS"
+[ -f "$FILMS/demo-film.webm" ] || ffmpeg -loglevel error -y -f lavfi -i "testsrc2=s=1280x720:r=25:d=30" \
+    -f lavfi -i "sine=frequency=440:duration=30" -c:v libvpx -b:v 1M -c:a libvorbis -shortest "$FILMS/demo-film.webm"
 INI=$STATE/var/lib/krel/Krel.ini
-[ -f "$INI" ] || printf '[Config]\nDisplayCard=1920 0 3840 1080\nSoundCard=HDMI-TV\nDisableMouseCtrl=1\n' > "$INI"
+[ -f "$INI" ] || printf '[Config]\nDisplayCard=1920 0 3840 1080\nSoundCard=HDMI-TV\nDisableMouseCtrl=1\nLocalMovieFolders=%s\n' \
+    "$FILMS" > "$INI"
 
 "$APP/krel" &
 KREL=$!

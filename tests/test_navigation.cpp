@@ -25,12 +25,17 @@ class PlayRecorder : public QObject
 {
 public:
     QStringList urls;
+    QStringList files;
 
 protected:
     bool event(QEvent* e) override
     {
         if (e->type() == eventType(WM_PLAY_URL)) {
             urls << static_cast<CPlayUrlEvent*>(e)->url();
+            return true;
+        }
+        if (e->type() == eventType(WM_PLAY_FILE)) {
+            files << static_cast<CPlayFileEvent*>(e)->path();
             return true;
         }
         return QObject::event(e);
@@ -69,6 +74,7 @@ protected:
         ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword), sql));
         ASSERT_TRUE(OpenCatalogue());
         WriteFile(machine.root() + QStringLiteral("/movies/a.mkv"), "x");
+        WriteFile(machine.root() + QStringLiteral("/movies/notes.txt"), "x");
         WriteSetting(QString::fromLatin1(SettingKey::LocalMovieFolders), machine.root() + QStringLiteral("/movies"));
         g_nScrollY = 0;
     }
@@ -222,9 +228,14 @@ TEST_F(Navigation, HomeStarsAndLocalMovies)
     EXPECT_EQ(menu.ListSet().State(), CItemListSet::LocalMovies);
     EXPECT_EQ(menu.CurrentList()->RowCount(), 1);
     press(menu, RC_Digit0);
-    EXPECT_EQ(firstName(menu), QStringLiteral("a.mkv"));
-    press(menu, RC_Digit0); // a file: an empty listing, nothing played
-    EXPECT_EQ(menu.CurrentList()->RowCount(), 0);
+    ASSERT_EQ(menu.CurrentList()->RowCount(), 2);
+    const int film = firstName(menu) == QStringLiteral("a.mkv") ? 0 : 1;
+    // A film is played over the listing, which stays; another file does nothing.
+    press(menu, RC_Digit0 + film);
+    EXPECT_EQ(window.files, QStringList { machine.root() + QStringLiteral("/movies/a.mkv") });
+    press(menu, RC_Digit0 + 1 - film);
+    EXPECT_EQ(window.files.size(), 1);
+    EXPECT_EQ(menu.CurrentList()->RowCount(), 2);
     EXPECT_EQ(menu.ListSet().State(), CItemListSet::LocalMovies);
     press(menu, RC_PreviousPage);
     EXPECT_EQ(menu.ListSet().State(), CItemListSet::VideoTypes);

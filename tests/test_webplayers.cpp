@@ -1,19 +1,24 @@
-// Video pages built on real web player libraries (video.js, Plyr, from the npm registry) playing a red clip with a
-// tone, in the real TV window under a two-monitor X server with a real PulseAudio server: whatever the page does,
-// the clip covers the TV and its sound plays on the TV's sound card.
+// Video pages built on real web player libraries (video.js, Plyr, from the npm registry) and local films (libmpv)
+// playing a red clip with a tone, in the real TV window under a two-monitor X server with a real PulseAudio server:
+// whatever the page or the file, the clip covers the TV and its sound plays on the TV's sound card.
+#include <QDir>
 #include <QImage>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
+#include "catalogue/ItemBase.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
+#include "common/RemoteCommand.h"
+#include "common/Settings.h"
 #include "support/HttpServer.h"
 #include "support/PulseServer.h"
 #include "support/QtWait.h"
 #include "support/TestEnv.h"
 #include "tv/AudioRouter.h"
 #include "tv/MainFrame.h"
+#include "tv/MpvPlayer.h"
 #include "tv/OnlineVideoView.h"
 
 extern XvfbServer* g_pXServer;
@@ -127,4 +132,70 @@ TEST_F(WebPlayers, PlyrInAFrameOfAnotherOrigin)
     expectClipOnTheWholeTv();
     ASSERT_GE(enlarged->count(), 1);
     EXPECT_EQ(enlarged->last().at(0).toStringList(), QStringList { inner });
+}
+
+// Local films: chosen in the local movie list they play over the whole TV on the TV's sound card, the volume keys
+// step their sound, Back and the film's end return to the listing; a file that cannot be played leaves the listing
+// and the program as they were.
+TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
+{
+    const QString films = machine.root() + QStringLiteral("/films");
+    QDir().mkpath(films);
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), films + QStringLiteral("/a-long.webm")));
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/short.webm"), films + QStringLiteral("/b-short.webm")));
+    WriteFile(films + QStringLiteral("/c-broken.mkv"), QByteArray(4096, '\x5a'));
+    WriteSetting(QString::fromLatin1(SettingKey::LocalMovieFolders), films);
+    frame = std::make_unique<CMainFrame>();
+    frame->show();
+    auto command = [&](int c) {
+        QCoreApplication::postEvent(frame.get(), new CAppEvent(WM_REMOTE_COMMAND, static_cast<quint32>(c), 0));
+        QCoreApplication::processEvents();
+    };
+    command(RC_Back); // the home screen
+    command(RC_Digit3); // local movies: the folder
+    command(RC_Digit0); // its files
+    ASSERT_TRUE(WaitFor([&] { return frame->Menu().ListSet().State() == CItemListSet::LocalMovies; }));
+    const CItemBase* listing = frame->Menu().CurrentList();
+    ASSERT_EQ(listing->RowCount(), 3);
+    auto digitOf = [&](const char* name) -> int {
+        for (int i = 0; i < 3; ++i)
+            if (listing->RowAt(i).name == QLatin1String(name))
+                return RC_Digit0 + i;
+        return RC_Digit9;
+    };
+    auto playerShown = [&] { return frame->Player() && frame->Player()->isVisible(); };
+
+    command(digitOf("a-long.webm"));
+    expectClipOnTheWholeTv();
+    ASSERT_TRUE(playerShown());
+    const auto before = pulse->SinkInputs();
+    ASSERT_FALSE(before.empty());
+    command(RC_VolumeDown);
+    EXPECT_TRUE(WaitFor([&] {
+        const auto now = pulse->SinkInputs();
+        return !now.empty() && now.back().volumeLeft < before.back().volumeLeft;
+    }));
+    command(RC_Back);
+    EXPECT_TRUE(WaitFor([&] { return !playerShown(); }));
+    EXPECT_EQ(frame->Menu().CurrentList(), listing);
+    EXPECT_EQ(frame->Menu().ListSet().State(), CItemListSet::LocalMovies);
+    EXPECT_LT(redShare(), 0.1);
+
+    // The end of a film brings the listing back.
+    command(digitOf("b-short.webm"));
+    ASSERT_TRUE(WaitFor([&] { return playerShown(); }));
+    EXPECT_TRUE(WaitFor([&] { return !playerShown(); }, 20000));
+    EXPECT_EQ(frame->Menu().CurrentList(), listing);
+
+    // A broken file: the listing stays, the program lives, and a good film plays afterwards.
+    command(digitOf("c-broken.mkv"));
+    WaitFor([] { return false; }, 2000);
+    EXPECT_FALSE(playerShown());
+    EXPECT_EQ(frame->Menu().CurrentList(), listing);
+    command(digitOf("a-long.webm"));
+    EXPECT_TRUE(WaitFor([&] { return redShare() >= 0.9; }, 20000));
+    command(RC_LeaveVideo);
+    EXPECT_TRUE(WaitFor([&] { return !playerShown(); }));
 }

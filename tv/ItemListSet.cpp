@@ -1,12 +1,14 @@
 #include "ItemListSet.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include "catalogue/CatalogueQueries.h"
 #include "catalogue/ItemLists.h"
 #include "catalogue/LocalMovieList.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
+#include "tv/LocalPlayer.h"
 
 namespace
 {
@@ -113,11 +115,20 @@ CItemBase* CItemListSet::Select(int digit)
     case StarVideos:
         return Descend(SlotStarVideos, digit, SlotAddresses, AddressList);
     case LocalMovies: {
-        CItemBase* local = m_lists[SlotLocal].get();
+        auto* local = static_cast<CLocalPCMoiveList*>(m_lists[SlotLocal].get());
         if (!local)
             return EnterHome();
-        if (local->IsValidSelection(digit))
+        if (!local->IsValidSelection(digit))
+            return local;
+        // A film plays on the TV over the listing, which stays as it is; a folder opens; any other file does
+        // nothing.
+        const QString path = local->PathAt(local->PageIndex() * local->PageSize() + digit);
+        if (IsPlayableFile(path)) {
+            if (m_pWindow)
+                QCoreApplication::postEvent(m_pWindow, new CPlayFileEvent(path));
+        } else if (QFileInfo(path).isDir() || !QFileInfo::exists(path)) {
             local->Load(digit);
+        }
         return local;
     }
     default:

@@ -8,7 +8,9 @@
 #include <QWindow>
 
 #include "AudioRouter.h"
+#include "MpvPlayer.h"
 #include "OnlineVideoView.h"
+#include "common/Log.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
 #include "common/RemoteCommand.h"
@@ -66,6 +68,8 @@ CMainFrame::CMainFrame(CRemoteKeyRouter* router)
 
 CMainFrame::~CMainFrame()
 {
+    delete m_pPlayer;
+    m_pPlayer = nullptr;
     delete m_pView;
     m_pView = nullptr;
 }
@@ -82,6 +86,9 @@ bool CMainFrame::event(QEvent* e)
     case WM_SHOW_VIDEO:
         OnShowVideo();
         return true;
+    case WM_PLAY_FILE:
+        OnPlayFile(static_cast<CPlayFileEvent*>(e)->path());
+        return true;
     default:
         return QWidget::event(e);
     }
@@ -89,6 +96,8 @@ bool CMainFrame::event(QEvent* e)
 
 void CMainFrame::OnRemoteCommand(int command)
 {
+    if (m_pPlayer && m_pPlayer->IsPlaying() && OnFilmCommand(command))
+        return;
     switch (command) {
     case RC_LeaveVideo:
     case RC_Back:
@@ -137,6 +146,38 @@ void CMainFrame::OnPlayUrl(const QString& url)
     }
     m_pView->show();
     m_pView->update();
+}
+
+bool CMainFrame::OnFilmCommand(int command)
+{
+    switch (command) {
+    case RC_Back:
+    case RC_LeaveVideo:
+    case RC_LeaveVideo2:
+        // Back to the listing the film was chosen from, as it was.
+        m_pPlayer->Stop();
+        update();
+        return true;
+    case RC_NextPage:
+        m_pPlayer->Seek(30);
+        return true;
+    case RC_PreviousPage:
+        m_pPlayer->Seek(-30);
+        return true;
+    default:
+        return false; // volume and digits as everywhere
+    }
+}
+
+void CMainFrame::OnPlayFile(const QString& path)
+{
+    if (!m_pPlayer) {
+        m_pPlayer = new CMpvPlayer(this);
+        m_pPlayer->setGeometry(rect());
+        connect(m_pPlayer, &CMpvPlayer::finished, this, [this] { update(); });
+    }
+    if (!m_pPlayer->Play(path))
+        qCWarning(lcTv).noquote() << "cannot play" << path;
 }
 
 void CMainFrame::OnShowVideo()

@@ -4,6 +4,7 @@
 
 #include "ScreenMenu.h"
 
+class CMpvPlayer;
 class COnlineVideoView;
 class CRemoteKeyRouter;
 
@@ -20,6 +21,8 @@ public:
 
     CScreenMenu& Menu() { return m_menu; }
     COnlineVideoView* View() const { return m_pView; }
+    // The local film player, made when the first film is chosen (null before).
+    CMpvPlayer* Player() const { return m_pPlayer; }
 
     static constexpr char kTitle[] = "MIRA";
 
@@ -35,9 +38,13 @@ private:
     void OnRemoteCommand(int command);
     void OnPlayUrl(const QString& url);
     void OnShowVideo();
+    void OnPlayFile(const QString& path);
+    // Remote keys while a local film plays; false when the key is not the film's.
+    bool OnFilmCommand(int command);
     void StopVideo();
 
     QFont m_font;
     COnlineVideoView* m_pView = nullptr;
+    CMpvPlayer* m_pPlayer = nullptr;
     CScreenMenu m_menu;
 };

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Prepares the site of the web player tests in OUT (default build/web-players): real player libraries from the
-# npm registry (video.js, Plyr), test clips made with ffmpeg (a red one with a tone, a blue silent one) and the
+# npm registry (video.js, Plyr), test clips made with ffmpeg (red ones with a tone, a blue silent one) and the
 # test pages. The npm packages are kept in OUT between runs; nothing of it is committed.
 set -euo pipefail
 OUT=${1:?usage: web_players.sh OUTDIR}
@@ -16,6 +16,11 @@ if [ ! -f site/clip.webm ]; then
     ffmpeg -loglevel error -y -f lavfi -i "color=c=red:s=640x360:r=25:d=60" -f lavfi -i "sine=frequency=440:duration=60" \
         -c:v libvpx -b:v 200k -c:a libvorbis -shortest -f webm site/clip.webm.part
     mv site/clip.webm.part site/clip.webm
+fi
+if [ ! -f site/short.webm ]; then
+    ffmpeg -loglevel error -y -f lavfi -i "color=c=red:s=640x360:r=25:d=3" -f lavfi -i "sine=frequency=440:duration=3" \
+        -c:v libvpx -b:v 200k -c:a libvorbis -shortest -f webm site/short.webm.part
+    mv site/short.webm.part site/short.webm
 fi
 if [ ! -f site/preview.webm ]; then
     ffmpeg -loglevel error -y -f lavfi -i "color=c=blue:s=320x180:r=25:d=60" -c:v libvpx -b:v 100k -an \

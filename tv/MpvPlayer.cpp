@@ -1,0 +1,162 @@
+#include "MpvPlayer.h"
+
+#include <QFileInfo>
+#include <QPainter>
+
+#include <mpv/client.h>
+#include <mpv/render.h>
+
+#include "common/Log.h"
+
+bool IsPlayableFile(const QString& path)
+{
+    static const QStringList kExtensions = {
+        QStringLiteral("mkv"),  QStringLiteral("mp4"),  QStringLiteral("m4v"),  QStringLiteral("avi"),
+        QStringLiteral("mov"),  QStringLiteral("wmv"),  QStringLiteral("flv"),  QStringLiteral("webm"),
+        QStringLiteral("mpg"),  QStringLiteral("mpeg"), QStringLiteral("ts"),   QStringLiteral("m2ts"),
+        QStringLiteral("vob"),  QStringLiteral("ogv"),  QStringLiteral("3gp"),  QStringLiteral("rmvb"),
+        QStringLiteral("rm"),   QStringLiteral("mp3"),  QStringLiteral("flac"), QStringLiteral("ogg"),
+        QStringLiteral("wav"),  QStringLiteral("m4a"),  QStringLiteral("aac"),  QStringLiteral("wma"),
+        QStringLiteral("opus"),
+    };
+    const QFileInfo info(path);
+    return info.isFile() && kExtensions.contains(info.suffix().toLower());
+}
+
+CMpvPlayer::CMpvPlayer(QWidget* parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    hide();
+    m_pMpv = mpv_create();
+    if (!m_pMpv)
+        return;
+    mpv_set_option_string(m_pMpv, "vo", "libmpv");
+    mpv_set_option_string(m_pMpv, "hwdec", "no");
+    mpv_set_option_string(m_pMpv, "terminal", "no");
+    mpv_set_option_string(m_pMpv, "input-default-bindings", "no");
+    mpv_set_option_string(m_pMpv, "audio-client-name", "krel");
+    // Through the sound server the audio routing watches (PipeWire's too answers as one).
+    mpv_set_option_string(m_pMpv, "ao", "pulse,pipewire,alsa");
+    mpv_set_option_string(m_pMpv, "idle", "yes");
+    if (mpv_initialize(m_pMpv) < 0) {
+        mpv_terminate_destroy(m_pMpv);
+        m_pMpv = nullptr;
+        return;
+    }
+    mpv_render_param params[] = { { MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW) },
+                                  { MPV_RENDER_PARAM_INVALID, nullptr } };
+    if (mpv_render_context_create(&m_pRender, m_pMpv, params) < 0) {
+        m_pRender = nullptr;
+        qCWarning(lcTv, "the film player cannot draw: libmpv has no software renderer");
+    }
+    // Both callbacks come from libmpv's threads and only post to the GUI thread. They end before the destructor's
+    // body does (it frees libmpv first), and Qt drops what is still queued for the player when it goes.
+    mpv_set_wakeup_callback(
+        m_pMpv,
+        [](void* self) {
+            QMetaObject::invokeMethod(static_cast<CMpvPlayer*>(self), &CMpvPlayer::DrainEvents, Qt::QueuedConnection);
+        },
+        this);
+    if (m_pRender)
+        mpv_render_context_set_update_callback(
+            m_pRender,
+            [](void* self) {
+                QMetaObject::invokeMethod(static_cast<CMpvPlayer*>(self), qOverload<>(&QWidget::update),
+                                          Qt::QueuedConnection);
+            },
+            this);
+}
+
+CMpvPlayer::~CMpvPlayer()
+{
+    if (m_pRender)
+        mpv_render_context_free(m_pRender);
+    if (m_pMpv)
+        mpv_terminate_destroy(m_pMpv);
+}
+
+bool CMpvPlayer::Play(const QString& path)
+{
+    if (!m_pMpv || !m_pRender)
+        return false;
+    const QByteArray file = path.toUtf8();
+    const char* command[] = { "loadfile", file.constData(), "replace", nullptr };
+    if (mpv_command_async(m_pMpv, 0, command) < 0)
+        return false;
+    m_bPlaying = true;
+    m_frame = QImage();
+    show();
+    raise();
+    return true;
+}
+
+void CMpvPlayer::Stop()
+{
+    if (m_pMpv) {
+        const char* command[] = { "stop", nullptr };
+        mpv_command_async(m_pMpv, 0, command);
+    }
+    m_bPlaying = false;
+    hide();
+}
+
+void CMpvPlayer::Seek(int seconds)
+{
+    if (!m_pMpv || !m_bPlaying)
+        return;
+    const QByteArray offset = QByteArray::number(seconds);
+    const char* command[] = { "seek", offset.constData(), "relative", nullptr };
+    mpv_command_async(m_pMpv, 0, command);
+}
+
+void CMpvPlayer::DrainEvents()
+{
+    if (!m_pMpv)
+        return;
+    for (;;) {
+        const mpv_event* event = mpv_wait_event(m_pMpv, 0);
+        if (event->event_id == MPV_EVENT_NONE)
+            return;
+        if (event->event_id != MPV_EVENT_END_FILE)
+            continue;
+        const auto* end = static_cast<const mpv_event_end_file*>(event->data);
+        // A stop of ours or a new file replacing the old one is no end of the film.
+        if (end->reason == MPV_END_FILE_REASON_STOP || end->reason == MPV_END_FILE_REASON_REDIRECT)
+            continue;
+        if (end->reason == MPV_END_FILE_REASON_ERROR)
+            qCWarning(lcTv, "the film cannot be played: %s", mpv_error_string(end->error));
+        Finish(end->reason == MPV_END_FILE_REASON_EOF);
+    }
+}
+
+void CMpvPlayer::Finish(bool ok)
+{
+    if (!m_bPlaying)
+        return;
+    m_bPlaying = false;
+    hide();
+    emit finished(ok);
+}
+
+void CMpvPlayer::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    if (m_pRender && (mpv_render_context_update(m_pRender) & MPV_RENDER_UPDATE_FRAME || m_frame.size() != size())) {
+        if (m_frame.size() != size())
+            m_frame = QImage(size(), QImage::Format_RGB32);
+        // QImage's RGB32 is, byte by byte in memory, blue, green, red, unused: libmpv's "bgr0".
+        int frameSize[2] = { m_frame.width(), m_frame.height() };
+        size_t stride = static_cast<size_t>(m_frame.bytesPerLine());
+        mpv_render_param params[] = {
+            { MPV_RENDER_PARAM_SW_SIZE, frameSize }, { MPV_RENDER_PARAM_SW_FORMAT, const_cast<char*>("bgr0") },
+            { MPV_RENDER_PARAM_SW_STRIDE, &stride }, { MPV_RENDER_PARAM_SW_POINTER, m_frame.bits() },
+            { MPV_RENDER_PARAM_INVALID, nullptr },
+        };
+        mpv_render_context_render(m_pRender, params);
+    }
+    if (m_frame.isNull())
+        painter.fillRect(rect(), Qt::black);
+    else
+        painter.drawImage(0, 0, m_frame);
+}

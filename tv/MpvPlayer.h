@@ -1,0 +1,44 @@
+#pragma once
+
+#include <functional>
+
+#include <QImage>
+#include <QWidget>
+
+#include "LocalPlayer.h"
+
+struct mpv_handle;
+struct mpv_render_context;
+
+// The local film player on libmpv: a child widget of the TV window that covers it and shows the film, letterboxed
+// to keep its aspect ratio. libmpv draws each frame in software into an image the widget paints (no GPU needed);
+// its sound is a stream of this process, so the audio routing puts it on the TV's sound card. libmpv works on its
+// own threads; its wake-ups only post to the GUI thread.
+class CMpvPlayer : public QWidget, public ILocalPlayer
+{
+    Q_OBJECT
+public:
+    explicit CMpvPlayer(QWidget* parent);
+    ~CMpvPlayer() override;
+
+    bool Play(const QString& path) override;
+    void Stop() override;
+    void Seek(int seconds) override;
+    bool IsPlaying() const override { return m_bPlaying; }
+
+signals:
+    // The film has ended, or could not be played (ok false); the player has hidden itself.
+    void finished(bool ok);
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    void DrainEvents();
+    void Finish(bool ok);
+
+    mpv_handle* m_pMpv = nullptr;
+    mpv_render_context* m_pRender = nullptr;
+    QImage m_frame;
+    bool m_bPlaying = false;
+};
