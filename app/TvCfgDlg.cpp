@@ -460,7 +460,6 @@ void CTvCfgDlg::Exit()
     StopTvOutput();
     m_pTray->hide();
     hide();
-    emit exitRequested();
     QCoreApplication::exit(0);
 }
 

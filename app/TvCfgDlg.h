@@ -67,10 +67,6 @@ public:
         ID_REMOTE_CODE = 32790,
     };
 
-signals:
-    // After "退出": the tray icon is gone and the event loop is asked to end.
-    void exitRequested();
-
 protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;

@@ -8,7 +8,7 @@
 enum AppMessage : int {
     WM_REMOTE_COMMAND = 1275, // wParam: RemoteCommand (while learning: the custom code), lParam: key byte
     WM_PLAY_URL = 1276, // carries the online video address to open
-    WM_TRAY_NOTIFY = 1277, // tray icon activation (icon id 100, mouse message)
+    // 1277 was the tray icon's notification; Qt's tray icon reports through its own signal.
     WM_REMOTE_POWER = 1278, // the remote's power key, always to the control window
     WM_SHOW_VIDEO = 1279, // the TV window brings its web view to the front again
     WM_PLAY_FILE = 1280, // carries the full path of a local film to play on the TV

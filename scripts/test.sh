@@ -27,7 +27,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$ROOT/tests/sanitizers/lsan.supp
 # Programs that host the web engine: its Chromium code frees with a different sized delete than it allocated
 # with, and keeps allocations of plugins it unloads; neither is ours, so those two checks are off for them only.
-WEB_TESTS='test_app|test_tvwindow|test_e2e|test_webplayers'
+WEB_TESTS='test_app|test_tvwindow|test_e2e|test_webplayers|test_install'
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$JOBS" --timeout 600 -E "$WEB_TESTS")
 # They run one at a time: two instrumented web engines starting side by side on two cores have been seen to hang
 # at start-up, so a hang is also given one more try rather than the whole 10 minutes.

@@ -96,7 +96,9 @@ TEST_F(ControlWindow, ListsScreensAndSoundCardsAndPreselectsTheStoredOnes)
 {
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0 3840 1080"));
     WriteSetting(QString::fromLatin1(SettingKey::SoundCard), QStringLiteral("HDMI-TV"));
+    WriteSetting(QString::fromLatin1(SettingKey::CompanyID), QStringLiteral("70011"));
     open();
+    EXPECT_EQ(g_wCompanyID.load(), 0x117B); // 70011 = 0x1117B, kept to 16 bits
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("系统配置"));
     auto* displays = child<QComboBox>("1000");
     auto* cards = child<QComboBox>("1002");

@@ -1,11 +1,15 @@
+#include <QFile>
 #include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "common/Globals.h"
 #include "support/PulseServer.h"
 #include "support/QtWait.h"
+#include "support/TestEnv.h"
 #include "tv/AudioRouter.h"
 
 namespace
@@ -154,8 +158,20 @@ TEST(AudioLevels, StepArithmetic)
 
 TEST_F(Audio, VolumeStepsTheNewestStream)
 {
-    // No stream yet: nothing happens.
+    // No stream of ours yet: another program's stream is never stepped.
+    const QString pidFile = server.WavFile(20) + QStringLiteral(".other");
+    QProcess::execute(QStringLiteral("sh"),
+                      { QStringLiteral("-c"),
+                        QStringLiteral("paplay --device=pc '%1' & echo $! > '%2'").arg(server.WavFile(20), pidFile) });
+    const long other = ReadFile(pidFile).trimmed().toLong();
+    const auto theirs = streamOf(other);
+    ASSERT_GE(theirs.index, 0);
+    server.Pactl({ QStringLiteral("set-sink-input-volume"), QString::number(theirs.index), QStringLiteral("30000") });
+    ASSERT_TRUE(WaitFor([&] { return streamOf(other).volumeLeft == 30000; }));
     router->StepVolume(true);
+    QThread::msleep(300);
+    EXPECT_EQ(streamOf(other).volumeLeft, 30000);
+    ::kill(static_cast<pid_t>(other), SIGKILL);
 
     router->SetSoundCard(1);
     QProcess* p = play(QStringLiteral("pc"));

@@ -186,26 +186,41 @@ TEST_F(Program, SecondStartLeavesAtOnceAndShowsTheWindow)
     EXPECT_TRUE(WaitFor([&] { return !visibleWindowNamed(QStringLiteral("系统配置")).isEmpty(); }));
 }
 
+// A pending update hands over to the updater and ends without a window, from an application folder whose path
+// holds quotes, blanks, $() and ";" (no shell may ever see it). Without a display: a program that tried to open a
+// window would fail to start rather than end with 0.
 TEST_F(Program, PendingUpdateStartsTheUpdaterAndNoWindow)
 {
-    machine.writeAppFile(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=1\nDATA_VER=1\n");
-    machine.writeAppFile(QStringLiteral("Update/ver.dat"), "[Main]\nAPP_VER=2\nDATA_VER=1\n");
+    const QString odd = machine.root() + QStringLiteral("/tv box;touch pwned$(touch pwned2)'q\"/");
+    ASSERT_TRUE(QDir().mkpath(odd + QStringLiteral("Update")));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_BINARY), odd + QStringLiteral("krel")));
+    WriteFile(odd + QStringLiteral("ver.dat"), "[Main]\nAPP_VER=1\nDATA_VER=1\n");
+    WriteFile(odd + QStringLiteral("Update/ver.dat"), "[Main]\nAPP_VER=2\nDATA_VER=1\n");
     const QString marker = machine.root() + QStringLiteral("/updater-ran");
-    machine.writeAppFile(QStringLiteral("AutoUpdate"),
-                         QStringLiteral("#!/bin/sh\necho \"$#\" > '%1'\n").arg(marker).toUtf8());
-    QFile::setPermissions(machine.appDir() + QStringLiteral("AutoUpdate"),
-                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    QProcess* p = start();
-    ASSERT_TRUE(p->waitForFinished(15000));
-    EXPECT_EQ(p->exitCode(), 0);
+    WriteFile(odd + QStringLiteral("AutoUpdate"),
+              QStringLiteral("#!/bin/sh\necho \"$#\" > '%1'\n").arg(marker).toUtf8());
+    QFile::setPermissions(odd + QStringLiteral("AutoUpdate"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(machine.root());
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(odd + QStringLiteral("krel"), {});
+    ASSERT_TRUE(p.waitForFinished(15000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
     ASSERT_TRUE(WaitFor([&] { return QFile::exists(marker); }));
     EXPECT_EQ(ReadFile(marker), QByteArray("0\n")); // started without arguments
-    EXPECT_TRUE(windowNamed(QStringLiteral("系统配置")).isEmpty());
-    EXPECT_FALSE(QFile::exists(machine.root() + QStringLiteral("/pwned")));
-    EXPECT_FALSE(QFile::exists(machine.root() + QStringLiteral("/pwned2")));
+    for (const QString& dir : { machine.root(), odd, QDir::currentPath() })
+        for (const char* name : { "/pwned", "/pwned2" })
+            EXPECT_FALSE(QFile::exists(dir + QLatin1String(name))) << dir.toStdString() << name;
 
     // The update is still parked but no updater can be found: the program starts as usual instead of ending.
-    QFile::remove(machine.appDir() + QStringLiteral("AutoUpdate"));
+    machine.writeAppFile(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=1\nDATA_VER=1\n");
+    machine.writeAppFile(QStringLiteral("Update/ver.dat"), "[Main]\nAPP_VER=2\nDATA_VER=1\n");
     QProcess* again = start();
     EXPECT_TRUE(waitReady());
     EXPECT_EQ(again->state(), QProcess::Running);

@@ -46,8 +46,8 @@ TEST(Settings, ReadsLikeTheProfileFunctions)
     // Only the first section of a name counts; a value that is not a number reads as 0.
     EXPECT_EQ(ReadSettingNumber(key(SettingKey::BootRun)), 0);
     EXPECT_EQ(ReadSettingNumber(key(SettingKey::DisableMouseCtrl)), -12);
-    // CompanyID is kept to 16 bits by its reader: 70011 = 0x1117B.
-    EXPECT_EQ(static_cast<quint16>(ReadSettingNumber(key(SettingKey::CompanyID))), 0x117B);
+    // The store reads the number whole; the control window keeps 16 bits of it.
+    EXPECT_EQ(ReadSettingNumber(key(SettingKey::CompanyID)), 70011);
     EXPECT_EQ(ReadSetting(QStringLiteral("Long")), QString(63, QLatin1Char('x')));
     // A list of folders is the program's own key and is read whole.
     EXPECT_EQ(ReadSetting(key(SettingKey::LocalMovieFolders)), QString(80, QLatin1Char('y')));

@@ -23,7 +23,6 @@ public:
 
     void PostDownloadMessage(int type, int taskId);
     void DispatchDownloadMessages();
-    std::size_t PendingMessages() const { return m_messages.size(); }
 
     static constexpr int kPollMs = 50;
 

@@ -344,6 +344,8 @@ void FCHttpDownload::Work()
         curl_easy_cleanup(curl);
     }
     m_speed.End();
+    qCDebug(lcUpdate) << "download" << m_request.strUrl << received << "bytes, last measured at"
+                      << m_speed.CurrentSpeed() << "bytes/s";
     MarkConnected(); // a request that got no response still ends its connect step
     m_response.nReadResult = readResult;
     m_response.nBytesReceived = received;

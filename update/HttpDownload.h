@@ -86,7 +86,6 @@ public:
     CReceivedData TakeReceivedData();
     // Capacity of the receive buffer (for tests).
     int ReceiveCapacity() const;
-    int CurrentSpeed() const { return m_speed.CurrentSpeed(); }
 
     static constexpr int kPollMs = 200;
     static constexpr int kBufferStep = 131072;
@@ -176,5 +175,4 @@ private:
     // The worker's connection, so that an abort can shut it down and wake a blocked read at once.
     std::mutex m_socketLock;
     int m_nSocket = -1;
-    bool m_bConnectPosted = false;
 };
