@@ -12,6 +12,8 @@ public:
     explicit CShutdownPCDlg(QWidget* parent = nullptr);
 
     int Countdown() const { return m_nCountdown; }
+    // The length of one countdown step (1000 ms; tests shorten it).
+    void SetTickInterval(int ms) { m_timer.setInterval(ms); }
     static constexpr int kSeconds = 30;
 
 protected:

@@ -318,6 +318,37 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     EXPECT_EQ(bus.PowerOffCalls(), QByteArray("PowerOff false\n"));
 }
 
+// The prompt's later life: Esc does nothing, Power while it shows starts TV output again, and once the countdown
+// has closed it Digit1 shuts nothing down.
+TEST_F(ControlWindow, ShutdownPromptAfterItsTime)
+{
+    SystemBus bus;
+    ASSERT_TRUE(bus.IsRunning());
+    makeCatalogue();
+    open();
+    router.PostKey(RC_Power, 0x08);
+    ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
+    router.PostKey(RC_Power, 0x08);
+    ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() && dialog->ShutdownDialog()->isVisible(); }));
+    QPointer<CShutdownPCDlg> prompt = dialog->ShutdownDialog();
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(prompt, &esc);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(prompt->isVisible());
+
+    router.PostKey(RC_Power, 0x08);
+    ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
+
+    router.PostKey(RC_Power, 0x08); // TV output off again, a new prompt
+    ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() && dialog->ShutdownDialog() != prompt; }));
+    dialog->ShutdownDialog()->SetTickInterval(5);
+    ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() == nullptr; }));
+    EXPECT_FALSE(dialog->ShutdownPromptArmed());
+    router.PostKey(RC_Digit1, 0x11);
+    WaitFor([] { return false; }, 500);
+    EXPECT_TRUE(bus.PowerOffCalls().isEmpty());
+}
+
 TEST_F(ControlWindow, ShutdownWithoutTheRightDoesNothing)
 {
     SystemBus bus(QStringLiteral("no"));

@@ -110,10 +110,11 @@ protected:
                         &out);
         return QString::fromLatin1(out).trimmed().section(QLatin1Char('\n'), 0, 0);
     }
-    // A system tray host in the top left corner of the PC monitor, running while the object lives.
-    std::unique_ptr<QProcess> startTrayer()
+    // A system tray host in the top left corner of the PC monitor, running until the test ends.
+    QProcess* startTrayer()
     {
-        auto trayer = std::make_unique<QProcess>();
+        programs.push_back(std::make_unique<QProcess>());
+        QProcess* trayer = programs.back().get();
         trayer->start(QStringLiteral("trayer"),
                       { QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
                         QStringLiteral("left"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
@@ -122,6 +123,21 @@ protected:
         trayer->waitForStarted(5000);
         WaitFor([] { return false; }, 1000);
         return trayer;
+    }
+    // Where the pointer ends when pushed 100 pixels right from the PC monitor's right edge (relative motion, which
+    // pointer barriers stop; a warp would jump them).
+    int pointerXAfterPush()
+    {
+        g_pXServer->run(QStringLiteral("xdotool"),
+                        { QStringLiteral("mousemove"), QStringLiteral("1900"), QStringLiteral("500") });
+        for (int i = 0; i < 10; ++i)
+            g_pXServer->run(QStringLiteral("xdotool"),
+                            { QStringLiteral("mousemove_relative"), QStringLiteral("--"), QStringLiteral("10"),
+                              QStringLiteral("0") });
+        QByteArray out;
+        g_pXServer->run(QStringLiteral("xdotool"), { QStringLiteral("getmouselocation"), QStringLiteral("--shell") },
+                        &out);
+        return QRegularExpression(QStringLiteral("X=(\\d+)")).match(QString::fromLatin1(out)).captured(1).toInt();
     }
     QString windowNamed(const QString& name)
     {
@@ -169,7 +185,7 @@ protected:
 // window was hidden when TV output started.
 TEST_F(Program, SecondStartLeavesAtOnceAndShowsTheWindow)
 {
-    const auto trayer = startTrayer();
+    startTrayer();
     QProcess* first = start();
     ASSERT_TRUE(waitReady());
     ASSERT_TRUE(press(QStringLiteral("Power")));
@@ -231,6 +247,7 @@ TEST_F(Program, RemoteWalksTheCatalogueAndPlaysOnTheTv)
     QProcess* p = start();
     ASSERT_TRUE(waitReady());
     EXPECT_FALSE(windowNamed(QStringLiteral("系统配置")).isEmpty());
+    EXPECT_GE(pointerXAfterPush(), 1920); // DisableMouseCtrl=1: the pointer is free
 
     // Power starts TV output on the TV monitor.
     ASSERT_TRUE(press(QStringLiteral("Power")));
@@ -282,9 +299,12 @@ TEST_F(Program, RemoteWalksTheCatalogueAndPlaysOnTheTv)
 
 TEST_F(Program, TrayMenuExitEndsWithCodeZero)
 {
-    const auto trayer = startTrayer();
+    // Without DisableMouseCtrl the pointer is kept off the TV from the start.
+    WriteFile(machine.settingsFile(), "[Config]\nDisplayCard=1920 0 3840 1080\nSoundCard=HDMI-TV\n");
+    startTrayer();
     QProcess* p = start();
     ASSERT_TRUE(waitReady());
+    EXPECT_LT(pointerXAfterPush(), 1920);
     WaitFor([] { return false; }, 1000);
     // Right click on the first icon of the tray opens the menu; its last entry is "退出".
     g_pXServer->run(QStringLiteral("xdotool"),
@@ -296,6 +316,7 @@ TEST_F(Program, TrayMenuExitEndsWithCodeZero)
     ASSERT_TRUE(p->waitForFinished(10000));
     EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p->exitCode(), 0);
+    EXPECT_GE(pointerXAfterPush(), 1920);
 }
 
 // Faults of the audio server: none at start (the first seconds after login), then one that appears while the TV

@@ -1,3 +1,4 @@
+#include <ctime>
 #include <QDateTime>
 #include <QFile>
 
@@ -168,4 +169,33 @@ TEST(UpdateDay, FollowsTheProgramFilesWeekday)
     EXPECT_TRUE(IsUpdateDayAt(now.addDays(7)));
     for (int d = 1; d < 7; ++d)
         EXPECT_FALSE(IsUpdateDayAt(now.addDays(d))) << d;
+}
+
+// The program file's weekday is taken in UTC, today's in local time: far from UTC the two differ around midnight.
+TEST(UpdateDay, UtcCreationAgainstLocalToday)
+{
+    TempMachine machine;
+    machine.writeAppFile(QStringLiteral("krel"), "#!/bin/sh\n");
+    const QDate created = QDateTime::currentDateTimeUtc().date();
+    const QDateTime noonUtc(created, QTime(12, 0), Qt::UTC);
+    struct Zone {
+        const char* tz; // POSIX: "XXX-14" is 14 hours east of UTC
+        QDateTime at;
+        bool expected;
+    };
+    for (const Zone& z : {
+             // 14 h east: at noon UTC it is already the next day there; an hour before the UTC day began it was
+             // already the creation day there.
+             Zone { "LNT-14", noonUtc, false },
+             Zone { "LNT-14", QDateTime(created, QTime(0, 0), Qt::UTC).addSecs(-3600), true },
+             // 12 h west: an hour after the UTC day ended it is still the creation day there.
+             Zone { "BIT+12", QDateTime(created.addDays(1), QTime(1, 0), Qt::UTC), true },
+             Zone { "BIT+12", QDateTime(created, QTime(1, 0), Qt::UTC), false },
+         }) {
+        qputenv("TZ", z.tz);
+        ::tzset();
+        EXPECT_EQ(IsUpdateDayAt(z.at), z.expected) << z.tz << " " << z.at.toString(Qt::ISODate).toStdString();
+    }
+    qputenv("TZ", "UTC");
+    ::tzset();
 }
