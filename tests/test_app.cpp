@@ -71,6 +71,14 @@ protected:
         dialog->OnInitDialog();
         return *dialog;
     }
+    // Power twice: TV output starts, then ends with the shutdown prompt.
+    void powerToPrompt()
+    {
+        router.PostKey(RC_Power, 0x08);
+        ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
+        router.PostKey(RC_Power, 0x08);
+        ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() && dialog->ShutdownDialog()->isVisible(); }));
+    }
     template <typename T> T* child(const char* id) { return dialog->findChild<T*>(QString::fromLatin1(id)); }
     void makeCatalogue()
     {
@@ -326,10 +334,7 @@ TEST_F(ControlWindow, ShutdownPromptAfterItsTime)
     ASSERT_TRUE(bus.IsRunning());
     makeCatalogue();
     open();
-    router.PostKey(RC_Power, 0x08);
-    ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
-    router.PostKey(RC_Power, 0x08);
-    ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() && dialog->ShutdownDialog()->isVisible(); }));
+    powerToPrompt();
     QPointer<CShutdownPCDlg> prompt = dialog->ShutdownDialog();
     QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
     QCoreApplication::sendEvent(prompt, &esc);
@@ -355,10 +360,7 @@ TEST_F(ControlWindow, ShutdownWithoutTheRightDoesNothing)
     ASSERT_TRUE(bus.IsRunning());
     makeCatalogue();
     open();
-    router.PostKey(RC_Power, 0x08);
-    ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
-    router.PostKey(RC_Power, 0x08);
-    ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() != nullptr; }));
+    powerToPrompt();
     router.PostKey(RC_Digit1, 0x11);
     WaitFor([] { return false; }, 500);
     EXPECT_TRUE(bus.PowerOffCalls().isEmpty());

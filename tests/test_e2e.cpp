@@ -89,18 +89,11 @@ protected:
     // The TV monitor as the X server shows it.
     QImage tvScreen()
     {
-        const QString file = machine.root() + QStringLiteral("/tv.png");
-        g_pXServer->run(QStringLiteral("import"),
-                        { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
-                          QStringLiteral("1920x1080+1920+0"), file });
-        return QImage(file);
+        return CaptureTvScreen(*g_pXServer, machine.root() + QStringLiteral("/tv.png"));
     }
     bool showsMenu()
     {
-        const QImage tv = tvScreen();
-        // Grey background and the white line under the title (h = 90, line at 92).
-        return !tv.isNull() && tv.pixel(1500, 1000) == qRgb(127, 127, 127)
-            && (tv.pixel(960, 92) == qRgb(255, 255, 255) || tv.pixel(960, 91) == qRgb(255, 255, 255));
+        return ShowsMenu(tvScreen());
     }
     QString visibleWindowNamed(const QString& name)
     {

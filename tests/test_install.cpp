@@ -117,13 +117,7 @@ protected:
     }
     bool showsMenu()
     {
-        const QString file = dir.path() + QStringLiteral("/tv.png");
-        g_pXServer->run(QStringLiteral("import"),
-                        { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
-                          QStringLiteral("1920x1080+1920+0"), file });
-        const QImage tv(file);
-        return !tv.isNull() && tv.pixel(1500, 1000) == qRgb(127, 127, 127)
-            && (tv.pixel(960, 92) == qRgb(255, 255, 255) || tv.pixel(960, 91) == qRgb(255, 255, 255));
+        return ShowsMenu(CaptureTvScreen(*g_pXServer, dir.path() + QStringLiteral("/tv.png")));
     }
     QString state(const QString& relative) const { return home + QStringLiteral("/.local/share/krel/") + relative; }
 

@@ -70,11 +70,7 @@ protected:
     // The share of the TV monitor's pixels that are the clip's red.
     double redShare()
     {
-        const QString file = machine.root() + QStringLiteral("/tv.png");
-        g_pXServer->run(QStringLiteral("import"),
-                        { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
-                          QStringLiteral("1920x1080+1920+0"), file });
-        const QImage tv(file);
+        const QImage tv = CaptureTvScreen(*g_pXServer, machine.root() + QStringLiteral("/tv.png"));
         if (tv.isNull())
             return 0;
         int red = 0, all = 0;

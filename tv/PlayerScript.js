@@ -62,17 +62,18 @@
     return e === chosen ? chosenArea : box.width * box.height;
   }
 
+  // The element above n, past the host of an open shadow root; null above the document's root element.
+  function up(n) {
+    var p = n.parentNode;
+    if (p && p.nodeType === 11)
+      p = p.host || null;
+    return p && p.nodeType === 1 ? p : null;
+  }
+
   function visible(e, box) {
     if (box.width <= 0 || box.height <= 0)
       return false;
-    for (var n = e; n; n = n.parentNode) {
-      if (n.nodeType === 11) { // a shadow root: go on from its host
-        n = n.host;
-        if (!n)
-          break;
-      }
-      if (n.nodeType !== 1)
-        break;
+    for (var n = e; n; n = up(n)) {
       var style = getComputedStyle(n);
       if (style.display === 'none' || style.visibility === 'hidden' || style.visibility === 'collapse'
           || Number(style.opacity) === 0)
@@ -153,14 +154,7 @@
     };
     for (var p in props)
       set(e, p, props[p]);
-    for (var n = e.parentNode; n; n = n.parentNode) {
-      if (n.nodeType === 11) { // a shadow root: go on from its host
-        n = n.host;
-        if (!n)
-          break;
-      }
-      if (n.nodeType !== 1)
-        break;
+    for (var n = up(e); n; n = up(n)) {
       remember(n);
       var style = getComputedStyle(n);
       ['transform', 'filter', 'backdrop-filter', 'perspective', 'clip-path', 'mask', '-webkit-mask']

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 
 #include "common/Globals.h"
 
@@ -100,4 +101,17 @@ int XvfbServer::run(const QString& program, const QStringList& args, QByteArray*
     if (output)
         *output = p.readAllStandardOutput();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+QImage CaptureTvScreen(const XvfbServer& server, const QString& file)
+{
+    server.run(QStringLiteral("import"), { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
+                                           QStringLiteral("1920x1080+1920+0"), file });
+    return QImage(file);
+}
+
+bool ShowsMenu(const QImage& tv)
+{
+    return !tv.isNull() && tv.pixel(1500, 1000) == qRgb(127, 127, 127)
+        && (tv.pixel(960, 92) == qRgb(255, 255, 255) || tv.pixel(960, 91) == qRgb(255, 255, 255));
 }

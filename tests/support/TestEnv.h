@@ -42,6 +42,12 @@ private:
     bool m_running = false;
 };
 
+// The TV monitor (the right half of the test X server) as it shows now; file is where the capture is written.
+class QImage;
+QImage CaptureTvScreen(const XvfbServer& server, const QString& file);
+// Whether a capture of a 1080-line TV shows the grey menu with the line under its title (h = 90, line at 92).
+bool ShowsMenu(const QImage& tv);
+
 // Writes a small file, creating its folder.
 void WriteFile(const QString& path, const QByteArray& bytes);
 QByteArray ReadFile(const QString& path);
