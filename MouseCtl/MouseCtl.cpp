@@ -33,8 +33,16 @@ bool readTvRect(ScreenRect* rect)
 
 bool runningOnWayland()
 {
-    return qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
+    const bool wayland = qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QLatin1String("wayland"))
+        || qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
         || (qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+    static bool told = false;
+    if (wayland && !told) {
+        told = true;
+        // A Wayland client cannot hold the pointer to some outputs; the compositor decides where it goes.
+        qInfo("krel: pointer confinement does nothing under Wayland");
+    }
+    return wayland;
 }
 
 void releaseLocked()

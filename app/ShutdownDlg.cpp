@@ -1,6 +1,10 @@
 #include "ShutdownDlg.h"
 
 #include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -18,14 +22,52 @@ CShutdownPCDlg::CShutdownPCDlg(QWidget* parent)
                        QStringLiteral("Noto Sans CJK SC") });
     font.setPointSize(72);
     setFont(font);
-    auto* layout = new QVBoxLayout(this);
+    const QRect tv = g_rcTvScreen.toQRect();
+    const QRect box(100, 100, 700, 300); // on the television, whatever monitor that is
+    // Under Wayland a window cannot place itself: the prompt is then a surface over the whole TV output, grey as
+    // the TV menu's background, with the prompt's box drawn at its place; the box also shows the title, which has
+    // no frame there.
+    m_bSurface = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    QWidget* content = this;
+    if (m_bSurface) {
+        setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        const QColor dialogColour = palette().color(QPalette::Window);
+        QPalette grey = palette();
+        grey.setColor(QPalette::Window, QColor(127, 127, 127));
+        setPalette(grey);
+        setAutoFillBackground(true);
+        content = new QFrame(this);
+        content->setObjectName(QStringLiteral("box"));
+        content->setGeometry(box);
+        content->setAutoFillBackground(true);
+        QPalette boxPalette = content->palette();
+        boxPalette.setColor(QPalette::Window, dialogColour);
+        content->setPalette(boxPalette);
+    }
+    auto* layout = new QVBoxLayout(content);
     // The box is 700 x 300 on the TV whatever the font makes of the two lines: the layout must not grow it.
     layout->setSizeConstraint(QLayout::SetNoConstraint);
-    layout->addWidget(new QLabel(QStringLiteral("关闭电脑,请按1"), this));
-    layout->addWidget(new QLabel(QStringLiteral("不关电脑,请按0"), this));
-    // On the television, whatever monitor that is.
-    setGeometry(g_rcTvScreen.left + 100, g_rcTvScreen.top + 100, 700, 300);
+    if (m_bSurface) {
+        m_pTitle = new QLabel(windowTitle(), content);
+        m_pTitle->setFont(QGuiApplication::font());
+        layout->addWidget(m_pTitle);
+    }
+    layout->addWidget(new QLabel(QStringLiteral("关闭电脑,请按1"), content));
+    layout->addWidget(new QLabel(QStringLiteral("不关电脑,请按0"), content));
+    if (m_bSurface) {
+        create();
+        if (QScreen* screen = QGuiApplication::screenAt(tv.center()))
+            windowHandle()->setScreen(screen);
+        setGeometry(tv);
+        setWindowState(Qt::WindowFullScreen);
+    } else {
+        setGeometry(box.translated(tv.topLeft()));
+    }
     connect(&m_timer, &QTimer::timeout, this, &CShutdownPCDlg::OnTick);
+    connect(this, &QWidget::windowTitleChanged, this, [this](const QString& title) {
+        if (m_pTitle)
+            m_pTitle->setText(title);
+    });
 }
 
 void CShutdownPCDlg::showEvent(QShowEvent* e)

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QTimer>
 
+class QLabel;
+
 // The shutdown prompt on the television: counts 30 seconds down in its title and then closes itself. The remote's
 // 1 shuts the PC down and 0 closes it (handled by the control window); Esc and the close box do nothing.
 class CShutdownPCDlg : public QDialog
@@ -25,6 +27,8 @@ protected:
 private:
     void OnTick();
 
+    bool m_bSurface = false; // a full-screen surface with the box drawn inside (Wayland)
+    QLabel* m_pTitle = nullptr; // the title shown in the box on such a surface
     int m_nCountdown = kSeconds;
     QTimer m_timer;
 };

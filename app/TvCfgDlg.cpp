@@ -342,7 +342,7 @@ void CTvCfgDlg::ShowOrStartTvOutput()
 {
     if (m_pMainFrame) {
         // Brought back over whatever covers it, not only restored underneath.
-        m_pMainFrame->showNormal();
+        m_pMainFrame->show(); // full screen again, also from minimised
         m_pMainFrame->raise();
         m_pMainFrame->activateWindow();
     } else {

@@ -44,6 +44,20 @@ HOME=$XDG_RUNTIME_DIR pulseaudio --daemonize=no --exit-idle-time=-1 -n --log-lev
     --load="module-null-sink sink_name=pc sink_properties=device.description=PC-Speakers" \
     --load="module-null-sink sink_name=tv sink_properties=device.description=HDMI-TV" &
 PIDS+=($!)
+# KREL_DEMO_WAYLAND=1: krel runs under a Wayland compositor (weston) with two outputs, one window each on the
+# virtual display: the PC output on the left, the TV output on the right.
+if [ "${KREL_DEMO_WAYLAND:-0}" = 1 ]; then
+    weston --backend=x11-backend.so --output-count=2 --width=1920 --height=1080 --socket=krel-demo --idle-time=0 \
+        >/dev/null 2>&1 &
+    PIDS+=($!)
+    for _ in $(seq 100); do
+        TV_OUTPUT=$(xwininfo -root -tree | awk '/Weston Compositor - screen1/ {print $1; exit}')
+        [ -n "$TV_OUTPUT" ] && [ -S "$XDG_RUNTIME_DIR/krel-demo" ] && break
+        sleep 0.1
+    done
+    xdotool windowmove "$TV_OUTPUT" 1920 0
+    export WAYLAND_DISPLAY=krel-demo QT_QPA_PLATFORM=wayland
+fi
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox --disable-background-networking --disable-component-update"
 

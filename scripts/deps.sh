@@ -16,6 +16,8 @@ PACKAGES=(
     xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick
     pulseaudio pulseaudio-utils dbus dbus-x11 desktop-file-utils python3 curl
     fonts-noto-cjk ffmpeg zip
+    # other sessions: a Wayland compositor and Qt's Wayland platform, a window manager with a panel
+    weston qt6-wayland icewm
     # the Debian package and its checks
     dpkg-dev lintian
 )

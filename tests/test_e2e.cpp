@@ -66,11 +66,15 @@ protected:
         QFile::copy(wav, pagesCopy + QStringLiteral("/tone.wav"));
     }
 
-    QProcess* start()
+    QProcess* start(const QStringList& environment = {})
     {
         programs.push_back(std::make_unique<QProcess>());
         QProcess* p = programs.back().get();
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& entry : environment)
+            env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        p->setProcessEnvironment(env);
         p->start(machine.appDir() + QStringLiteral("krel"), {});
         p->waitForStarted(10000);
         return p;
@@ -87,14 +91,8 @@ protected:
         return WaitFor([&] { return press(QStringLiteral("raw 0707 01")); }, 30000);
     }
     // The TV monitor as the X server shows it.
-    QImage tvScreen()
-    {
-        return CaptureTvScreen(*g_pXServer, machine.root() + QStringLiteral("/tv.png"));
-    }
-    bool showsMenu()
-    {
-        return ShowsMenu(tvScreen());
-    }
+    QImage tvScreen() { return CaptureTvScreen(*g_pXServer, machine.root() + QStringLiteral("/tv.png")); }
+    bool showsMenu() { return ShowsMenu(tvScreen()); }
     QString visibleWindowNamed(const QString& name)
     {
         QByteArray out;
@@ -131,6 +129,58 @@ protected:
         g_pXServer->run(QStringLiteral("xdotool"), { QStringLiteral("getmouselocation"), QStringLiteral("--shell") },
                         &out);
         return QRegularExpression(QStringLiteral("X=(\\d+)")).match(QString::fromLatin1(out)).captured(1).toInt();
+    }
+    // Starts a helper program (a compositor, a window manager) that runs until the test ends.
+    QProcess* helper(const QString& program, const QStringList& args, const QStringList& environment = {})
+    {
+        programs.push_back(std::make_unique<QProcess>());
+        QProcess* p = programs.back().get();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const QString& entry : environment)
+            env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        p->setProcessEnvironment(env);
+        p->setStandardOutputFile(QProcess::nullDevice());
+        p->setStandardErrorFile(QProcess::nullDevice());
+        p->start(program, args);
+        p->waitForStarted(10000);
+        return p;
+    }
+    // The X window id of a top-level window whose name contains text ("" when none), from the window tree.
+    QString windowIdContaining(const QString& text)
+    {
+        QByteArray out;
+        g_pXServer->run(QStringLiteral("xwininfo"), { QStringLiteral("-root"), QStringLiteral("-tree") }, &out);
+        for (const QString& line : QString::fromUtf8(out).split(QLatin1Char('\n')))
+            if (line.contains(text))
+                return line.trimmed().section(QLatin1Char(' '), 0, 0);
+        return {};
+    }
+    // The TV after Power, as a real full-screen window there shows it: grey at all four corners and the first grid
+    // line exactly at y = 92 (TV height 1080), not moved by a panel or a compositor.
+    void expectMenuExactlyOnTheTv()
+    {
+        QImage tv;
+        ASSERT_TRUE(WaitFor([&] { return ShowsMenu(tv = tvScreen()); }, 20000)) << "no menu on the TV";
+        for (const QPoint p : { QPoint(2, 2), QPoint(1917, 2), QPoint(2, 1077), QPoint(1917, 1077) })
+            EXPECT_EQ(tv.pixel(p), qRgb(127, 127, 127)) << p.x() << "," << p.y();
+        EXPECT_EQ(tv.pixel(960, 92), qRgb(255, 255, 255));
+        EXPECT_EQ(tv.pixel(960, 89), qRgb(127, 127, 127));
+        EXPECT_EQ(tv.pixel(960, 95), qRgb(127, 127, 127));
+    }
+    // The shutdown prompt's box at (100, 100) 700 x 300 on the TV: its inside is the dialog's colour, its
+    // outside is not.
+    void expectPromptBoxAtItsPlace()
+    {
+        QImage tv;
+        const QRgb inside = qRgb(239, 239, 239);
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                tv = tvScreen();
+                return !tv.isNull() && tv.pixel(105, 105) == inside && tv.pixel(795, 395) == inside;
+            },
+            10000));
+        EXPECT_NE(tv.pixel(95, 95), inside);
+        EXPECT_NE(tv.pixel(805, 405), inside);
     }
     QString windowNamed(const QString& name)
     {
@@ -394,4 +444,49 @@ TEST_F(Program, WeeklyDataUpdateReachesTheTv)
         15000));
     // The relaunched program is not a child of the test: it is ended by its path.
     QProcess::execute(QStringLiteral("pkill"), { QStringLiteral("-f"), machine.appDir() + QStringLiteral("krel") });
+}
+
+// Under a Wayland compositor with two outputs (weston on the test X server, one X window an output): the TV menu is
+// a real full-screen surface on the TV's output, and the prompt's box sits at its place there.
+TEST_F(Program, TvOutputUnderAWaylandCompositor)
+{
+    const QString socket = QStringLiteral("krel-test-%1").arg(QCoreApplication::applicationPid());
+    helper(QStringLiteral("weston"),
+           { QStringLiteral("--backend=x11-backend.so"), QStringLiteral("--output-count=2"),
+             QStringLiteral("--width=1920"), QStringLiteral("--height=1080"), QStringLiteral("--socket=") + socket,
+             QStringLiteral("--idle-time=0") });
+    const QString output = qEnvironmentVariable("XDG_RUNTIME_DIR") + QLatin1Char('/') + socket;
+    ASSERT_TRUE(WaitFor(
+        [&] { return QFile::exists(output) && !windowIdContaining(QStringLiteral("screen1")).isEmpty(); }, 20000))
+        << "weston did not start";
+    // The second output's window goes where the TV monitor is, so that the TV capture shows that output.
+    g_pXServer->run(QStringLiteral("xdotool"),
+                    { QStringLiteral("windowmove"), windowIdContaining(QStringLiteral("screen1")),
+                      QStringLiteral("1920"), QStringLiteral("0") });
+    start({ QStringLiteral("QT_QPA_PLATFORM=wayland"), QStringLiteral("WAYLAND_DISPLAY=") + socket });
+    ASSERT_TRUE(waitReady());
+    ASSERT_TRUE(press(QStringLiteral("Power")));
+    expectMenuExactlyOnTheTv();
+    ASSERT_TRUE(press(QStringLiteral("Power")));
+    expectPromptBoxAtItsPlace();
+}
+
+// Under X11 with a window manager whose panel is on the TV monitor: the full-screen TV window covers the panel, and
+// the prompt lies at its place.
+TEST_F(Program, TvOutputUnderAWindowManagerWithAPanelOnTheTv)
+{
+    const QString config = machine.root() + QStringLiteral("/icewm");
+    // The panel on the second monitor (the TV), at its top.
+    WriteFile(config + QStringLiteral("/preferences"), "XineramaPrimaryScreen=1\nShowTaskBar=1\nTaskBarAtTop=1\n");
+    helper(QStringLiteral("icewm"), {}, { QStringLiteral("ICEWM_PRIVCFG=") + config });
+    ASSERT_TRUE(WaitFor([&] { return !windowIdContaining(QStringLiteral("TaskBarFrame")).isEmpty(); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return tvScreen().pixel(960, 10) != tvScreen().pixel(960, 500); }, 5000))
+        << "no panel on the TV";
+    start();
+    ASSERT_TRUE(waitReady());
+    ASSERT_TRUE(press(QStringLiteral("Power")));
+    expectMenuExactlyOnTheTv();
+    ASSERT_TRUE(press(QStringLiteral("Power")));
+    EXPECT_TRUE(WaitFor([&] { return geometriesOf(QStringLiteral("关机提示")).contains(QRect(2020, 100, 700, 300)); }));
+    expectPromptBoxAtItsPlace();
 }

@@ -66,6 +66,13 @@ CMainFrame::CMainFrame(CRemoteKeyRouter* router)
     });
 }
 
+void CMainFrame::setVisible(bool visible)
+{
+    if (visible)
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowFullScreen);
+    QWidget::setVisible(visible);
+}
+
 CMainFrame::~CMainFrame()
 {
     delete m_pPlayer;

@@ -26,6 +26,11 @@ public:
 
     static constexpr char kTitle[] = "MIRA";
 
+    // Shown full screen on the TV's screen (the X11 full-screen state, xdg_toplevel.set_fullscreen on that output
+    // under Wayland): a window manager's panel never covers it, and under Wayland, where a window cannot place
+    // itself, it still lands on the TV.
+    void setVisible(bool visible) override;
+
 protected:
     bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
