@@ -297,6 +297,15 @@ TEST_F(Program, RemoteWalksTheCatalogueAndPlaysOnTheTv)
     ASSERT_TRUE(WaitFor([&] { return !windowNamed(QStringLiteral("^MIRA$")).isEmpty(); }, 15000));
     EXPECT_TRUE(WaitFor([&] { return geometriesOf(QStringLiteral("^MIRA$")).contains(QRect(1920, 0, 1920, 1080)); }));
     ASSERT_TRUE(WaitFor([&] { return showsMenu(); }, 10000));
+    // The menu alone starts no web engine process; the first video does.
+    auto webEngineProcesses = [&] {
+        QProcess pgrep;
+        pgrep.start(QStringLiteral("pgrep"),
+                    { QStringLiteral("-P"), QString::number(p->processId()), QStringLiteral("QtWebEngine") });
+        pgrep.waitForFinished(5000);
+        return pgrep.readAllStandardOutput().trimmed();
+    };
+    EXPECT_TRUE(webEngineProcesses().isEmpty());
 
     // Types -> videos -> addresses -> play: the page's audio plays on the TV's sound card.
     ASSERT_TRUE(press(QStringLiteral("Digit0")));
@@ -312,6 +321,7 @@ TEST_F(Program, RemoteWalksTheCatalogueAndPlaysOnTheTv)
         },
         30000))
         << "no stream on the TV sink";
+    EXPECT_FALSE(webEngineProcesses().isEmpty());
     EXPECT_FALSE(showsMenu()); // the page covers the menu
 
     // The volume keys step the page's stream.

@@ -64,7 +64,7 @@ protected:
     {
         frame = std::make_unique<CMainFrame>();
         frame->show();
-        enlarged = std::make_unique<QSignalSpy>(frame->View(), &COnlineVideoView::playersEnlarged);
+        enlarged = std::make_unique<QSignalSpy>(frame->EnsureView(), &COnlineVideoView::playersEnlarged);
         QCoreApplication::postEvent(frame.get(), new CPlayUrlEvent(url));
     }
     // The share of the TV monitor's pixels that are the clip's red.

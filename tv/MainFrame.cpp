@@ -56,14 +56,23 @@ CMainFrame::CMainFrame(CRemoteKeyRouter* router)
         windowHandle()->setScreen(screen);
     setGeometry(rect);
 
-    m_pView = new COnlineVideoView(this);
-    m_pView->setGeometry(0, 0, rect.width(), rect.height());
-    m_pView->hide();
+    // The web view (and with it the web engine and its processes) is made when the first video is chosen: the
+    // menu alone needs none of it.
 
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive && m_pView)
             QCoreApplication::postEvent(this, new CAppEvent(WM_SHOW_VIDEO, 0, 0));
     });
+}
+
+COnlineVideoView* CMainFrame::EnsureView()
+{
+    if (!m_pView) {
+        m_pView = new COnlineVideoView(this);
+        m_pView->setGeometry(rect());
+        m_pView->hide();
+    }
+    return m_pView;
 }
 
 void CMainFrame::setVisible(bool visible)
@@ -143,9 +152,7 @@ void CMainFrame::StopVideo()
 
 void CMainFrame::OnPlayUrl(const QString& url)
 {
-    if (!m_pView)
-        return;
-    if (!m_pView->Navigate(url)) {
+    if (!COnlineVideoView::MayOpen(url) || !EnsureView()->Navigate(url)) {
         // An address the view does not open: the address list stays on the screen.
         m_menu.OnCommand(RC_LeaveVideo);
         update();

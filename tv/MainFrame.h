@@ -20,7 +20,9 @@ public:
     ~CMainFrame() override;
 
     CScreenMenu& Menu() { return m_menu; }
+    // The web view: null until the first video (EnsureView makes it), then kept for the next ones.
     COnlineVideoView* View() const { return m_pView; }
+    COnlineVideoView* EnsureView();
     // The local film player, made when the first film is chosen (null before).
     CMpvPlayer* Player() const { return m_pPlayer; }
 

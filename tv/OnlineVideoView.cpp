@@ -109,15 +109,21 @@ void COnlineVideoView::InstallPageScript()
     scripts.insert(script);
 }
 
+bool COnlineVideoView::MayOpen(const QString& address)
+{
+    const QString pages = Paths::IsInstalled() ? Paths::InstalledShareDir() + QStringLiteral("pages") : QString();
+    if (IsAllowedAddress(QUrl(address), pages))
+        return true;
+    qCWarning(lcTv).noquote() << "refused to open" << address.left(200)
+                              << "(only http, https, about:blank and the installed pages)";
+    return false;
+}
+
 bool COnlineVideoView::Navigate(const QString& address)
 {
-    const QUrl url(address);
-    const QString pages = Paths::IsInstalled() ? Paths::InstalledShareDir() + QStringLiteral("pages") : QString();
-    if (!IsAllowedAddress(url, pages)) {
-        qCWarning(lcTv).noquote() << "refused to open" << address.left(200)
-                                  << "(only http, https, about:blank and the installed pages)";
+    if (!MayOpen(address))
         return false;
-    }
+    const QUrl url(address);
     // The scroll offset belongs to the video chosen now.
     InstallPageScript();
     show();

@@ -19,6 +19,8 @@ public:
     bool Navigate(const QString& address);
     // http, https, about:blank, and files inside pagesDir (the installed pages, "" for none).
     static bool IsAllowedAddress(const QUrl& url, const QString& pagesDir);
+    // The same for this program's installed pages, saying in the log why an address is refused.
+    static bool MayOpen(const QString& address);
 
     // The script world of the page script (the page's own scripts cannot reach it); tests query the script there.
     static constexpr quint32 kScriptWorld = 1;
