@@ -177,7 +177,7 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
     EXPECT_TRUE(WaitFor([&] { return !playerShown(); }));
     EXPECT_EQ(frame->Menu().CurrentList(), listing);
     EXPECT_EQ(frame->Menu().ListSet().State(), CItemListSet::LocalMovies);
-    EXPECT_LT(redShare(), 0.1);
+    EXPECT_TRUE(WaitFor([&] { return redShare() < 0.1; })); // the menu is drawn again
 
     // The end of a film brings the listing back.
     command(digitOf("b-short.webm"));
