@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The threaded parts under ThreadSanitizer: the reader thread (also on the real HID adapter) and the software
-# remote, the download workers and the update flow, and the audio adapter's main loop. Run before submitting; the suppressions cover only the
-# uninstrumented Qt and PulseAudio libraries.
+# remote, the download workers and the update flow, and the audio adapter's main loop. Run before submitting; the
+# suppressions cover only the uninstrumented Qt and PulseAudio libraries.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
