@@ -84,6 +84,7 @@ bool CMpvPlayer::Play(const QString& path)
     const char* command[] = { "loadfile", file.constData(), "replace", nullptr };
     if (mpv_command_async(m_pMpv, 0, command) < 0)
         return false;
+    ++m_nLoads;
     m_bPlaying = true;
     m_frame = QImage();
     show();
@@ -118,7 +119,13 @@ void CMpvPlayer::DrainEvents()
         const mpv_event* event = mpv_wait_event(m_pMpv, 0);
         if (event->event_id == MPV_EVENT_NONE)
             return;
+        if (event->event_id == MPV_EVENT_START_FILE)
+            ++m_nStarts;
         if (event->event_id != MPV_EVENT_END_FILE)
+            continue;
+        // The end of a file that a newer choice has already replaced (it may come after that choice, when the
+        // older file failed to open) is not the end of the film shown now.
+        if (m_nStarts < m_nLoads)
             continue;
         const auto* end = static_cast<const mpv_event_end_file*>(event->data);
         // A stop of ours or a new file replacing the old one is no end of the film.

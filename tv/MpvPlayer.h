@@ -41,4 +41,6 @@ private:
     mpv_render_context* m_pRender = nullptr;
     QImage m_frame;
     bool m_bPlaying = false;
+    int m_nLoads = 0; // files asked for
+    int m_nStarts = 0; // files libmpv has begun (one per file asked for, in order)
 };
