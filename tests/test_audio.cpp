@@ -67,15 +67,18 @@ protected:
         return -1;
     }
 
-    PulseServer::SinkInput streamOf(long pid)
+    // The stream of a process, once it exists (players start slowly on a loaded machine).
+    PulseServer::SinkInput streamOf(long pid, int timeoutMs = 20000)
     {
         PulseServer::SinkInput found;
-        WaitFor([&] {
-            for (const auto& s : server.SinkInputs())
-                if (s.pid == pid)
-                    found = s;
-            return found.index >= 0;
-        });
+        WaitFor(
+            [&] {
+                for (const auto& s : server.SinkInputs())
+                    if (s.pid == pid)
+                        found = s;
+                return found.index >= 0;
+            },
+            timeoutMs);
         return found;
     }
 
@@ -127,6 +130,7 @@ TEST_F(Audio, OurStreamsGoToTheChosenCardOthersStay)
     ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
     const long stranger = pidFile.readAll().trimmed().toLong();
     const auto strangers = streamOf(stranger);
+    ASSERT_GE(strangers.index, 0) << "the other program's stream never came";
     QThread::msleep(300);
     EXPECT_EQ(streamOf(stranger).sink, pc);
     EXPECT_NE(g_hWaveOut.load(), static_cast<std::uint32_t>(strangers.index));
