@@ -1,6 +1,8 @@
 // The real krel program under a real X server with monitors "PC" and "TV", a real PulseAudio server with two
 // sinks, a private system bus with a fake logind, a local HTTP server and a test catalogue; keys are pressed with
 // the real krel-remote.
+#include <memory>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -409,6 +411,11 @@ TEST_F(Program, AudioServerLateAndRestartingRoutesTheNextVideo)
 TEST_F(Program, WeeklyDataUpdateReachesTheTv)
 {
     ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_AUTOUPDATE), machine.appDir() + QStringLiteral("AutoUpdate")));
+    // The program the updater starts again is not a child of the test: it is ended by its path, however the test
+    // ends.
+    const std::shared_ptr<void> endRelaunched(nullptr, [this](void*) {
+        QProcess::execute(QStringLiteral("pkill"), { QStringLiteral("-f"), machine.appDir() + QStringLiteral("krel") });
+    });
     machine.writeAppFile(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=1\nDATA_VER=1\n");
     // The new catalogue: five types (the test catalogue has one).
     const QString next = machine.root() + QStringLiteral("/next");
@@ -452,8 +459,6 @@ TEST_F(Program, WeeklyDataUpdateReachesTheTv)
             return !tv.isNull() && showsMenu() && tv.pixel(960, 92 + 5 * 90) == qRgb(255, 255, 255);
         },
         15000));
-    // The relaunched program is not a child of the test: it is ended by its path.
-    QProcess::execute(QStringLiteral("pkill"), { QStringLiteral("-f"), machine.appDir() + QStringLiteral("krel") });
 }
 
 // Under a Wayland compositor with two outputs (weston on the test X server, one X window an output): the TV menu is
