@@ -88,8 +88,7 @@ int RunApplication(int argc, char** argv)
                   kUpdaterName);
     }
 
-    // The web engine needs this before the application object exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No OpenGL share context for the web engine here: it is made when the web view is first loaded.
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("krel"));
     app.setQuitOnLastWindowClosed(false);

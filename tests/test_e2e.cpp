@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -32,7 +33,11 @@ protected:
         ASSERT_TRUE(pulse.Start());
         ASSERT_TRUE(bus.IsRunning());
         ASSERT_TRUE(http.IsRunning());
-        ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_BINARY), machine.appDir() + QStringLiteral("krel")));
+        // The program with the player libraries it loads from beside itself.
+        for (const char* file : { "krel", "libkrel_web.so", "libkrel_film.so" })
+            ASSERT_TRUE(QFile::copy(QFileInfo(QStringLiteral(KREL_BINARY)).absolutePath() + QLatin1Char('/')
+                                        + QLatin1String(file),
+                                    machine.appDir() + QLatin1String(file)));
         const QString source = machine.root() + QStringLiteral("/catalogue.json");
         WriteFile(source,
                   QStringLiteral(R"({

@@ -85,8 +85,9 @@ TEST(TvWindow, CoversTheChosenScreenOrThePrimary)
         EXPECT_TRUE(frame.windowFlags() & Qt::FramelessWindowHint);
         // The menu alone makes no web view (and so starts no web engine).
         EXPECT_EQ(frame.View(), nullptr);
-        EXPECT_EQ(frame.EnsureView()->geometry(), QRect(0, 0, 1920, 1080));
-        EXPECT_FALSE(frame.View()->isVisible());
+        ASSERT_NE(frame.EnsureView(), nullptr);
+        EXPECT_EQ(frame.View()->Widget()->geometry(), QRect(0, 0, 1920, 1080));
+        EXPECT_FALSE(frame.View()->Widget()->isVisible());
 
         // Close requests and keys change nothing.
         QCloseEvent close;
@@ -148,7 +149,8 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
     g_nScrollY = 700;
     CMainFrame frame;
     frame.show();
-    COnlineVideoView* view = frame.EnsureView();
+    ASSERT_NE(frame.EnsureView(), nullptr);
+    auto* view = static_cast<COnlineVideoView*>(frame.View());
     QSignalSpy enlarged(view, &COnlineVideoView::playersEnlarged);
 
     QCoreApplication::postEvent(&frame, new CPlayUrlEvent(http.Url(QStringLiteral("players.html"))));
@@ -212,11 +214,11 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
                                     QUrl::fromLocalFile(pages + QStringLiteral("/../secret.html")).toString(),
                                     QUrl::fromLocalFile(pages + QStringLiteral("/link.html")).toString(),
                                     QUrl::fromLocalFile(pages + QStringLiteral("x/a.html")).toString() })
-        EXPECT_FALSE(COnlineVideoView::IsAllowedAddress(QUrl(address), pages)) << address.toStdString();
-    EXPECT_FALSE(COnlineVideoView::IsAllowedAddress(QUrl(inside), QString()));
+        EXPECT_FALSE(IsAllowedWebAddress(QUrl(address), pages)) << address.toStdString();
+    EXPECT_FALSE(IsAllowedWebAddress(QUrl(inside), QString()));
     for (const QString& address :
          { QStringLiteral("http://h/x"), QStringLiteral("HTTPS://h/x"), QStringLiteral("about:blank"), inside })
-        EXPECT_TRUE(COnlineVideoView::IsAllowedAddress(QUrl(address), pages)) << address.toStdString();
+        EXPECT_TRUE(IsAllowedWebAddress(QUrl(address), pages)) << address.toStdString();
     QCoreApplication::postEvent(&frame, new CPlayUrlEvent(QStringLiteral("file:///etc/passwd")));
     WaitFor([] { return false; }, 500);
     EXPECT_FALSE(view->isVisible());

@@ -65,7 +65,9 @@ protected:
     {
         frame = std::make_unique<CMainFrame>();
         frame->show();
-        enlarged = std::make_unique<QSignalSpy>(frame->EnsureView(), &COnlineVideoView::playersEnlarged);
+        ASSERT_NE(frame->EnsureView(), nullptr);
+        enlarged = std::make_unique<QSignalSpy>(static_cast<COnlineVideoView*>(frame->View()),
+                                                &COnlineVideoView::playersEnlarged);
         QCoreApplication::postEvent(frame.get(), new CPlayUrlEvent(url));
     }
     // The share of the TV monitor's pixels that are the clip's red.
@@ -162,7 +164,7 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
                 return RC_Digit0 + i;
         return RC_Digit9;
     };
-    auto playerShown = [&] { return frame->Player() && frame->Player()->isVisible(); };
+    auto playerShown = [&] { return frame->Player() && frame->Player()->Widget()->isVisible(); };
 
     command(digitOf("a-long.webm"));
     expectClipOnTheWholeTv();
@@ -187,7 +189,7 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
     EXPECT_EQ(frame->Menu().CurrentList(), listing);
 
     // A broken file: the listing stays, the program lives, and a good film plays afterwards.
-    QSignalSpy ended(frame->Player(), &CMpvPlayer::finished);
+    QSignalSpy ended(static_cast<CMpvPlayer*>(frame->Player()), &CMpvPlayer::finished);
     command(digitOf("c-broken.mkv"));
     ASSERT_TRUE(WaitFor([&] { return !ended.isEmpty(); }, 10000));
     EXPECT_EQ(ended.first().first().toBool(), false);
@@ -200,7 +202,7 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
 
     // A good film chosen right after a broken one: the broken one's failure, when libmpv reports it only after the
     // good one was asked for, must not end the good one.
-    CMpvPlayer* player = frame->Player();
+    ILocalPlayer* player = frame->Player();
     ASSERT_TRUE(player->Play(films + QStringLiteral("/c-broken.mkv")));
     QThread::msleep(1500);
     ASSERT_TRUE(player->Play(films + QStringLiteral("/a-long.webm")));

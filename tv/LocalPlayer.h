@@ -1,13 +1,20 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 
+class QWidget;
+
 // Plays a local film on the TV, covering the TV window; the TV window drives it through this interface only, so
-// that navigation can be tested without a player.
+// that navigation can be tested without a player, and the player (with libmpv) lives in a library the program
+// loads when the first film is chosen.
 class ILocalPlayer
 {
 public:
     virtual ~ILocalPlayer() = default;
+    // The widget that shows the film: a child of the TV window, deleted with it.
+    virtual QWidget* Widget() = 0;
     // Starts the file; the player shows itself. False when it could not even start.
     virtual bool Play(const QString& path) = 0;
     // Stops and hides.
@@ -15,6 +22,8 @@ public:
     // Seeks by the given number of seconds (negative: back).
     virtual void Seek(int seconds) = 0;
     virtual bool IsPlaying() const = 0;
+    // Called when the film has ended, or could not be played (ok false); the player has hidden itself.
+    virtual void SetFinishedHandler(std::function<void(bool ok)> handler) = 0;
 };
 
 // Whether a file is a film by its name: the usual video and audio file extensions, compared without case.

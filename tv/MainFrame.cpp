@@ -8,8 +8,9 @@
 #include <QWindow>
 
 #include "AudioRouter.h"
-#include "MpvPlayer.h"
-#include "OnlineVideoView.h"
+#include "LocalPlayer.h"
+#include "MediaPlugins.h"
+#include "WebVideoView.h"
 #include "common/Log.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
@@ -65,12 +66,14 @@ CMainFrame::CMainFrame(CRemoteKeyRouter* router)
     });
 }
 
-COnlineVideoView* CMainFrame::EnsureView()
+IWebVideoView* CMainFrame::EnsureView()
 {
     if (!m_pView) {
-        m_pView = new COnlineVideoView(this);
-        m_pView->setGeometry(rect());
-        m_pView->hide();
+        m_pView = CreateWebVideoView(this);
+        if (!m_pView)
+            return nullptr;
+        m_pView->Widget()->setGeometry(rect());
+        m_pView->Widget()->hide();
     }
     return m_pView;
 }
@@ -146,20 +149,21 @@ void CMainFrame::StopVideo()
 {
     if (!m_pView)
         return;
-    m_pView->Navigate(QStringLiteral("about:blank"));
-    m_pView->hide();
+    m_pView->Navigate(QStringLiteral("about:blank"), 0);
+    m_pView->Widget()->hide();
 }
 
 void CMainFrame::OnPlayUrl(const QString& url)
 {
-    if (!COnlineVideoView::MayOpen(url) || !EnsureView()->Navigate(url)) {
-        // An address the view does not open: the address list stays on the screen.
+    if (!MayOpenWebAddress(url) || !EnsureView()) {
+        // An address the view does not open (or no view): the address list stays on the screen.
         m_menu.OnCommand(RC_LeaveVideo);
         update();
         return;
     }
-    m_pView->show();
-    m_pView->update();
+    m_pView->Navigate(url, g_nScrollY);
+    m_pView->Widget()->show();
+    m_pView->Widget()->update();
 }
 
 bool CMainFrame::OnFilmCommand(int command)
@@ -186,9 +190,11 @@ bool CMainFrame::OnFilmCommand(int command)
 void CMainFrame::OnPlayFile(const QString& path)
 {
     if (!m_pPlayer) {
-        m_pPlayer = new CMpvPlayer(this);
-        m_pPlayer->setGeometry(rect());
-        connect(m_pPlayer, &CMpvPlayer::finished, this, [this] { update(); });
+        m_pPlayer = CreateLocalPlayer(this);
+        if (!m_pPlayer)
+            return;
+        m_pPlayer->Widget()->setGeometry(rect());
+        m_pPlayer->SetFinishedHandler([this](bool) { update(); });
     }
     if (!m_pPlayer->Play(path))
         qCWarning(lcTv).noquote() << "cannot play" << path;
@@ -198,9 +204,9 @@ void CMainFrame::OnShowVideo()
 {
     if (!m_pView || !m_menu.ListSet().IsPlaying())
         return;
-    m_pView->raise();
-    m_pView->show();
-    m_pView->update();
+    m_pView->Widget()->raise();
+    m_pView->Widget()->show();
+    m_pView->Widget()->update();
 }
 
 void CMainFrame::paintEvent(QPaintEvent*)

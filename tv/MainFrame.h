@@ -4,8 +4,8 @@
 
 #include "ScreenMenu.h"
 
-class CMpvPlayer;
-class COnlineVideoView;
+class ILocalPlayer;
+class IWebVideoView;
 class CRemoteKeyRouter;
 
 // The borderless full-screen window on the television: draws the menu, takes remote commands, and hosts the web
@@ -20,11 +20,12 @@ public:
     ~CMainFrame() override;
 
     CScreenMenu& Menu() { return m_menu; }
-    // The web view: null until the first video (EnsureView makes it), then kept for the next ones.
-    COnlineVideoView* View() const { return m_pView; }
-    COnlineVideoView* EnsureView();
-    // The local film player, made when the first film is chosen (null before).
-    CMpvPlayer* Player() const { return m_pPlayer; }
+    // The web view: null until the first video (EnsureView loads and makes it), then kept for the next ones; null
+    // also when its library cannot be loaded.
+    IWebVideoView* View() const { return m_pView; }
+    IWebVideoView* EnsureView();
+    // The local film player, loaded and made when the first film is chosen (null before).
+    ILocalPlayer* Player() const { return m_pPlayer; }
 
     static constexpr char kTitle[] = "MIRA";
 
@@ -51,7 +52,7 @@ private:
     void StopVideo();
 
     QFont m_font;
-    COnlineVideoView* m_pView = nullptr;
-    CMpvPlayer* m_pPlayer = nullptr;
+    IWebVideoView* m_pView = nullptr;
+    ILocalPlayer* m_pPlayer = nullptr;
     CScreenMenu m_menu;
 };

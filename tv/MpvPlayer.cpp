@@ -1,27 +1,18 @@
 #include "MpvPlayer.h"
 
-#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QPainter>
 
 #include <mpv/client.h>
 #include <mpv/render.h>
 
-#include "common/Log.h"
-
-bool IsPlayableFile(const QString& path)
+namespace
 {
-    static const QStringList kExtensions = {
-        QStringLiteral("mkv"),  QStringLiteral("mp4"),  QStringLiteral("m4v"),  QStringLiteral("avi"),
-        QStringLiteral("mov"),  QStringLiteral("wmv"),  QStringLiteral("flv"),  QStringLiteral("webm"),
-        QStringLiteral("mpg"),  QStringLiteral("mpeg"), QStringLiteral("ts"),   QStringLiteral("m2ts"),
-        QStringLiteral("vob"),  QStringLiteral("ogv"),  QStringLiteral("3gp"),  QStringLiteral("rmvb"),
-        QStringLiteral("rm"),   QStringLiteral("mp3"),  QStringLiteral("flac"), QStringLiteral("ogg"),
-        QStringLiteral("wav"),  QStringLiteral("m4a"),  QStringLiteral("aac"),  QStringLiteral("wma"),
-        QStringLiteral("opus"),
-    };
-    const QFileInfo info(path);
-    return info.isFile() && kExtensions.contains(info.suffix().toLower());
-}
+
+// The TV's category; the library links nothing of the program, so it has its own.
+Q_LOGGING_CATEGORY(lcFilm, "krel.tv")
+
+} // namespace
 
 CMpvPlayer::CMpvPlayer(QWidget* parent)
     : QWidget(parent)
@@ -48,7 +39,7 @@ CMpvPlayer::CMpvPlayer(QWidget* parent)
                                   { MPV_RENDER_PARAM_INVALID, nullptr } };
     if (mpv_render_context_create(&m_pRender, m_pMpv, params) < 0) {
         m_pRender = nullptr;
-        qCWarning(lcTv, "the film player cannot draw: libmpv has no software renderer");
+        qCWarning(lcFilm, "the film player cannot draw: libmpv has no software renderer");
     }
     // Both callbacks come from libmpv's threads and only post to the GUI thread. They end before the destructor's
     // body does (it frees libmpv first), and Qt drops what is still queued for the player when it goes.
@@ -132,7 +123,7 @@ void CMpvPlayer::DrainEvents()
         if (end->reason == MPV_END_FILE_REASON_STOP || end->reason == MPV_END_FILE_REASON_REDIRECT)
             continue;
         if (end->reason == MPV_END_FILE_REASON_ERROR)
-            qCWarning(lcTv, "the film cannot be played: %s", mpv_error_string(end->error));
+            qCWarning(lcFilm, "the film cannot be played: %s", mpv_error_string(end->error));
         Finish(end->reason == MPV_END_FILE_REASON_EOF);
     }
 }
@@ -144,6 +135,8 @@ void CMpvPlayer::Finish(bool ok)
     m_bPlaying = false;
     hide();
     emit finished(ok);
+    if (m_onFinished)
+        m_onFinished(ok);
 }
 
 void CMpvPlayer::paintEvent(QPaintEvent*)
@@ -166,4 +159,9 @@ void CMpvPlayer::paintEvent(QPaintEvent*)
         painter.fillRect(rect(), Qt::black);
     else
         painter.drawImage(0, 0, m_frame);
+}
+
+extern "C" Q_DECL_EXPORT ILocalPlayer* krel_create_local_player(QWidget* parent)
+{
+    return new CMpvPlayer(parent);
 }

@@ -13,7 +13,8 @@ struct mpv_render_context;
 // The local film player on libmpv: a child widget of the TV window that covers it and shows the film, letterboxed
 // to keep its aspect ratio. libmpv draws each frame in software into an image the widget paints (no GPU needed);
 // its sound is a stream of this process, so the audio routing puts it on the TV's sound card. libmpv works on its
-// own threads; its wake-ups only post to the GUI thread.
+// own threads; its wake-ups only post to the GUI thread. It lives in its own library (libkrel_film.so), which depends
+// on Qt and libmpv alone: the program loads it when the first film is chosen.
 class CMpvPlayer : public QWidget, public ILocalPlayer
 {
     Q_OBJECT
@@ -21,10 +22,12 @@ public:
     explicit CMpvPlayer(QWidget* parent);
     ~CMpvPlayer() override;
 
+    QWidget* Widget() override { return this; }
     bool Play(const QString& path) override;
     void Stop() override;
     void Seek(int seconds) override;
     bool IsPlaying() const override { return m_bPlaying; }
+    void SetFinishedHandler(std::function<void(bool ok)> handler) override { m_onFinished = std::move(handler); }
 
 signals:
     // The film has ended, or could not be played (ok false); the player has hidden itself.
@@ -39,6 +42,7 @@ private:
 
     mpv_handle* m_pMpv = nullptr;
     mpv_render_context* m_pRender = nullptr;
+    std::function<void(bool ok)> m_onFinished;
     QImage m_frame;
     bool m_bPlaying = false;
     int m_nLoads = 0; // files asked for

@@ -1,7 +1,7 @@
 #include "OnlineVideoView.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QWebEngineCertificateError>
 #include <QWebEngineFullScreenRequest>
@@ -11,12 +11,11 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 
-#include "common/Globals.h"
-#include "common/Log.h"
-#include "common/Paths.h"
-
 namespace
 {
+
+// The TV's category; the library links nothing of the program, so it has its own.
+Q_LOGGING_CATEGORY(lcWebView, "krel.tv")
 
 // A page that raises nothing: no script dialogs, no certificate prompts, no file choosers, no permission prompts,
 // no new windows. Nobody sits at the TV with a mouse to answer them.
@@ -74,26 +73,11 @@ COnlineVideoView::COnlineVideoView(QWidget* parent)
             page()->runJavaScript(QStringLiteral("window.__krelWatch && window.__krelWatch()"), kScriptWorld);
         StartWatching();
     });
-    InstallPageScript();
+    InstallPageScript(0);
     setUrl(QUrl(QStringLiteral("about:blank")));
 }
 
-bool COnlineVideoView::IsAllowedAddress(const QUrl& url, const QString& pagesDir)
-{
-    const QString scheme = url.scheme().toLower();
-    if (url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
-        return true;
-    if (url == QUrl(QStringLiteral("about:blank")))
-        return true;
-    if (scheme != QLatin1String("file") || pagesDir.isEmpty() || !url.isLocalFile())
-        return false;
-    // A file of the installed pages: compared as real paths, so ".." and links cannot lead out of the folder.
-    const QString pages = QFileInfo(pagesDir).canonicalFilePath();
-    const QString file = QFileInfo(url.toLocalFile()).canonicalFilePath();
-    return !pages.isEmpty() && !file.isEmpty() && file.startsWith(pages + QLatin1Char('/'));
-}
-
-void COnlineVideoView::InstallPageScript()
+void COnlineVideoView::InstallPageScript(int scrollY)
 {
     QWebEngineScriptCollection& scripts = page()->scripts();
     for (const QWebEngineScript& old : scripts.find(QStringLiteral("krel-player")))
@@ -105,31 +89,17 @@ void COnlineVideoView::InstallPageScript()
     // Frames of other origins too: a player page inside a frame stretches its video over its frame.
     script.setRunsOnSubFrames(true);
     script.setSourceCode(
-        QString::fromUtf8(kPlayerScript).replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(g_nScrollY)));
+        QString::fromUtf8(kPlayerScript).replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(scrollY)));
     scripts.insert(script);
 }
 
-bool COnlineVideoView::MayOpen(const QString& address)
+void COnlineVideoView::Navigate(const QString& address, int scrollY)
 {
-    const QString pages = Paths::IsInstalled() ? Paths::InstalledShareDir() + QStringLiteral("pages") : QString();
-    if (IsAllowedAddress(QUrl(address), pages))
-        return true;
-    qCWarning(lcTv).noquote() << "refused to open" << address.left(200)
-                              << "(only http, https, about:blank and the installed pages)";
-    return false;
-}
-
-bool COnlineVideoView::Navigate(const QString& address)
-{
-    if (!MayOpen(address))
-        return false;
-    const QUrl url(address);
     // The scroll offset belongs to the video chosen now.
-    InstallPageScript();
+    InstallPageScript(scrollY);
     show();
-    load(url);
+    load(QUrl(address));
     update();
-    return true;
 }
 
 void COnlineVideoView::StartWatching()
@@ -157,7 +127,7 @@ void COnlineVideoView::Poll()
                               if (serial != m_nSerial) {
                                   m_nSerial = serial;
                                   const QString address = state.value(QStringLiteral("address")).toString();
-                                  qCDebug(lcTv).noquote() << serial << address;
+                                  qCDebug(lcWebView).noquote() << serial << address;
                                   emit playersEnlarged({ address });
                               }
                               const QVariantList click = state.value(QStringLiteral("click")).toList();
@@ -177,4 +147,9 @@ void COnlineVideoView::ClickAt(const QPoint& point)
     QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &press);
     QCoreApplication::sendEvent(target, &release);
+}
+
+extern "C" Q_DECL_EXPORT IWebVideoView* krel_create_web_video_view(QWidget* parent)
+{
+    return new COnlineVideoView(parent);
 }

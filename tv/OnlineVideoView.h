@@ -3,24 +3,21 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include "WebVideoView.h"
+
 // The web view of the TV window: opens an online video page without any dialog, finds the page's video player
 // whenever it appears (a script in every frame watches the page for a while after each load) and stretches the
 // largest one over the whole television, scrolls the page to the video's offset, and starts the player when it
-// stays paused.
-class COnlineVideoView : public QWebEngineView
+// stays paused. It lives in its own library (libkrel_web.so), which depends on Qt alone: the program loads it when
+// the first video is chosen.
+class COnlineVideoView : public QWebEngineView, public IWebVideoView
 {
     Q_OBJECT
 public:
     explicit COnlineVideoView(QWidget* parent);
 
-    // Shows the view and opens the address; false (and nothing opened) for an address the view does not open:
-    // only http, https, about:blank and the program's own installed pages are opened, since the catalogue that names
-    // the addresses is outside input.
-    bool Navigate(const QString& address);
-    // http, https, about:blank, and files inside pagesDir (the installed pages, "" for none).
-    static bool IsAllowedAddress(const QUrl& url, const QString& pagesDir);
-    // The same for this program's installed pages, saying in the log why an address is refused.
-    static bool MayOpen(const QString& address);
+    QWidget* Widget() override { return this; }
+    void Navigate(const QString& address, int scrollY) override;
 
     // The script world of the page script (the page's own scripts cannot reach it); tests query the script there.
     static constexpr quint32 kScriptWorld = 1;
@@ -33,7 +30,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent*) override { }
 
 private:
-    void InstallPageScript();
+    void InstallPageScript(int scrollY);
     void StartWatching();
     void Poll();
     void ClickAt(const QPoint& point);

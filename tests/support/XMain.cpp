@@ -18,7 +18,7 @@ int main(int argc, char** argv)
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
             "--disable-gpu --no-sandbox --disable-background-networking "
             "--disable-component-update");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No AA_ShareOpenGLContexts: as in the program, the web view's OpenGL share context is made when it is loaded.
     ::testing::InitGoogleTest(&argc, argv);
     if (!x.isRunning()) {
         // No X server: run nothing, but say so.

@@ -1,0 +1,83 @@
+#include "MediaPlugins.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QOpenGLContext>
+
+#include "common/Log.h"
+
+// Qt's global OpenGL share context. QtGui exports both for its own modules (Qt WebEngine reads the first); no public
+// header declares them.
+Q_GUI_EXPORT QOpenGLContext* qt_gl_global_share_context();
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+
+namespace
+{
+
+QOpenGLContext* g_pShareContext = nullptr;
+
+void DeleteShareContext()
+{
+    if (qt_gl_global_share_context() == g_pShareContext)
+        qt_gl_set_global_share_context(nullptr);
+    delete g_pShareContext;
+    g_pShareContext = nullptr;
+}
+
+// The web engine hands its frames to the view through textures of a context shared with Qt's. Qt makes that context
+// at start when asked to; made only here, before the web engine's library is loaded, the GL driver (with a software
+// GL, its whole compiler) is loaded only once a video is chosen. Without a context the engine composites in
+// software, which still shows the page.
+void PrepareWebEngineGl()
+{
+    if (qt_gl_global_share_context())
+        return;
+    auto* context = new QOpenGLContext;
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    context->setFormat(format);
+    if (!context->create()) {
+        delete context;
+        qCWarning(lcTv, "no OpenGL context: the web view composites in software");
+        return;
+    }
+    g_pShareContext = context;
+    qt_gl_set_global_share_context(context);
+    qAddPostRoutine(DeleteShareContext);
+    // (Qt::AA_ShareOpenGLContexts is not set: Qt warns when it is set after the application object exists, and the
+    // view's rendering shares with the global context without it.)
+}
+
+// The library beside the program; else by name, which finds it where a test program links it.
+QFunctionPointer Resolve(const char* library, const char* entry)
+{
+    static QHash<QString, QLibrary*> loaded;
+    const QString name = QString::fromLatin1(library);
+    QLibrary*& lib = loaded[name];
+    if (!lib) {
+        const QString beside = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+        lib = new QLibrary(QFileInfo::exists(beside) ? beside : name);
+        // Every symbol now: a library that does not fit the program fails here, not in the middle of a video.
+        lib->setLoadHints(QLibrary::ResolveAllSymbolsHint);
+    }
+    QFunctionPointer fn = lib->resolve(entry);
+    if (!fn)
+        qCWarning(lcTv).noquote() << "cannot load" << name << ":" << lib->errorString();
+    return fn;
+}
+
+} // namespace
+
+IWebVideoView* CreateWebVideoView(QWidget* parent)
+{
+    PrepareWebEngineGl();
+    auto create = reinterpret_cast<KrelCreateWebVideoViewFn>(Resolve(kWebViewLibrary, kWebViewEntry));
+    return create ? create(parent) : nullptr;
+}
+
+ILocalPlayer* CreateLocalPlayer(QWidget* parent)
+{
+    auto create = reinterpret_cast<KrelCreateLocalPlayerFn>(Resolve(kFilmPlayerLibrary, kFilmPlayerEntry));
+    return create ? create(parent) : nullptr;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+class ILocalPlayer;
+class IWebVideoView;
+class QWidget;
+
+// The two players of the TV window live in libraries of their own beside the program, loaded on first use: the web
+// view (libkrel_web.so, Qt WebEngine) and the film player (libkrel_film.so, libmpv). Until then none of their
+// libraries, GPU contexts or child processes cost the tray program anything. Each returns null (and says why in
+// the log) when its library cannot be loaded; the object is a child of parent.
+IWebVideoView* CreateWebVideoView(QWidget* parent);
+ILocalPlayer* CreateLocalPlayer(QWidget* parent);
+
+// The entry points the libraries export.
+extern "C" {
+using KrelCreateWebVideoViewFn = IWebVideoView* (*)(QWidget* parent);
+using KrelCreateLocalPlayerFn = ILocalPlayer* (*)(QWidget* parent);
+}
+inline constexpr char kWebViewLibrary[] = "libkrel_web.so";
+inline constexpr char kWebViewEntry[] = "krel_create_web_video_view";
+inline constexpr char kFilmPlayerLibrary[] = "libkrel_film.so";
+inline constexpr char kFilmPlayerEntry[] = "krel_create_local_player";

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+class QUrl;
+class QWidget;
+
+// The web view of the TV window, as the window drives it: the view (with the web engine) lives in a library the
+// program loads when the first video is chosen, so that the tray program and the TV menu run without it.
+class IWebVideoView
+{
+public:
+    virtual ~IWebVideoView() = default;
+    // The view's widget: a child of the TV window, deleted with it.
+    virtual QWidget* Widget() = 0;
+    // Shows the view and opens the address (one that MayOpenWebAddress allows); scrollY is the page's scroll offset
+    // once the player is stretched.
+    virtual void Navigate(const QString& address, int scrollY) = 0;
+};
+
+// http, https, about:blank, and files inside pagesDir (the installed pages, "" for none): the catalogue that names
+// the addresses is outside input.
+bool IsAllowedWebAddress(const QUrl& url, const QString& pagesDir);
+// The same for this program's installed pages, saying in the log why an address is refused.
+bool MayOpenWebAddress(const QString& address);
