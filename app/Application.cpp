@@ -63,6 +63,35 @@ QString FindUpdater()
     return QStandardPaths::findExecutable(QLatin1String(kUpdaterName));
 }
 
+int RunControlWindow()
+{
+    // Audio routing works from the start, before anything can play.
+    CAudioRouter audio;
+    CRemoteKeyRouter router;
+    CTvCfgDlg dialog(&router, &audio);
+    dialog.OnInitDialog();
+    // The reader and the software remote start with the control window registered.
+    CIRReceiverThread reader(&router, std::make_unique<CHidIRDevice>());
+    reader.Start();
+    // Remotes the kernel drives (input devices), unless the settings turn them off.
+    CInputDeviceSource inputDevices(&router);
+    if (ReadSetting(QString::fromLatin1(SettingKey::InputDevices)).trimmed() != QLatin1String("0"))
+        inputDevices.Start();
+    CRemoteSocketServer softwareRemote(&reader);
+    QObject::connect(&softwareRemote, &CRemoteSocketServer::ShowRequested, &dialog, &CTvCfgDlg::ShowRestored);
+    softwareRemote.Listen();
+
+    dialog.show();
+    g_bMouseCtrlDisabled = ReadSettingNumber(QString::fromLatin1(SettingKey::DisableMouseCtrl));
+    if (g_bMouseCtrlDisabled == 0)
+        MouseLimitEnable();
+
+    QApplication::exec();
+
+    MouseLimitDisable();
+    return 0;
+}
+
 int RunApplication(int argc, char** argv)
 {
     CInstanceLock lock(Paths::InstanceLockFile());
@@ -93,29 +122,5 @@ int RunApplication(int argc, char** argv)
     app.setApplicationName(QStringLiteral("krel"));
     app.setQuitOnLastWindowClosed(false);
 
-    // Audio routing works from the start, before anything can play.
-    CAudioRouter audio;
-    CRemoteKeyRouter router;
-    CTvCfgDlg dialog(&router, &audio);
-    dialog.OnInitDialog();
-    // The reader and the software remote start with the control window registered.
-    CIRReceiverThread reader(&router, std::make_unique<CHidIRDevice>());
-    reader.Start();
-    // Remotes the kernel drives (input devices), unless the settings turn them off.
-    CInputDeviceSource inputDevices(&router);
-    if (ReadSetting(QString::fromLatin1(SettingKey::InputDevices)).trimmed() != QLatin1String("0"))
-        inputDevices.Start();
-    CRemoteSocketServer softwareRemote(&reader);
-    QObject::connect(&softwareRemote, &CRemoteSocketServer::ShowRequested, &dialog, &CTvCfgDlg::ShowRestored);
-    softwareRemote.Listen();
-
-    dialog.show();
-    g_bMouseCtrlDisabled = ReadSettingNumber(QString::fromLatin1(SettingKey::DisableMouseCtrl));
-    if (g_bMouseCtrlDisabled == 0)
-        MouseLimitEnable();
-
-    app.exec();
-
-    MouseLimitDisable();
-    return 0;
+    return RunControlWindow();
 }

@@ -10,10 +10,12 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include "app/Application.h"
 #include "app/IRCompanySelDlg.h"
 #include "app/ShutdownDlg.h"
 #include "app/TvCfgDlg.h"
@@ -26,6 +28,7 @@
 #include "common/Settings.h"
 #include "remote/KeyRouter.h"
 #include "support/CatalogueFixture.h"
+#include "support/PointerPush.h"
 #include "support/PulseServer.h"
 #include "support/QtWait.h"
 #include "support/SystemBus.h"
@@ -410,4 +413,31 @@ TEST_F(ControlWindow, BrokenCatalogueBetweenTwoStarts)
     makeCatalogue(); // mended: the next start works again
     dialog->ShowOrStartTvOutput();
     EXPECT_NE(dialog->MainFrame(), nullptr);
+}
+
+// The process's own loop: the pointer is kept off the TV from the start and is free again once "退出" has ended the
+// loop, while this process (and so its X connection, which would otherwise free the barriers) lives on.
+TEST(ProcessLoop, ConfinesThePointerAndExitFreesIt)
+{
+    TempMachine machine;
+    QTemporaryDir runtime; // the software remote's socket, apart from any other test's
+    const QByteArray oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+    WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0 3840 1080"));
+    WriteSetting(QString::fromLatin1(SettingKey::InputDevices), QStringLiteral("0"));
+    PointerPusher pointer;
+    ASSERT_TRUE(pointer.isOpen());
+    int during = -1;
+    QTimer::singleShot(500, [&] {
+        during = pointer.push({ 1900, 500 }, 100, 0).x();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<CTvCfgDlg*>(w))
+                for (QAction* a : dialog->TrayMenu()->actions())
+                    if (a->objectName() == QLatin1String("32781"))
+                        a->trigger();
+    });
+    EXPECT_EQ(RunControlWindow(), 0);
+    EXPECT_LT(during, 1920);
+    EXPECT_GE(pointer.push({ 1900, 500 }, 100, 0).x(), 1920);
+    qputenv("XDG_RUNTIME_DIR", oldRuntime);
 }

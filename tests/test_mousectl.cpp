@@ -1,34 +1,11 @@
-#include <QPoint>
-
 #include <gtest/gtest.h>
 
 #include "MouseCtl/MouseCtl.h"
 #include "common/Settings.h"
+#include "support/PointerPush.h"
 #include "support/TestEnv.h"
 
 #include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-
-namespace
-{
-
-// Moves the pointer by the device (so barriers apply) and returns where it ended.
-QPoint pushPointer(Display* dpy, QPoint from, int dx, int dy)
-{
-    XWarpPointer(dpy, None, DefaultRootWindow(dpy), 0, 0, 0, 0, from.x(), from.y());
-    XSync(dpy, False);
-    for (int i = 0; i < 10; ++i) {
-        XTestFakeRelativeMotionEvent(dpy, dx / 10, dy / 10, CurrentTime);
-        XSync(dpy, False);
-    }
-    Window r, c;
-    int x = 0, y = 0, wx = 0, wy = 0;
-    unsigned mask = 0;
-    XQueryPointer(dpy, DefaultRootWindow(dpy), &r, &c, &x, &y, &wx, &wy, &mask);
-    return { x, y };
-}
-
-} // namespace
 
 TEST(MouseCtl, WithoutDisplayDoesNothing)
 {
