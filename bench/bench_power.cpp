@@ -5,13 +5,15 @@
 //   pieces the later ones reuse.
 // - BM_ResidentMemory: the real krel program (argument --krel=PATH, default the one built here, so a build of an
 //   older revision can be measured the same way), idle in the tray, then showing the TV menu, then back in the tray
-//   after Power closed TV output; its resident memory in MB, and the largest mappings of the idle state.
+//   after Power closed TV output; its resident memory in MB (and that of its child processes with the TV menu), and
+//   the largest mappings of the idle state.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <map>
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -137,6 +139,37 @@ std::map<QString, long> ResidentByMapping(qint64 pid, long* total)
     return byName;
 }
 
+// Resident kB of every descendant of a process (the web engine's helper processes).
+long DescendantsResident(qint64 pid)
+{
+    std::map<qint64, qint64> parentOf;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool ok = false;
+        const qint64 p = entry.toLongLong(&ok);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!ok || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (comm) state ppid ...: the name may hold blanks, so read after its closing parenthesis.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            parentOf[p] = fields[1].toLongLong();
+    }
+    long total = 0;
+    for (const auto& [p, parent] : parentOf) {
+        qint64 up = parent;
+        while (up > 1 && up != pid && parentOf.count(up))
+            up = parentOf[up];
+        if (up == pid) {
+            long kb = 0;
+            ResidentByMapping(p, &kb);
+            total += kb;
+        }
+    }
+    return total;
+}
+
 void Settle(int ms)
 {
     QEventLoop loop;
@@ -167,6 +200,7 @@ void BM_ResidentMemory(benchmark::State& state)
         SendRemoteLine(RemoteSocketPath(), power);
         Settle(4000);
         ResidentByMapping(krel.processId(), &menu);
+        state.counters["tv_menu_children_MB"] = DescendantsResident(krel.processId()) / 1024.0;
         SendRemoteLine(RemoteSocketPath(), power);
         Settle(4000);
         ResidentByMapping(krel.processId(), &after);
