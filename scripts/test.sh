@@ -30,7 +30,7 @@ export LSAN_OPTIONS=suppressions=$ROOT/tests/sanitizers/lsan.supp
 WEB_TESTS='test_app|test_tvwindow|test_e2e|test_webplayers|test_install'
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$JOBS" --timeout 600 -E "$WEB_TESTS")
 # They run one at a time, with no retry. Two of them side by side on two cores were once seen to hang at start-up,
-# when every test program made its OpenGL context at start; that was never reproduced (nine later runs side by
+# when every test program made its OpenGL context at start; that was never reproduced (eight later runs side by
 # side, three of them with the cores overloaded), so its cause is unknown. A hang now fails the run after 4 minutes.
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0:new_delete_type_mismatch=0 \
     ctest --output-on-failure -j1 --timeout 240 -R "$WEB_TESTS")
