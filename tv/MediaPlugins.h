@@ -11,11 +11,9 @@ class QWidget;
 IWebVideoView* CreateWebVideoView(QWidget* parent);
 ILocalPlayer* CreateLocalPlayer(QWidget* parent);
 
-// The entry points the libraries export.
-extern "C" {
+// The entry points the libraries export (with C names, so that they are found by name).
 using KrelCreateWebVideoViewFn = IWebVideoView* (*)(QWidget* parent);
 using KrelCreateLocalPlayerFn = ILocalPlayer* (*)(QWidget* parent);
-}
 inline constexpr char kWebViewLibrary[] = "libkrel_web.so";
 inline constexpr char kWebViewEntry[] = "krel_create_web_video_view";
 inline constexpr char kFilmPlayerLibrary[] = "libkrel_film.so";
