@@ -117,7 +117,6 @@ int RunApplication(int argc, char** argv)
                   kUpdaterName);
     }
 
-    // No OpenGL share context for the web engine here: it is made when the web view is first loaded.
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("krel"));
     app.setQuitOnLastWindowClosed(false);

@@ -73,18 +73,29 @@ protected:
         QFile::copy(wav, pagesCopy + QStringLiteral("/tone.wav"));
     }
 
-    QProcess* start(const QStringList& environment = {})
+    // A program that runs until the test ends, with extra environment entries ("NAME=value"); a quiet one's output
+    // is dropped, the others' errors are shown.
+    QProcess* launch(const QString& program, const QStringList& args, const QStringList& environment, bool quiet)
     {
         programs.push_back(std::make_unique<QProcess>());
         QProcess* p = programs.back().get();
-        p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const QString& entry : environment)
             env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
         p->setProcessEnvironment(env);
-        p->start(machine.appDir() + QStringLiteral("krel"), {});
+        if (quiet) {
+            p->setStandardOutputFile(QProcess::nullDevice());
+            p->setStandardErrorFile(QProcess::nullDevice());
+        } else {
+            p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        }
+        p->start(program, args);
         p->waitForStarted(10000);
         return p;
+    }
+    QProcess* start(const QStringList& environment = {})
+    {
+        return launch(machine.appDir() + QStringLiteral("krel"), {}, environment, false);
     }
     // Presses a key with the software remote; true when the program took it.
     bool press(const QString& key)
@@ -111,14 +122,11 @@ protected:
     // A system tray host in the top left corner of the PC monitor, running until the test ends.
     QProcess* startTrayer()
     {
-        programs.push_back(std::make_unique<QProcess>());
-        QProcess* trayer = programs.back().get();
-        trayer->start(QStringLiteral("trayer"),
-                      { QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                        QStringLiteral("left"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                        QStringLiteral("--width"), QStringLiteral("64"), QStringLiteral("--heighttype"),
-                        QStringLiteral("pixel"), QStringLiteral("--height"), QStringLiteral("32") });
-        trayer->waitForStarted(5000);
+        QProcess* trayer = helper(QStringLiteral("trayer"),
+                                  { QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                                    QStringLiteral("left"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                                    QStringLiteral("--width"), QStringLiteral("64"), QStringLiteral("--heighttype"),
+                                    QStringLiteral("pixel"), QStringLiteral("--height"), QStringLiteral("32") });
         WaitFor([] { return false; }, 1000);
         return trayer;
     }
@@ -140,17 +148,7 @@ protected:
     // Starts a helper program (a compositor, a window manager) that runs until the test ends.
     QProcess* helper(const QString& program, const QStringList& args, const QStringList& environment = {})
     {
-        programs.push_back(std::make_unique<QProcess>());
-        QProcess* p = programs.back().get();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const QString& entry : environment)
-            env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
-        p->setProcessEnvironment(env);
-        p->setStandardOutputFile(QProcess::nullDevice());
-        p->setStandardErrorFile(QProcess::nullDevice());
-        p->start(program, args);
-        p->waitForStarted(10000);
-        return p;
+        return launch(program, args, environment, true);
     }
     // The X window id of a top-level window whose name contains text ("" when none), from the window tree.
     QString windowIdContaining(const QString& text)
