@@ -109,7 +109,7 @@ protected:
         return WaitFor([&] { return press(QStringLiteral("raw 0707 01")); }, 30000);
     }
     // The TV monitor as the X server shows it.
-    QImage tvScreen() { return CaptureTvScreen(*g_pXServer, machine.root() + QStringLiteral("/tv.png")); }
+    QImage tvScreen() { return CaptureTvScreen(*g_pXServer); }
     bool showsMenu() { return ShowsMenu(tvScreen()); }
     QString visibleWindowNamed(const QString& name)
     {

@@ -117,7 +117,7 @@ protected:
     }
     bool showsMenu()
     {
-        return ShowsMenu(CaptureTvScreen(*g_pXServer, dir.path() + QStringLiteral("/tv.png")));
+        return ShowsMenu(CaptureTvScreen(*g_pXServer));
     }
     QString state(const QString& relative) const { return home + QStringLiteral("/.local/share/krel/") + relative; }
 

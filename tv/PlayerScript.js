@@ -8,6 +8,9 @@
 // document order), so an ad frame or a preview clip beside the video never covers it.
 (function () {
   'use strict';
+  // The engine may inject the script into a frame of another origin twice; one watcher per document.
+  if (window.__krelPoll)
+    return;
   var SCROLL_Y = __KREL_SCROLL_Y__;
   var WATCH_MS = 30000; // how long after a load (or an in-page navigation) the page is watched
   var START_AFTER_MS = 3000; // a stretched player still paused after this long is started

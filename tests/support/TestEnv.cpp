@@ -7,6 +7,9 @@
 
 #include "common/Globals.h"
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 void WriteFile(const QString& path, const QByteArray& bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -103,11 +106,23 @@ int XvfbServer::run(const QString& program, const QStringList& args, QByteArray*
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-QImage CaptureTvScreen(const XvfbServer& server, const QString& file)
+QImage CaptureTvScreen(const XvfbServer& server)
 {
-    server.run(QStringLiteral("import"), { QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
-                                           QStringLiteral("1920x1080+1920+0"), file });
-    return QImage(file);
+    // Read from the X server on a connection of our own rather than through a helper program: the caller's thread,
+    // which may host the web engine's browser thread, is held only for the read itself.
+    Display* display = XOpenDisplay(server.display().toLatin1().constData());
+    if (!display)
+        return {};
+    QImage tv;
+    if (XImage* image = XGetImage(display, DefaultRootWindow(display), 1920, 0, 1920, 1080, AllPlanes, ZPixmap)) {
+        if (image->bits_per_pixel == 32 && image->byte_order == LSBFirst)
+            tv = QImage(reinterpret_cast<const uchar*>(image->data), image->width, image->height, image->bytes_per_line,
+                        QImage::Format_RGB32)
+                     .copy();
+        XDestroyImage(image);
+    }
+    XCloseDisplay(display);
+    return tv;
 }
 
 bool ShowsMenu(const QImage& tv)

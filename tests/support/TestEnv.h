@@ -42,9 +42,9 @@ private:
     bool m_running = false;
 };
 
-// The TV monitor (the right half of the test X server) as it shows now; file is where the capture is written.
+// The TV monitor (the right half of the test X server) as it shows now; a null image when it cannot be read.
 class QImage;
-QImage CaptureTvScreen(const XvfbServer& server, const QString& file);
+QImage CaptureTvScreen(const XvfbServer& server);
 // Whether a capture of a 1080-line TV shows the grey menu with the line under its title (h = 90, line at 92).
 bool ShowsMenu(const QImage& tv);
 
