@@ -24,6 +24,7 @@
   var clickWanted = null; // [x, y] where a click should start the chosen player
   var watchUntil = 0;
   var startTimer = 0;
+  var looks = 0; // counts looks at the page, so that a caller can wait for one
 
   function qualifiesByExtent(width, height) {
     var cx = Math.round(width * 2540 / 96), cy = Math.round(height * 2540 / 96);
@@ -224,6 +225,7 @@
       return;
     if (!frameIsTheVideo())
       return;
+    ++looks;
     var e = best();
     if (!e)
       return;
@@ -274,7 +276,7 @@
   window.__krelPoll = function () {
     var click = clickWanted;
     clickWanted = null;
-    return { serial: serial, address: chosen ? movieAddress(chosen) : '', click: click };
+    return { serial: serial, address: chosen ? movieAddress(chosen) : '', click: click, looks: looks };
   };
   window.__krelWatch = watch;
   window.__krelQualifies = function (e) {
