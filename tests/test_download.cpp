@@ -126,14 +126,6 @@ TEST_F(Download, RequestHeadersAndResponseFields)
     EXPECT_EQ(m.responses[id].strLastModified, QStringLiteral("Tue, 08 Dec 2026 10:00:00 GMT"));
     EXPECT_TRUE(m.responses[id].strServer.startsWith(QStringLiteral("SimpleHTTP")));
 
-    CRequestInfo proxied;
-    proxied.strProxyHost = QStringLiteral("proxy.example");
-    proxied.nProxyPort = 8080;
-    EXPECT_EQ(proxied.ProxyText(), QStringLiteral("proxy.example:8080"));
-    EXPECT_EQ(CRequestInfo().ProxyText(), QString());
-    EXPECT_EQ(CRequestInfo().HeaderLines(),
-              (QStringList { QStringLiteral("Cache-Control: no-cache"), QStringLiteral("Pragma: no-cache") }));
-
     // A redirect is followed; the record describes the final response.
     const int moved = m.AddDownload(http.Url(QStringLiteral("redirect?to=/bytes/10")));
     ASSERT_TRUE(WaitFor([&] { return m.finished(moved); }));

@@ -1,6 +1,6 @@
 // The installed program, run by a normal user: installed into a staging root (DESTDIR) and started there as an
-// unprivileged account the test creates, under the two-monitor X server. TV output shows the starter catalogue from
-// the user's own state folder, and the weekly update is staged there.
+// unprivileged user id that no account names, under the two-monitor X server. TV output shows the starter catalogue
+// from the user's own state folder, and the weekly update is staged there.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,26 +24,17 @@ extern XvfbServer* g_pXServer;
 namespace
 {
 
-const char kUser[] = "krel-tester";
-
 class Installed : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         if (::getuid() != 0)
-            GTEST_SKIP() << "needs root to create the unprivileged account";
-        if (!::getpwnam(kUser)) {
-            ASSERT_EQ(QProcess::execute(QStringLiteral("useradd"),
-                                        { QStringLiteral("--system"), QStringLiteral("--no-create-home"),
-                                          QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"),
-                                          QString::fromLatin1(kUser) }),
-                      0);
-        }
-        const passwd* pw = ::getpwnam(kUser);
-        ASSERT_NE(pw, nullptr);
-        uid = pw->pw_uid;
-        gid = pw->pw_gid;
+            GTEST_SKIP() << "needs root to run a program as another user";
+        // An account that no passwd or group entry names: nothing is added to the machine, so nothing is left.
+        for (uid = 61000; uid < 65000 && (::getpwuid(uid) || ::getgrgid(uid)); ++uid) { }
+        ASSERT_LT(uid, 65000u) << "no free user id";
+        gid = uid;
         // Everything the account must reach is readable on the way down.
         ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
         stage = dir.path() + QStringLiteral("/stage");
@@ -95,7 +87,7 @@ protected:
         p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QStringList args { QStringLiteral("--reuid=%1").arg(uid),
                            QStringLiteral("--regid=%1").arg(gid),
-                           QStringLiteral("--init-groups"),
+                           QStringLiteral("--clear-groups"),
                            QStringLiteral("env"),
                            QStringLiteral("-i"),
                            QStringLiteral("HOME=") + home,
@@ -115,10 +107,7 @@ protected:
             = asUser(QStringList { stage + QStringLiteral("/usr/bin/krel-remote") } + key.split(QLatin1Char(' ')));
         return remote->waitForFinished(10000) && remote->exitCode() == 0;
     }
-    bool showsMenu()
-    {
-        return ShowsMenu(CaptureTvScreen(*g_pXServer));
-    }
+    bool showsMenu() { return ShowsMenu(CaptureTvScreen(*g_pXServer)); }
     QString state(const QString& relative) const { return home + QStringLiteral("/.local/share/krel/") + relative; }
 
     QTemporaryDir dir;

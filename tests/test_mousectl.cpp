@@ -7,17 +7,6 @@
 
 #include <X11/Xlib.h>
 
-TEST(MouseCtl, WithoutDisplayDoesNothing)
-{
-    const QByteArray old = qgetenv("DISPLAY");
-    qunsetenv("DISPLAY");
-    EXPECT_EQ(MouseLimitEnable(), 0);
-    MouseLimitDisable();
-    MouseLimitDisable();
-    if (!old.isEmpty())
-        qputenv("DISPLAY", old);
-}
-
 TEST(MouseCtl, KeepsPointerOffTheTelevision)
 {
     TempMachine machine;

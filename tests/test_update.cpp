@@ -140,17 +140,6 @@ TEST_F(UpdateFlow, ErrorPagesAndCutArchivesAreNeverParked)
     EXPECT_EQ(cut.State(), 2);
     EXPECT_FALSE(QFile::exists(app(QStringLiteral("Update/app.zip"))));
     EXPECT_FALSE(QFile::exists(app(QStringLiteral("Update/ver.dat"))));
-
-    CResponseInfo r;
-    r.nStatusCode = 200;
-    r.nReadResult = 1;
-    EXPECT_TRUE(CUpdateManager::IsCompleteResponse(r, 10));
-    r.bHasContentLength = true;
-    r.nContentLength = 11;
-    EXPECT_FALSE(CUpdateManager::IsCompleteResponse(r, 10));
-    r.nContentLength = 10;
-    r.nStatusCode = 500;
-    EXPECT_FALSE(CUpdateManager::IsCompleteResponse(r, 10));
 }
 
 TEST_F(UpdateFlow, WithoutAServerNothingStarts)

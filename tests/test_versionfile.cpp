@@ -111,7 +111,14 @@ TEST(VersionFile, MissingFileLeavesDocumentUntouched)
     machine.writeAppFile(QStringLiteral("ver.dat"), "[Main]\nDATA_VER=1\n");
     EXPECT_TRUE(doc.LoadFile((machine.appDir() + QStringLiteral("ver.dat")).toStdString()));
     EXPECT_EQ(doc.GetSection(L"Main")->GetKey(L"APP_VER"), nullptr);
+    // Merging keeps what the document holds and adds the file's keys.
+    doc.GetSection(L"Main")->AddKey(L"APP_VER")->SetValue(L"7");
+    machine.writeAppFile(QStringLiteral("ver.dat"), "[Main]\nDATA_VER=2\n[Other]\nX=1\n");
     EXPECT_TRUE(doc.LoadFile((machine.appDir() + QStringLiteral("ver.dat")).toStdString(), true));
+    ASSERT_NE(doc.GetSection(L"Main")->GetKey(L"APP_VER"), nullptr);
+    EXPECT_EQ(doc.GetSection(L"Main")->GetKey(L"APP_VER")->GetValue(), L"7");
+    EXPECT_EQ(doc.GetSection(L"Main")->GetKey(L"DATA_VER")->GetValue(), L"2");
+    EXPECT_NE(doc.GetSection(L"Other"), nullptr);
 }
 
 // The start-up check: installed versions and whether Update/ver.dat offers something newer.
