@@ -8,7 +8,7 @@ PACKAGES=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev qt6-base-dev-tools libqt6dbus6 qt6-webengine-dev qt6-webengine-dev-tools libqt6svg6
     libqt6opengl6-dev libgl-dev
-    libhidapi-dev libsqlcipher-dev sqlcipher libcurl4-openssl-dev libpulse-dev libzip-dev libevdev-dev libudev-dev libmpv-dev
+    libhidapi-dev libsqlcipher-dev sqlcipher libcurl4-openssl-dev libssl-dev libpulse-dev libzip-dev libevdev-dev libudev-dev libmpv-dev
     libx11-dev libxfixes-dev libxrandr-dev libxtst-dev nlohmann-json3-dev
     clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev

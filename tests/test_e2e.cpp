@@ -3,6 +3,7 @@
 // the real krel-remote.
 #include <memory>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -436,7 +437,12 @@ TEST_F(Program, WeeklyDataUpdateReachesTheTv)
                 QStringLiteral("zip -q -X '%1' *").arg(pagesCopy + QStringLiteral("/update/data.zip")) });
     ASSERT_TRUE(zip.waitForFinished(30000));
     ASSERT_EQ(zip.exitCode(), 0);
-    WriteFile(pagesCopy + QStringLiteral("/update/ver.dat"), "[Main]\nAPP_VER=1\nDATA_VER=2\n");
+    WriteFile(pagesCopy + QStringLiteral("/update/ver.dat"),
+              "[Main]\nAPP_VER=1\nDATA_VER=2\nDATA_SHA256="
+                  + QCryptographicHash::hash(ReadFile(pagesCopy + QStringLiteral("/update/data.zip")),
+                                             QCryptographicHash::Sha256)
+                        .toHex()
+                  + "\n");
     WriteFile(machine.settingsFile(),
               ReadFile(machine.settingsFile()) + "UpdateServer=" + http.Url(QString()).toUtf8() + "\n");
 

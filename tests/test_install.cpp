@@ -1,6 +1,7 @@
 // The installed program, run by a normal user: installed into a staging root (DESTDIR) and started there as an
 // unprivileged user id that no account names, under the two-monitor X server. TV output shows the starter catalogue
 // from the user's own state folder, and the weekly update is staged there.
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -62,7 +63,9 @@ protected:
         ::chmod(QFile::encodeName(machine).constData(), 01777);
         WriteFile(machine + QStringLiteral("/etc/krel/krel.conf"),
                   QStringLiteral("[Config]\nUpdateServer=%1\n").arg(http.Url(QString())).toUtf8());
-        WriteFile(site.path() + QStringLiteral("/update/ver.dat"), "[Main]\nAPP_VER=1\nDATA_VER=9\n");
+        WriteFile(site.path() + QStringLiteral("/update/ver.dat"),
+              "[Main]\nAPP_VER=1\nDATA_VER=9\nDATA_SHA256="
+                  + QCryptographicHash::hash("PK-not-really", QCryptographicHash::Sha256).toHex() + "\n");
         WriteFile(site.path() + QStringLiteral("/update/data.zip"), "PK-not-really");
         // The user's settings: the TV is the right monitor.
         asUser({ QStringLiteral("sh"), QStringLiteral("-c"),

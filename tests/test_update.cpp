@@ -1,3 +1,4 @@
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include "support/TestEnv.h"
 #include "update/UpdateCheck.h"
 #include "update/UpdateManager.h"
+#include "update/UpdateSignature.h"
 
 namespace
 {
@@ -34,6 +36,21 @@ protected:
     {
         WriteFile(server + QStringLiteral("/update/") + name, bytes);
     }
+    // Serves a version file that names the SHA-256 of the archives served now (of an empty body where none is).
+    QByteArray offer(const QByteArray& text)
+    {
+        QByteArray full = text;
+        for (const char* name : { "app", "data" }) {
+            QByteArray body;
+            for (const char* suffix : { ".zip", ".zip.cut" })
+                if (QFile::exists(server + QStringLiteral("/update/") + QLatin1String(name) + QLatin1String(suffix)))
+                    body = ReadFile(server + QStringLiteral("/update/") + QLatin1String(name) + QLatin1String(suffix));
+            full += QByteArray(name).toUpper() + "_SHA256="
+                + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + "\n";
+        }
+        serve(QStringLiteral("ver.dat"), full);
+        return full;
+    }
     QString app(const QString& relative) const { return machine.appDir() + relative; }
     // Runs the update until it settles in an end state (or the last task is gone).
     void run()
@@ -53,12 +70,12 @@ protected:
 
 TEST_F(UpdateFlow, BothNewerFetchesTheApplicationOnly)
 {
-    serve(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=6\nDATA_VER=8\n");
     serve(QStringLiteral("app.zip"), QByteArray(300000, 'a'));
     serve(QStringLiteral("data.zip"), "data");
+    const QByteArray offered = offer("[Main]\nAPP_VER=6\nDATA_VER=8\n");
     run();
     EXPECT_EQ(manager.State(), 2);
-    EXPECT_EQ(ReadFile(app(QStringLiteral("Update/ver.dat"))), QByteArray("[Main]\nAPP_VER=6\nDATA_VER=8\n"));
+    EXPECT_EQ(ReadFile(app(QStringLiteral("Update/ver.dat"))), offered);
     EXPECT_EQ(ReadFile(app(QStringLiteral("Update/app.zip"))), QByteArray(300000, 'a'));
     EXPECT_FALSE(QFile::exists(app(QStringLiteral("Update/data.zip"))));
     EXPECT_TRUE(messages.isEmpty());
@@ -68,8 +85,8 @@ TEST_F(UpdateFlow, BothNewerFetchesTheApplicationOnly)
 
 TEST_F(UpdateFlow, OnlyDataNewer)
 {
-    serve(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=5\nDATA_VER=8\n");
     serve(QStringLiteral("data.zip"), "data!");
+    offer("[Main]\nAPP_VER=5\nDATA_VER=8\n");
     run();
     EXPECT_EQ(manager.State(), 3);
     EXPECT_EQ(ReadFile(app(QStringLiteral("Update/data.zip"))), QByteArray("data!"));
@@ -78,7 +95,7 @@ TEST_F(UpdateFlow, OnlyDataNewer)
 
 TEST_F(UpdateFlow, NothingNewerLeavesTheStagedFile)
 {
-    serve(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=5\nDATA_VER=3\n");
+    offer("[Main]\nAPP_VER=5\nDATA_VER=3\n");
     run();
     EXPECT_EQ(manager.State(), 4);
     EXPECT_TRUE(QFile::exists(app(QStringLiteral("temp/ver.dat"))));
@@ -101,31 +118,24 @@ TEST_F(UpdateFlow, EmptyOrFailedVersionFileChangesNothing)
     EXPECT_FALSE(QFile::exists(app(QStringLiteral("temp/ver.dat"))));
 }
 
-TEST_F(UpdateFlow, LeftoverVersionFileIsReportedAndTheArchiveStillParked)
+// What an interrupted earlier run left in Update/ never keeps the next update from being parked.
+TEST_F(UpdateFlow, LeftoverParkedFilesAreReplaced)
 {
     machine.writeAppFile(QStringLiteral("Update/ver.dat"), "old");
-    serve(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=9\n");
+    machine.writeAppFile(QStringLiteral("Update/ver.dat.sig"), "old");
+    machine.writeAppFile(QStringLiteral("Update/app.zip"), "old zip");
     serve(QStringLiteral("app.zip"), "zip");
+    const QByteArray offered = offer("[Main]\nAPP_VER=9\n");
     run();
-    EXPECT_EQ(messages, QStringList { QStringLiteral("ver.dat升级失败!") });
-    EXPECT_EQ(ReadFile(app(QStringLiteral("Update/ver.dat"))), QByteArray("old"));
-    EXPECT_TRUE(QFile::exists(app(QStringLiteral("temp/ver.dat"))));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(ReadFile(app(QStringLiteral("Update/ver.dat"))), offered);
     EXPECT_EQ(ReadFile(app(QStringLiteral("Update/app.zip"))), QByteArray("zip"));
-
-    // A second run whose archive is already parked: "app升级失败!" and the staging copy stays.
-    CUpdateManager again;
-    QStringList more;
-    again.SetNotifier([&](const QString& text) { more << text; });
-    again.StartUpdate();
-    ASSERT_TRUE(WaitFor([&] { return again.TaskCount() == 0; }, 15000));
-    // The version file waits for its archive, so it is not offered once the archive could not be parked.
-    EXPECT_EQ(more, QStringList { QStringLiteral("app升级失败!") });
-    EXPECT_EQ(ReadFile(app(QStringLiteral("temp/app.zip"))), QByteArray("zip"));
+    EXPECT_FALSE(QFile::exists(app(QStringLiteral("Update/ver.dat.sig"))));
 }
 
 TEST_F(UpdateFlow, ErrorPagesAndCutArchivesAreNeverParked)
 {
-    serve(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=9\n");
+    offer("[Main]\nAPP_VER=9\n");
     run(); // app.zip is missing: 404
     EXPECT_EQ(manager.State(), 2);
     EXPECT_FALSE(QFile::exists(app(QStringLiteral("Update/app.zip"))));
@@ -134,6 +144,7 @@ TEST_F(UpdateFlow, ErrorPagesAndCutArchivesAreNeverParked)
     EXPECT_FALSE(QFile::exists(app(QStringLiteral("Update/ver.dat"))));
 
     serve(QStringLiteral("app.zip.cut"), QByteArray(5000, 'c')); // announces 10000, sends 5000
+    offer("[Main]\nAPP_VER=9\n");
     CUpdateManager cut;
     cut.StartUpdate();
     ASSERT_TRUE(WaitFor([&] { return cut.TaskCount() == 0; }, 15000));
@@ -172,8 +183,8 @@ TEST_F(UpdateFlow, ServerErrorsAndStallsParkNothingAndQuitPromptly)
     EXPECT_FALSE(QFile::exists(app(QStringLiteral("temp/ver.dat"))));
 
     // The archive stalls mid-body: the event loop stays responsive, and quitting ends within a second.
-    serve(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=9\n");
     serve(QStringLiteral("app.zip.stall"), "");
+    offer("[Main]\nAPP_VER=9\n");
     WriteSetting(QString::fromLatin1(SettingKey::UpdateServer), http.Url(QString()));
     auto stalled = std::make_unique<CUpdateManager>();
     stalled->StartUpdate();
@@ -189,4 +200,82 @@ TEST_F(UpdateFlow, ServerErrorsAndStallsParkNothingAndQuitPromptly)
     stalled.reset();
     EXPECT_LT(quit.elapsed(), 1000);
     EXPECT_FALSE(QFile::exists(app(QStringLiteral("temp/app.zip"))));
+}
+
+namespace
+{
+
+QStringList g_refusals;
+
+void keepRefusals(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    if (message.startsWith(QLatin1String("update refused:")))
+        g_refusals << message;
+}
+
+} // namespace
+
+// Every way an update can fail to prove where it comes from: one log line naming the reason, nothing parked, no
+// message box; and a proven one is parked with its signature.
+TEST_F(UpdateFlow, UnprovenUpdatesAreRefused)
+{
+    QByteArray key, trusted, otherKey, otherPublic;
+    ASSERT_TRUE(UpdateSignature::MakeKeyPair(&key, &trusted));
+    ASSERT_TRUE(UpdateSignature::MakeKeyPair(&otherKey, &otherPublic));
+    const QByteArray version = "[Main]\nDATA_VER=8\n";
+    const auto signWith = [&](const QByteArray& pem) {
+        serve(QStringLiteral("ver.dat.sig"), UpdateSignature::Sign(ReadFile(server + "/update/ver.dat"), pem));
+    };
+    struct Case {
+        const char* name;
+        bool keyInstalled;
+        std::function<void()> prepare;
+        const char* reason; // "" when the update is parked
+    };
+    const Case cases[] = {
+        { "http to another machine", false,
+          [&] { WriteSetting(QString::fromLatin1(SettingKey::UpdateServer), QStringLiteral("http://192.0.2.1/")); },
+          "neither https nor this machine" },
+        { "a redirect to plain http", false,
+          [&] { serve(QStringLiteral("ver.dat.redirect"), http.Url(QStringLiteral("elsewhere/ver.dat")).toUtf8()); },
+          "no complete version file" },
+        { "an archive without its hash", false, [&] { serve(QStringLiteral("ver.dat"), version); },
+          "without its DATA_SHA256" },
+        { "an endless version file", false,
+          [&] { serve(QStringLiteral("ver.dat"), version + QByteArray(1 << 20, '#')); },
+          "at most 65536 bytes" },
+        { "no signature", true, [&] { offer(version); }, "no signature" },
+        { "signed by another key", true, [&] { offer(version), signWith(otherKey); }, "not signed by a trusted key" },
+        { "the archive changed after signing", true,
+          [&] { offer(version), signWith(key), serve(QStringLiteral("data.zip"), "changed"); }, "does not match" },
+        { "signed by the trusted key", true, [&] { offer(version), signWith(key); }, "" },
+    };
+    qInstallMessageHandler(keepRefusals);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(server + QStringLiteral("/update")).removeRecursively();
+        QDir(app(QStringLiteral("Update"))).removeRecursively();
+        QDir(app(QStringLiteral("keys"))).removeRecursively();
+        if (c.keyInstalled)
+            machine.writeAppFile(QStringLiteral("keys/server.pub"), trusted);
+        WriteSetting(QString::fromLatin1(SettingKey::UpdateServer), http.Url(QString()));
+        serve(QStringLiteral("data.zip"), "data");
+        c.prepare();
+        g_refusals.clear();
+        CUpdateManager update;
+        update.StartUpdate();
+        ASSERT_TRUE(WaitFor([&] { return update.TaskCount() == 0; }, 15000));
+        if (*c.reason) {
+            ASSERT_EQ(g_refusals.size(), 1) << g_refusals.join(QLatin1Char('\n')).toStdString();
+            EXPECT_TRUE(g_refusals[0].contains(QLatin1String(c.reason))) << g_refusals[0].toStdString();
+            EXPECT_TRUE(QDir(app(QStringLiteral("Update"))).isEmpty());
+        } else {
+            EXPECT_TRUE(g_refusals.isEmpty()) << g_refusals.join(QLatin1Char('\n')).toStdString();
+            EXPECT_EQ(ReadFile(app(QStringLiteral("Update/data.zip"))), QByteArray("data"));
+            EXPECT_TRUE(UpdateSignature::Verify(ReadFile(app(QStringLiteral("Update/ver.dat"))),
+                                                ReadFile(app(QStringLiteral("Update/ver.dat.sig"))), { trusted }));
+        }
+    }
+    qInstallMessageHandler(nullptr);
+    EXPECT_TRUE(messages.isEmpty());
 }

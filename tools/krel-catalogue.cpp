@@ -1,8 +1,11 @@
 // krel-catalogue: builds the catalogue files (keyed data.mdb, date.dat, Data<n>.dat) from a JSON description,
-// and dumps a catalogue folder back to JSON.
+// dumps a catalogue folder back to JSON, and signs an update server's version file.
 //
 //   krel-catalogue build SOURCE.json OUTDIR   writes OUTDIR/Data/
 //   krel-catalogue dump DATADIR               prints the JSON of DATADIR (a Data folder or its parent)
+//   krel-catalogue keygen PRIVATE PUBLIC      a new Ed25519 key pair (PEM; the private file is the owner's only)
+//   krel-catalogue sign PRIVATE VERFILE       writes VERFILE.sig
+//   krel-catalogue verify PUBLIC VERFILE      checks VERFILE.sig
 //
 // JSON: {"types":  [{"id", "name", "videos" (optional): [file videos]}],
 //        "videos": [{"id", "name", "type" (optional), "value2", "scroll"}],
@@ -40,6 +43,7 @@
 #include "catalogue/CatalogueCipher.h"
 #include "catalogue/DataFiles.h"
 #include "common/Globals.h"
+#include "update/UpdateSignature.h"
 
 using nlohmann::json;
 
@@ -429,10 +433,61 @@ int dump(const QString& folder)
     return 0;
 }
 
+// For whoever runs an update server: the key pair, the signature of update/ver.dat, and its check.
+int keygen(const QString& privatePath, const QString& publicPath)
+{
+    QByteArray privatePem, publicPem;
+    if (QFileInfo::exists(privatePath) || !UpdateSignature::MakeKeyPair(&privatePem, &publicPem)) {
+        std::cerr << "krel-catalogue: cannot make a key pair (does " << qPrintable(privatePath) << " exist?)\n";
+        return 1;
+    }
+    QFile privateFile(privatePath), publicFile(publicPath);
+    if (!privateFile.open(QIODevice::NewOnly | QIODevice::WriteOnly)
+        || !privateFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || privateFile.write(privatePem) != privatePem.size() || !publicFile.open(QIODevice::WriteOnly)
+        || publicFile.write(publicPem) != publicPem.size()) {
+        std::cerr << "krel-catalogue: cannot write the key files\n";
+        return 1;
+    }
+    return 0;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int sign(const QString& privatePath, const QString& versionPath)
+{
+    const QByteArray signature = UpdateSignature::Sign(readAll(versionPath), readAll(privatePath));
+    QFile out(versionPath + QStringLiteral(".sig"));
+    if (signature.isEmpty() || !out.open(QIODevice::WriteOnly) || out.write(signature) != signature.size()) {
+        std::cerr << "krel-catalogue: cannot sign " << qPrintable(versionPath) << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int verify(const QString& publicPath, const QString& versionPath)
+{
+    if (!UpdateSignature::Verify(readAll(versionPath), readAll(versionPath + QStringLiteral(".sig")),
+                                 { readAll(publicPath) })) {
+        std::cerr << "krel-catalogue: " << qPrintable(versionPath) << ".sig is not a valid signature by "
+                  << qPrintable(publicPath) << "\n";
+        return 1;
+    }
+    std::cout << "good signature\n";
+    return 0;
+}
+
 int usage()
 {
     std::cerr << "usage: krel-catalogue build SOURCE.json OUTDIR\n"
-                 "       krel-catalogue dump DATADIR\n";
+                 "       krel-catalogue dump DATADIR\n"
+                 "       krel-catalogue keygen PRIVATE.pem PUBLIC.pub\n"
+                 "       krel-catalogue sign PRIVATE.pem ver.dat      (writes ver.dat.sig)\n"
+                 "       krel-catalogue verify PUBLIC.pub ver.dat     (checks ver.dat.sig)\n";
     return 2;
 }
 
@@ -447,6 +502,12 @@ int main(int argc, char** argv)
             return build(args[2], args[3]);
         if (args.size() == 3 && args[1] == QLatin1String("dump"))
             return dump(args[2]);
+        if (args.size() == 4 && args[1] == QLatin1String("keygen"))
+            return keygen(args[2], args[3]);
+        if (args.size() == 4 && args[1] == QLatin1String("sign"))
+            return sign(args[2], args[3]);
+        if (args.size() == 4 && args[1] == QLatin1String("verify"))
+            return verify(args[2], args[3]);
         return usage();
     } catch (const BuildError& e) {
         std::cerr << "krel-catalogue: " << e.message << "\n";

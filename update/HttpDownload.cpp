@@ -240,6 +240,7 @@ std::size_t FCHttpDownload::OnHeader(char* data, std::size_t size, std::size_t c
         // A new response (after a redirect or a 100 Continue): start its record afresh.
         self->m_pending = CResponseInfo();
         self->m_bLocationSeen = false;
+        self->m_nBodyBytes = 0;
         const QList<QByteArray> parts = line.split(' ');
         if (parts.size() > 1)
             self->m_pending.nStatusCode = parts[1].toInt();
@@ -277,6 +278,9 @@ std::size_t FCHttpDownload::OnBody(char* data, std::size_t size, std::size_t cou
     auto* self = static_cast<FCHttpDownload*>(selfPtr);
     const std::size_t n = size * count;
     self->MarkConnected();
+    self->m_nBodyBytes += static_cast<std::int64_t>(n);
+    if (self->m_request.nMaxBytes > 0 && self->m_nBodyBytes > self->m_request.nMaxBytes)
+        return 0; // longer than the caller takes: ends the transfer as a failed read
     self->m_speed.AddBytes(static_cast<std::int64_t>(n));
     if (!self->m_buffer.Append(data, n))
         return 0; // ends the transfer as a failed read
@@ -302,7 +306,13 @@ void FCHttpDownload::Work()
             headers = curl_slist_append(headers, line.toUtf8().constData());
         curl_easy_setopt(curl, CURLOPT_URL, url.constData());
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, m_request.bHttpsRedirectsOnly ? "https" : "http,https");
+        // A server that never answers, or goes silent mid-body, fails the transfer instead of holding it.
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_request.nStallSeconds));
+        if (m_request.nMaxBytes > 0)
+            curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_request.nMaxBytes));
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

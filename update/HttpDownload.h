@@ -26,6 +26,9 @@ struct CRequestInfo {
     int nProxyPort = 80;
     QString strProxyUser;
     QString strProxyPassword;
+    bool bHttpsRedirectsOnly = false; // redirects may lead to https addresses only
+    std::int64_t nMaxBytes = 0; // > 0: a longer body fails the transfer as soon as it is seen, unread
+    int nStallSeconds = 60; // a transfer that receives nothing for this long fails
 
     static constexpr std::uint32_t kFlagReload = 0x80000000;
     static constexpr std::uint32_t kFlagNoCacheWrite = 0x04000000;
@@ -162,6 +165,7 @@ private:
     CRequestInfo m_request;
     CResponseInfo m_response; // written by the worker before m_bConnected / m_bFinished are set
     CResponseInfo m_pending; // the worker's copy while headers arrive
+    std::int64_t m_nBodyBytes = 0; // the worker's count of the current response's body
     CCalculateSpeed m_speed;
     CReceiveBuffer m_buffer;
     FIDownloadMessageQueue* m_pOwner;

@@ -5,10 +5,14 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include "UpdateCheck.h"
+#include "UpdateSignature.h"
 #include "common/Globals.h"
 #include "common/Log.h"
 #include "common/Paths.h"
@@ -28,6 +32,19 @@ bool MoveNoReplace(const QString& from, const QString& to)
         return false;
     ::unlink(src.constData());
     return true;
+}
+
+bool IsSecureUpdateServer(const QString& address)
+{
+    const QUrl url(address);
+    if (url.scheme() == QLatin1String("https"))
+        return true;
+    if (url.scheme() != QLatin1String("http"))
+        return false;
+    // localhost (which libcurl resolves to this machine itself), 127.0.0.0/8 and ::1.
+    static const QRegularExpression loopback4(QStringLiteral("^127\\.\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}$"));
+    const QString host = url.host();
+    return host == QLatin1String("localhost") || host == QLatin1String("::1") || loopback4.match(host).hasMatch();
 }
 
 CUpdateManager::CUpdateManager()
@@ -51,8 +68,42 @@ void CUpdateManager::StartUpdate()
     // Without a configured server the program never contacts the network.
     if (m_strServer.isEmpty())
         return;
+    m_keys = UpdateSignature::TrustedKeys();
+    if (m_keys.isEmpty() && !IsSecureUpdateServer(m_strServer)) {
+        m_nState = 4;
+        Refuse(QStringLiteral("%1 is neither https nor this machine, and no trusted key is installed to prove what "
+                              "it sends")
+                   .arg(m_strServer));
+        return;
+    }
     m_nState = 1;
-    AddDownload(ServerUrl("/update/ver.dat"));
+    Fetch("/update/ver.dat", kVersionFileCap);
+}
+
+void CUpdateManager::Fetch(const char* path, std::int64_t maxBytes)
+{
+    CRequestInfo request;
+    request.strUrl = ServerUrl(path);
+    request.strUserAgent = DefaultUserAgent();
+    // Without a key only the channel proves the sender, so it never leaves https.
+    request.bHttpsRedirectsOnly = m_keys.isEmpty();
+    request.nMaxBytes = maxBytes;
+    AddDownloadTask(request);
+}
+
+void CUpdateManager::Refuse(const QString& why)
+{
+    qCWarning(lcUpdate).noquote() << "update refused:" << why;
+    DropStaged();
+}
+
+void CUpdateManager::DropStaged()
+{
+    for (const QString& staged : { m_strStagedVersion, m_strStagedSignature })
+        if (!staged.isEmpty())
+            QFile::remove(staged);
+    m_strStagedVersion.clear();
+    m_strStagedSignature.clear();
 }
 
 void CUpdateManager::OnConnected(FCHttpDownload*) { }
@@ -82,7 +133,11 @@ bool CUpdateManager::Stage(FCHttpDownload* task, const QString& stagingName, QSt
 
 bool CUpdateManager::Park(const QString& stagingPath, const QString& parkedName, const char* failureText)
 {
-    if (MoveNoReplace(stagingPath, Paths::StateFile(QStringLiteral("Update/") + parkedName)))
+    // Whatever an interrupted earlier run left in Update/ is replaced; the version file, which makes the next start
+    // hand over, is parked last.
+    const QByteArray from = QFile::encodeName(stagingPath);
+    const QByteArray to = QFile::encodeName(Paths::StateFile(QStringLiteral("Update/") + parkedName));
+    if (::rename(from.constData(), to.constData()) == 0)
         return true;
     m_notify(QString::fromUtf8(failureText));
     return false;
@@ -103,40 +158,82 @@ void CUpdateManager::OnFinished(FCHttpDownload* task)
     switch (m_nState) {
     case 1:
         if (!Stage(task, QStringLiteral("ver.dat"), &staged))
-            return;
-        CompareVersions(staged);
-        if (m_bAppNewer) {
-            m_nState = 2;
-            AddDownload(ServerUrl("/update/app.zip"));
-        } else if (m_bDataNewer) {
-            m_nState = 3;
-            AddDownload(ServerUrl("/update/data.zip"));
-        } else {
-            m_nState = 4;
-        }
-        // The version file is parked only after the archive it calls for: a parked version file is what makes the
-        // next start hand over to the updater, which must then find something to install.
-        if (m_bAppNewer || m_bDataNewer)
-            m_strStagedVersion = staged;
+            return Refuse(QStringLiteral("no complete version file of at most %1 bytes from %2")
+                              .arg(kVersionFileCap)
+                              .arg(task->Request().strUrl));
+        m_strStagedVersion = staged;
+        if (m_keys.isEmpty())
+            return UseVersionFile();
+        m_nState = 5;
+        Fetch("/update/ver.dat.sig", 4096);
         break;
+    case 5: {
+        if (!Stage(task, QStringLiteral("ver.dat.sig"), &staged))
+            return Refuse(QStringLiteral("no signature of the version file from %1").arg(task->Request().strUrl));
+        m_strStagedSignature = staged;
+        QFile version(m_strStagedVersion), signature(staged);
+        if (!version.open(QIODevice::ReadOnly) || !signature.open(QIODevice::ReadOnly)
+            || !UpdateSignature::Verify(version.readAll(), signature.readAll(), m_keys))
+            return Refuse(QStringLiteral("the version file is not signed by a trusted key (%1)")
+                              .arg(UpdateSignature::TrustedKeysDir()));
+        UseVersionFile();
+        break;
+    }
     case 2:
-        if (Stage(task, QStringLiteral("app.zip"), &staged) && Park(staged, QStringLiteral("app.zip"), "app升级失败!"))
+    case 3: {
+        const bool app = m_nState == 2;
+        const QString name = app ? QStringLiteral("app.zip") : QStringLiteral("data.zip");
+        if (!Stage(task, name, &staged))
+            return Refuse(QStringLiteral("no complete %1 from %2").arg(name, task->Request().strUrl));
+        const QString wanted
+            = ReadVersionText(m_strStagedVersion, app ? L"APP_SHA256" : L"DATA_SHA256").trimmed().toLower();
+        QFile archive(staged);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        if (!archive.open(QIODevice::ReadOnly) || !hash.addData(&archive)
+            || QString::fromLatin1(hash.result().toHex()) != wanted) {
+            QFile::remove(staged);
+            return Refuse(QStringLiteral("%1 does not match the SHA-256 its version file names").arg(name));
+        }
+        if (Park(staged, name, app ? "app升级失败!" : "data升级失败!"))
             ParkVersionFile();
         break;
-    case 3:
-        if (Stage(task, QStringLiteral("data.zip"), &staged)
-            && Park(staged, QStringLiteral("data.zip"), "data升级失败!"))
-            ParkVersionFile();
-        break;
+    }
     default:
         break;
     }
 }
 
+void CUpdateManager::UseVersionFile()
+{
+    CompareVersions(m_strStagedVersion);
+    const char* hashKey = m_bAppNewer ? "APP_SHA256" : "DATA_SHA256";
+    if ((m_bAppNewer || m_bDataNewer)
+        && ReadVersionText(m_strStagedVersion, QString::fromLatin1(hashKey).toStdWString().c_str()).trimmed().isEmpty())
+        return Refuse(QStringLiteral("the version file offers an archive without its %1").arg(QLatin1String(hashKey)));
+    if (m_bAppNewer) {
+        m_nState = 2;
+        Fetch("/update/app.zip", 0);
+    } else if (m_bDataNewer) {
+        m_nState = 3;
+        Fetch("/update/data.zip", 0);
+    } else {
+        m_nState = 4; // the staged version file stays in temp/ until the next update overwrites it
+        m_strStagedVersion.clear();
+        m_strStagedSignature.clear();
+    }
+}
+
 void CUpdateManager::ParkVersionFile()
 {
+    // The version file is parked only after the archive it calls for (a parked version file is what makes the next
+    // start hand over to the updater, which must then find something to install), and after its signature.
     if (m_strStagedVersion.isEmpty())
         return;
+    if (!m_strStagedSignature.isEmpty())
+        Park(m_strStagedSignature, QStringLiteral("ver.dat.sig"), "ver.dat升级失败!");
+    else
+        QFile::remove(Paths::StateFile(QStringLiteral("Update/ver.dat.sig")));
     Park(m_strStagedVersion, QStringLiteral("ver.dat"), "ver.dat升级失败!");
     m_strStagedVersion.clear();
+    m_strStagedSignature.clear();
 }

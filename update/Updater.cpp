@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include "UpdateCheck.h"
+#include "UpdateSignature.h"
 #include "catalogue/CatalogueCheck.h"
 #include "common/ProfileFile.h"
 #include "common/TextNumber.h"
@@ -74,6 +75,21 @@ CUpdater::Outcome CUpdater::Run()
     const VersionPair installed = ReadVersionFile(m_strStateDir + QStringLiteral("ver.dat"));
     const VersionPair offered = ReadVersionFile(parkedVersion);
     m_bRequireHash = ParseDecimal(ReadVersionText(m_strStateDir + QStringLiteral("ver.dat"), L"REQUIRE_SHA256")) == 1;
+
+    // With trusted keys, nothing is applied unless the parked version file is signed by one of them now: the parked
+    // files may have been changed since they were checked. Its archives' hashes are then required too.
+    const QList<QByteArray> keys = UpdateSignature::TrustedKeys();
+    if (!keys.isEmpty() && (offered.hasApp || offered.hasData)) {
+        QFile version(parkedVersion), signature(parkedVersion + QStringLiteral(".sig"));
+        // The whole file is what was signed; one larger than a version file ever is is not read.
+        if (!version.open(QIODevice::ReadOnly) || version.size() > 64 * 1024 || !signature.open(QIODevice::ReadOnly)
+            || !UpdateSignature::Verify(version.readAll(), signature.read(4096), keys)) {
+            outcome.notes << QStringLiteral("update refused: Update/ver.dat is not signed by a trusted key");
+            ClearParked();
+            return outcome;
+        }
+        m_bRequireHash = true;
+    }
 
     if (offered.hasData && offered.data > (installed.hasData ? installed.data : 0))
         ApplyData(offered.data, outcome);
@@ -235,7 +251,7 @@ void CUpdater::ClearParked()
 {
     // The archives first and the version file last: a cut here leaves at most a version file that is no longer
     // newer than ver.dat, which is no pending update.
-    for (const char* name : { "app.zip", "data.zip", "ver.dat" })
+    for (const char* name : { "app.zip", "data.zip", "ver.dat.sig", "ver.dat" })
         QFile::remove(m_strStateDir + QStringLiteral("Update/") + QLatin1String(name));
     syncFolder(m_strStateDir + QStringLiteral("Update"));
 }

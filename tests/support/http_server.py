@@ -10,7 +10,8 @@
   /redirect?to=P    302 to P
   anything else     a file of the served folder (GET only); a file F.cut stands for F cut in the middle:
                     twice its length is announced, its bytes are sent, and the connection closes; a file F.stall
-                    makes F stall like /stall
+                    makes F stall like /stall; a file F.redirect
+                    holding an address answers F with a redirect there
 Prints "port N" once listening on 127.0.0.1.
 """
 import http.server
@@ -83,6 +84,15 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             stall = os.path.join(ROOT, url.path.lstrip("/")) + ".stall"
             if os.path.isfile(stall):
                 self.do_stall()
+                return
+            moved = os.path.join(ROOT, url.path.lstrip("/")) + ".redirect"
+            if os.path.isfile(moved):
+                with open(moved) as f:
+                    target = f.read().strip()
+                self.send_response(302)
+                self.send_header("Location", target)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
                 return
             cut = os.path.join(ROOT, url.path.lstrip("/")) + ".cut"
             if os.path.isfile(cut):
