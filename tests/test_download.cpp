@@ -169,6 +169,31 @@ TEST_F(Download, DeletingAStalledTaskAbortsPromptly)
     EXPECT_LT(t.elapsed(), 300 + 1500);
 }
 
+// The request's limits end a transfer on their own, as a failed read: a body longer than the cap (announced, or
+// sent without a length), a server that goes silent mid-body or never answers, a redirect away from https.
+TEST_F(Download, LimitsEndATransfer)
+{
+    struct Case {
+        const char* path;
+        std::int64_t maxBytes;
+        bool httpsRedirectsOnly;
+    };
+    RecordingManager m;
+    for (const Case& c : { Case { "bytes/100000", 65536, false }, Case { "truncate/200000", 65536, false },
+                           Case { "stall", 0, false }, Case { "never", 0, false },
+                           Case { "redirect?to=/bytes/10", 0, true } }) {
+        CRequestInfo request;
+        request.strUrl = http.Url(QString::fromLatin1(c.path));
+        request.nMaxBytes = c.maxBytes;
+        request.bHttpsRedirectsOnly = c.httpsRedirectsOnly;
+        request.nStallSeconds = 1;
+        const int id = m.AddDownloadTask(request);
+        EXPECT_TRUE(WaitFor([&] { return m.finished(id); }, 20000)) << c.path;
+        EXPECT_EQ(m.responses[id].nReadResult, 0) << c.path;
+        EXPECT_LE(m.bodies[id].size(), c.maxBytes > 0 ? c.maxBytes : 10) << c.path;
+    }
+}
+
 // The queue: order within one dispatch, deleted tasks, nested dispatch.
 namespace
 {

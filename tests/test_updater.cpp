@@ -15,6 +15,7 @@
 #include "common/Globals.h"
 #include "support/TestEnv.h"
 #include "update/UpdateCheck.h"
+#include "update/UpdateSignature.h"
 #include "update/Updater.h"
 
 namespace
@@ -129,6 +130,40 @@ TEST_F(Updater, MatchingHashIsApplied)
     park("[Main]\nDATA_VER=6\nDATA_SHA256=" + hash + "\n", {});
     ASSERT_TRUE(QFile::copy(zip.fileName(), state(QStringLiteral("Update/data.zip"))));
     EXPECT_TRUE(run().dataApplied);
+}
+
+// With a trusted key the parked version file is checked again before anything is applied: changed after its
+// check, or unsigned, it is refused; signed, it is applied, and its hashes are required.
+TEST_F(Updater, TrustedKeyChecksTheParkedVersionFileAgain)
+{
+    QByteArray key, trusted;
+    ASSERT_TRUE(UpdateSignature::MakeKeyPair(&key, &trusted));
+    machine.writeAppFile(QStringLiteral("keys/server.pub"), trusted);
+    park("[Main]\nDATA_VER=6\n", goodData);
+    const QByteArray hash = QCryptographicHash::hash(ReadFile(state(QStringLiteral("Update/data.zip"))),
+                                                     QCryptographicHash::Sha256)
+                                .toHex();
+    const QByteArray version = "[Main]\nDATA_VER=6\nDATA_SHA256=" + hash + "\n";
+    const QByteArray unhashed = "[Main]\nDATA_VER=6\n";
+    struct Case {
+        QByteArray parked, signedText;
+        bool applied;
+    };
+    for (const Case& c : { Case { version + "APP_VER=9\n", version, false }, Case { version, {}, false },
+                           Case { unhashed, unhashed, false }, Case { version, version, true } }) {
+        machine.writeAppFile(QStringLiteral("Update/ver.dat"), c.parked);
+        if (!c.signedText.isEmpty())
+            machine.writeAppFile(QStringLiteral("Update/ver.dat.sig"), UpdateSignature::Sign(c.signedText, key));
+        if (!QFile::exists(state(QStringLiteral("Update/data.zip"))))
+            park(c.parked, goodData);
+        const CUpdater::Outcome outcome = run();
+        if (!c.applied) {
+            SCOPED_TRACE(c.parked.toStdString());
+            expectRefusedCleanly(outcome);
+        } else {
+            EXPECT_TRUE(outcome.dataApplied) << outcome.notes.join(QLatin1Char(';')).toStdString();
+        }
+    }
 }
 
 // Every archive that is not a whole, honest catalogue is refused whole: nothing applied, nothing left parked.
