@@ -7,7 +7,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#include "InstanceLock.h"
+#include "common/InstanceLock.h"
+#include "common/ProfileFile.h"
 #include "MouseCtl/MouseCtl.h"
 #include "TvCfgDlg.h"
 #include "common/Globals.h"
@@ -36,18 +37,18 @@ bool PrepareStateFolder()
     // which updates may then replace. Copied into a staging folder and renamed, so a cut copy never counts.
     const QString share = Paths::InstalledShareDir();
     const QString staging = state + QStringLiteral(".Data-new");
-    QDir(staging).removeRecursively();
+    ProfileFile::RemoveTree(staging);
     if (!QDir().mkpath(staging))
         return false;
     const QDir source(share + QStringLiteral("Data"));
     for (const QString& name : source.entryList(QDir::Files)) {
         if (!QFile::copy(source.filePath(name), staging + QLatin1Char('/') + name)) {
             qCWarning(lcApp, "cannot copy the starter catalogue into %s", qPrintable(state));
-            QDir(staging).removeRecursively();
+            ProfileFile::RemoveTree(staging);
             return false;
         }
     }
-    QDir(state + QStringLiteral("Data")).removeRecursively();
+    ProfileFile::RemoveTree(state + QStringLiteral("Data"));
     if (!QDir().rename(staging, state + QStringLiteral("Data")))
         return false;
     if (!QFileInfo::exists(state + QStringLiteral("ver.dat")))
@@ -97,9 +98,11 @@ int RunApplication(int argc, char** argv)
     CInstanceLock lock(Paths::InstanceLockFile());
     if (!lock.Acquire()) {
         // Another instance runs: ask it to show its control window (the only way back to it where no tray host
-        // shows its icon), then leave.
-        SendRemoteLine(RemoteSocketPath(), kShowWindowLine, 2000);
-        return 0;
+        // shows its icon), then leave. When no instance answers, the lock is held by one that is just ending (the
+        // one that handed over to the updater) or by the updater, which starts the program again when it is done:
+        // wait for the holder a while, and leave the start to the updater when it is still busy.
+        if (!SendRemoteLine(RemoteSocketPath(), kShowWindowLine, 2000).isEmpty() || !lock.AcquireWithin(10000))
+            return 0;
     }
 
     // The application folder: the executable's directory, with a trailing separator.
@@ -107,9 +110,17 @@ int RunApplication(int argc, char** argv)
     if (Paths::IsInstalled())
         PrepareStateFolder();
 
-    if (CheckPendingUpdate() == 1) {
+    // Started by the updater: an update still parked now is one the updater could neither apply nor remove (a
+    // program folder that is not writable, say). It is abandoned for this run rather than handed over again.
+    const bool afterUpdater = qEnvironmentVariableIsSet(kAfterUpdaterVariable);
+    qunsetenv(kAfterUpdaterVariable);
+    const bool pending = CheckPendingUpdate() == 1;
+    if (pending && afterUpdater) {
+        qCWarning(lcApp, "the update parked in Update/ could not be applied or removed; starting without it");
+    } else if (pending) {
         // Started detached, by name, never through a shell. Where no updater can be found or started, the parked
-        // update cannot be applied: the program starts normally rather than end silently at every start.
+        // update cannot be applied: the program starts normally rather than end silently at every start. The
+        // updater waits for this process to end (it takes the same lock).
         const QString updater = FindUpdater();
         if (!updater.isEmpty() && QProcess::startDetached(updater, {}, QString()))
             return 0;

@@ -216,4 +216,13 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
     return true;
 }
 
+void RemoveTree(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() || (info.exists() && !info.isDir()))
+        QFile::remove(path);
+    else
+        QDir(path).removeRecursively();
+}
+
 } // namespace ProfileFile

@@ -17,6 +17,9 @@ QString ReadString(const QString& path, const QString& section, const QString& k
 bool WriteString(const QString& path, const QString& section, const QString& key, const QString& value);
 
 // Writes bytes to path atomically, as above; creates the parent folder when missing.
+// Removes a folder of the program's own (a staging or rollback folder). A link planted in its place is removed
+// itself; neither it nor a link inside the folder is ever followed.
+void RemoveTree(const QString& path);
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes);
 
 } // namespace ProfileFile

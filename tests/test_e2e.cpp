@@ -454,11 +454,22 @@ TEST_F(Program, WeeklyDataUpdateReachesTheTv)
     first->terminate();
     ASSERT_TRUE(first->waitForFinished(10000));
 
-    // The next start hands over and ends; the updater applies and starts the program again.
+    // The next start hands over and ends; another start right after it, while the updater works, neither runs beside
+    // the updater nor starts a second one on the same files. The update is applied once, and one program runs.
     QProcess* second = start();
     ASSERT_TRUE(second->waitForFinished(15000));
     EXPECT_EQ(second->exitCode(), 0);
+    start();
     ASSERT_TRUE(waitReady());
+    const auto running = [&](const QString& name) {
+        QByteArray out;
+        QProcess pgrep;
+        pgrep.start(QStringLiteral("pgrep"), { QStringLiteral("-f"), QStringLiteral("^") + machine.appDir() + name });
+        pgrep.waitForFinished(5000);
+        return pgrep.readAllStandardOutput().count('\n');
+    };
+    ASSERT_TRUE(WaitFor([&] { return running(QStringLiteral("AutoUpdate")) == 0; }, 30000));
+    EXPECT_TRUE(WaitFor([&] { return running(QStringLiteral("krel$")) == 1; }, 15000));
     EXPECT_FALSE(QFile::exists(machine.appDir() + QStringLiteral("Update/ver.dat")));
     ASSERT_TRUE(press(QStringLiteral("Power")));
     // Five rows: six lines under the title, the last at 92 + 5 x 90.

@@ -132,6 +132,23 @@ TEST_F(Updater, MatchingHashIsApplied)
     EXPECT_TRUE(run().dataApplied);
 }
 
+// Links planted where the updater stages or keeps folders are removed, never followed; the temporary file of a
+// cut write of ver.dat goes.
+TEST_F(Updater, PlantedLinksAreNeverFollowed)
+{
+    const QString victim = machine.root() + QStringLiteral("/victim");
+    WriteFile(victim + QStringLiteral("/keep"), "keep");
+    for (const char* name : { "Data.new", "Data.old", ".app-new" })
+        ASSERT_TRUE(QFile::link(victim, state(QString::fromLatin1(name))));
+    machine.writeAppFile(QStringLiteral("ver.dat.Ab12Cd"), "torn");
+    park("[Main]\nDATA_VER=6\n", goodData);
+    EXPECT_TRUE(run().dataApplied);
+    EXPECT_EQ(QDir(victim).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList { QStringLiteral("keep") });
+    EXPECT_FALSE(QFile::exists(state(QStringLiteral("ver.dat.Ab12Cd"))));
+    EXPECT_EQ(typeNamesIn(state(QStringLiteral("Data.old"))), QStringList { QStringLiteral("旧类型") });
+}
+
 // With a trusted key the parked version file is checked again before anything is applied: changed after its
 // check, or unsigned, it is refused; signed, it is applied, and its hashes are required.
 TEST_F(Updater, TrustedKeyChecksTheParkedVersionFileAgain)

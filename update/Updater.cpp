@@ -67,9 +67,12 @@ bool CUpdater::IsReservedAppFile(const QString& name)
 CUpdater::Outcome CUpdater::Run()
 {
     Outcome outcome;
-    // Staging left by a run that was cut off is never half applied: it goes.
-    QDir(m_strStateDir + QStringLiteral("Data.new")).removeRecursively();
-    QDir(m_strAppDir + QStringLiteral(".app-new")).removeRecursively();
+    // Staging left by a run that was cut off is never half applied: it goes, as do the temporary files of a cut
+    // atomic write of ver.dat.
+    ProfileFile::RemoveTree(m_strStateDir + QStringLiteral("Data.new"));
+    ProfileFile::RemoveTree(m_strAppDir + QStringLiteral(".app-new"));
+    for (const QString& stray : QDir(m_strStateDir).entryList({ QStringLiteral("ver.dat.??????") }, QDir::Files))
+        QFile::remove(m_strStateDir + stray);
 
     const QString parkedVersion = m_strStateDir + QStringLiteral("Update/ver.dat");
     const VersionPair installed = ReadVersionFile(m_strStateDir + QStringLiteral("ver.dat"));
@@ -141,13 +144,13 @@ void CUpdater::ApplyData(int version, Outcome& outcome)
         return;
     }
     if (!ExtractArchive(archive, staging, m_limits, &why)) {
-        QDir(staging).removeRecursively();
+        ProfileFile::RemoveTree(staging);
         outcome.notes << QStringLiteral("data.zip refused: ") + why;
         return;
     }
     UpdaterFaultPoint("extracted");
     if (!CheckCatalogueFolder(staging, &why)) {
-        QDir(staging).removeRecursively();
+        ProfileFile::RemoveTree(staging);
         outcome.notes << QStringLiteral("data.zip refused: not a catalogue the program can open (%1)").arg(why);
         return;
     }
@@ -161,7 +164,7 @@ void CUpdater::ApplyData(int version, Outcome& outcome)
     else
         swapped = ::rename(from.constData(), to.constData()) == 0;
     if (!swapped) {
-        QDir(staging).removeRecursively();
+        ProfileFile::RemoveTree(staging);
         outcome.internalFailure = true;
         outcome.notes << QStringLiteral("cannot swap in the new catalogue");
         return;
@@ -170,7 +173,7 @@ void CUpdater::ApplyData(int version, Outcome& outcome)
     UpdaterFaultPoint("swapped");
     // The old catalogue stays for one rollback.
     const QString old = m_strStateDir + QStringLiteral("Data.old");
-    QDir(old).removeRecursively();
+    ProfileFile::RemoveTree(old);
     if (QFileInfo::exists(staging))
         QDir().rename(staging, old);
     syncFolder(m_strStateDir);
@@ -206,14 +209,14 @@ void CUpdater::ApplyApp(int version, Outcome& outcome)
     const QString staging = m_strAppDir + QStringLiteral(".app-new");
     QDir().mkpath(staging);
     if (!ExtractArchive(archive, staging, m_limits, &why)) {
-        QDir(staging).removeRecursively();
+        ProfileFile::RemoveTree(staging);
         outcome.notes << QStringLiteral("app.zip refused: ") + why;
         return;
     }
     const QStringList files = QDir(staging).entryList(QDir::Files | QDir::Hidden);
     for (const QString& name : files) {
         if (IsReservedAppFile(name)) {
-            QDir(staging).removeRecursively();
+            ProfileFile::RemoveTree(staging);
             outcome.notes << QStringLiteral("app.zip refused: it would replace %1").arg(name);
             return;
         }
@@ -226,12 +229,12 @@ void CUpdater::ApplyApp(int version, Outcome& outcome)
             != 0) {
             outcome.internalFailure = true;
             outcome.notes << QStringLiteral("cannot replace %1").arg(name);
-            QDir(staging).removeRecursively();
+            ProfileFile::RemoveTree(staging);
             return;
         }
     }
     syncFolder(m_strAppDir);
-    QDir(staging).removeRecursively();
+    ProfileFile::RemoveTree(staging);
     outcome.appApplied = true;
     if (!RecordVersion(L"APP_VER", version)) {
         outcome.internalFailure = true;
