@@ -64,8 +64,8 @@ protected:
         WriteFile(machine + QStringLiteral("/etc/krel/krel.conf"),
                   QStringLiteral("[Config]\nUpdateServer=%1\n").arg(http.Url(QString())).toUtf8());
         WriteFile(site.path() + QStringLiteral("/update/ver.dat"),
-              "[Main]\nAPP_VER=1\nDATA_VER=9\nDATA_SHA256="
-                  + QCryptographicHash::hash("PK-not-really", QCryptographicHash::Sha256).toHex() + "\n");
+                  "[Main]\nAPP_VER=1\nDATA_VER=9\nDATA_SHA256="
+                      + QCryptographicHash::hash("PK-not-really", QCryptographicHash::Sha256).toHex() + "\n");
         WriteFile(site.path() + QStringLiteral("/update/data.zip"), "PK-not-really");
         // The user's settings: the TV is the right monitor.
         asUser({ QStringLiteral("sh"), QStringLiteral("-c"),

@@ -193,9 +193,8 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
           QStringLiteral("var f = document.getElementById('f'); f.onload = function () { window.frameLoaded = true; };"
                          " f.src = 'frame.html?again'; 1"));
     ASSERT_TRUE(WaitFor([&] { return runJs(view->page(), QStringLiteral("window.frameLoaded === true")).toBool(); }));
-    const auto poll = [&] {
-        return runJs(view->page(), QStringLiteral("__krelPoll()"), COnlineVideoView::kScriptWorld).toMap();
-    };
+    const auto poll
+        = [&] { return runJs(view->page(), QStringLiteral("__krelPoll()"), COnlineVideoView::kScriptWorld).toMap(); };
     const int looks = poll().value(QStringLiteral("looks")).toInt();
     QVariantMap state;
     ASSERT_TRUE(WaitFor([&] { return (state = poll()).value(QStringLiteral("looks")).toInt() > looks; }));

@@ -45,8 +45,8 @@ protected:
             for (const char* suffix : { ".zip", ".zip.cut" })
                 if (QFile::exists(server + QStringLiteral("/update/") + QLatin1String(name) + QLatin1String(suffix)))
                     body = ReadFile(server + QStringLiteral("/update/") + QLatin1String(name) + QLatin1String(suffix));
-            full += QByteArray(name).toUpper() + "_SHA256="
-                + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + "\n";
+            full += QByteArray(name).toUpper()
+                + "_SHA256=" + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + "\n";
         }
         serve(QStringLiteral("ver.dat"), full);
         return full;
@@ -242,8 +242,7 @@ TEST_F(UpdateFlow, UnprovenUpdatesAreRefused)
         { "an archive without its hash", false, [&] { serve(QStringLiteral("ver.dat"), version); },
           "without its DATA_SHA256" },
         { "an endless version file", false,
-          [&] { serve(QStringLiteral("ver.dat"), version + QByteArray(1 << 20, '#')); },
-          "at most 65536 bytes" },
+          [&] { serve(QStringLiteral("ver.dat"), version + QByteArray(1 << 20, '#')); }, "at most 65536 bytes" },
         { "no signature", true, [&] { offer(version); }, "no signature" },
         { "signed by another key", true, [&] { offer(version), signWith(otherKey); }, "not signed by a trusted key" },
         { "the archive changed after signing", true,

@@ -157,9 +157,9 @@ TEST_F(Updater, TrustedKeyChecksTheParkedVersionFileAgain)
     ASSERT_TRUE(UpdateSignature::MakeKeyPair(&key, &trusted));
     machine.writeAppFile(QStringLiteral("keys/server.pub"), trusted);
     park("[Main]\nDATA_VER=6\n", goodData);
-    const QByteArray hash = QCryptographicHash::hash(ReadFile(state(QStringLiteral("Update/data.zip"))),
-                                                     QCryptographicHash::Sha256)
-                                .toHex();
+    const QByteArray hash
+        = QCryptographicHash::hash(ReadFile(state(QStringLiteral("Update/data.zip"))), QCryptographicHash::Sha256)
+              .toHex();
     const QByteArray version = "[Main]\nDATA_VER=6\nDATA_SHA256=" + hash + "\n";
     const QByteArray unhashed = "[Main]\nDATA_VER=6\n";
     struct Case {

@@ -81,10 +81,9 @@ bool Verify(const QByteArray& message, const QByteArray& signature, const QList<
         DigestContext context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
         if (!key || !context || EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1)
             continue;
-        if (EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(raw.constData()),
-                             static_cast<size_t>(raw.size()),
-                             reinterpret_cast<const unsigned char*>(message.constData()),
-                             static_cast<size_t>(message.size()))
+        if (EVP_DigestVerify(
+                context.get(), reinterpret_cast<const unsigned char*>(raw.constData()), static_cast<size_t>(raw.size()),
+                reinterpret_cast<const unsigned char*>(message.constData()), static_cast<size_t>(message.size()))
             == 1)
             return true;
     }
