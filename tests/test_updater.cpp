@@ -314,13 +314,22 @@ TEST_F(Updater, ApplicationArchive)
     EXPECT_EQ(ReadVersionFile(state(QStringLiteral("ver.dat"))).data, 5);
 }
 
-// The real updater cut off at each step (as by a power cut): the catalogue is the whole old or the whole new one,
-// ver.dat is whole, and the next run finishes the job.
+// The real updater cut off at each step of both archives (as by a power cut): the catalogue is the whole old or the
+// whole new one, the program the whole old one or committed to the new one, ver.dat is whole, and the next run
+// finishes the job, keeping the old catalogue as the rollback copy.
 TEST_F(Updater, CutOffAtEveryStepLeavesAConsistentState)
 {
     ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_AUTOUPDATE), state(QStringLiteral("AutoUpdate"))));
-    for (const char* step : { "extracted", "swapped", "recorded" }) {
-        park("[Main]\nDATA_VER=6\n", goodData);
+    const auto programIs = [&](const char* text) {
+        return ReadFile(state(QStringLiteral("liba.so"))) == text && ReadFile(state(QStringLiteral("libb.so"))) == text;
+    };
+    for (const char* step : { "extracted", "swapped", "app-extracted", "app-journaled", "app-file-moved", "recorded" }) {
+        park("[Main]\nAPP_VER=4\nDATA_VER=6\n", goodData);
+        ASSERT_TRUE(makeZip(state(QStringLiteral("Update/app.zip")),
+                            { entry(QStringLiteral("liba.so"), "text", QStringLiteral("new")),
+                              entry(QStringLiteral("libb.so"), "text", QStringLiteral("new")) }));
+        machine.writeAppFile(QStringLiteral("liba.so"), "old");
+        machine.writeAppFile(QStringLiteral("libb.so"), "old");
         machine.writeAppFile(QStringLiteral("ver.dat"), "[Main]\nAPP_VER=3\nDATA_VER=5\n");
         QProcess updater;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -336,6 +345,8 @@ TEST_F(Updater, CutOffAtEveryStepLeavesAConsistentState)
         EXPECT_TRUE(types == QStringList { QStringLiteral("旧类型") } || types.size() == 2) << step;
         const VersionPair installed = ReadVersionFile(state(QStringLiteral("ver.dat")));
         EXPECT_TRUE(installed.hasData && (installed.data == 5 || installed.data == 6)) << step;
+        EXPECT_TRUE(programIs("old") || programIs("new") || QFile::exists(state(QStringLiteral(".app-journal"))))
+            << step;
 
         // The next start hands over again (or not at all), and that run completes.
         if (CheckPendingUpdate() == 1) {
@@ -346,6 +357,14 @@ TEST_F(Updater, CutOffAtEveryStepLeavesAConsistentState)
         }
         EXPECT_EQ(CheckPendingUpdate(), 0) << step;
         EXPECT_EQ(typeNamesIn(state(QStringLiteral("Data"))).size(), 2) << step;
+        EXPECT_EQ(typeNamesIn(state(QStringLiteral("Data.old"))), QStringList { QStringLiteral("旧类型") }) << step;
+        EXPECT_TRUE(programIs("new")) << step;
+        EXPECT_EQ(ReadVersionFile(state(QStringLiteral("ver.dat"))).app, 4) << step;
+        EXPECT_EQ(QDir(machine.appDir()).entryList({ QStringLiteral(".app-*"), QStringLiteral("ver.dat.*") },
+                                                   QDir::AllEntries | QDir::Hidden),
+                  QStringList())
+            << step;
+        EXPECT_FALSE(QFile::exists(state(QStringLiteral("Data/.krel-staged")))) << step;
         // Back to the old catalogue for the next step.
         QDir(state(QStringLiteral("Data"))).removeRecursively();
         ASSERT_TRUE(buildCatalogue(machine.root() + QStringLiteral("/old2"), { QStringLiteral("旧类型") }));

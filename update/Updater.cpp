@@ -1,5 +1,6 @@
 #include "Updater.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <stdio.h>
@@ -39,6 +40,12 @@ QString sha256Of(const QString& path)
     return QString::fromLatin1(hash.result().toHex());
 }
 
+// Marks a catalogue staged for the exchange of names; its text is the data version. Found in Data/, it says the
+// exchange happened and its bookkeeping may not have.
+const char kStagedMark[] = ".krel-staged";
+// Lists the program files of an application archive that is being switched in; its first line is the version.
+const char kAppJournal[] = ".app-journal";
+
 } // namespace
 
 void UpdaterFaultPoint(const char* step)
@@ -58,17 +65,67 @@ CUpdater::CUpdater(QString appDir, QString stateDir, bool packaged, ArchiveLimit
 bool CUpdater::IsReservedAppFile(const QString& name)
 {
     for (const char* reserved : { "ver.dat", "Data", "Data.old", "Data.new", "Update", "update", "temp", "Krel.ini",
-                                  "krel.layout", ".app-new" })
+                                  "krel.layout", ".app-new", ".app-journal" })
         if (name.compare(QLatin1String(reserved), Qt::CaseInsensitive) == 0)
             return true;
     return false;
 }
 
+void CUpdater::FinishCutRun(Outcome& outcome)
+{
+    // The catalogue: Data/ carries the staging mark, so the exchange happened; Data.new without the mark is the
+    // previous catalogue, which becomes the rollback copy. The version is recorded, so the archive is not applied a
+    // second time (which would make the rollback copy the new catalogue).
+    const QString mark = m_strStateDir + QStringLiteral("Data/") + QLatin1String(kStagedMark);
+    const QString staging = m_strStateDir + QStringLiteral("Data.new");
+    if (QFileInfo::exists(mark)) {
+        const QFileInfo previous(staging);
+        if (previous.isDir() && !previous.isSymLink()
+            && !QFileInfo::exists(staging + QLatin1Char('/') + QLatin1String(kStagedMark))) {
+            ProfileFile::RemoveTree(m_strStateDir + QStringLiteral("Data.old"));
+            QDir().rename(staging, m_strStateDir + QStringLiteral("Data.old"));
+        }
+        QFile file(mark);
+        const int version = file.open(QIODevice::ReadOnly) ? ParseDecimal(QString::fromLatin1(file.read(32))) : 0;
+        if (version > 0 && RecordVersion(L"DATA_VER", version)) {
+            QFile::remove(mark);
+            outcome.notes << QStringLiteral("data %1 finished").arg(version);
+        }
+    }
+    // The program: a journal means the archive was committed; the files not yet moved in are moved now.
+    QFile journal(m_strAppDir + QLatin1String(kAppJournal));
+    if (journal.open(QIODevice::ReadOnly)) {
+        const QStringList lines = QString::fromUtf8(journal.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        journal.close();
+        const int version = lines.isEmpty() ? 0 : ParseDecimal(lines.first());
+        if (version > 0 && MoveAppFilesIn(lines.mid(1)) && RecordVersion(L"APP_VER", version)) {
+            QFile::remove(journal.fileName());
+            outcome.notes << QStringLiteral("application %1 finished").arg(version);
+        }
+    }
+}
+
+bool CUpdater::MoveAppFilesIn(const QStringList& files)
+{
+    const QString staging = m_strAppDir + QStringLiteral(".app-new/");
+    for (const QString& name : files) {
+        if (!QFileInfo::exists(staging + name))
+            continue; // moved in before the cut
+        if (::rename(QFile::encodeName(staging + name).constData(), QFile::encodeName(m_strAppDir + name).constData())
+            != 0)
+            return false;
+        UpdaterFaultPoint("app-file-moved");
+    }
+    syncFolder(m_strAppDir);
+    return true;
+}
+
 CUpdater::Outcome CUpdater::Run()
 {
     Outcome outcome;
-    // Staging left by a run that was cut off is never half applied: it goes, as do the temporary files of a cut
-    // atomic write of ver.dat.
+    FinishCutRun(outcome);
+    // Staging left by a run that was cut off before it was committed is never half applied: it goes, as do the
+    // temporary files of a cut atomic write of ver.dat.
     ProfileFile::RemoveTree(m_strStateDir + QStringLiteral("Data.new"));
     ProfileFile::RemoveTree(m_strAppDir + QStringLiteral(".app-new"));
     for (const QString& stray : QDir(m_strStateDir).entryList({ QStringLiteral("ver.dat.??????") }, QDir::Files))
@@ -154,6 +211,14 @@ void CUpdater::ApplyData(int version, Outcome& outcome)
         outcome.notes << QStringLiteral("data.zip refused: not a catalogue the program can open (%1)").arg(why);
         return;
     }
+    // The mark travels into Data/ with the exchange, naming the version for a run that is cut off after it.
+    if (!ProfileFile::WriteFileAtomically(staging + QLatin1Char('/') + QLatin1String(kStagedMark),
+                                          QByteArray::number(version))) {
+        ProfileFile::RemoveTree(staging);
+        outcome.internalFailure = true;
+        outcome.notes << QStringLiteral("cannot write in %1").arg(staging);
+        return;
+    }
     syncFolder(staging);
 
     // One exchange of names: Data/ is the old catalogue before it and the new one after it, never anything else.
@@ -183,6 +248,7 @@ void CUpdater::ApplyData(int version, Outcome& outcome)
         outcome.notes << QStringLiteral("data %1 applied, but ver.dat cannot be written").arg(version);
         return;
     }
+    QFile::remove(data + QLatin1Char('/') + QLatin1String(kStagedMark));
     outcome.notes << QStringLiteral("data %1 applied").arg(version);
 }
 
@@ -222,25 +288,35 @@ void CUpdater::ApplyApp(int version, Outcome& outcome)
         }
     }
     UpdaterFaultPoint("app-extracted");
-    // Each program file is replaced with one rename: it is the old file or the new one, never a part.
-    for (const QString& name : files) {
-        if (::rename(QFile::encodeName(staging + QLatin1Char('/') + name).constData(),
-                     QFile::encodeName(m_strAppDir + name).constData())
-            != 0) {
-            outcome.internalFailure = true;
-            outcome.notes << QStringLiteral("cannot replace %1").arg(name);
-            ProfileFile::RemoveTree(staging);
-            return;
-        }
+    // The journal commits the switch: from here on a cut run is finished by the next one, which moves in the files
+    // still staged, so the program is the whole old one before the journal and the whole new one once a run has
+    // passed it. The updater and the program go last, so that a cut leaves them able to hand over and finish.
+    QStringList order = files;
+    std::stable_partition(order.begin(), order.end(), [](const QString& name) {
+        return name != QLatin1String("AutoUpdate") && name != QLatin1String("krel");
+    });
+    const QByteArray journal = (QStringList { QString::number(version) } + order).join(QLatin1Char('\n')).toUtf8();
+    if (!ProfileFile::WriteFileAtomically(m_strAppDir + QLatin1String(kAppJournal), journal)) {
+        ProfileFile::RemoveTree(staging);
+        outcome.internalFailure = true;
+        outcome.notes << QStringLiteral("cannot write the journal in %1").arg(m_strAppDir);
+        return;
     }
-    syncFolder(m_strAppDir);
-    ProfileFile::RemoveTree(staging);
+    UpdaterFaultPoint("app-journaled");
+    if (!MoveAppFilesIn(order)) {
+        // Left committed: the next run moves in the rest.
+        outcome.internalFailure = true;
+        outcome.notes << QStringLiteral("cannot move the new program files in; the next run finishes it");
+        return;
+    }
     outcome.appApplied = true;
     if (!RecordVersion(L"APP_VER", version)) {
         outcome.internalFailure = true;
         outcome.notes << QStringLiteral("application %1 applied, but ver.dat cannot be written").arg(version);
         return;
     }
+    QFile::remove(m_strAppDir + QLatin1String(kAppJournal));
+    ProfileFile::RemoveTree(staging);
     outcome.notes << QStringLiteral("application %1 applied").arg(version);
 }
 

@@ -33,6 +33,8 @@ public:
     static bool IsReservedAppFile(const QString& name);
 
 private:
+    void FinishCutRun(Outcome& outcome);
+    bool MoveAppFilesIn(const QStringList& files);
     bool HashAllows(const QString& archive, const QString& hashKey, QString* why) const;
     void ApplyData(int version, Outcome& outcome);
     void ApplyApp(int version, Outcome& outcome);
