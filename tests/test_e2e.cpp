@@ -289,6 +289,24 @@ TEST_F(Program, PendingUpdateStartsTheUpdaterAndNoWindow)
     QProcess* again = start();
     EXPECT_TRUE(waitReady());
     EXPECT_EQ(again->state(), QProcess::Running);
+    again->terminate();
+    ASSERT_TRUE(again->waitForFinished(10000));
+
+    // An updater that can neither apply nor remove the update starts the program again: that program abandons the
+    // update for its run instead of handing over once more, so the two never hand over to each other in a loop.
+    const std::shared_ptr<void> endRelaunched(nullptr, [this](void*) {
+        QProcess::execute(QStringLiteral("pkill"), { QStringLiteral("-f"), machine.appDir() + QStringLiteral("krel") });
+    });
+    machine.writeAppFile(QStringLiteral("AutoUpdate"),
+                         QStringLiteral("#!/bin/sh\necho run >> '%1'\nKREL_AFTER_UPDATER=1 exec '%2krel'\n")
+                             .arg(marker, machine.appDir())
+                             .toUtf8());
+    QFile::setPermissions(machine.appDir() + QStringLiteral("AutoUpdate"),
+                          QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QFile::remove(marker);
+    start();
+    EXPECT_TRUE(waitReady());
+    EXPECT_EQ(ReadFile(marker), QByteArray("run\n"));
 }
 
 TEST_F(Program, RemoteWalksTheCatalogueAndPlaysOnTheTv)
