@@ -245,6 +245,9 @@ TEST_F(Navigation, HomeStarsAndLocalMovies)
 // towards the home screen from it, whatever way led there (through another branch first, say).
 TEST_F(Navigation, EveryRouteLeavesAWayBack)
 {
+    // A listing with files and a sub-folder, more rows than the folders' list has.
+    WriteFile(machine.root() + QStringLiteral("/movies/sub/b.mkv"), "x");
+    WriteFile(machine.root() + QStringLiteral("/movies/z.mkv"), "x");
     const std::vector<int> keys = { RC_Digit0, RC_Digit1,       RC_Digit2,   RC_Digit3,    RC_Digit7,
                                     RC_Back,   RC_PreviousPage, RC_NextPage, RC_LeaveVideo };
     auto replay = [&](CScreenMenu& menu, const std::vector<int>& route) {
@@ -252,13 +255,16 @@ TEST_F(Navigation, EveryRouteLeavesAWayBack)
         for (int key : route)
             menu.OnCommand(key);
     };
+    // Where a route leads: the screen, and the listing the local movies slot keeps while another screen shows.
     auto where = [](const CScreenMenu& menu) {
         const CItemBase* list = menu.CurrentList();
-        return QStringLiteral("%1/%2/%3/%4")
+        const CItemBase* local = menu.ListSet().List(CItemListSet::SlotLocal);
+        return QStringLiteral("%1/%2/%3/%4/%5")
             .arg(menu.ListSet().State())
             .arg(menu.ListSet().Branch())
             .arg(list ? list->RowCount() : -1)
-            .arg(list ? list->PageIndex() : -1);
+            .arg(list ? list->PageIndex() : -1)
+            .arg(local && local->RowCount() > 0 ? local->RowAt(0).name : QString());
     };
     auto text = [](const std::vector<int>& route) {
         QStringList names;
@@ -289,6 +295,13 @@ TEST_F(Navigation, EveryRouteLeavesAWayBack)
         for (int key : keys) {
             queue.push_back(route);
             queue.back().push_back(key);
+        }
+        // From Home, 3 本地电影 always shows the configured folders, whatever listing was shown before.
+        if (menu.ListSet().State() == CItemListSet::Home) {
+            menu.OnCommand(RC_Digit3);
+            ASSERT_NE(menu.CurrentList(), nullptr);
+            EXPECT_EQ(menu.CurrentList()->RowCount(), 1) << "本地电影 after keys " << text(route);
+            EXPECT_EQ(firstName(menu), machine.root() + QStringLiteral("/movies")) << text(route);
         }
     }
     // The walk reached every screen, not only the first one.

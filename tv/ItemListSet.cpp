@@ -92,8 +92,11 @@ CItemBase* CItemListSet::Select(int digit)
             return Enter(SlotVideoTypes, 0, VideoTypes);
         if (digit == 1)
             return Enter(SlotStars, 1, StarList);
-        if (digit == 3)
+        if (digit == 3) {
+            // The local movies start at the configured folders every time, not at the listing shown last.
+            m_lists[SlotLocal].reset();
             return Enter(SlotLocal, 3, LocalMovies);
+        }
         return EnterHome();
     case VideoTypes:
         return Descend(SlotVideoTypes, digit, SlotVideos, VideoList);
