@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include "common/AppMessages.h"
+#include "common/Globals.h"
 #include "common/RemoteCommand.h"
 
 namespace
@@ -44,6 +45,10 @@ bool CRemoteKeyRouter::event(QEvent* e)
     if (e->type() != kRouteEvent)
         return QObject::event(e);
     const auto* route = static_cast<RouteEvent*>(e);
+    // While the remote-setup dialog learns a code, no key of any source is routed (the receiver's codes go to the
+    // dialog instead).
+    if (g_bIRLearning)
+        return true;
     if (route->command == RC_Power) {
         if (m_pControl)
             QCoreApplication::postEvent(m_pControl, new CAppEvent(WM_REMOTE_POWER, 1, route->keyByte));

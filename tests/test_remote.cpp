@@ -257,6 +257,15 @@ TEST(RemoteRouting, PowerTvAndControl)
     tv.reset();
     rig.drain();
     EXPECT_EQ(rig.control.messages.back(), (Msg { WM_REMOTE_COMMAND, RC_Digit0, 0x06 }));
+
+    // While a code is learned no source drives anything: keys posted by other sources (input devices) are dropped.
+    const std::size_t before = rig.control.messages.size();
+    g_bIRLearning = true;
+    rig.router.PostKey(RC_Power, 0);
+    rig.router.PostKey(RC_Digit1, 0);
+    rig.drain();
+    g_bIRLearning = false;
+    EXPECT_EQ(rig.control.messages.size(), before);
 }
 
 // Learning: raw codes, synchronously, from the reader thread; nothing posted; no deadlock when the window goes.
