@@ -27,13 +27,40 @@ QString errorText(const char* title, std::uint32_t code, const QString& descript
                              description.toUtf8().constData());
 }
 
-// The value of field name in a connection string of "name=value;" pairs (names compared without case).
+// The value of field name in a connection string of "name=value;" pairs (names compared without case). A value in
+// double quotes may hold ";" ("" stands for one quote inside).
 QString connectionField(const QString& connection, const QString& name)
 {
-    for (const QString& part : connection.split(QLatin1Char(';'))) {
-        const qsizetype eq = part.indexOf(QLatin1Char('='));
-        if (eq > 0 && part.left(eq).trimmed().compare(name, Qt::CaseInsensitive) == 0)
-            return part.mid(eq + 1);
+    qsizetype i = 0;
+    const qsizetype n = connection.size();
+    while (i < n) {
+        const qsizetype eq = connection.indexOf(QLatin1Char('='), i);
+        if (eq < 0)
+            break;
+        const QString field = connection.mid(i, eq - i).trimmed();
+        qsizetype j = eq + 1;
+        while (j < n && connection[j] == QLatin1Char(' '))
+            ++j;
+        QString value;
+        if (j < n && connection[j] == QLatin1Char('"')) {
+            for (++j; j < n; ++j) {
+                if (connection[j] == QLatin1Char('"')) {
+                    if (j + 1 < n && connection[j + 1] == QLatin1Char('"'))
+                        ++j;
+                    else
+                        break;
+                }
+                value += connection[j];
+            }
+            const qsizetype end = connection.indexOf(QLatin1Char(';'), j);
+            i = end < 0 ? n : end + 1;
+        } else {
+            const qsizetype end = connection.indexOf(QLatin1Char(';'), eq + 1);
+            value = connection.mid(eq + 1, (end < 0 ? n : end) - eq - 1);
+            i = end < 0 ? n : end + 1;
+        }
+        if (field.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
     }
     return {};
 }
@@ -309,12 +336,19 @@ bool CADODatabase::HasTables(const char* const* names, int count)
     return true;
 }
 
+QString QuoteConnectionValue(const QString& value)
+{
+    if (!value.contains(QLatin1Char(';')) && !value.startsWith(QLatin1Char('"')) && value.trimmed() == value)
+        return value;
+    return QLatin1Char('"') + QString(value).replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
 bool OpenCatalogue()
 {
     const QString path = Paths::StateFile(QStringLiteral("Data/data.mdb"));
     const QString connection = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;"
                                               "Jet OLEDB:Database Password=%2")
-                                   .arg(path, QString::fromLatin1(kCataloguePassword));
+                                   .arg(QuoteConnectionValue(path), QString::fromLatin1(kCataloguePassword));
     g_dbCatalogue.Open(connection, QString(), QString());
     // An interrupted copy (an empty file opens as an empty database) is no catalogue: the open fails as for a
     // file that cannot be read, rather than showing empty lists.

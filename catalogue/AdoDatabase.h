@@ -96,5 +96,7 @@ extern CADODatabase g_dbCatalogue;
 // The fixed key of the catalogue database.
 inline constexpr char kCataloguePassword[] = "3B90D4E7A21C58aeC7D9";
 
+// A connection-string value as written: in double quotes when it holds ";", a leading quote or outer blanks.
+QString QuoteConnectionValue(const QString& value);
 // Opens <application folder>/Data/data.mdb on g_dbCatalogue; returns whether it is open.
 bool OpenCatalogue();

@@ -30,9 +30,10 @@ QByteArray readAll(const QString& path, bool* ok)
 bool CheckCatalogueFolder(const QString& dataDir, QString* why)
 {
     CADODatabase db;
-    const QString connection = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1/data.mdb;"
+    const QString connection = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%1;"
                                               "Jet OLEDB:Database Password=%2")
-                                   .arg(dataDir, QString::fromLatin1(kCataloguePassword));
+                                   .arg(QuoteConnectionValue(dataDir + QStringLiteral("/data.mdb")),
+                                        QString::fromLatin1(kCataloguePassword));
     if (!db.Open(connection, QString(), QString())
         || !db.HasTables(kCatalogueTables, static_cast<int>(std::size(kCatalogueTables)))) {
         *why = QStringLiteral("data.mdb: ") + db.GetErrorDescription();

@@ -23,7 +23,8 @@ QString readName(const char* p)
         if (units[n] == 0)
             break;
     }
-    return QString::fromUtf16(units, n);
+    // Taken as they are: fromUtf16 would read a first U+FEFF or U+FFFE as a byte-order mark and drop or swap it.
+    return QString(reinterpret_cast<const QChar*>(units), n);
 }
 
 QByteArray readAll(const QString& path)

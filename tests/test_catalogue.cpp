@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "catalogue/AdoDatabase.h"
+#include "catalogue/CatalogueCheck.h"
 #include "catalogue/CatalogueQueries.h"
 #include "catalogue/DataFiles.h"
 #include "catalogue/ItemLists.h"
 #include "catalogue/LocalMovieList.h"
+#include "common/Globals.h"
 #include "common/Settings.h"
 #include "support/CatalogueFixture.h"
 #include "support/TestEnv.h"
@@ -151,6 +153,20 @@ TEST_F(Catalogue, OpeningTwiceReopens)
     EXPECT_EQ(stars.RowCount(), 4);
 }
 
+// A state folder whose path holds ";" (and a quote) opens: the path is not cut out of the connection string.
+TEST(CatalogueOpen, PathWithSemicolonAndQuote)
+{
+    TempMachine machine;
+    g_strAppDir = machine.root() + QStringLiteral("/a;b \"c/");
+    ASSERT_TRUE(MakeKeyedDatabase(g_strAppDir, QString::fromLatin1(kCataloguePassword), SampleCatalogueSql()));
+    EXPECT_TRUE(OpenCatalogue()) << g_dbCatalogue.GetLastErrorString().toStdString();
+    WriteFile(g_strAppDir + QStringLiteral("Data/date.dat"), EncodeTypeFile({ { 1, QStringLiteral("x") } }));
+    WriteFile(g_strAppDir + QStringLiteral("Data/Data1.dat"), EncodeVideoFile({}));
+    QString why;
+    EXPECT_TRUE(CheckCatalogueFolder(g_strAppDir + QStringLiteral("Data"), &why)) << why.toStdString();
+    g_dbCatalogue.Close();
+}
+
 // Open failures: wrong key, missing file (never created), not a database; the statements then give nothing.
 TEST(CatalogueOpen, FailuresAreReported)
 {
@@ -250,6 +266,10 @@ TEST(DataFiles, ReadsRecordsInFileOrder)
     EXPECT_EQ(t[1].id, -1);
     EXPECT_EQ(t[1].name, QString());
     EXPECT_EQ(t[2].name, nineteen);
+
+    // A first unit that reads like a byte-order mark is part of the name.
+    for (const QString& name : { QStringLiteral("\uFEFFab"), QStringLiteral("\uFFFEab") })
+        EXPECT_EQ(ParseTypeFile(le32(1) + le32(1) + nameField(name))[0].name, name);
 
     // A name field filled to its end without a zero unit stops at the field's end.
     QByteArray full(kNameFieldBytes, 'A');
