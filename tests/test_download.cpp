@@ -194,6 +194,21 @@ TEST_F(Download, LimitsEndATransfer)
     }
 }
 
+// Through a proxy's tunnel the record is the server's response, never the proxy's "200 Connection established":
+// here the server speaks no TLS, so there is no response at all, and the failure is not reported as a 200.
+TEST_F(Download, ProxyTunnelAnswerIsNotTheResponse)
+{
+    RecordingManager m;
+    CRequestInfo request;
+    request.strUrl = QStringLiteral("https://127.0.0.1:%1/bytes/10").arg(http.Port());
+    request.strProxyHost = QStringLiteral("127.0.0.1");
+    request.nProxyPort = http.Port();
+    const int id = m.AddDownloadTask(request);
+    ASSERT_TRUE(WaitFor([&] { return m.finished(id); }, 20000));
+    EXPECT_EQ(m.responses[id].nStatusCode, 0);
+    EXPECT_EQ(m.responses[id].nReadResult, 0);
+}
+
 // The queue: order within one dispatch, deleted tasks, nested dispatch.
 namespace
 {

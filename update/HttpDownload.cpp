@@ -314,6 +314,8 @@ void FCHttpDownload::Work()
         if (m_request.nMaxBytes > 0)
             curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_request.nMaxBytes));
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        // A proxy's answer to the tunnel request ("200 Connection established") is not the server's response.
+        curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
         if (!agent.isEmpty())
@@ -357,9 +359,11 @@ void FCHttpDownload::Work()
     qCDebug(lcUpdate) << "download" << m_request.strUrl << received << "bytes, last measured at"
                       << m_speed.CurrentSpeed() << "bytes/s";
     MarkConnected(); // a request that got no response still ends its connect step
-    m_response.nReadResult = readResult;
-    m_response.nBytesReceived = received;
-    m_response.nTransferMs
+    // The end of the transfer is kept apart from the response, which the GUI thread may read from the connected
+    // message on; it copies these in when it notices the end.
+    m_nEndReadResult = readResult;
+    m_nEndBytes = received;
+    m_nEndMs
         = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
     m_bFinished = true;
 }
@@ -379,6 +383,9 @@ void FCHttpDownload::CheckFinished()
     if (!m_bFinished)
         return;
     m_finishTimer.StopTimer();
+    m_response.nReadResult = m_nEndReadResult;
+    m_response.nBytesReceived = m_nEndBytes;
+    m_response.nTransferMs = m_nEndMs;
     if (m_pOwner)
         m_pOwner->PostDownloadMessage(DOWNLOAD_MSG_FINISHED, m_nTaskId);
 }

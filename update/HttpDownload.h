@@ -83,7 +83,8 @@ public:
 
     int GetTaskID() const { return m_nTaskId; }
     const CRequestInfo& Request() const { return m_request; }
-    // Readable once the connected message has arrived.
+    // Readable once the connected message has arrived; its read result, byte count and time once the finished
+    // message has.
     const CResponseInfo& Response() const { return m_response; }
     // The bytes received since the last call (none: a null block and 0); empties the buffer, keeps its capacity.
     CReceivedData TakeReceivedData();
@@ -166,6 +167,9 @@ private:
     CResponseInfo m_response; // written by the worker before m_bConnected / m_bFinished are set
     CResponseInfo m_pending; // the worker's copy while headers arrive
     std::int64_t m_nBodyBytes = 0; // the worker's count of the current response's body
+    int m_nEndReadResult = 0; // written by the worker before m_bFinished is set, read after
+    std::int64_t m_nEndBytes = 0;
+    std::int64_t m_nEndMs = 0;
     CCalculateSpeed m_speed;
     CReceiveBuffer m_buffer;
     FIDownloadMessageQueue* m_pOwner;

@@ -8,6 +8,7 @@
   /stall            headers and 10 bytes, then stalls until the client goes
   /never            accepts, reads the request, never answers
   /redirect?to=P    302 to P
+  CONNECT host:port a forward proxy's tunnel to host:port
   anything else     a file of the served folder (GET only); a file F.cut stands for F cut in the middle:
                     twice its length is announced, its bytes are sent, and the connection closes; a file F.stall
                     makes F stall like /stall; a file F.redirect
@@ -16,6 +17,8 @@ Prints "port N" once listening on 127.0.0.1.
 """
 import http.server
 import os
+import select
+import socket
 import socketserver
 import sys
 import time
@@ -102,6 +105,32 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 self.close_connection = True
                 return
             super().do_GET()
+
+
+    def do_CONNECT(self):
+        """A forward proxy's tunnel: answers 200 and relays bytes both ways until one side closes."""
+        host, _, port = self.path.rpartition(":")
+        try:
+            upstream = socket.create_connection((host, int(port)), timeout=10)
+        except OSError:
+            self.send_body(502, b"bad gateway")
+            return
+        self.wfile.write(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        self.wfile.flush()
+        sockets = [self.connection, upstream]
+        while True:
+            ready, _, _ = select.select(sockets, [], [], 10)
+            if not ready:
+                break
+            for s in ready:
+                data = s.recv(65536)
+                if not data:
+                    upstream.close()
+                    self.close_connection = True
+                    return
+                (upstream if s is self.connection else self.connection).sendall(data)
+        upstream.close()
+        self.close_connection = True
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
