@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
-#include <QStandardPaths>
 
 #include "Globals.h"
 
@@ -17,7 +16,18 @@ namespace
 struct Layout {
     bool installed = false;
     QString share;
+    QString command;
 };
+
+// An XDG base folder: the variable when it names an absolute path, else the default below the home folder (a
+// relative value is invalid by the XDG rules and is ignored).
+QString xdgHome(const char* variable, const char* fallback)
+{
+    const QString value = qEnvironmentVariable(variable);
+    if (value.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(value);
+    return QDir::homePath() + QLatin1Char('/') + QLatin1String(fallback);
+}
 
 // Read once: the layout file is part of the installed program and does not change while it runs.
 const Layout& layout()
@@ -33,6 +43,8 @@ const Layout& layout()
         // Relative to the executable's folder, so that an installation in a staging root works as well.
         const QString share = ini.value(QStringLiteral("Layout/Share"), QStringLiteral("../../share/krel")).toString();
         l.share = QDir::cleanPath(QDir(exeDir).absoluteFilePath(share)) + QLatin1Char('/');
+        const QString command = ini.value(QStringLiteral("Layout/Command"), QStringLiteral("../../bin/krel")).toString();
+        l.command = QDir::cleanPath(QDir(exeDir).absoluteFilePath(command));
         return l;
     }();
     return value;
@@ -51,8 +63,7 @@ QString MachineRoot()
 QString SettingsFile()
 {
     if (IsInstalled())
-        return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-            + QStringLiteral("/krel/Krel.ini");
+        return xdgHome("XDG_CONFIG_HOME", ".config") + QStringLiteral("/krel/Krel.ini");
     return MachineRoot() + QStringLiteral("/var/lib/krel/Krel.ini");
 }
 
@@ -63,7 +74,7 @@ QString AutostartDir()
 
 QString UserAutostartDir()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart");
+    return xdgHome("XDG_CONFIG_HOME", ".config") + QStringLiteral("/autostart");
 }
 
 QString MachineConfigFile()
@@ -80,6 +91,19 @@ QString InstanceLockFile()
 QString ExecutablePath()
 {
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+}
+
+QString ProgramCommand()
+{
+    if (IsInstalled())
+        return layout().command;
+    // A program file replaced while it runs reads as "<path> (deleted)"; its path is where the new one is.
+    QString path = ExecutablePath();
+    if (path.isEmpty())
+        path = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    if (path.endsWith(QLatin1String(" (deleted)")))
+        path.chop(10);
+    return path;
 }
 
 QString AppFile(const QString& relative)
@@ -100,7 +124,7 @@ QString InstalledShareDir()
 QString StateDir()
 {
     if (IsInstalled())
-        return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/krel/");
+        return xdgHome("XDG_DATA_HOME", ".local/share") + QStringLiteral("/krel/");
     return g_strAppDir;
 }
 

@@ -22,6 +22,7 @@ QString UserAutostartDir(); // the user's: $XDG_CONFIG_HOME/autostart
 QString MachineConfigFile(); // /etc/krel/krel.conf: settings only root can write (the update server)
 QString InstanceLockFile(); // /tmp/krel-Parlowen.lock (per machine, like the named mutex)
 QString ExecutablePath(); // the running executable's full, real path
+QString ProgramCommand(); // the command that starts the program: /usr/bin/krel when installed, else the executable
 QString AppFile(const QString& relative); // g_strAppDir + relative: the program's own files
 
 // The installed layout: whether it is in effect, and the folder of the installed shared files (starter catalogue,

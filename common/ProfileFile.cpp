@@ -175,6 +175,23 @@ bool WriteString(const QString& path, const QString& section, const QString& key
     return WriteFileAtomically(path, lines.join(QString()).toUtf8());
 }
 
+namespace
+{
+
+// The process's file-creation mask, read without changing it (umask() would, for a moment, for every thread).
+mode_t processUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("Umask:"))
+                return static_cast<mode_t>(line.mid(6).trimmed().toUInt(nullptr, 8) & 0777);
+    }
+    return 022;
+}
+
+} // namespace
+
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
 {
     const QFileInfo info(path);
@@ -185,11 +202,12 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
     if (fd < 0)
         return false;
 
-    // Keep the permissions of the file being replaced; a new file is readable by everybody and writable by its
-    // owner only: no other account may rewrite the settings (they name the update server).
+    // Keep the permissions of the file being replaced; a new file is at most readable by everybody and writable by
+    // its owner only (no other account may rewrite the settings, which name the update server), less what the
+    // umask takes away.
     struct stat old {
     };
-    const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : (0644 & ~processUmask());
     bool ok = ::fchmod(fd, mode) == 0;
     qsizetype done = 0;
     while (ok && done < bytes.size()) {

@@ -79,7 +79,7 @@ namespace
 
 QString bootRunEntryName()
 {
-    return QFileInfo(Paths::ExecutablePath()).completeBaseName() + QStringLiteral(".desktop");
+    return QFileInfo(Paths::ProgramCommand()).completeBaseName() + QStringLiteral(".desktop");
 }
 
 bool writableFolder(const QString& dir)
@@ -109,7 +109,7 @@ bool onlyOwnerCanChange(const QString& path, bool rootOnly)
 
 bool SetBootRun(int flag)
 {
-    const QString exe = Paths::ExecutablePath();
+    const QString exe = Paths::ProgramCommand();
     const QString machine = Paths::AutostartDir() + QLatin1Char('/') + bootRunEntryName();
     const QString user = Paths::UserAutostartDir() + QLatin1Char('/') + bootRunEntryName();
     if (flag == 1) {

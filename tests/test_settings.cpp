@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Paths.h"
+#include "common/ProfileFile.h"
 #include "common/Settings.h"
 #include "support/TestEnv.h"
 
@@ -229,4 +230,27 @@ TEST(Settings, BootRunQuotesPathsWithSpaces)
     }
     EXPECT_TRUE(BootRunDesktopEntry(QStringLiteral("/opt/my tv/krel"))
                     .contains(QStringLiteral("\nExec=\"/opt/my tv/krel\"\n")));
+}
+
+// The XDG rules: a relative XDG_CONFIG_HOME is ignored, not taken relative to the current folder. A new file written
+// atomically keeps to the umask.
+TEST(Settings, RelativeXdgFoldersAndTheUmask)
+{
+    TempMachine machine;
+    const QByteArray old = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", "relative/config");
+    EXPECT_EQ(Paths::UserAutostartDir(), QDir::homePath() + QStringLiteral("/.config/autostart"));
+    qputenv("XDG_CONFIG_HOME", machine.root().toUtf8() + "/cfg/");
+    EXPECT_EQ(Paths::UserAutostartDir(), machine.root() + QStringLiteral("/cfg/autostart"));
+    qputenv("XDG_CONFIG_HOME", old);
+
+    const mode_t mask = ::umask(077);
+    const QString file = machine.root() + QStringLiteral("/private.ini");
+    const bool written = ProfileFile::WriteFileAtomically(file, "x");
+    ::umask(mask);
+    ASSERT_TRUE(written);
+    struct stat st {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
