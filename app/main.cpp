@@ -1,6 +1,18 @@
+#include <cstdio>
+#include <cstring>
+
 #include "Application.h"
+#include "common/Settings.h"
 
 int main(int argc, char** argv)
 {
+    // For an administrator: "krel --autostart=system" writes the machine-wide start-at-boot entry and ends, so that
+    // the whole program never has to run as root for it.
+    if (argc == 2 && std::strcmp(argv[1], "--autostart=system") == 0) {
+        if (SetMachineBootRun())
+            return 0;
+        std::fprintf(stderr, "krel: cannot write the machine-wide autostart entry (run this as root)\n");
+        return 1;
+    }
     return RunApplication(argc, argv);
 }

@@ -128,6 +128,14 @@ bool SetBootRun(int flag)
     return ok;
 }
 
+bool SetMachineBootRun()
+{
+    QDir().mkpath(Paths::AutostartDir());
+    return writableFolder(Paths::AutostartDir())
+        && ProfileFile::WriteFileAtomically(Paths::AutostartDir() + QLatin1Char('/') + bootRunEntryName(),
+                                            BootRunDesktopEntry(Paths::ProgramCommand()).toUtf8());
+}
+
 bool IsBootRunInEffect()
 {
     return QFileInfo::exists(Paths::AutostartDir() + QLatin1Char('/') + bootRunEntryName())

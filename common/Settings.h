@@ -31,6 +31,9 @@ bool WriteSetting(const QString& key, const QString& value);
 // can be written (root), otherwise in the user's autostart folder. Removing takes away whichever exists. Returns
 // false when no entry could be written, or an entry could not be removed.
 bool SetBootRun(int flag);
+// Writes the machine-wide autostart entry, for an administrator (krel --autostart=system); false when that folder
+// cannot be written.
+bool SetMachineBootRun();
 // Whether an autostart entry for this executable exists (machine-wide or the user's): what is in effect.
 bool IsBootRunInEffect();
 // The update server's base address. It decides what code is fetched, so it is taken from the machine

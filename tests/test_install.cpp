@@ -143,4 +143,17 @@ TEST_F(Installed, NormalUserGetsTheStarterCatalogueAndStagesTheUpdate)
     EXPECT_EQ(ReadFile(state(QStringLiteral("Update/data.zip"))), QByteArray("PK-not-really"));
     EXPECT_FALSE(QFileInfo::exists(stage + QStringLiteral("/usr/lib/krel/Update")));
     EXPECT_EQ(krel->state(), QProcess::Running);
+
+    // The administrator's machine-wide start at boot, written without running the program: it names the installed
+    // command, which stays valid when the program file is replaced by an upgrade.
+    QProcess admin;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KREL_ROOT"), machine);
+    env.remove(QStringLiteral("DISPLAY"));
+    admin.setProcessEnvironment(env);
+    admin.start(stage + QStringLiteral("/usr/lib/krel/krel"), { QStringLiteral("--autostart=system") });
+    ASSERT_TRUE(admin.waitForFinished(10000));
+    EXPECT_EQ(admin.exitCode(), 0);
+    EXPECT_TRUE(ReadFile(machine + QStringLiteral("/etc/xdg/autostart/krel.desktop"))
+                    .contains("\nExec=" + QFile::encodeName(stage) + "/usr/bin/krel\n"));
 }

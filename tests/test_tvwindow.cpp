@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QWindow>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -234,6 +235,31 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
     EXPECT_EQ(view->url(), QUrl(QStringLiteral("about:blank")));
     g_rcTvScreen = {};
     g_nScrollY = 0;
+}
+
+// Run as root with the web engine's sandbox on, the engine would end the program: a video is refused with a line on
+// the TV, no web view is made, and the menu goes on.
+TEST(TvWindow, RootWithTheSandboxOnRefusesWebVideo)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root";
+    TempMachine machine;
+    const QByteArray disable = qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+    qunsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    CMainFrame frame;
+    frame.show();
+    QCoreApplication::postEvent(&frame, new CPlayUrlEvent(QStringLiteral("http://127.0.0.1:9/video.html")));
+    EXPECT_TRUE(WaitFor([&] {
+        const auto labels = frame.findChildren<QLabel*>();
+        return !labels.isEmpty() && labels.first()->isVisible()
+            && labels.first()->text() == QStringLiteral("以 root 身份运行时不能播放网络视频");
+    }));
+    EXPECT_EQ(frame.View(), nullptr);
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", disable);
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    g_rcTvScreen = {};
 }
 
 // A remote the kernel drives (a pipe stands in for its device node): its keys walk the TV menu as the receiver's do.

@@ -3,6 +3,8 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QTimer>
 #include <QPainter>
 #include <QScreen>
 #include <QWindow>
@@ -16,6 +18,8 @@
 #include "common/Globals.h"
 #include "common/RemoteCommand.h"
 #include "remote/KeyRouter.h"
+
+#include <unistd.h>
 
 namespace
 {
@@ -145,6 +149,23 @@ void CMainFrame::OnRemoteCommand(int command)
     }
 }
 
+void CMainFrame::ShowNotice(const QString& text)
+{
+    if (!m_pNotice) {
+        m_pNotice = new QLabel(this);
+        m_pNotice->setAlignment(Qt::AlignCenter);
+        m_pNotice->setStyleSheet(QStringLiteral("background: black; color: white;"));
+        QFont font = m_font;
+        font.setPixelSize(std::max(24, height() / 20));
+        m_pNotice->setFont(font);
+    }
+    m_pNotice->setText(text);
+    m_pNotice->setGeometry(0, height() - height() / 8, width(), height() / 8);
+    m_pNotice->show();
+    m_pNotice->raise();
+    QTimer::singleShot(5000, m_pNotice, &QWidget::hide);
+}
+
 void CMainFrame::StopVideo()
 {
     if (!m_pView)
@@ -153,8 +174,26 @@ void CMainFrame::StopVideo()
     m_pView->Widget()->hide();
 }
 
+bool WebEngineRefusesToRun()
+{
+    // Run as root, the web engine ends the whole process unless its sandbox was switched off on purpose.
+    const bool sandboxOff = qEnvironmentVariable("QTWEBENGINE_DISABLE_SANDBOX") == QLatin1String("1")
+        || qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").contains(QLatin1String("--no-sandbox"));
+    return ::geteuid() == 0 && !sandboxOff;
+}
+
 void CMainFrame::OnPlayUrl(const QString& url)
 {
+    if (MayOpenWebAddress(url) && WebEngineRefusesToRun()) {
+        static bool told = false;
+        if (!told)
+            qCWarning(lcTv, "web video is not played while krel runs as root (the web engine refuses to)");
+        told = true;
+        ShowNotice(QStringLiteral("以 root 身份运行时不能播放网络视频"));
+        m_menu.OnCommand(RC_LeaveVideo);
+        update();
+        return;
+    }
     if (!MayOpenWebAddress(url) || !EnsureView()) {
         // An address the view does not open (or no view): the address list stays on the screen.
         m_menu.OnCommand(RC_LeaveVideo);

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+class QLabel;
+
 #include "ScreenMenu.h"
 
 class ILocalPlayer;
@@ -50,9 +52,15 @@ private:
     // Remote keys while a local film plays; false when the key is not the film's.
     bool OnFilmCommand(int command);
     void StopVideo();
+    // A line of text over the bottom of the TV for a few seconds.
+    void ShowNotice(const QString& text);
 
     QFont m_font;
     IWebVideoView* m_pView = nullptr;
     ILocalPlayer* m_pPlayer = nullptr;
     CScreenMenu m_menu;
+    QLabel* m_pNotice = nullptr;
 };
+
+// Whether the web engine would end the process if it started now (root, with its sandbox on).
+bool WebEngineRefusesToRun();
