@@ -190,7 +190,8 @@ void CTvCfgDlg::OnInitDialog()
         m_pRouter->SetControlWindow(this);
     if (IsUpdateDay())
         m_updateManager.StartUpdate();
-    // Centred on the primary screen.
+    // Centred on the primary screen, at the size the layout gives the window (not yet applied before it is shown).
+    adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
 }

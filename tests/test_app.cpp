@@ -111,6 +111,10 @@ TEST_F(ControlWindow, ListsScreensAndSoundCardsAndPreselectsTheStoredOnes)
     open();
     EXPECT_EQ(g_wCompanyID.load(), 0x117B); // 70011 = 0x1117B, kept to 16 bits
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("系统配置"));
+    // Centred on the primary screen at the size its layout gives it.
+    EXPECT_EQ(dialog->size(), dialog->sizeHint());
+    EXPECT_LE((dialog->geometry().center() - QGuiApplication::primaryScreen()->geometry().center()).manhattanLength(),
+              2);
     auto* displays = child<QComboBox>("1000");
     auto* cards = child<QComboBox>("1002");
     ASSERT_EQ(displays->count(), 2);
