@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTest>
 #include <QSignalSpy>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
@@ -202,6 +203,25 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
     EXPECT_EQ(state.value(QStringLiteral("serial")).toInt(), 1);
     EXPECT_EQ(state.value(QStringLiteral("address")).toString(), http.Url(QStringLiteral("clip.webm")));
     EXPECT_EQ(enlarged.count(), 1);
+
+    // Wheel and keys never reach the page; a click after them does (so they were handled before it).
+    runJs(view->page(),
+          QStringLiteral("window.input = { key: 0, wheel: 0, click: 0 };"
+                         " addEventListener('keydown', function () { ++input.key; }, true);"
+                         " addEventListener('wheel', function () { ++input.wheel; }, true);"
+                         " addEventListener('mousedown', function () { ++input.click; }, true); 1"));
+    QWidget* surface = view->focusProxy() ? view->focusProxy() : view;
+    QTest::keyClick(surface, Qt::Key_Down);
+    QWheelEvent wheel(QPointF(50, 50), surface->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(surface, &wheel);
+    QTest::mouseClick(surface, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+    ASSERT_TRUE(WaitFor([&] { return runJs(view->page(), QStringLiteral("input.click")).toInt() > 0; }));
+    EXPECT_EQ(runJs(view->page(), QStringLiteral("input.key + input.wheel")).toInt(), 0);
+
+    // The next page's first stretch is reported too (each page counts its stretches from 0).
+    QCoreApplication::postEvent(&frame, new CPlayUrlEvent(http.Url(QStringLiteral("players.html?again"))));
+    EXPECT_TRUE(WaitFor([&] { return enlarged.count() == 2; }, 60000));
 
     // A stop command: the view goes blank and hidden, the menu takes the command.
     post(&frame, RC_LeaveVideo);

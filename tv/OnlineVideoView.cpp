@@ -73,6 +73,9 @@ COnlineVideoView::COnlineVideoView(QWidget* parent)
             page()->runJavaScript(QStringLiteral("window.__krelWatch && window.__krelWatch()"), kScriptWorld);
         StartWatching();
     });
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
     InstallPageScript(0);
     setUrl(QUrl(QStringLiteral("about:blank")));
 }
@@ -93,8 +96,28 @@ void COnlineVideoView::InstallPageScript(int scrollY)
     scripts.insert(script);
 }
 
+bool COnlineVideoView::eventFilter(QObject* watched, QEvent* e)
+{
+    switch (e->type()) {
+    case QEvent::ChildAdded:
+        // The page's input surface is a child the engine makes with the first page: filter it as well.
+        if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(e)->child()))
+            child->installEventFilter(this);
+        return false;
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+        return true;
+    default:
+        return QWebEngineView::eventFilter(watched, e);
+    }
+}
+
 void COnlineVideoView::Navigate(const QString& address, int scrollY)
 {
+    // A new page counts its stretches from 0 again.
+    m_nSerial = 0;
     // The scroll offset belongs to the video chosen now.
     InstallPageScript(scrollY);
     show();

@@ -28,6 +28,9 @@ signals:
 
 protected:
     void contextMenuEvent(QContextMenuEvent*) override { }
+    // Wheel and key input never reaches the page: nobody at the TV scrolls or types, and a key meant for the
+    // menu must not drive the page's player.
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void InstallPageScript(int scrollY);
