@@ -196,7 +196,7 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
                          " f.src = 'frame.html?again'; 1"));
     ASSERT_TRUE(WaitFor([&] { return runJs(view->page(), QStringLiteral("window.frameLoaded === true")).toBool(); }));
     const auto poll
-        = [&] { return runJs(view->page(), QStringLiteral("__krelPoll()"), COnlineVideoView::kScriptWorld).toMap(); };
+        = [&] { return runJs(view->page(), QStringLiteral("__krelState()"), COnlineVideoView::kScriptWorld).toMap(); };
     const int looks = poll().value(QStringLiteral("looks")).toInt();
     QVariantMap state;
     ASSERT_TRUE(WaitFor([&] { return (state = poll()).value(QStringLiteral("looks")).toInt() > looks; }));
@@ -255,6 +255,35 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
     EXPECT_EQ(view->url(), QUrl(QStringLiteral("about:blank")));
     g_rcTvScreen = {};
     g_nScrollY = 0;
+}
+
+// A player that another element covers at its centre is never given a click: the only click that reaches the cover
+// is the one the test makes after the player's start.
+TEST(TvWindow, NoClickThroughWhatCoversThePlayer)
+{
+    TempMachine machine;
+    HttpServer http(QStringLiteral(KREL_TEST_PAGES));
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    CMainFrame frame;
+    frame.show();
+    ASSERT_NE(frame.EnsureView(), nullptr);
+    auto* view = static_cast<COnlineVideoView*>(frame.View());
+    QCoreApplication::postEvent(&frame, new CPlayUrlEvent(http.Url(QStringLiteral("covered.html"))));
+    const auto state = [&] {
+        return runJs(view->page(), QStringLiteral("window.__krelState ? __krelState() : null"),
+                     COnlineVideoView::kScriptWorld)
+            .toMap();
+    };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const QVariantMap s = state();
+            return s.value(QStringLiteral("starts")).toInt() > 0 && !s.value(QStringLiteral("clickPending")).toBool();
+        },
+        20000));
+    QTest::mouseClick(view->focusProxy() ? view->focusProxy() : view, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+    ASSERT_TRUE(WaitFor([&] { return runJs(view->page(), QStringLiteral("coverClicks")).toInt() > 0; }));
+    EXPECT_EQ(runJs(view->page(), QStringLiteral("coverClicks")).toInt(), 1);
+    g_rcTvScreen = {};
 }
 
 // Run as root with the web engine's sandbox on, the engine would end the program: a video is refused with a line on

@@ -25,6 +25,7 @@
   var watchUntil = 0;
   var startTimer = 0;
   var looks = 0; // counts looks at the page, so that a caller can wait for one
+  var starts = 0; // counts the starts of chosen players
 
   function qualifiesByExtent(width, height) {
     var cx = Math.round(width * 2540 / 96), cy = Math.round(height * 2540 / 96);
@@ -190,10 +191,14 @@
       var e = chosen;
       if (!e || !e.isConnected)
         return;
+      ++starts;
       var media = mediaOf(e);
+      // The point to click: the player's centre, and only where the player itself is the element there. A trusted
+      // click elsewhere (on an element or a frame of another origin laid over the player) is never given.
       var centre = function () {
         var box = e.getBoundingClientRect();
-        return [Math.round(box.left + box.width / 2), Math.round(box.top + box.height / 2)];
+        var x = Math.round(box.left + box.width / 2), y = Math.round(box.top + box.height / 2);
+        return document.elementFromPoint(x, y) === e ? [x, y] : null;
       };
       if (media) {
         if (!media.paused)
@@ -276,7 +281,12 @@
   window.__krelPoll = function () {
     var click = clickWanted;
     clickWanted = null;
-    return { serial: serial, address: chosen ? movieAddress(chosen) : '', click: click, looks: looks };
+    return { serial: serial, address: chosen ? movieAddress(chosen) : '', click: click };
+  };
+  // For tests: the same state, without taking the click.
+  window.__krelState = function () {
+    return { serial: serial, address: chosen ? movieAddress(chosen) : '', clickPending: clickWanted !== null,
+             looks: looks, starts: starts };
   };
   window.__krelWatch = watch;
   window.__krelQualifies = function (e) {
