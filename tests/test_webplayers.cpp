@@ -126,6 +126,9 @@ TEST_F(WebPlayers, VideoJsMadeLateInATransformedContainer)
     expectClipOnTheWholeTv();
     EXPECT_TRUE(WaitFor([&] { return lastEnlarged().value(0).endsWith(QLatin1String("/clip.webm")); }))
         << lastEnlarged().value(0).toStdString();
+    // The ad frame never covered the TV while the player was being made.
+    for (const QList<QVariant>& stretch : *enlarged)
+        EXPECT_FALSE(stretch.at(0).toStringList().value(0).endsWith(QLatin1String("ad.html")));
 }
 
 // Plyr in a frame of another origin: the page stretches the frame, the frame stretches its video and starts it.

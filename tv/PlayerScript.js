@@ -5,7 +5,8 @@
 // A player is an object, embed, video or iframe element (also inside open shadow roots) that has a movie address
 // and whose extent, in HIMETRIC (CSS pixels x 2540 / 96), is larger than 100 both ways, not taller than wide and
 // at most three times as wide as tall. Of the visible players the largest one is stretched (ties: the first in
-// document order), so an ad frame or a preview clip beside the video never covers it.
+// document order), so an ad frame or a preview clip beside the video never covers it. A media or plug-in player
+// comes before any frame; a frame is taken only when no such player qualifies a moment after the load.
 (function () {
   'use strict';
   // The engine may inject the script into a frame of another origin twice; one watcher per document.
@@ -14,6 +15,7 @@
   var SCROLL_Y = __KREL_SCROLL_Y__;
   var WATCH_MS = 30000; // how long after a load (or an in-page navigation) the page is watched
   var START_AFTER_MS = 3000; // a stretched player still paused after this long is started
+  var FRAME_GRACE_MS = 3000; // how long after a load a frame waits for a media player to appear before it wins
   var MAX_Z = '2147483647';
   var top = window === window.top;
 
@@ -23,6 +25,7 @@
   var saved = []; // [element, style attribute] to put back when another player is chosen
   var clickWanted = null; // [x, y] where a click should start the chosen player
   var watchUntil = 0;
+  var framesFrom = 0; // when a frame may be chosen while no media player qualifies
   var startTimer = 0;
   var looks = 0; // counts looks at the page, so that a caller can wait for one
   var starts = 0; // counts the starts of chosen players
@@ -110,20 +113,33 @@
     return qualifiesByExtent(box.width, box.height) && visible(e, box);
   }
 
+  // The largest qualifying media or plug-in player; a frame (whose content may be an ad) only when no such player
+  // qualifies, and only once a late player has had its moment after the load.
   function best() {
-    var found = null, area = 0;
+    var found = null, area = 0, frame = null, frameArea = 0;
     var list = candidates(document, []);
     for (var i = 0; i < list.length; ++i) {
       var e = list[i];
       if (!qualifies(e))
         continue;
       var a = naturalArea(e, e.getBoundingClientRect());
-      if (a > area) {
+      if (e.tagName === 'IFRAME') {
+        if (a > frameArea) {
+          frame = e;
+          frameArea = a;
+        }
+      } else if (a > area) {
         found = e;
         area = a;
       }
     }
-    return found;
+    if (found || !frame)
+      return found;
+    if (frame !== chosen && Date.now() < framesFrom) {
+      setTimeout(soon, framesFrom - Date.now());
+      return null;
+    }
+    return frame;
   }
 
   function remember(e) {
@@ -258,6 +274,7 @@
 
   function watch() {
     watchUntil = Date.now() + WATCH_MS;
+    framesFrom = Date.now() + FRAME_GRACE_MS;
     soon();
   }
 
