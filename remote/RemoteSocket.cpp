@@ -120,6 +120,7 @@ bool CRemoteSocketServer::Listen(const QString& path)
         return false;
     }
     ::chmod(QFile::encodeName(path).constData(), 0600);
+    m_strPath = path;
     return true;
 }
 
@@ -131,14 +132,31 @@ QString CRemoteSocketServer::Path() const
 void CRemoteSocketServer::OnConnection()
 {
     while (QLocalSocket* socket = m_pServer->nextPendingConnection()) {
+        if (m_connections.size() >= kMaxConnections) {
+            QLocalSocket* oldest = m_connections.takeFirst();
+            oldest->abort();
+            oldest->deleteLater();
+        }
+        m_connections.append(socket);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { OnReadable(socket); });
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+            m_connections.removeOne(socket);
+            socket->deleteLater();
+        });
     }
+    // Qt closes the server (and removes its socket) when accepting fails, as when the process runs out of file
+    // descriptors: listen again rather than be deaf for the rest of the run.
+    if (!m_pServer->isListening() && !m_strPath.isEmpty())
+        Listen(m_strPath);
 }
 
 void CRemoteSocketServer::OnReadable(QLocalSocket* socket)
 {
     while (socket->canReadLine()) {
+        if (socket->bytesToWrite() > kMaxUnreadReplies) {
+            socket->abort();
+            return;
+        }
         const QByteArray line = socket->readLine(kMaxRemoteLine + 2);
         if (!line.endsWith('\n')) {
             // Longer than any press can be: not our client. Drop the connection.

@@ -54,4 +54,13 @@ private:
 
     CIRReceiverThread* m_pReader;
     QLocalServer* m_pServer;
+    // The open connections, oldest first. At most kMaxConnections: a new one ends the oldest (a short-lived
+    // client is long gone by then; an idle one must not keep the remote from everybody else).
+    QList<QLocalSocket*> m_connections;
+    QString m_strPath;
+
+public:
+    static constexpr int kMaxConnections = 16;
+    // Replies a client has not read yet; a client that never reads is dropped rather than buffered for.
+    static constexpr qint64 kMaxUnreadReplies = 4096;
 };

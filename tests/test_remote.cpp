@@ -4,6 +4,9 @@
 #include <mutex>
 #include <linux/input.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -391,6 +394,38 @@ TEST(SoftwareRemote, PressesArriveAndBadInputIsRejected)
                          "error: expected \"CCCC KK\" in hexadecimal\n"
                          "error: line too long\n"));
     EXPECT_EQ(run({ QStringLiteral("Back") }, &err), 0);
+
+    // Many idle connections and a client that never reads its replies: the server stays up and answers the next
+    // client, with at most its cap of connections open.
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < 3 * CRemoteSocketServer::kMaxConnections; ++i) {
+        idle.push_back(std::make_unique<QLocalSocket>());
+        idle.back()->connectToServer(server->Path());
+        ASSERT_TRUE(idle.back()->waitForConnected(2000));
+    }
+    const QByteArray flood = QByteArray(kShowWindowLine).repeated(200000);
+    const int deaf = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(server->Path()).constData(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::connect(deaf, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::fcntl(deaf, F_SETFL, O_NONBLOCK);
+    qsizetype sent = 0;
+    bool dropped = false;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const ssize_t n = ::send(deaf, flood.constData() + sent, static_cast<size_t>(flood.size() - sent),
+                                     MSG_NOSIGNAL);
+            if (n > 0)
+                sent += n;
+            dropped = n < 0 && errno == EPIPE;
+            return dropped || sent == flood.size();
+        },
+        20000));
+    ::close(deaf);
+    EXPECT_TRUE(dropped) << "the server kept reading from a client that reads no replies";
+    EXPECT_EQ(run({ QStringLiteral("Back") }, &err), 0) << err.toStdString();
+    EXPECT_TRUE(QFile::exists(server->Path()));
 
     server.reset();
     EXPECT_NE(run({ QStringLiteral("Back") }, &err), 0);
