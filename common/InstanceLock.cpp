@@ -25,12 +25,13 @@ bool CInstanceLock::Acquire()
 {
     if (m_fd >= 0)
         return ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+    if (m_strPath.isEmpty())
+        return true; // no private folder for a lock: run rather than refuse to start
     QDir().mkpath(QFileInfo(m_strPath).absolutePath());
-    // Readable and writable by everybody: every user of the machine must be able to take the same lock.
-    m_fd = ::open(QFile::encodeName(m_strPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    // The user's own: no other account can take it and keep this user's program from starting.
+    m_fd = ::open(QFile::encodeName(m_strPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_fd < 0)
         return true; // no lock file to be had: run rather than refuse to start
-    ::fchmod(m_fd, 0666);
     return ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
 }
 

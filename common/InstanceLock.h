@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// The single-instance lock "Parlowen": an exclusive lock on a per-machine file, released by the kernel when the
+// The single-instance lock "Parlowen": an exclusive lock on a file of the user's own, released by the kernel when the
 // process ends in any way, so a crashed instance never blocks the next start. The updater holds the same lock for
 // its whole run, so that the program never runs beside it and two updaters never run at once.
 // Set by the updater for the program it starts again.

@@ -2,7 +2,11 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QSettings>
 
 #include "Globals.h"
@@ -82,10 +86,31 @@ QString MachineConfigFile()
     return MachineRoot() + QStringLiteral("/etc/krel/krel.conf");
 }
 
+QString UserRuntimeDir()
+{
+    // A folder only this user can use: owned by the user, not a link, mode 0700.
+    const auto isPrivate = [](const QByteArray& path) {
+        struct stat st {
+        };
+        return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
+            && (st.st_mode & 077) == 0;
+    };
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (runtime.startsWith('/') && isPrivate(runtime))
+        return QFile::decodeName(runtime);
+    const QByteArray folder = "/tmp/krel-" + QByteArray::number(::getuid());
+    ::mkdir(folder.constData(), 0700);
+    return isPrivate(folder) ? QFile::decodeName(folder) : QString();
+}
+
 QString InstanceLockFile()
 {
+    // One instance per user: another account can neither hold nor see this user's lock.
     const QString root = MachineRoot();
-    return (root.isEmpty() ? QStringLiteral("/tmp") : root) + QStringLiteral("/krel-Parlowen.lock");
+    if (!root.isEmpty())
+        return root + QStringLiteral("/krel-Parlowen.lock");
+    const QString folder = UserRuntimeDir();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/krel-Parlowen.lock");
 }
 
 QString ExecutablePath()

@@ -20,7 +20,8 @@ QString SettingsFile(); // /var/lib/krel/Krel.ini, or the user's when installed
 QString AutostartDir(); // machine-wide: /etc/xdg/autostart
 QString UserAutostartDir(); // the user's: $XDG_CONFIG_HOME/autostart
 QString MachineConfigFile(); // /etc/krel/krel.conf: settings only root can write (the update server)
-QString InstanceLockFile(); // /tmp/krel-Parlowen.lock (per machine, like the named mutex)
+QString UserRuntimeDir(); // $XDG_RUNTIME_DIR, else /tmp/krel-<uid>, when only this user can use it; else ""
+QString InstanceLockFile(); // krel-Parlowen.lock in UserRuntimeDir(): one instance per user
 QString ExecutablePath(); // the running executable's full, real path
 QString ProgramCommand(); // the command that starts the program: /usr/bin/krel when installed, else the executable
 QString AppFile(const QString& relative); // g_strAppDir + relative: the program's own files

@@ -10,6 +10,7 @@
 
 #include "IRReceiverThread.h"
 #include "common/Log.h"
+#include "common/Paths.h"
 
 namespace
 {
@@ -39,15 +40,6 @@ bool parseHex(const QByteArray& text, int digits, unsigned* value)
     return true;
 }
 
-// A folder only this user can use: owned by the user, not a link, mode 0700.
-bool isPrivateFolder(const QByteArray& path)
-{
-    struct stat st {
-    };
-    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
-        && (st.st_mode & 077) == 0;
-}
-
 } // namespace
 
 std::optional<RemotePress> ParseRemoteLine(const QByteArray& line)
@@ -72,14 +64,8 @@ QByteArray FormatRemoteLine(const RemotePress& press)
 
 QString RemoteSocketPath()
 {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && isPrivateFolder(runtime))
-        return QFile::decodeName(runtime) + QStringLiteral("/krel-remote.socket");
-    const QByteArray folder = "/tmp/krel-" + QByteArray::number(::getuid());
-    ::mkdir(folder.constData(), 0700);
-    if (!isPrivateFolder(folder))
-        return {};
-    return QFile::decodeName(folder) + QStringLiteral("/krel-remote.socket");
+    const QString folder = Paths::UserRuntimeDir();
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/krel-remote.socket");
 }
 
 QByteArray SendRemoteLine(const QString& path, const QByteArray& line, int timeoutMs)

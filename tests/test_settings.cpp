@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/InstanceLock.h"
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/Settings.h"
@@ -253,4 +254,30 @@ TEST(Settings, RelativeXdgFoldersAndTheUmask)
     };
     ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// The single-instance lock is the user's own: in the user's private runtime folder, readable by nobody else.
+TEST(Settings, InstanceLockIsTheUsers)
+{
+    const QByteArray oldRoot = qgetenv("KREL_ROOT"), oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+    qunsetenv("KREL_ROOT");
+    QTemporaryDir runtime;
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    EXPECT_EQ(Paths::InstanceLockFile(), runtime.path() + QStringLiteral("/krel-Parlowen.lock"));
+    {
+        CInstanceLock lock(Paths::InstanceLockFile());
+        ASSERT_TRUE(lock.Acquire());
+        struct stat st {
+        };
+        ASSERT_EQ(::stat(QFile::encodeName(Paths::InstanceLockFile()).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    // A runtime folder others may enter is not used.
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0777);
+    EXPECT_FALSE(Paths::InstanceLockFile().startsWith(runtime.path()));
+    qputenv("KREL_ROOT", oldRoot);
+    qputenv("XDG_RUNTIME_DIR", oldRuntime);
+    if (oldRoot.isEmpty())
+        qunsetenv("KREL_ROOT");
 }
