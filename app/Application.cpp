@@ -76,8 +76,9 @@ int RunControlWindow()
     reader.Start();
     // Remotes the kernel drives (input devices), unless the settings turn them off.
     CInputDeviceSource inputDevices(&router);
-    if (ReadSetting(QString::fromLatin1(SettingKey::InputDevices)).trimmed() != QLatin1String("0"))
-        inputDevices.Start();
+    const QString inputChoice = ReadSetting(QString::fromLatin1(SettingKey::InputDevices));
+    if (inputChoice.trimmed() != QLatin1String("0"))
+        inputDevices.Start(inputChoice);
     CRemoteSocketServer softwareRemote(&reader);
     QObject::connect(&softwareRemote, &CRemoteSocketServer::ShowRequested, &dialog, &CTvCfgDlg::ShowRestored);
     softwareRemote.Listen();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 
 #include <libevdev/libevdev.h>
@@ -87,6 +88,27 @@ bool IsRemoteLikeDevice(const InputDeviceInfo& device)
     return false;
 }
 
+constexpr int kLetterKeys[] = { KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I,
+                                KEY_J, KEY_K, KEY_L, KEY_M, KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R,
+                                KEY_S, KEY_T, KEY_U, KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z };
+
+bool TakesInputDevice(const InputDeviceInfo& device, const QString& setting)
+{
+    if (!IsRemoteLikeDevice(device))
+        return false;
+    const QString choice = setting.trimmed();
+    if (choice.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0)
+        return true;
+    static const QRegularExpression separators(QStringLiteral("[;,]"));
+    for (const QString& name : choice.split(separators, Qt::SkipEmptyParts))
+        if (name.trimmed().compare(device.name, Qt::CaseInsensitive) == 0)
+            return true;
+    for (int letter : kLetterKeys)
+        if (device.keys.count(letter))
+            return false;
+    return true;
+}
+
 bool PowerAllowedFrom(const InputDeviceInfo& device)
 {
     return IsRemoteLikeDevice(device) && !device.name.contains(QLatin1String("Power Button"), Qt::CaseInsensitive);
@@ -142,8 +164,9 @@ CInputDeviceSource::~CInputDeviceSource()
         udev_unref(m_pUdev);
 }
 
-void CInputDeviceSource::Start()
+void CInputDeviceSource::Start(const QString& setting)
 {
+    m_strChoice = setting;
     m_pUdev = udev_new();
     if (!m_pUdev)
         return;
@@ -207,8 +230,14 @@ void CInputDeviceSource::Probe(const QString& devnode)
     for (const KeyCommand& k : kKeyCommands)
         if (libevdev_has_event_code(dev, EV_KEY, static_cast<unsigned>(k.code)))
             info.keys.insert(k.code);
+    for (int letter : kLetterKeys)
+        if (libevdev_has_event_code(dev, EV_KEY, static_cast<unsigned>(letter)))
+            info.keys.insert(letter);
     libevdev_free(dev);
-    if (!IsRemoteLikeDevice(info)) {
+    if (!TakesInputDevice(info, m_strChoice)) {
+        if (IsRemoteLikeDevice(info))
+            qCInfo(lcRemote).noquote() << "input device" << devnode << info.name
+                                       << "is a keyboard: not taken unless InputDevices names it (or says all)";
         ::close(fd);
         return;
     }

@@ -31,6 +31,10 @@ struct InputDeviceInfo {
 int RemoteCommandForKey(int code, bool powerAllowed);
 // A device is taken when it reports a remote-like key other than power.
 bool IsRemoteLikeDevice(const InputDeviceInfo& device);
+// Which remote-like devices are read, by the InputDevices setting: by default only those without letter keys (IR
+// receivers, media remotes, air mice), so that a PC keyboard never drives the TV or answers the shutdown prompt;
+// "all" takes keyboards too; a list of device names (separated by ";" or ",") takes those devices as well.
+bool TakesInputDevice(const InputDeviceInfo& device, const QString& setting);
 // Power is taken only from devices that are not the PC's own power button (the desktop handles that one).
 bool PowerAllowedFrom(const InputDeviceInfo& device);
 
@@ -64,8 +68,9 @@ public:
     explicit CInputDeviceSource(CRemoteKeyRouter* router, QObject* parent = nullptr);
     ~CInputDeviceSource() override;
 
-    // Enumerates the present devices and follows the ones plugged in later.
-    void Start();
+    // Enumerates the present devices and follows the ones plugged in later; setting chooses them (see
+    // TakesInputDevice).
+    void Start(const QString& setting = QString());
     // Reads a device from fd (taking ownership; the tests give the read end of a pipe).
     void AddDevice(int fd, const InputDeviceInfo& info, const QString& path);
     int DeviceCount() const { return static_cast<int>(m_devices.size()); }
@@ -78,6 +83,7 @@ private:
     void Remove(int fd);
 
     CRemoteKeyRouter* m_pRouter;
+    QString m_strChoice;
     std::map<int, std::unique_ptr<Device>> m_devices;
     udev* m_pUdev = nullptr;
     udev_monitor* m_pMonitor = nullptr;

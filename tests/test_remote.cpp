@@ -517,21 +517,26 @@ TEST(InputDevices, DeviceChoice)
     EXPECT_EQ(RemoteCommandForKey(KEY_POWER, true), RC_Power);
     EXPECT_EQ(RemoteCommandForKey(KEY_POWER, false), 0);
 
+    // taken: by default, with "all", and with the setting naming "Sofa Keyboard".
     struct Device {
         const char* name;
         std::set<int> keys;
-        bool taken;
+        bool taken, takenWithAll, takenByName;
         bool power;
     };
-    for (const Device& d : { Device { "Power Button", { KEY_POWER }, false, false },
-                             Device { "Sleep Button", { KEY_SLEEP }, false, false },
-                             Device { "USB Optical Mouse", { BTN_LEFT, BTN_RIGHT }, false, false },
-                             Device { "gpio_ir_recv", { KEY_1, KEY_CHANNELUP, KEY_POWER }, true, true },
-                             Device { "Air Mouse Keyboard", { KEY_A, KEY_1, KEY_ESC, KEY_POWER }, true, true },
-                             Device { "Consumer Control", { KEY_VOLUMEUP, KEY_VOLUMEDOWN }, true, true },
-                             Device { "ACPI Power Button", { KEY_POWER, KEY_1 }, true, false } }) {
+    for (const Device& d :
+         { Device { "Power Button", { KEY_POWER }, false, false, false, false },
+           Device { "Sleep Button", { KEY_SLEEP }, false, false, false, false },
+           Device { "USB Optical Mouse", { BTN_LEFT, BTN_RIGHT }, false, false, false, false },
+           Device { "gpio_ir_recv", { KEY_1, KEY_CHANNELUP, KEY_POWER }, true, true, true, true },
+           Device { "Consumer Control", { KEY_VOLUMEUP, KEY_VOLUMEDOWN }, true, true, true, true },
+           Device { "AT Translated Set 2 keyboard", { KEY_A, KEY_Z, KEY_1, KEY_ESC }, false, true, false, true },
+           Device { "Sofa Keyboard", { KEY_Q, KEY_1, KEY_POWER }, false, true, true, true },
+           Device { "ACPI Power Button", { KEY_POWER, KEY_1 }, true, true, true, false } }) {
         const InputDeviceInfo info { QString::fromLatin1(d.name), d.keys };
-        EXPECT_EQ(IsRemoteLikeDevice(info), d.taken) << d.name;
+        EXPECT_EQ(TakesInputDevice(info, QString()), d.taken) << d.name;
+        EXPECT_EQ(TakesInputDevice(info, QStringLiteral(" ALL ")), d.takenWithAll) << d.name;
+        EXPECT_EQ(TakesInputDevice(info, QStringLiteral("Living Room Remote; sofa keyboard")), d.takenByName) << d.name;
         EXPECT_EQ(PowerAllowedFrom(info), d.power) << d.name;
     }
 }
