@@ -69,6 +69,9 @@ int RunControlWindow()
     // Audio routing works from the start, before anything can play.
     CAudioRouter audio;
     CRemoteKeyRouter router;
+    CSessionActivity session;
+    session.Start();
+    router.SetSession(&session);
     CTvCfgDlg dialog(&router, &audio);
     dialog.OnInitDialog();
     // The reader and the software remote start with the control window registered.

@@ -46,8 +46,8 @@ bool CRemoteKeyRouter::event(QEvent* e)
         return QObject::event(e);
     const auto* route = static_cast<RouteEvent*>(e);
     // While the remote-setup dialog learns a code, no key of any source is routed (the receiver's codes go to the
-    // dialog instead).
-    if (g_bIRLearning)
+    // dialog instead); nor while another login session is the active one on the seat.
+    if (g_bIRLearning || (m_pSession && !m_pSession->IsActive()))
         return true;
     if (route->command == RC_Power) {
         if (m_pControl)

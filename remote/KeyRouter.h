@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include "SessionActivity.h"
+
 // Hands remote keys from the reader thread to the windows of the GUI thread. The router lives on the GUI thread;
 // the reader only posts to it, and the router decides there, where windows are created and destroyed, which
 // window is alive to take the key.
@@ -19,6 +21,8 @@ public:
     void SetControlWindow(QObject* window) { m_pControl = window; }
     void SetTvWindow(QObject* window) { m_pTv = window; }
     void SetLearnWindow(QObject* window) { m_pLearn = window; }
+    // While the session is not the active one on its seat, no key is routed.
+    void SetSession(const CSessionActivity* session) { m_pSession = session; }
     QObject* TvWindow() const { return m_pTv; }
 
     // Any thread. Power goes to the control window as WM_REMOTE_POWER; any other command as WM_REMOTE_COMMAND
@@ -38,4 +42,5 @@ private:
     QPointer<QObject> m_pControl;
     QPointer<QObject> m_pTv;
     QPointer<QObject> m_pLearn;
+    const CSessionActivity* m_pSession = nullptr;
 };

@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLocalSocket>
+#include <QDBusConnection>
+#include <QDBusInterface>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -25,10 +27,12 @@
 #include "remote/IRReceiverThread.h"
 #include "remote/InputDevices.h"
 #include "remote/KeyRouter.h"
+#include "remote/SessionActivity.h"
 #include "remote/RemoteCodes.h"
 #include "remote/RemoteLearning.h"
 #include "remote/RemoteSocket.h"
 #include "support/QtWait.h"
+#include "support/SystemBus.h"
 #include "support/TestEnv.h"
 
 namespace
@@ -269,6 +273,30 @@ TEST(RemoteRouting, PowerTvAndControl)
     rig.drain();
     g_bIRLearning = false;
     EXPECT_EQ(rig.control.messages.size(), before);
+}
+
+// Another login session active on the seat: no key is routed until this one is active again.
+TEST(RemoteRouting, OnlyWhileTheSessionIsActive)
+{
+    SystemBus bus;
+    ASSERT_TRUE(bus.IsRunning());
+    Rig rig;
+    CSessionActivity session;
+    session.Start();
+    rig.router.SetSession(&session);
+    const auto setActive = [&](bool active) {
+        QDBusInterface(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1/session/c1"),
+                       QStringLiteral("org.freedesktop.login1.Session"), QDBusConnection::systemBus())
+            .call(QStringLiteral("SetActiveForTest"), active);
+        ASSERT_TRUE(WaitFor([&] { return session.IsActive() == active; }));
+    };
+    setActive(false);
+    rig.router.PostKey(RC_Power, 0);
+    rig.router.PostKey(RC_Digit1, 0);
+    setActive(true);
+    rig.router.PostKey(RC_Digit2, 0);
+    ASSERT_TRUE(WaitFor([&] { return !rig.control.messages.empty(); }));
+    EXPECT_EQ(rig.control.messages, (std::vector<Msg> { { WM_REMOTE_COMMAND, RC_Digit2, 0 } }));
 }
 
 // Learning: raw codes, synchronously, from the reader thread; nothing posted; no deadlock when the window goes.

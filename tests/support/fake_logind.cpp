@@ -1,9 +1,38 @@
 // A stand-in for systemd-logind on a private system bus: answers CanPowerOff with the first argument and records
-// every PowerOff call as a line "PowerOff <interactive>" in the file named by the second argument.
+// every PowerOff call as a line "PowerOff <interactive>" in the file named by the second argument. Every process is
+// in session "c1", whose Active property the tests switch with its SetActiveForTest method.
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QFile>
 #include <QObject>
+
+const char kSessionPath[] = "/org/freedesktop/login1/session/c1";
+
+class Session : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Session")
+    Q_PROPERTY(bool Active READ Active)
+public:
+    bool Active() const { return m_active; }
+
+public slots:
+    void SetActiveForTest(bool active)
+    {
+        m_active = active;
+        QDBusMessage changed = QDBusMessage::createSignal(QLatin1String(kSessionPath),
+                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                          QStringLiteral("PropertiesChanged"));
+        changed << QStringLiteral("org.freedesktop.login1.Session")
+                << QVariantMap { { QStringLiteral("Active"), active } } << QStringList();
+        QDBusConnection::systemBus().send(changed);
+    }
+
+private:
+    bool m_active = true;
+};
 
 class Manager : public QObject
 {
@@ -18,6 +47,7 @@ public:
 
 public slots:
     QString CanPowerOff() { return m_answer; }
+    QDBusObjectPath GetSessionByPID(uint) { return QDBusObjectPath(QLatin1String(kSessionPath)); }
     void PowerOff(bool interactive)
     {
         QFile f(m_log);
@@ -36,8 +66,11 @@ int main(int argc, char** argv)
     if (argc < 3)
         return 2;
     Manager manager(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+    Session session;
     QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager, QDBusConnection::ExportAllSlots)
+    if (!bus.registerObject(QLatin1String(kSessionPath), &session,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)
+        || !bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &manager, QDBusConnection::ExportAllSlots)
         || !bus.registerService(QStringLiteral("org.freedesktop.login1")))
         return 1;
     std::puts("ready");
