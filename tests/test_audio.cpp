@@ -99,15 +99,24 @@ TEST_F(Audio, SoundCardsInServerOrderAndSettingMatch)
     EXPECT_EQ(CAudioRouter::MatchSoundCard(cards, QStringLiteral("HDMI-TV")), 1);
     EXPECT_EQ(CAudioRouter::MatchSoundCard(cards, QStringLiteral("hdmi-tv")), -1);
 
-    std::vector<SoundCard> named
-        = { { 0, {}, QStringLiteral(" A ") }, { 1, {}, QStringLiteral("B") }, { 2, {}, QStringLiteral("A") } };
+    // Two HDMI outputs whose names agree in their first 31 characters: each is its own card; a name stored cut to
+    // 31 characters still names the card it named before (the later one).
+    const QString hdmi = QStringLiteral("Built-in Audio Digital Stereo (HDMI)");
+    const QString hdmi2 = QStringLiteral("Built-in Audio Digital Stereo (HDMI 2)");
+    std::vector<SoundCard> named = { { 0, {}, QStringLiteral(" A ") }, { 1, {}, QStringLiteral("B") },
+                                     { 2, {}, QStringLiteral("A") },   { 3, {}, hdmi },
+                                     { 4, {}, hdmi2 },                 { 5, {}, QStringLiteral("C") } };
     EXPECT_EQ(CAudioRouter::MatchSoundCard(named, QStringLiteral("A")), 2); // the later of equal names
+    EXPECT_EQ(CAudioRouter::MatchSoundCard(named, hdmi), 3);
+    EXPECT_EQ(CAudioRouter::MatchSoundCard(named, hdmi2), 4);
+    EXPECT_EQ(CAudioRouter::MatchSoundCard(named, hdmi.left(31)), 4);
+    EXPECT_EQ(CAudioRouter::MatchSoundCard(named, QStringLiteral("Built-in")), -1);
 
-    // A long description is cut to 31 characters; a new sink shows up in the list.
+    // The whole description is the card's name; a new sink shows up in the list.
     server.Pactl({ QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=long"),
                    QStringLiteral("sink_properties=device.description=A-very-long-sound-card-description-text") });
     ASSERT_TRUE(WaitFor([&] { return router->SoundCards().size() == 3; }));
-    EXPECT_EQ(router->SoundCards()[2].productName, QStringLiteral("A-very-long-sound-card-descript"));
+    EXPECT_EQ(router->SoundCards()[2].productName, QStringLiteral("A-very-long-sound-card-description-text"));
 }
 
 TEST_F(Audio, OurStreamsGoToTheChosenCardOthersStay)

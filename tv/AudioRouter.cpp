@@ -19,7 +19,8 @@ CAudioRouter* s_pInstance = nullptr;
 constexpr int kFirstReconnectDelayMs = 1000;
 constexpr int kLastReconnectDelayMs = 30000;
 // Sound card names are kept to 31 characters: the stored SoundCard setting has always held at most that many.
-constexpr int kProductNameChars = 31;
+// The lengths at which stored card names were cut: the sound card list's 31 characters, the settings' 63.
+constexpr int kCutNameLengths[] = { 31, 63 };
 constexpr int kMaxLevel = 65535;
 constexpr int kVolumeStep = kMaxLevel / 20; // 3276
 
@@ -253,7 +254,8 @@ void CAudioRouter::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol, 
     SoundCard card;
     card.index = info->index;
     card.name = QString::fromUtf8(info->name);
-    card.productName = QString::fromUtf8(info->description ? info->description : info->name).left(kProductNameChars);
+    // The whole description: two HDMI outputs of one card often differ only at its end ("... (HDMI 2)").
+    card.productName = QString::fromUtf8(info->description ? info->description : info->name);
     self->m_pendingSinks.push_back(card);
 }
 
@@ -368,10 +370,19 @@ QStringList CAudioRouter::ProductNames(int waitMs) const
 
 int CAudioRouter::MatchSoundCard(const std::vector<SoundCard>& cards, const QString& productName)
 {
+    const QString wanted = productName.trimmed();
     int match = -1;
     for (std::size_t i = 0; i < cards.size(); ++i)
-        if (cards[i].productName.trimmed() == productName.trimmed())
+        if (cards[i].productName.trimmed() == wanted)
             match = static_cast<int>(i);
+    if (match >= 0)
+        return match;
+    // A name stored when names were cut to a fixed length names the card it was cut from, as then the later one.
+    for (int cut : kCutNameLengths)
+        if (productName.size() == cut)
+            for (std::size_t i = 0; i < cards.size(); ++i)
+                if (cards[i].productName.left(cut) == productName)
+                    match = static_cast<int>(i);
     return match;
 }
 

@@ -21,7 +21,7 @@ struct pa_mainloop_api;
 struct SoundCard {
     std::uint32_t index = 0; // the server's sink index
     QString name; // the sink's name, for PULSE_SINK
-    QString productName; // its description, cut to 31 characters
+    QString productName; // its description, whole
 };
 
 // Sends every playback stream of this process and of its child processes (the web engine plays sound from a
@@ -51,7 +51,8 @@ public:
     std::vector<SoundCard> SoundCards(int waitMs = 0) const;
     // Product names of the sound cards, in order.
     QStringList ProductNames(int waitMs = 0) const;
-    // Index of the card named productName by the settings' rule (trimmed, exact, the later of equal names), or -1.
+    // Index of the card named productName by the settings' rule (trimmed, exact, the later of equal names; a name
+    // cut to 31 or 63 characters when stored names the card it was cut from), or -1.
     static int MatchSoundCard(const std::vector<SoundCard>& cards, const QString& productName);
 
     // Chooses card index of the current list for the next streams (g_nSoundCard) and exports its sink as

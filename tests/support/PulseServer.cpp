@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
 
@@ -114,6 +115,9 @@ int PulseServer::SinkIndex(const QString& name) const
 QString PulseServer::WavFile(int seconds)
 {
     const QString path = m_dir.path() + QStringLiteral("/silence%1.wav").arg(seconds);
+    // Written once, and whole before it has its name: a player started earlier may be opening it right now.
+    if (QFileInfo::exists(path))
+        return path;
     const quint32 rate = 8000, bytes = rate * 2 * static_cast<quint32>(seconds);
     QByteArray wav;
     auto u32 = [&](quint32 v) {
@@ -134,8 +138,10 @@ QString PulseServer::WavFile(int seconds)
     wav.append("data");
     u32(bytes);
     wav.append(QByteArray(static_cast<qsizetype>(bytes), '\0'));
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(wav);
+    QFile f(path + QStringLiteral(".part"));
+    if (f.open(QIODevice::WriteOnly) && f.write(wav) == wav.size()) {
+        f.close();
+        f.rename(path);
+    }
     return path;
 }
