@@ -4,6 +4,7 @@
 #include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QWebEngineCertificateError>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -17,8 +18,10 @@ namespace
 // The TV's category; the library links nothing of the program, so it has its own.
 Q_LOGGING_CATEGORY(lcWebView, "krel.tv")
 
-// A page that raises nothing: no script dialogs, no certificate prompts, no file choosers, no permission prompts,
-// no new windows. Nobody sits at the TV with a mouse to answer them.
+// A page that raises nothing: no script dialogs, no certificate prompts, no file choosers, no permission prompts
+// (every request is denied: camera, microphone, location, notifications, screen capture), no new windows, no
+// downloads. Nobody sits at the TV with a mouse to answer them, and every page is treated as hostile: the engine
+// gets no security updates in this release.
 class SilentPage : public QWebEnginePage
 {
 public:
@@ -30,6 +33,10 @@ public:
         connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl& origin, Feature feature) {
             setFeaturePermission(origin, feature, PermissionDeniedByUser);
         });
+        connect(profile(), &QWebEngineProfile::downloadRequested, this, [](QWebEngineDownloadRequest* download) {
+            qCInfo(lcWebView).noquote() << "download refused:" << download->url().toString();
+            download->cancel();
+        });
     }
 
 protected:
@@ -39,6 +46,20 @@ protected:
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override { }
     QStringList chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) override { return {}; }
     QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
+    // The page itself may take the top frame only to http and https pages (the program opens the pages it chose,
+    // and an installed file: page may lead to another one).
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        if (!isMainFrame || type == NavigationTypeTyped)
+            return true;
+        const QString scheme = url.scheme();
+        if (scheme == QLatin1String("http") || scheme == QLatin1String("https")
+            || url == QUrl(QStringLiteral("about:blank"))
+            || (scheme == QLatin1String("file") && this->url().scheme() == QLatin1String("file")))
+            return true;
+        qCInfo(lcWebView).noquote() << "navigation refused:" << url.toString();
+        return false;
+    }
 };
 
 // The page script (tv/PlayerScript.js), as a string literal made by the build.
@@ -59,6 +80,8 @@ COnlineVideoView::COnlineVideoView(QWidget* parent)
     QWebEngineSettings* s = settings();
     s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
     s->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     // A page's own full-screen button: the view already covers the television, so the request is simply granted.
     s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
