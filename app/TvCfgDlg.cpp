@@ -120,6 +120,11 @@ void CTvCfgDlg::BuildControls()
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
     layout->addWidget(m_pBootRun);
+    // Why the receiver is dead when it is there but cannot be opened; hidden otherwise.
+    m_pReceiverNote = new QLabel(this);
+    m_pReceiverNote->setWordWrap(true);
+    m_pReceiverNote->hide();
+    layout->addWidget(m_pReceiverNote);
     layout->addSpacing(fontMetrics().height());
     layout->addLayout(buttons);
     // The window takes the size its contents need and cannot be resized, like the fixed dialog it replaces.
@@ -186,8 +191,14 @@ void CTvCfgDlg::OnInitDialog()
     m_bBootRun = IsBootRunInEffect() ? 1 : 0;
     m_pBootRun->setChecked(m_bBootRun != 0);
     g_wCompanyID = static_cast<std::uint16_t>(ReadSettingNumber(QString::fromLatin1(SettingKey::CompanyID)));
-    if (m_pRouter)
+    if (m_pRouter) {
         m_pRouter->SetControlWindow(this);
+        connect(m_pRouter, &CRemoteKeyRouter::receiverProblem, this, [this](const QString& why) {
+            m_pReceiverNote->setText(QStringLiteral("遥控接收器已插入，但无法打开：") + why);
+            m_pReceiverNote->show();
+            adjustSize();
+        });
+    }
     if (IsUpdateDay())
         m_updateManager.StartUpdate();
     // Centred on the primary screen, at the size the layout gives the window (not yet applied before it is shown).

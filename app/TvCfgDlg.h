@@ -98,6 +98,7 @@ private:
     QLabel* m_pDisplaySize = nullptr;
     QComboBox* m_cbSoundCard = nullptr;
     QCheckBox* m_pBootRun = nullptr;
+    QLabel* m_pReceiverNote = nullptr;
     int m_bBootRun = 0;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;

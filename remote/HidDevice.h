@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <array>
 #include <cstdint>
 
@@ -19,6 +21,8 @@ public:
     virtual bool Exchange(HidReport& answer) = 0;
     // Makes a blocked Exchange return soon (false) so that the reader can stop.
     virtual void Interrupt() { }
+    // Why the receiver, though present, could not be opened by the last FindAndOpen ("" when it was not there).
+    virtual QString OpenFailure() const { return {}; }
 };
 
 // The request: report id 0, request code 0x82, zeros.

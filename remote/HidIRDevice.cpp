@@ -1,5 +1,8 @@
 #include "HidIRDevice.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <hidapi.h>
 
 #include "common/Log.h"
@@ -42,13 +45,22 @@ bool CHidIRDevice::FindAndOpen()
 {
     hid_device_info* devices = hid_enumerate(kVendorId, kProductId);
     bool found = false;
+    m_strOpenFailure.clear();
     for (hid_device_info* d = devices; d && !found; d = d->next) {
         qCDebug(lcRemote, "%s", d->path);
         Close();
+        errno = 0;
         m_pDevice = hid_open_path(d->path);
         found = m_pDevice != nullptr;
+        if (!found)
+            m_strOpenFailure = QStringLiteral("the receiver %1 is there but cannot be opened (%2): it needs the udev "
+                                              "rule 70-krel-receiver.rules (see the README)")
+                                   .arg(QString::fromLocal8Bit(d->path),
+                                        QString::fromLocal8Bit(std::strerror(errno ? errno : EACCES)));
     }
     hid_free_enumeration(devices);
+    if (found)
+        m_strOpenFailure.clear();
     return found;
 }
 

@@ -17,10 +17,12 @@ public:
     bool FindAndOpen() override;
     bool Exchange(HidReport& answer) override;
     void Interrupt() override { m_bInterrupted = true; }
+    QString OpenFailure() const override { return m_strOpenFailure; }
 
 private:
     void Close();
 
     hid_device_* m_pDevice = nullptr;
     std::atomic<bool> m_bInterrupted { false };
+    QString m_strOpenFailure;
 };

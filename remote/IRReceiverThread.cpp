@@ -5,6 +5,7 @@
 #include "KeyRouter.h"
 #include "RemoteCodes.h"
 #include "common/Globals.h"
+#include "common/Log.h"
 
 namespace
 {
@@ -59,6 +60,13 @@ void CIRReceiverThread::Sleep(int ms)
 void CIRReceiverThread::RunOnce()
 {
     if (!m_pDevice->IsOpen() && !m_pDevice->FindAndOpen()) {
+        // A receiver that is there but may not be opened is a dead remote the user cannot explain: said once.
+        const QString failure = m_pDevice->OpenFailure();
+        if (!failure.isEmpty() && !m_bToldOpenFailure) {
+            m_bToldOpenFailure = true;
+            qCWarning(lcRemote).noquote() << failure;
+            m_pRouter->ReportReceiverProblem(failure);
+        }
         Sleep(kSearchPauseMs);
         return;
     }

@@ -56,6 +56,7 @@ private:
     SleepFunction m_sleep;
     std::thread m_thread;
     std::atomic<bool> m_bStop { false };
+    bool m_bToldOpenFailure = false; // the reader thread's own
     std::mutex m_lock;
     std::condition_variable m_wake;
 };

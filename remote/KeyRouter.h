@@ -33,6 +33,12 @@ public:
     void SendLearnCode(
         std::uint16_t customCode, std::uint8_t keyByte, const std::function<bool()>& abandon = [] { return false; });
 
+    // Any thread: tells the control window why the receiver is dead (it is there but cannot be opened).
+    void ReportReceiverProblem(const QString& text) { emit receiverProblem(text); }
+
+signals:
+    void receiverProblem(const QString& text);
+
 protected:
     bool event(QEvent* e) override;
 

@@ -15,6 +15,7 @@
 
 extern "C" {
 void standin_set_present(int present);
+void standin_set_openable(int openable);
 void standin_queue_answer(const unsigned char* report65);
 int standin_write_count();
 int standin_write(int index, unsigned char* out, int capacity);
@@ -112,4 +113,29 @@ TEST(HidAdapter, ReaderThreadAcrossAnUnplug)
     ASSERT_TRUE(WaitFor([&] { return control.commands.size() == 3; }));
     EXPECT_EQ(control.commands,
               (std::vector<std::pair<int, quint32>> { { RC_Digit1, 0x11 }, { RC_Digit2, 0x12 }, { RC_Digit3, 0x13 } }));
+}
+
+// A receiver that is there but may not be opened: said once, naming the udev rule; once it can be opened its keys
+// arrive, and nothing more is said.
+TEST(HidAdapter, ReceiverThatCannotBeOpenedIsSaidOnce)
+{
+    standin_set_present(1);
+    standin_set_openable(0);
+    CRemoteKeyRouter router;
+    Recorder control;
+    router.SetControlWindow(&control);
+    int problems = 0;
+    QString said;
+    QObject::connect(&router, &CRemoteKeyRouter::receiverProblem, &control, [&](const QString& text) {
+        ++problems;
+        said = text;
+    });
+    CIRReceiverThread reader(&router, std::make_unique<CHidIRDevice>(), [](int) { QThread::usleep(500); });
+    reader.Start();
+    ASSERT_TRUE(WaitFor([&] { return problems == 1; }));
+    EXPECT_TRUE(said.contains(QLatin1String("70-krel-receiver.rules"))) << said.toStdString();
+    standin_set_openable(1);
+    standin_queue_answer(CIRReceiverThread::MakeAnswerReport(0x04FB, 0x11).data());
+    ASSERT_TRUE(WaitFor([&] { return control.commands.size() == 1; }));
+    EXPECT_EQ(problems, 1);
 }

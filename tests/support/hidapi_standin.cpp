@@ -2,6 +2,7 @@
 // receiver exists: it shows one receiver (04D8:173F) while "plugged in", records the request reports written to
 // it, and answers each read with the next scripted answer report, as hidraw delivers an unnumbered report: its 64
 // data bytes, without the report-id byte. The tests drive it through the standin_* functions.
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -19,6 +20,7 @@ struct State {
     std::mutex lock;
     std::condition_variable changed;
     bool present = false;
+    bool openable = true; // false: the node is there but may not be opened (EACCES)
     int generation = 0; // counts unplugs: a handle of an earlier plug stays dead
     std::deque<std::vector<unsigned char>> answers;
     std::vector<std::vector<unsigned char>> writes;
@@ -48,6 +50,13 @@ __attribute__((visibility("default"))) void standin_set_present(int present)
         ++s.generation;
     s.present = present != 0;
     s.changed.notify_all();
+}
+
+__attribute__((visibility("default"))) void standin_set_openable(int openable)
+{
+    State& s = state();
+    std::lock_guard guard(s.lock);
+    s.openable = openable != 0;
 }
 
 // Queues an answer report of 65 bytes (byte 0: the report id).
@@ -120,6 +129,10 @@ hid_device* hid_open_path(const char* path)
     std::lock_guard guard(s.lock);
     if (!s.present || std::strcmp(path, "/dev/hidraw-standin") != 0)
         return nullptr;
+    if (!s.openable) {
+        errno = EACCES;
+        return nullptr;
+    }
     return new hid_device_ { s.generation };
 }
 
