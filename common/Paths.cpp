@@ -47,7 +47,8 @@ const Layout& layout()
         // Relative to the executable's folder, so that an installation in a staging root works as well.
         const QString share = ini.value(QStringLiteral("Layout/Share"), QStringLiteral("../../share/krel")).toString();
         l.share = QDir::cleanPath(QDir(exeDir).absoluteFilePath(share)) + QLatin1Char('/');
-        const QString command = ini.value(QStringLiteral("Layout/Command"), QStringLiteral("../../bin/krel")).toString();
+        const QString command
+            = ini.value(QStringLiteral("Layout/Command"), QStringLiteral("../../bin/krel")).toString();
         l.command = QDir::cleanPath(QDir(exeDir).absoluteFilePath(command));
         return l;
     }();

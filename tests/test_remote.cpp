@@ -442,8 +442,8 @@ TEST(SoftwareRemote, PressesArriveAndBadInputIsRejected)
     bool dropped = false;
     ASSERT_TRUE(WaitFor(
         [&] {
-            const ssize_t n = ::send(deaf, flood.constData() + sent, static_cast<size_t>(flood.size() - sent),
-                                     MSG_NOSIGNAL);
+            const ssize_t n
+                = ::send(deaf, flood.constData() + sent, static_cast<size_t>(flood.size() - sent), MSG_NOSIGNAL);
             if (n > 0)
                 sent += n;
             dropped = n < 0 && errno == EPIPE;

@@ -323,7 +323,8 @@ TEST_F(Updater, CutOffAtEveryStepLeavesAConsistentState)
     const auto programIs = [&](const char* text) {
         return ReadFile(state(QStringLiteral("liba.so"))) == text && ReadFile(state(QStringLiteral("libb.so"))) == text;
     };
-    for (const char* step : { "extracted", "swapped", "app-extracted", "app-journaled", "app-file-moved", "recorded" }) {
+    for (const char* step :
+         { "extracted", "swapped", "app-extracted", "app-journaled", "app-file-moved", "recorded" }) {
         park("[Main]\nAPP_VER=4\nDATA_VER=6\n", goodData);
         ASSERT_TRUE(makeZip(state(QStringLiteral("Update/app.zip")),
                             { entry(QStringLiteral("liba.so"), "text", QStringLiteral("new")),
@@ -360,9 +361,10 @@ TEST_F(Updater, CutOffAtEveryStepLeavesAConsistentState)
         EXPECT_EQ(typeNamesIn(state(QStringLiteral("Data.old"))), QStringList { QStringLiteral("旧类型") }) << step;
         EXPECT_TRUE(programIs("new")) << step;
         EXPECT_EQ(ReadVersionFile(state(QStringLiteral("ver.dat"))).app, 4) << step;
-        EXPECT_EQ(QDir(machine.appDir()).entryList({ QStringLiteral(".app-*"), QStringLiteral("ver.dat.*") },
-                                                   QDir::AllEntries | QDir::Hidden),
-                  QStringList())
+        EXPECT_EQ(
+            QDir(machine.appDir())
+                .entryList({ QStringLiteral(".app-*"), QStringLiteral("ver.dat.*") }, QDir::AllEntries | QDir::Hidden),
+            QStringList())
             << step;
         EXPECT_FALSE(QFile::exists(state(QStringLiteral("Data/.krel-staged")))) << step;
         // Back to the old catalogue for the next step.

@@ -22,9 +22,9 @@ public slots:
     void SetActiveForTest(bool active)
     {
         m_active = active;
-        QDBusMessage changed = QDBusMessage::createSignal(QLatin1String(kSessionPath),
-                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                          QStringLiteral("PropertiesChanged"));
+        QDBusMessage changed
+            = QDBusMessage::createSignal(QLatin1String(kSessionPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                         QStringLiteral("PropertiesChanged"));
         changed << QStringLiteral("org.freedesktop.login1.Session")
                 << QVariantMap { { QStringLiteral("Active"), active } } << QStringList();
         QDBusConnection::systemBus().send(changed);
