@@ -53,8 +53,9 @@ bool CHidIRDevice::FindAndOpen()
         m_pDevice = hid_open_path(d->path);
         found = m_pDevice != nullptr;
         if (!found)
-            m_strOpenFailure = QStringLiteral("the receiver %1 is there but cannot be opened (%2): it needs the udev "
-                                              "rule 70-krel-receiver.rules (see the README)")
+            m_strOpenFailure = QStringLiteral("the receiver %1 is there but cannot be opened (%2): the udev rule "
+                                              "70-krel-receiver.rules gives it to the user at the seat (see the "
+                                              "README); another user's session may hold it now")
                                    .arg(QString::fromLocal8Bit(d->path),
                                         QString::fromLocal8Bit(std::strerror(errno ? errno : EACCES)));
     }
