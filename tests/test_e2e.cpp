@@ -64,6 +64,12 @@ protected:
                 p->waitForFinished(5000);
             }
         }
+        // Programs of this machine that are no child of the test (started by an updater or by a program that handed
+        // over), updaters first: nothing of the test outlives it.
+        for (const char* name : { "AutoUpdate", "krel" })
+            QProcess::execute(QStringLiteral("pkill"),
+                              { QStringLiteral("-KILL"), QStringLiteral("-f"),
+                                QStringLiteral("^") + machine.appDir() + QLatin1String(name) });
     }
 
     // A one-minute WAV tone beside the test pages' copy served over HTTP.
