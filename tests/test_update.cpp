@@ -161,17 +161,6 @@ TEST_F(UpdateFlow, WithoutAServerNothingStarts)
     EXPECT_EQ(manager.TaskCount(), 0);
 }
 
-TEST(UpdateMove, NeverReplaces)
-{
-    TempMachine machine;
-    machine.writeAppFile(QStringLiteral("a"), "a");
-    machine.writeAppFile(QStringLiteral("b"), "b");
-    EXPECT_FALSE(MoveNoReplace(machine.appDir() + QStringLiteral("a"), machine.appDir() + QStringLiteral("b")));
-    EXPECT_EQ(ReadFile(machine.appDir() + QStringLiteral("b")), QByteArray("b"));
-    EXPECT_TRUE(MoveNoReplace(machine.appDir() + QStringLiteral("a"), machine.appDir() + QStringLiteral("c")));
-    EXPECT_FALSE(QFile::exists(machine.appDir() + QStringLiteral("a")));
-}
-
 // Faults of the update server: an error status, a stall, and quitting while the download stalls.
 TEST_F(UpdateFlow, ServerErrorsAndStallsParkNothingAndQuitPromptly)
 {

@@ -1,7 +1,5 @@
 #include "UpdateManager.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -18,21 +16,6 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/Settings.h"
-
-bool MoveNoReplace(const QString& from, const QString& to)
-{
-    const QByteArray src = QFile::encodeName(from);
-    const QByteArray dst = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without no-replace renames: a hard link fails when the target exists, which is the same test.
-    if (::link(src.constData(), dst.constData()) != 0)
-        return false;
-    ::unlink(src.constData());
-    return true;
-}
 
 bool IsSecureUpdateServer(const QString& address)
 {

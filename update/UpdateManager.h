@@ -59,7 +59,5 @@ private:
     Notifier m_notify;
 };
 
-// Moves from to to without ever replacing an existing file. False when to exists or the move fails.
-bool MoveNoReplace(const QString& from, const QString& to);
 // Whether an update server may be used without a trusted key: https, or http to this machine (for tests).
 bool IsSecureUpdateServer(const QString& address);
