@@ -1,5 +1,7 @@
 #include "MouseCtl.h"
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -80,7 +82,12 @@ void fenceOff(Window root, const ScreenRect& d, const ScreenRect& t)
 
 } // namespace
 
-extern "C" int MouseLimitEnable(void)
+namespace
+{
+
+// Fences the TV monitor off: the monitor named tvName when one has that name, else the one with the rectangle tv
+// (in the server's pixels); every other monitor is desktop.
+int confine(const char* tvName, const ScreenRect* tv)
 {
     std::lock_guard guard(g_lock);
     releaseLocked();
@@ -100,13 +107,21 @@ extern "C" int MouseLimitEnable(void)
     const Window root = DefaultRootWindow(g_display);
     int count = 0;
     XRRMonitorInfo* monitors = XRRGetMonitors(g_display, root, True, &count);
-    ScreenRect tv;
-    const bool haveTv = readTvRect(&tv);
+    std::vector<bool> isTv(static_cast<std::size_t>(std::max(count, 0)), false);
+    bool byName = false;
+    for (int i = 0; i < count && tvName && *tvName; ++i) {
+        char* name = XGetAtomName(g_display, monitors[i].name);
+        if (name && std::strcmp(name, tvName) == 0)
+            isTv[static_cast<std::size_t>(i)] = byName = true;
+        if (name)
+            XFree(name);
+    }
     std::vector<ScreenRect> desktop, television;
     for (int i = 0; i < count; ++i) {
         const ScreenRect r { monitors[i].x, monitors[i].y, monitors[i].x + monitors[i].width,
                              monitors[i].y + monitors[i].height };
-        (haveTv && r == tv ? television : desktop).push_back(r);
+        const bool tvHere = byName ? isTv[static_cast<std::size_t>(i)] : (tv && r == *tv);
+        (tvHere ? television : desktop).push_back(r);
     }
     if (monitors)
         XRRFreeMonitors(monitors);
@@ -137,6 +152,20 @@ extern "C" int MouseLimitEnable(void)
         return 0;
     }
     return 1;
+}
+
+} // namespace
+
+extern "C" int MouseLimitEnable(void)
+{
+    ScreenRect tv;
+    return readTvRect(&tv) ? confine(nullptr, &tv) : confine(nullptr, nullptr);
+}
+
+extern "C" int MouseLimitEnableTv(const char* monitorName, int left, int top, int right, int bottom)
+{
+    const ScreenRect tv { left, top, right, bottom };
+    return confine(monitorName, &tv);
 }
 
 extern "C" void MouseLimitDisable(void)

@@ -88,8 +88,7 @@ int RunControlWindow()
 
     dialog.show();
     g_bMouseCtrlDisabled = ReadSettingNumber(QString::fromLatin1(SettingKey::DisableMouseCtrl));
-    if (g_bMouseCtrlDisabled == 0)
-        MouseLimitEnable();
+    dialog.ApplyPointerFence();
 
     QApplication::exec();
 

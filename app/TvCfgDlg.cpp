@@ -30,6 +30,7 @@
 #include "common/Globals.h"
 #include "common/RemoteCommand.h"
 #include "common/Settings.h"
+#include "display/TvIdentity.h"
 #include "remote/KeyRouter.h"
 #include "tv/AudioRouter.h"
 #include "tv/MainFrame.h"
@@ -64,6 +65,9 @@ CTvCfgDlg::CTvCfgDlg(CRemoteKeyRouter* router, CAudioRouter* audio, QWidget* par
     if (m_pAudio)
         m_pAudio->SetCardsChangedHandler(
             [this] { QMetaObject::invokeMethod(this, &CTvCfgDlg::OnSoundCardsChanged, Qt::QueuedConnection); });
+    // The TV follows its monitor as it is switched off and on; the display list follows the screens.
+    connect(&m_tv, &CTvScreen::changed, this, &CTvCfgDlg::OnTvScreenChanged);
+    connect(&m_tv, &CTvScreen::screensChanged, this, &CTvCfgDlg::FillDisplayList);
 }
 
 CTvCfgDlg::~CTvCfgDlg()
@@ -125,6 +129,12 @@ void CTvCfgDlg::BuildControls()
     m_pReceiverNote->setWordWrap(true);
     m_pReceiverNote->hide();
     layout->addWidget(m_pReceiverNote);
+    // Whether the TV is away, or was recognised by itself; hidden otherwise.
+    m_pTvNote = new QLabel(this);
+    m_pTvNote->setObjectName(QStringLiteral("tvNote"));
+    m_pTvNote->setWordWrap(true);
+    m_pTvNote->hide();
+    layout->addWidget(m_pTvNote);
     layout->addSpacing(fontMetrics().height());
     layout->addLayout(buttons);
     // The window takes the size its contents need and cannot be resized, like the fixed dialog it replaces.
@@ -156,9 +166,9 @@ void CTvCfgDlg::BuildTray()
     m_pTrayMenu->addSeparator();
     QAction* limit = m_pTrayMenu->addAction(QStringLiteral("限制鼠标在桌面"));
     limit->setObjectName(QString::number(ID_MOUSE_LIMIT));
-    connect(limit, &QAction::triggered, this, [] {
+    connect(limit, &QAction::triggered, this, [this] {
         g_bMouseCtrlDisabled = 0;
-        MouseLimitEnable();
+        ApplyPointerFence();
     });
     QAction* free = m_pTrayMenu->addAction(QStringLiteral("取消鼠标限制"));
     free->setObjectName(QString::number(ID_MOUSE_FREE));
@@ -183,7 +193,9 @@ void CTvCfgDlg::BuildTray()
 
 void CTvCfgDlg::OnInitDialog()
 {
+    m_tv.LoadStored();
     FillDisplayList();
+    OnTvScreenChanged(m_tv.Screen());
     FillSoundCardList();
     m_pShutdownDlg = nullptr;
     m_pTray->show();
@@ -209,18 +221,22 @@ void CTvCfgDlg::OnInitDialog()
 
 void CTvCfgDlg::FillDisplayList()
 {
+    // Each monitor is named after what it is when its EDID says so; the TV (stored, chosen or recognised) is the one
+    // shown chosen, and stays chosen while screens come and go.
     const QSignalBlocker blocker(m_cbDisplay);
-    const QString stored = ReadSetting(QString::fromLatin1(SettingKey::DisplayCard));
+    m_cbDisplay->clear();
     int selected = -1;
     const QScreen* primary = QGuiApplication::primaryScreen();
-    for (const QScreen* screen : QGuiApplication::screens()) {
+    for (QScreen* screen : QGuiApplication::screens()) {
         const int n = m_cbDisplay->count();
-        const QString text = screen == primary ? QStringLiteral("主显示器") : QStringLiteral("第 %1 副显示器").arg(n);
+        QString text = screen == primary ? QStringLiteral("主显示器") : QStringLiteral("第 %1 副显示器").arg(n);
+        const QString model = m_tv.Identity(screen).model;
+        if (!model.isEmpty())
+            text += QStringLiteral(" (%1)").arg(model);
         m_cbDisplay->insertItem(n, text, screen->geometry());
-        if (rectText(screen->geometry()) == stored) {
+        m_cbDisplay->setItemData(n, screen->name(), Qt::UserRole + 1);
+        if (screen == m_tv.Screen() && m_tv.IsKnown())
             selected = n;
-            g_rcTvScreen = ScreenRect::fromQRect(screen->geometry());
-        }
     }
     m_cbDisplay->setCurrentIndex(selected);
     if (selected >= 0) {
@@ -229,55 +245,102 @@ void CTvCfgDlg::FillDisplayList()
     }
 }
 
+QString CTvCfgDlg::WantedSoundCard(const std::vector<SoundCard>& cards) const
+{
+    if (!m_strCardChoice.isEmpty())
+        return m_strCardChoice;
+    const QString stored = ReadSetting(QString::fromLatin1(SettingKey::SoundCard));
+    if (!stored.trimmed().isEmpty())
+        return stored;
+    if (!m_tv.IsRecognised())
+        return QString();
+    // Nothing chosen: the recognised TV's own card.
+    const int paired = PairSoundCard(cards, m_tv.Identity(m_tv.Screen()).model);
+    return paired >= 0 ? cards[static_cast<std::size_t>(paired)].productName : QString();
+}
+
 void CTvCfgDlg::FillSoundCardList()
 {
-    const QSignalBlocker blocker(m_cbSoundCard);
-    const QString stored = ReadSetting(QString::fromLatin1(SettingKey::SoundCard));
-    const QStringList names = m_pAudio ? m_pAudio->ProductNames() : QStringList();
-    int selected = -1;
-    for (int i = 0; i < names.size(); ++i) {
-        m_cbSoundCard->insertItem(i, names[i]);
-        if (names[i].trimmed() == stored.trimmed())
-            selected = i;
-    }
-    m_cbSoundCard->setCurrentIndex(selected);
-    if (selected >= 0) {
-        g_nSoundCard = selected;
-        if (m_pAudio)
-            m_pAudio->SetSoundCard(selected);
-    } else if (m_pAudio && !stored.isEmpty()) {
-        // The stored card is not there now (no server yet, or the TV is off): it is routed to once it appears.
-        m_pAudio->SetSoundCardName(stored);
-    }
+    OnSoundCardsChanged();
 }
 
 void CTvCfgDlg::OnSoundCardsChanged()
 {
-    // Keeps the card shown (chosen but not saved yet), or the stored one when none is shown.
-    const QString wanted = m_cbSoundCard->currentIndex() >= 0 ? m_cbSoundCard->currentText().trimmed()
-                                                              : ReadSetting(QString::fromLatin1(SettingKey::SoundCard));
+    // Keeps the card chosen (not saved yet), or the stored one, or pairs the recognised TV's card.
     const std::vector<SoundCard> cards = m_pAudio ? m_pAudio->SoundCards() : std::vector<SoundCard>();
-    const int selected = CAudioRouter::MatchSoundCard(cards, wanted);
+    const QString wanted = WantedSoundCard(cards);
+    const int selected = wanted.isEmpty() ? -1 : CAudioRouter::MatchSoundCard(cards, wanted);
+    const QString tvModel = m_tv.Screen() && m_tv.IsKnown() ? m_tv.Identity(m_tv.Screen()).model : QString();
+    const int tvCard = tvModel.isEmpty() ? -1 : PairSoundCard(cards, tvModel);
     {
         const QSignalBlocker blocker(m_cbSoundCard);
         m_cbSoundCard->clear();
-        for (const SoundCard& card : cards)
-            m_cbSoundCard->addItem(card.productName);
+        for (int i = 0; i < static_cast<int>(cards.size()); ++i) {
+            const QString& name = cards[static_cast<std::size_t>(i)].productName;
+            // The TV's own card says so, when its description does not already name the TV.
+            const bool named = i == tvCard && !name.contains(tvModel, Qt::CaseInsensitive);
+            m_cbSoundCard->addItem(named ? QStringLiteral("%1 (%2)").arg(name, tvModel) : name, name);
+        }
         m_cbSoundCard->setCurrentIndex(selected);
     }
-    if (selected >= 0)
+    if (selected >= 0) {
+        g_nSoundCard = selected;
         m_pAudio->SetSoundCard(selected);
+    } else if (m_pAudio && !wanted.isEmpty()) {
+        // The card is not there now (no server yet, or the TV is off): it is routed to once it appears.
+        m_pAudio->SetSoundCardName(wanted);
+    }
+    ShowTvNote();
 }
 
 void CTvCfgDlg::RefreshHardware()
 {
-    {
-        const QSignalBlocker a(m_cbDisplay), b(m_cbSoundCard);
-        m_cbDisplay->clear();
-        m_cbSoundCard->clear();
-    }
+    // Both lists are read again; what is chosen stays chosen.
     FillDisplayList();
     FillSoundCardList();
+}
+
+void CTvCfgDlg::OnTvScreenChanged(QScreen* tv)
+{
+    if (tv)
+        g_rcTvScreen = ScreenRect::fromQRect(tv->geometry());
+    if (m_pMainFrame)
+        m_pMainFrame->SetTvScreen(tv);
+    ApplyPointerFence();
+    // The TV's name goes on its card once the TV is known.
+    FillDisplayList();
+    OnSoundCardsChanged();
+}
+
+void CTvCfgDlg::ShowTvNote()
+{
+    QString note;
+    if (!m_tv.Screen()) {
+        note = QStringLiteral("电视未连接");
+        if (m_pMainFrame)
+            note += QStringLiteral("，电视接通后即显示电视画面");
+    } else if (m_tv.IsRecognised() && ReadSetting(QString::fromLatin1(SettingKey::DisplayName)).isEmpty()) {
+        note = QStringLiteral("已自动识别电视: %1").arg(m_tv.Identity(m_tv.Screen()).model);
+    }
+    m_pTray->setToolTip(m_tv.Screen() ? QStringLiteral("电视") : QStringLiteral("电视未连接"));
+    if (note == m_pTvNote->text() && m_pTvNote->isVisible() == !note.isEmpty())
+        return;
+    m_pTvNote->setText(note);
+    m_pTvNote->setVisible(!note.isEmpty());
+    adjustSize();
+}
+
+void CTvCfgDlg::ApplyPointerFence()
+{
+    QScreen* tv = m_tv.Screen();
+    if (g_bMouseCtrlDisabled != 0 || !tv || !m_tv.IsKnown()) {
+        MouseLimitDisable();
+        return;
+    }
+    // The X server's pixels: a scaled desktop keeps a screen's corner and divides its size.
+    const QRect g = tv->geometry();
+    const QSize size = (QSizeF(g.size()) * tv->devicePixelRatio()).toSize();
+    MouseLimitEnableTv(tv->name().toUtf8().constData(), g.x(), g.y(), g.x() + size.width(), g.y() + size.height());
 }
 
 void CTvCfgDlg::OnDisplayChanged(int index)
@@ -287,6 +350,11 @@ void CTvCfgDlg::OnDisplayChanged(int index)
     const QRect r = m_cbDisplay->itemData(index).toRect();
     m_pDisplaySize->setText(QString::asprintf("%d * %d", r.width(), r.height()));
     g_rcTvScreen = ScreenRect::fromQRect(r);
+    // Takes effect at once, without saving: the TV is that monitor from now on, wherever it goes.
+    const QString name = m_cbDisplay->itemData(index, Qt::UserRole + 1).toString();
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->name() == name)
+            m_tv.SetWanted(m_tv.Identity(screen), r);
 }
 
 void CTvCfgDlg::OnSoundCardChanged(int index)
@@ -294,6 +362,7 @@ void CTvCfgDlg::OnSoundCardChanged(int index)
     if (index < 0)
         return;
     // Takes effect for the next stream, without saving.
+    m_strCardChoice = m_cbSoundCard->itemData(index).toString();
     g_nSoundCard = index;
     if (m_pAudio)
         m_pAudio->SetSoundCard(index);
@@ -316,10 +385,16 @@ void CTvCfgDlg::Save()
     }
     g_nSoundCard = card;
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), rectText(r));
+    const QString screenName = m_cbDisplay->itemData(display, Qt::UserRole + 1).toString();
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->name() == screenName)
+            WriteSetting(QString::fromLatin1(SettingKey::DisplayName), m_tv.Identity(screen).ToText());
     // The name is asked from the audio system again, by index.
     const QStringList names = m_pAudio ? m_pAudio->ProductNames(0) : QStringList();
-    const QString name = card < names.size() ? names[card] : m_cbSoundCard->itemText(card);
+    const QString name = card < names.size() ? names[card] : m_cbSoundCard->itemData(card).toString();
     WriteSetting(QString::fromLatin1(SettingKey::SoundCard), name.trimmed());
+    m_strCardChoice.clear();
+    ShowTvNote();
 }
 
 void CTvCfgDlg::OnBootRunClicked(bool checked)
@@ -345,8 +420,8 @@ CMainFrame* CTvCfgDlg::StartTvOutput()
         return nullptr;
     }
     auto* frame = new CMainFrame(m_pRouter);
-    frame->show();
-    frame->update();
+    // On the TV's screen; while the TV is away the window waits, shown on no other monitor.
+    frame->SetTvScreen(m_tv.Screen());
     return frame;
 }
 
@@ -360,6 +435,7 @@ void CTvCfgDlg::ShowOrStartTvOutput()
     } else {
         m_pMainFrame = StartTvOutput();
     }
+    ShowTvNote();
     HideWindow();
 }
 
@@ -393,12 +469,14 @@ void CTvCfgDlg::StopTvOutput()
 {
     delete m_pMainFrame;
     m_pMainFrame = nullptr;
+    ShowTvNote();
 }
 
 void CTvCfgDlg::OnRemotePower()
 {
     if (!m_pMainFrame) {
         m_pMainFrame = StartTvOutput();
+        ShowTvNote();
         HideWindow();
         return;
     }

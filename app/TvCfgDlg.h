@@ -7,12 +7,14 @@
 #include <QPointer>
 
 #include "ShutdownDlg.h"
+#include "display/TvScreen.h"
 #include "update/UpdateManager.h"
 
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QMenu;
+class QScreen;
 class QSystemTrayIcon;
 class CAudioRouter;
 class CMainFrame;
@@ -46,6 +48,9 @@ public:
     void ShowRestored();
     // Whether a tray host shows our icon; without one the window is minimised instead of hidden.
     static bool HasTray();
+    // Keeps the pointer off the TV's current screen, unless the user lifted that; lifted while the TV is away.
+    void ApplyPointerFence();
+    CTvScreen& Tv() { return m_tv; }
 
     void SetMessageBox(MessageBox box) { m_messageBox = std::move(box); }
     CMainFrame* MainFrame() const { return m_pMainFrame; }
@@ -80,6 +85,11 @@ private:
     void FillDisplayList();
     void FillSoundCardList();
     void OnSoundCardsChanged();
+    void OnTvScreenChanged(QScreen* tv);
+    // The card to show chosen: the user's unsaved choice, else the stored card, else the TV's own card when the TV
+    // was recognised; "" for none.
+    QString WantedSoundCard(const std::vector<SoundCard>& cards) const;
+    void ShowTvNote();
     void OnDisplayChanged(int index);
     void OnSoundCardChanged(int index);
     void OnBootRunClicked(bool checked);
@@ -99,6 +109,9 @@ private:
     QComboBox* m_cbSoundCard = nullptr;
     QCheckBox* m_pBootRun = nullptr;
     QLabel* m_pReceiverNote = nullptr;
+    QLabel* m_pTvNote = nullptr;
+    CTvScreen m_tv;
+    QString m_strCardChoice; // the card chosen in the list and not saved yet
     int m_bBootRun = 0;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;

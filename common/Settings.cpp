@@ -16,6 +16,7 @@ QString ReadSetting(const QString& key)
 {
     const bool own = key.compare(QLatin1String(SettingKey::LocalMovieFolders), Qt::CaseInsensitive) == 0
         || key.compare(QLatin1String(SettingKey::UpdateServer), Qt::CaseInsensitive) == 0
+        || key.compare(QLatin1String(SettingKey::DisplayName), Qt::CaseInsensitive) == 0
         || key.compare(QLatin1String(SettingKey::InputDevices), Qt::CaseInsensitive) == 0;
     return ProfileFile::ReadString(Paths::SettingsFile(), QString::fromLatin1(kSettingsSection), key,
                                    own ? kOwnSettingMaxChars : kSettingMaxChars);

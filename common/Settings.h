@@ -13,11 +13,12 @@ inline constexpr char DisableMouseCtrl[] = "DisableMouseCtrl"; // non-zero: do n
 inline constexpr char LocalMovieFolders[] = "LocalMovieFolders"; // ";"-separated folders replacing the roots
 inline constexpr char UpdateServer[] = "UpdateServer"; // base address of the update server; absent: none
 inline constexpr char InputDevices[] = "InputDevices"; // 0: the kernel's input devices give no remote keys
+inline constexpr char DisplayName[] = "DisplayName"; // the TV monitor's identity: "connector|make|model|serial"
 } // namespace SettingKey
 
 inline constexpr char kSettingsSection[] = "Config";
 // Values are read into 64-character buffers, so at most 63 characters come back. The program's own keys
-// (LocalMovieFolders, UpdateServer) hold lists and addresses longer than that and are read whole, up to the
+// (LocalMovieFolders, UpdateServer, DisplayName) hold lists and addresses longer than that and are read whole, up to the
 // profile functions' own limit.
 inline constexpr int kSettingMaxChars = 63;
 inline constexpr int kOwnSettingMaxChars = 32767;

@@ -149,10 +149,12 @@ TEST_F(ControlWindow, ListsScreensAndSoundCardsAndPreselectsTheStoredOnes)
     cards->setCurrentIndex(0);
     EXPECT_EQ(g_nSoundCard.load(), 0);
 
-    // A stale stored layout selects nothing and leaves the chosen rectangle.
+    // Reading the hardware again keeps both choices, not saved yet, whatever is stored.
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0  3840 1080"));
+    WriteSetting(QString::fromLatin1(SettingKey::SoundCard), QStringLiteral("gone"));
     child<QPushButton>("1010")->click();
-    EXPECT_EQ(displays->currentIndex(), -1);
+    EXPECT_EQ(displays->currentIndex(), 0);
+    EXPECT_EQ(cards->currentIndex(), 0);
     EXPECT_EQ(g_rcTvScreen, (ScreenRect { 0, 0, 1920, 1080 }));
 }
 

@@ -103,12 +103,12 @@ TEST_F(Audio, SoundCardsInServerOrderAndSettingMatch)
     // 31 characters still names the card it named before (the later one).
     const QString hdmi = QStringLiteral("Built-in Audio Digital Stereo (HDMI)");
     const QString hdmi2 = QStringLiteral("Built-in Audio Digital Stereo (HDMI 2)");
-    std::vector<SoundCard> named = { { 0, {}, QStringLiteral(" A ") },
-                                     { 1, {}, QStringLiteral("B") },
-                                     { 2, {}, QStringLiteral("A") },
-                                     { 3, {}, hdmi },
-                                     { 4, {}, hdmi2 },
-                                     { 5, {}, QStringLiteral("C") } };
+    std::vector<SoundCard> named = { { 0, {}, QStringLiteral(" A "), {}, {} },
+                                     { 1, {}, QStringLiteral("B"), {}, {} },
+                                     { 2, {}, QStringLiteral("A"), {}, {} },
+                                     { 3, {}, hdmi, {}, {} },
+                                     { 4, {}, hdmi2, {}, {} },
+                                     { 5, {}, QStringLiteral("C"), {}, {} } };
     EXPECT_EQ(CAudioRouter::MatchSoundCard(named, QStringLiteral("A")), 2); // the later of equal names
     EXPECT_EQ(CAudioRouter::MatchSoundCard(named, hdmi), 3);
     EXPECT_EQ(CAudioRouter::MatchSoundCard(named, hdmi2), 4);

@@ -256,6 +256,10 @@ void CAudioRouter::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol, 
     card.name = QString::fromUtf8(info->name);
     // The whole description: two HDMI outputs of one card often differ only at its end ("... (HDMI 2)").
     card.productName = QString::fromUtf8(info->description ? info->description : info->name);
+    if (info->active_port) {
+        card.portName = QString::fromUtf8(info->active_port->name);
+        card.portDescription = QString::fromUtf8(info->active_port->description);
+    }
     self->m_pendingSinks.push_back(card);
 }
 
@@ -277,7 +281,8 @@ void CAudioRouter::SinksReceived(bool ok)
         changed = !m_bSinksKnown || m_sinks.size() != m_pendingSinks.size()
             || !std::equal(m_sinks.begin(), m_sinks.end(), m_pendingSinks.begin(),
                            [](const SoundCard& a, const SoundCard& b) {
-                               return a.index == b.index && a.name == b.name && a.productName == b.productName;
+                               return a.index == b.index && a.name == b.name && a.productName == b.productName
+                                   && a.portName == b.portName && a.portDescription == b.portDescription;
                            });
         m_sinks = std::move(m_pendingSinks);
         m_bSinksKnown = true;

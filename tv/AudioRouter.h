@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "common/SoundCard.h"
+
 struct pa_threaded_mainloop;
 struct pa_context;
 struct pa_sink_info;
@@ -17,12 +19,6 @@ struct pa_sink_input_info;
 struct pa_time_event;
 struct pa_mainloop_api;
 
-// One sound card: an audio sink of the server.
-struct SoundCard {
-    std::uint32_t index = 0; // the server's sink index
-    QString name; // the sink's name, for PULSE_SINK
-    QString productName; // its description, whole
-};
 
 // Sends every playback stream of this process and of its child processes (the web engine plays sound from a
 // child) to the sound card chosen for the television, and steps the volume of the newest such stream.

@@ -22,6 +22,8 @@ public:
     // Seeks by the given number of seconds (negative: back).
     virtual void Seek(int seconds) = 0;
     virtual bool IsPlaying() const = 0;
+    // Holds the film where it is (true) or lets it go on (false); nothing when no film plays.
+    virtual void SetPaused(bool paused) = 0;
     // Called when the film has ended, or could not be played (ok false); the player has hidden itself.
     virtual void SetFinishedHandler(std::function<void(bool ok)> handler) = 0;
 };

@@ -82,8 +82,49 @@ IWebVideoView* CMainFrame::EnsureView()
     return m_pView;
 }
 
+void CMainFrame::SetTvScreen(QScreen* screen)
+{
+    if (!screen) {
+        if (!m_bAway && m_pPlayer && m_pPlayer->IsPlaying()) {
+            m_pPlayer->SetPaused(true);
+            m_bFilmHeld = true;
+        }
+        m_bAway = true;
+        QWidget::setVisible(false);
+        return;
+    }
+    const QRect rect = screen->geometry();
+    g_rcTvScreen = ScreenRect::fromQRect(rect);
+    // Out of the full-screen state while the window moves, so that the new place and size are taken.
+    if (windowState() & Qt::WindowFullScreen)
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
+    windowHandle()->setScreen(screen);
+    setGeometry(rect);
+    m_bAway = false;
+    show();
+    if (m_bFilmHeld && m_pPlayer)
+        m_pPlayer->SetPaused(false);
+    m_bFilmHeld = false;
+    update();
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    // The players cover the window whatever its size; the notice keeps to its bottom.
+    if (m_pView)
+        m_pView->Widget()->setGeometry(rect());
+    if (m_pPlayer)
+        m_pPlayer->Widget()->setGeometry(rect());
+    if (m_pNotice)
+        m_pNotice->setGeometry(0, height() - height() / 8, width(), height() / 8);
+}
+
 void CMainFrame::setVisible(bool visible)
 {
+    // While the TV is away nothing shows the window: it would land on another monitor.
+    if (visible && m_bAway)
+        return;
     if (visible)
         setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowFullScreen);
     QWidget::setVisible(visible);

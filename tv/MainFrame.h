@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class QLabel;
+class QScreen;
 
 #include "ScreenMenu.h"
 
@@ -31,6 +32,12 @@ public:
 
     static constexpr char kTitle[] = "MIRA";
 
+    // Puts the window full screen on the TV's screen, following a new geometry; null: the TV is away, and the
+    // window leaves the screens (it never lands on another monitor) with what plays held until the TV is back.
+    // The web page's media pause by themselves while the window is hidden.
+    void SetTvScreen(QScreen* screen);
+    bool IsTvAway() const { return m_bAway; }
+
     // Shown full screen on the TV's screen (the X11 full-screen state, xdg_toplevel.set_fullscreen on that output
     // under Wayland): a window manager's panel never covers it, and under Wayland, where a window cannot place
     // itself, it still lands on the TV.
@@ -43,6 +50,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     void OnRemoteCommand(int command);
@@ -60,6 +68,8 @@ private:
     ILocalPlayer* m_pPlayer = nullptr;
     CScreenMenu m_menu;
     QLabel* m_pNotice = nullptr;
+    bool m_bAway = false; // the TV is away: hidden, film held
+    bool m_bFilmHeld = false; // the film was held because the TV went away
 };
 
 // Whether the web engine would end the process if it started now (root, with its sandbox on).

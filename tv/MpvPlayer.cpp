@@ -72,6 +72,9 @@ bool CMpvPlayer::Play(const QString& path)
     if (!m_pMpv || !m_pRender)
         return false;
     const QByteArray file = path.toUtf8();
+    // A film held while the TV was away does not hold the next one.
+    int go = 0;
+    mpv_set_property_async(m_pMpv, 0, "pause", MPV_FORMAT_FLAG, &go);
     const char* command[] = { "loadfile", file.constData(), "replace", nullptr };
     if (mpv_command_async(m_pMpv, 0, command) < 0)
         return false;
@@ -100,6 +103,14 @@ void CMpvPlayer::Seek(int seconds)
     const QByteArray offset = QByteArray::number(seconds);
     const char* command[] = { "seek", offset.constData(), "relative", nullptr };
     mpv_command_async(m_pMpv, 0, command);
+}
+
+void CMpvPlayer::SetPaused(bool paused)
+{
+    if (!m_pMpv || !m_bPlaying)
+        return;
+    int flag = paused ? 1 : 0;
+    mpv_set_property_async(m_pMpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
 }
 
 void CMpvPlayer::DrainEvents()

@@ -27,6 +27,7 @@ public:
     void Stop() override;
     void Seek(int seconds) override;
     bool IsPlaying() const override { return m_bPlaying; }
+    void SetPaused(bool paused) override;
     void SetFinishedHandler(std::function<void(bool ok)> handler) override { m_onFinished = std::move(handler); }
 
 signals:

@@ -29,6 +29,8 @@
   var startTimer = 0;
   var looks = 0; // counts looks at the page, so that a caller can wait for one
   var starts = 0; // counts the starts of chosen players
+  var pausedWhileHidden = []; // media this script paused while the page was hidden
+  var startWhenShown = false;
 
   function qualifiesByExtent(width, height) {
     var cx = Math.round(width * 2540 / 96), cy = Math.round(height * 2540 / 96);
@@ -207,6 +209,10 @@
       var e = chosen;
       if (!e || !e.isConnected)
         return;
+      if (document.hidden) {
+        startWhenShown = true; // the TV is away: the player starts when it is back
+        return;
+      }
       ++starts;
       var media = mediaOf(e);
       // The point to click: the player's centre, and only where the player itself is the element there. A trusted
@@ -294,6 +300,41 @@
   }, 500);
   watch();
 
+  function mediaElements(root, out) {
+    var all = root.querySelectorAll('*');
+    for (var i = 0; i < all.length; ++i) {
+      if (all[i] instanceof HTMLMediaElement)
+        out.push(all[i]);
+      if (all[i].shadowRoot)
+        mediaElements(all[i].shadowRoot, out);
+    }
+    return out;
+  }
+  // The page is hidden while the TV is away (switched off): what plays pauses, in every frame, and goes on when the
+  // TV is back, so that nothing is missed and no sound goes elsewhere meanwhile.
+  document.addEventListener('visibilitychange', function () {
+    if (document.hidden) {
+      mediaElements(document, []).forEach(function (m) {
+        if (!m.paused) {
+          m.pause();
+          pausedWhileHidden.push(m);
+        }
+      });
+      return;
+    }
+    var again = pausedWhileHidden;
+    pausedWhileHidden = [];
+    again.forEach(function (m) {
+      var played = m.isConnected ? m.play() : null;
+      if (played && played.catch)
+        played.catch(function () {});
+    });
+    if (startWhenShown) {
+      startWhenShown = false;
+      scheduleStart();
+    }
+  });
+
   // For the C++ side (top frame only; the page cannot reach this world).
   window.__krelPoll = function () {
     var click = clickWanted;
@@ -303,7 +344,7 @@
   // For tests: the same state, without taking the click.
   window.__krelState = function () {
     return { serial: serial, address: chosen ? movieAddress(chosen) : '', clickPending: clickWanted !== null,
-             looks: looks, starts: starts };
+             looks: looks, starts: starts, pausedWhileHidden: pausedWhileHidden.length };
   };
   window.__krelWatch = watch;
   window.__krelQualifies = function (e) {

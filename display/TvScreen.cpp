@@ -1,0 +1,111 @@
+#include "TvScreen.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "ScreenEdid.h"
+#include "common/ScreenRect.h"
+#include "common/Settings.h"
+
+CTvScreen::CTvScreen(QObject* parent)
+    : QObject(parent)
+{
+    // Screen changes reach this object while the removed screen still exists and before Qt moves the windows on it
+    // to the primary screen: the TV window can leave the screen before it would show anywhere else.
+    connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
+        Watch(screen);
+        Update();
+        emit screensChanged();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, this, [this](QScreen* screen) {
+        m_edid.remove(screen);
+        Update();
+        emit screensChanged();
+    });
+    connect(qApp, &QGuiApplication::primaryScreenChanged, this, &CTvScreen::Update);
+    for (QScreen* screen : QGuiApplication::screens())
+        Watch(screen);
+}
+
+void CTvScreen::Watch(QScreen* screen)
+{
+    connect(screen, &QScreen::geometryChanged, this, &CTvScreen::Update, Qt::UniqueConnection);
+}
+
+void CTvScreen::LoadStored()
+{
+    const ScreenIdentity identity
+        = ScreenIdentity::FromText(ReadSetting(QString::fromLatin1(SettingKey::DisplayName)));
+    const QStringList parts = ReadSetting(QString::fromLatin1(SettingKey::DisplayCard)).split(QLatin1Char(' '));
+    QRect rect;
+    if (parts.size() == 4) {
+        bool ok[4] = {};
+        const ScreenRect r { parts[0].toInt(&ok[0]), parts[1].toInt(&ok[1]), parts[2].toInt(&ok[2]),
+                             parts[3].toInt(&ok[3]) };
+        if (ok[0] && ok[1] && ok[2] && ok[3] && !r.isEmpty())
+            rect = r.toQRect();
+    }
+    SetWanted(identity, rect);
+}
+
+void CTvScreen::SetWanted(const ScreenIdentity& identity, const QRect& rect)
+{
+    m_wanted = identity;
+    m_wantedRect = rect;
+    Update();
+}
+
+EdidInfo CTvScreen::Edid(QScreen* screen) const
+{
+    if (!screen)
+        return {};
+    auto it = m_edid.find(screen);
+    if (it == m_edid.end())
+        it = m_edid.insert(screen, ParseEdid(ReadScreenEdid(screen->name())));
+    return *it;
+}
+
+ScreenIdentity CTvScreen::Identity(QScreen* screen) const
+{
+    if (!screen)
+        return {};
+    return IdentityOf(screen->name(), Edid(screen), screen->manufacturer(), screen->model(), screen->serialNumber());
+}
+
+void CTvScreen::Update()
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    QScreen* found = nullptr;
+    bool known = true, recognised = false;
+    if (!m_wanted.IsEmpty()) {
+        std::vector<ScreenIdentity> ids;
+        for (QScreen* s : screens)
+            ids.push_back(Identity(s));
+        const int i = FindScreen(ids, m_wanted);
+        found = i >= 0 ? screens[i] : nullptr;
+    } else if (!m_wantedRect.isEmpty()) {
+        for (QScreen* s : screens)
+            if (s->geometry() == m_wantedRect)
+                found = s;
+    } else {
+        QScreen* tv = nullptr;
+        int televisions = 0;
+        for (QScreen* s : screens) {
+            if (LooksLikeTelevision(s->name(), Edid(s))) {
+                tv = s;
+                ++televisions;
+            }
+        }
+        recognised = televisions == 1;
+        found = recognised ? tv : QGuiApplication::primaryScreen();
+        known = recognised;
+    }
+    m_bKnown = known;
+    m_bRecognised = recognised;
+    const QRect geometry = found ? found->geometry() : QRect();
+    if (found == m_pScreen && geometry == m_geometry)
+        return;
+    m_pScreen = found;
+    m_geometry = geometry;
+    emit changed(found);
+}
