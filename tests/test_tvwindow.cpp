@@ -26,6 +26,7 @@
 #include "support/HttpServer.h"
 #include "support/QtWait.h"
 #include "support/TestEnv.h"
+#include "support/WebPage.h"
 #include "tv/MainFrame.h"
 #include "tv/OnlineVideoView.h"
 
@@ -57,18 +58,6 @@ QScreen* screenNamed(const QString& name)
 void post(QObject* target, int command)
 {
     QCoreApplication::postEvent(target, new CAppEvent(WM_REMOTE_COMMAND, static_cast<quint32>(command), 0));
-}
-
-QVariant runJs(QWebEnginePage* page, const QString& script, quint32 world = QWebEngineScript::MainWorld)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, world, [&](const QVariant& v) {
-        result = v;
-        done = true;
-    });
-    WaitFor([&] { return done; }, 10000);
-    return result;
 }
 
 } // namespace
@@ -171,7 +160,7 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
                              "noaddr=false"));
 
     const QVariantList boxes
-        = runJs(view->page(),
+        = RunJs(view->page(),
                 QStringLiteral("Array.from(document.querySelectorAll('.p')).map(function (e) {"
                                " var r = e.getBoundingClientRect();"
                                " return [e.id, Math.round(r.left), Math.round(r.top), Math.round(r.width),"
@@ -187,16 +176,16 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
         else
             EXPECT_LE(r.width(), 800) << id.toStdString();
     }
-    EXPECT_EQ(runJs(view->page(), QStringLiteral("window.scrollY")).toInt(), 700);
+    EXPECT_EQ(RunJs(view->page(), QStringLiteral("window.scrollY")).toInt(), 700);
 
     // The frame navigating again changes nothing: when the page script has looked at the page after the frame's new
     // document loaded, the video is still the one stretched.
-    runJs(view->page(),
+    RunJs(view->page(),
           QStringLiteral("var f = document.getElementById('f'); f.onload = function () { window.frameLoaded = true; };"
                          " f.src = 'frame.html?again'; 1"));
-    ASSERT_TRUE(WaitFor([&] { return runJs(view->page(), QStringLiteral("window.frameLoaded === true")).toBool(); }));
+    ASSERT_TRUE(WaitFor([&] { return RunJs(view->page(), QStringLiteral("window.frameLoaded === true")).toBool(); }));
     const auto poll
-        = [&] { return runJs(view->page(), QStringLiteral("__krelState()"), COnlineVideoView::kScriptWorld).toMap(); };
+        = [&] { return RunJs(view->page(), QStringLiteral("__krelState()"), COnlineVideoView::kScriptWorld).toMap(); };
     const int looks = poll().value(QStringLiteral("looks")).toInt();
     QVariantMap state;
     ASSERT_TRUE(WaitFor([&] { return (state = poll()).value(QStringLiteral("looks")).toInt() > looks; }));
@@ -205,7 +194,7 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
     EXPECT_EQ(enlarged.count(), 1);
 
     // Wheel and keys never reach the page; a click after them does (so they were handled before it).
-    runJs(view->page(),
+    RunJs(view->page(),
           QStringLiteral("window.input = { key: 0, wheel: 0, click: 0 };"
                          " addEventListener('keydown', function () { ++input.key; }, true);"
                          " addEventListener('wheel', function () { ++input.wheel; }, true);"
@@ -216,8 +205,8 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(surface, &wheel);
     QTest::mouseClick(surface, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
-    ASSERT_TRUE(WaitFor([&] { return runJs(view->page(), QStringLiteral("input.click")).toInt() > 0; }));
-    EXPECT_EQ(runJs(view->page(), QStringLiteral("input.key + input.wheel")).toInt(), 0);
+    ASSERT_TRUE(WaitFor([&] { return RunJs(view->page(), QStringLiteral("input.click")).toInt() > 0; }));
+    EXPECT_EQ(RunJs(view->page(), QStringLiteral("input.key + input.wheel")).toInt(), 0);
 
     // The next page's first stretch is reported too (each page counts its stretches from 0).
     QCoreApplication::postEvent(&frame, new CPlayUrlEvent(http.Url(QStringLiteral("players.html?again"))));
@@ -270,7 +259,7 @@ TEST(TvWindow, NoClickThroughWhatCoversThePlayer)
     auto* view = static_cast<COnlineVideoView*>(frame.View());
     QCoreApplication::postEvent(&frame, new CPlayUrlEvent(http.Url(QStringLiteral("covered.html"))));
     const auto state = [&] {
-        return runJs(view->page(), QStringLiteral("window.__krelState ? __krelState() : null"),
+        return RunJs(view->page(), QStringLiteral("window.__krelState ? __krelState() : null"),
                      COnlineVideoView::kScriptWorld)
             .toMap();
     };
@@ -281,8 +270,8 @@ TEST(TvWindow, NoClickThroughWhatCoversThePlayer)
         },
         20000));
     QTest::mouseClick(view->focusProxy() ? view->focusProxy() : view, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
-    ASSERT_TRUE(WaitFor([&] { return runJs(view->page(), QStringLiteral("coverClicks")).toInt() > 0; }));
-    EXPECT_EQ(runJs(view->page(), QStringLiteral("coverClicks")).toInt(), 1);
+    ASSERT_TRUE(WaitFor([&] { return RunJs(view->page(), QStringLiteral("coverClicks")).toInt() > 0; }));
+    EXPECT_EQ(RunJs(view->page(), QStringLiteral("coverClicks")).toInt(), 1);
     g_rcTvScreen = {};
 }
 

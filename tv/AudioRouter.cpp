@@ -137,6 +137,7 @@ void CAudioRouter::DropContext(pa_context* c)
     m_bSinkRequestBusy = false;
     m_bSinksDirty = false;
     m_pendingSinks.clear();
+    m_held.clear();
     // Stream indexes of a server that went away name nothing on the next one: the volume keys must not step
     // another program's stream that happens to get the same index.
     g_hWaveOut = kNoStream;
@@ -288,8 +289,10 @@ void CAudioRouter::SinksReceived(bool ok)
         m_bSinksKnown = true;
         const int chosen = m_strChosen.isEmpty() ? -1 : MatchSoundCard(m_sinks, m_strChosen);
         m_nChosenSink = chosen >= 0 ? m_sinks[static_cast<std::size_t>(chosen)].index : PA_INVALID_INDEX;
-        if (chosen >= 0)
+        if (chosen >= 0) {
             g_nSoundCard = chosen;
+            m_bChosenSeen = true;
+        }
     }
     m_pendingSinks.clear();
     pa_threaded_mainloop_signal(m_pLoop, 0);
@@ -335,16 +338,24 @@ void CAudioRouter::RouteStream(const pa_sink_input_info* info)
         g_hWaveOut = info->index;
 
     std::uint32_t sink = PA_INVALID_INDEX;
+    bool gone = false;
     {
         std::lock_guard guard(m_lock);
         sink = m_nChosenSink;
+        gone = sink == PA_INVALID_INDEX && m_bChosenSeen;
     }
-    // A card that names no sink (not chosen, or not present now) leaves the stream where it is.
+    // A card that names no sink (not chosen, or not present now) leaves the stream where it is; when the chosen card
+    // has gone, the stream is muted where the server put it until the card is back.
     int result = -PA_ERR_NOENTITY;
     if (sink != PA_INVALID_INDEX) {
         result = 0;
         if (info->sink != sink)
             pa_operation_unref(pa_context_move_sink_input_by_index(m_pContext, info->index, sink, nullptr, nullptr));
+        if (m_held.erase(info->index))
+            pa_operation_unref(pa_context_set_sink_input_mute(m_pContext, info->index, 0, nullptr, nullptr));
+    } else if (gone && !info->mute) {
+        m_held.insert(info->index);
+        pa_operation_unref(pa_context_set_sink_input_mute(m_pContext, info->index, 1, nullptr, nullptr));
     }
     qCDebug(lcAudio, "myWaveOutOpen: hr=%x, id=%d, %X, %d", static_cast<unsigned>(result), g_nSoundCard.load(),
             static_cast<unsigned>(info->sample_spec.format), static_cast<int>(pa_sample_size(&info->sample_spec) * 8));
@@ -411,8 +422,10 @@ void CAudioRouter::SetSoundCard(int index)
 void CAudioRouter::SetSoundCardName(const QString& productName)
 {
     std::lock_guard guard(m_lock);
-    m_strChosen = productName.trimmed();
-    const int chosen = m_strChosen.isEmpty() ? -1 : MatchSoundCard(m_sinks, m_strChosen);
+    const QString name = productName.trimmed();
+    const int chosen = name.isEmpty() ? -1 : MatchSoundCard(m_sinks, name);
+    m_bChosenSeen = (name == m_strChosen && m_bChosenSeen) || chosen >= 0;
+    m_strChosen = name;
     m_nChosenSink = chosen >= 0 ? m_sinks[static_cast<std::size_t>(chosen)].index : PA_INVALID_INDEX;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ struct pa_mainloop_api;
 //
 // The chosen card is held by its description (what the settings store) and resolved to a sink on every change of
 // the server's sink list, so a sink that goes away and comes back under another index (an HDMI sink while the TV
-// is off) gets our streams back by itself.
+// is off) gets our streams back by itself. While a chosen card that was there is gone (the TV switched off), our
+// streams, which the server moves to another sink, are muted there and get their sound back with the card: none of
+// our sound comes out of the PC's own speakers.
 //
 // Runs on the PulseAudio client library's own threaded main loop: the GUI thread only takes the loop's lock for
 // short, non-blocking calls and never waits for the server. With no server (the first seconds after login) the
@@ -116,6 +119,8 @@ private:
     bool m_bSinksKnown = false;
     QString m_strChosen; // description of the chosen card; empty: route nothing
     std::uint32_t m_nChosenSink = 0xFFFFFFFFu; // its sink in the current list, or none
+    bool m_bChosenSeen = false; // the chosen card was there since it was chosen: its absence is the TV gone
+    std::set<std::uint32_t> m_held; // our streams muted while the chosen card is gone (audio thread)
 };
 
 // The volume keys of the TV window: steps the newest stream of the running program.

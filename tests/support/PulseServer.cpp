@@ -93,6 +93,10 @@ std::vector<PulseServer::SinkInput> PulseServer::SinkInputs() const
                 inputs.back().volumeLeft = channels.front();
                 inputs.back().volumeRight = channels.size() > 1 ? channels[1] : channels.front();
             }
+        } else if (line.startsWith(QLatin1String("Corked: "))) {
+            inputs.back().corked = line.endsWith(QLatin1String("yes"));
+        } else if (line.startsWith(QLatin1String("Mute: "))) {
+            inputs.back().muted = line.endsWith(QLatin1String("yes"));
         } else if (line.startsWith(QLatin1String("application.process.id = "))) {
             inputs.back().pid = line.section(QLatin1Char('"'), 1, 1).toLong();
         }

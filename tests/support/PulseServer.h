@@ -23,6 +23,10 @@ public:
         long pid = 0;
         int volumeLeft = 0; // raw server volume, 65536 = 100%
         int volumeRight = 0;
+        bool corked = false;
+        bool muted = false;
+        // Whether it can be heard: neither held by its player nor muted.
+        bool audible() const { return !corked && !muted; }
     };
     std::vector<SinkInput> SinkInputs() const;
     int SinkIndex(const QString& name) const;

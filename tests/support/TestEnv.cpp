@@ -108,13 +108,20 @@ int XvfbServer::run(const QString& program, const QStringList& args, QByteArray*
 
 QImage CaptureTvScreen(const XvfbServer& server)
 {
+    return CaptureScreen(server, QRect(1920, 0, 1920, 1080));
+}
+
+QImage CaptureScreen(const XvfbServer& server, const QRect& area)
+{
     // Read from the X server on a connection of our own rather than through a helper program: the caller's thread,
     // which may host the web engine's browser thread, is held only for the read itself.
     Display* display = XOpenDisplay(server.display().toLatin1().constData());
     if (!display)
         return {};
     QImage tv;
-    if (XImage* image = XGetImage(display, DefaultRootWindow(display), 1920, 0, 1920, 1080, AllPlanes, ZPixmap)) {
+    if (XImage* image = XGetImage(display, DefaultRootWindow(display), area.x(), area.y(),
+                                      static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()),
+                                      AllPlanes, ZPixmap)) {
         if (image->bits_per_pixel == 32 && image->byte_order == LSBFirst)
             tv = QImage(reinterpret_cast<const uchar*>(image->data), image->width, image->height, image->bytes_per_line,
                         QImage::Format_RGB32)
@@ -125,8 +132,12 @@ QImage CaptureTvScreen(const XvfbServer& server)
     return tv;
 }
 
-bool ShowsMenu(const QImage& tv)
+bool ShowsMenu(const QImage& tv, QSize size)
 {
-    return !tv.isNull() && tv.pixel(1500, 1000) == qRgb(127, 127, 127)
-        && (tv.pixel(960, 92) == qRgb(255, 255, 255) || tv.pixel(960, 91) == qRgb(255, 255, 255));
+    // The line under the title lies at a twelfth of the height plus the pen; the bottom right corner is grey.
+    const int line = size.height() / 12 + 2;
+    const int x = size.width() / 2;
+    return !tv.isNull() && tv.width() >= size.width() && tv.height() >= size.height()
+        && tv.pixel(size.width() - 60, size.height() - 20) == qRgb(127, 127, 127)
+        && (tv.pixel(x, line) == qRgb(255, 255, 255) || tv.pixel(x, line - 1) == qRgb(255, 255, 255));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QSize>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -44,9 +45,13 @@ private:
 
 // The TV monitor (the right half of the test X server) as it shows now; a null image when it cannot be read.
 class QImage;
+class QRect;
 QImage CaptureTvScreen(const XvfbServer& server);
-// Whether a capture of a 1080-line TV shows the grey menu with the line under its title (h = 90, line at 92).
-bool ShowsMenu(const QImage& tv);
+// Any part of the test X server's screen as it shows now.
+QImage CaptureScreen(const XvfbServer& server, const QRect& area);
+// Whether a capture shows, in its top left corner, the grey menu drawn for a TV of the given size, with the line
+// under its title (at 92 for 1080 lines).
+bool ShowsMenu(const QImage& tv, QSize size = QSize(1920, 1080));
 
 // Writes a small file, creating its folder.
 void WriteFile(const QString& path, const QByteArray& bytes);

@@ -1,0 +1,220 @@
+// The TV switched off and on, as HDMI hot-plug shows it: its monitor leaves the X server and comes back, and its
+// sound card goes and comes with it. The real control window and TV window, the real players, a real sound server.
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QScreen>
+#include <QSystemTrayIcon>
+
+#include <gtest/gtest.h>
+
+#include "app/TvCfgDlg.h"
+#include "catalogue/AdoDatabase.h"
+#include "catalogue/DataFiles.h"
+#include "common/AppMessages.h"
+#include "common/Globals.h"
+#include "common/RemoteCommand.h"
+#include "common/Settings.h"
+#include "remote/KeyRouter.h"
+#include "support/CatalogueFixture.h"
+#include "support/HttpServer.h"
+#include "support/PulseServer.h"
+#include "support/QtWait.h"
+#include "support/TestEnv.h"
+#include "support/WebPage.h"
+#include "tv/AudioRouter.h"
+#include "tv/LocalPlayer.h"
+#include "tv/MainFrame.h"
+#include "tv/OnlineVideoView.h"
+
+extern XvfbServer* g_pXServer;
+
+namespace
+{
+
+const QRect kPc(0, 0, 1920, 1080);
+
+class HotPlug : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QFile::exists(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"))) << "run web_players.sh first";
+        ASSERT_TRUE(pulse.Start());
+        ASSERT_TRUE(http.IsRunning());
+        audio = std::make_unique<CAudioRouter>();
+        ASSERT_TRUE(WaitFor([&] { return audio->SoundCards().size() == 2; }));
+        machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile({ { 1, QStringLiteral("类型") } }));
+        ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword),
+                                      QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER);"
+                                                     "CREATE TABLE tb_video_addr_list (id INTEGER);"
+                                                     "CREATE TABLE tb_star_list (starid INTEGER);"
+                                                     "CREATE TABLE tb_star_video_list (starid INTEGER);")));
+        const QString films = machine.root() + QStringLiteral("/films");
+        QDir().mkpath(films);
+        ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), films + QStringLiteral("/a.webm")));
+        WriteSetting(QString::fromLatin1(SettingKey::LocalMovieFolders), films);
+        // The TV as a user saved it: the monitor on connector "TV", and its sound card.
+        WriteSetting(QString::fromLatin1(SettingKey::DisplayName), QStringLiteral("TV|||"));
+        WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0 3840 1080"));
+        WriteSetting(QString::fromLatin1(SettingKey::SoundCard), QStringLiteral("HDMI-TV"));
+        g_rcTvScreen = {};
+    }
+    void TearDown() override
+    {
+        dialog.reset();
+        audio.reset();
+        g_dbCatalogue.Close();
+        if (QGuiApplication::screens().size() < 2)
+            switchOn(QStringLiteral("1920/508x1080/286"));
+    }
+
+    // The TV's monitor and its HDMI sink leave, or come back (at the given size), as when it is switched.
+    void switchOff()
+    {
+        ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"), { QStringLiteral("--delmonitor"), QStringLiteral("TV") }),
+                  0);
+        ASSERT_TRUE(WaitFor([] { return QGuiApplication::screens().size() == 1; }));
+        QByteArray modules;
+        pulse.Pactl({ QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules") }, &modules);
+        for (const QByteArray& line : modules.split('\n'))
+            if (line.contains("sink_name=tv"))
+                pulse.Pactl({ QStringLiteral("unload-module"), QString::fromLatin1(line.split('\t').value(0)) });
+        ASSERT_TRUE(WaitFor([&] { return pulse.SinkIndex(QStringLiteral("tv")) < 0; }));
+    }
+    void switchOn(const QString& size)
+    {
+        ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"), { QStringLiteral("--setmonitor"), QStringLiteral("TV"),
+                                                              size + QStringLiteral("+1920+0"), QStringLiteral("none") }),
+                  0);
+        ASSERT_TRUE(WaitFor([] { return QGuiApplication::screens().size() == 2; }));
+        if (pulse.SinkIndex(QStringLiteral("tv")) < 0)
+            pulse.Pactl({ QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=tv"),
+                          QStringLiteral("sink_properties=device.description=HDMI-TV") });
+    }
+
+    CMainFrame* frame() const { return dialog->MainFrame(); }
+    void command(int c)
+    {
+        QCoreApplication::postEvent(frame(), new CAppEvent(WM_REMOTE_COMMAND, static_cast<quint32>(c), 0));
+    }
+    // The share of an image's pixels that are the clip's red, or the menu's grey.
+    static double share(const QImage& image, bool red)
+    {
+        int hits = 0, all = 0;
+        for (int y = 0; y < image.height(); y += 6)
+            for (int x = 0; x < image.width(); x += 6, ++all) {
+                const QRgb p = image.pixel(x, y);
+                hits += red ? (qRed(p) > 180 && qGreen(p) < 80 && qBlue(p) < 80) : p == qRgb(127, 127, 127);
+            }
+        return all ? double(hits) / all : 0;
+    }
+    bool clipOnTv() { return share(CaptureTvScreen(*g_pXServer), true) >= 0.9; }
+    // Nothing of ours on the PC monitor: neither the menu nor a clip.
+    bool pcMonitorClear()
+    {
+        const QImage pc = CaptureScreen(*g_pXServer, kPc);
+        return share(pc, true) < 0.01 && share(pc, false) < 0.01;
+    }
+    // Sound plays, and only on the TV's sink.
+    bool soundOnTvOnly()
+    {
+        const int tv = pulse.SinkIndex(QStringLiteral("tv"));
+        const auto inputs = pulse.SinkInputs();
+        return !inputs.empty()
+            && std::all_of(inputs.begin(), inputs.end(), [&](const auto& s) { return s.sink == tv && s.audible(); });
+    }
+    // Nothing can be heard anywhere.
+    bool silent()
+    {
+        const auto inputs = pulse.SinkInputs();
+        return std::none_of(inputs.begin(), inputs.end(), [](const auto& s) { return s.audible(); });
+    }
+    bool frameOnTv(const QRect& tv) const
+    {
+        return frame() && frame()->isVisible() && frame()->geometry() == tv && !frame()->IsTvAway();
+    }
+
+    TempMachine machine;
+    PulseServer pulse;
+    HttpServer http { QStringLiteral(KREL_WEB_PLAYERS "/site") };
+    std::unique_ptr<CAudioRouter> audio;
+    CRemoteKeyRouter router;
+    std::unique_ptr<CTvCfgDlg> dialog;
+};
+
+} // namespace
+
+TEST_F(HotPlug, TheTvSwitchedOffAndOn)
+{
+    const QRect tv(1920, 0, 1920, 1080);
+    // Started with the TV off: Power starts TV output, which waits, on no monitor, and says so.
+    switchOff();
+    dialog = std::make_unique<CTvCfgDlg>(&router, audio.get());
+    dialog->SetMessageBox([](QWidget*, const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); });
+    dialog->OnInitDialog();
+    router.PostKey(RC_Power, 0x08);
+    ASSERT_TRUE(WaitFor([&] { return frame() != nullptr; }));
+    EXPECT_FALSE(frame()->isVisible());
+    EXPECT_EQ(dialog->TrayIcon()->toolTip(), QStringLiteral("电视未连接"));
+    EXPECT_TRUE(dialog->findChild<QLabel*>(QStringLiteral("tvNote"))->text().startsWith(QStringLiteral("电视未连接")));
+    EXPECT_TRUE(pcMonitorClear());
+
+    // Switched on: the menu full screen on the TV, the grid where it belongs.
+    switchOn(QStringLiteral("1920/508x1080/286"));
+    ASSERT_TRUE(WaitFor([&] { return frameOnTv(tv); }));
+    EXPECT_TRUE(WaitFor([&] { return ShowsMenu(CaptureTvScreen(*g_pXServer)); }));
+    EXPECT_EQ(dialog->TrayIcon()->toolTip(), QStringLiteral("电视"));
+    EXPECT_TRUE(pcMonitorClear());
+
+    // A film: off and on again. It is held while the TV is away, nothing shows or sounds elsewhere, and it goes on.
+    command(RC_Back);
+    command(RC_Digit3);
+    command(RC_Digit0);
+    command(RC_Digit0);
+    ASSERT_TRUE(WaitFor([&] { return clipOnTv(); }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return soundOnTvOnly(); }, 20000));
+    switchOff();
+    EXPECT_TRUE(WaitFor([&] { return !frame()->isVisible() && silent(); }, 10000));
+    EXPECT_TRUE(pcMonitorClear());
+    switchOn(QStringLiteral("1920/508x1080/286"));
+    EXPECT_TRUE(WaitFor([&] { return frameOnTv(tv) && clipOnTv(); }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return soundOnTvOnly(); }, 20000));
+    EXPECT_TRUE(frame()->Player()->IsPlaying());
+    command(RC_LeaveVideo);
+    ASSERT_TRUE(WaitFor([&] { return !frame()->Player()->Widget()->isVisible(); }));
+
+    // A web page: the same, and its video goes on from where it was held.
+    QCoreApplication::postEvent(frame(), new CPlayUrlEvent(http.Url(QStringLiteral("videojs.html"))));
+    ASSERT_TRUE(WaitFor([&] { return clipOnTv(); }, 40000));
+    ASSERT_TRUE(WaitFor([&] { return soundOnTvOnly(); }, 20000));
+    auto* page = static_cast<COnlineVideoView*>(frame()->View())->page();
+    const QString position = QStringLiteral("document.querySelector('video').currentTime");
+    switchOff();
+    EXPECT_TRUE(WaitFor([&] { return !frame()->isVisible() && silent(); }, 10000));
+    EXPECT_TRUE(pcMonitorClear());
+    const double held = RunJs(page, position).toDouble();
+    switchOn(QStringLiteral("1920/508x1080/286"));
+    EXPECT_TRUE(WaitFor([&] { return frameOnTv(tv) && clipOnTv(); }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return soundOnTvOnly(); }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return RunJs(page, position).toDouble() > held + 0.5; }, 20000));
+    EXPECT_LT(held, RunJs(page, position).toDouble());
+
+    // Another resolution: TV output follows it and the menu is drawn for it.
+    command(RC_LeaveVideo);
+    // (Xvfb changes a monitor by taking it away and adding it again; the TV window is meanwhile away.)
+    const QRect small(1920, 0, 1280, 720);
+    ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"), { QStringLiteral("--delmonitor"), QStringLiteral("TV") }), 0);
+    ASSERT_TRUE(WaitFor([] { return QGuiApplication::screens().size() == 1; }));
+    ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"), { QStringLiteral("--setmonitor"), QStringLiteral("TV"),
+                                                          QStringLiteral("1280/338x720/190+1920+0"),
+                                                          QStringLiteral("none") }),
+              0);
+    EXPECT_TRUE(WaitFor([&] { return frameOnTv(small); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return ShowsMenu(CaptureTvScreen(*g_pXServer), small.size()); }, 10000));
+    EXPECT_TRUE(pcMonitorClear());
+    switchOff();
+    switchOn(QStringLiteral("1920/508x1080/286"));
+    EXPECT_TRUE(WaitFor([&] { return frameOnTv(tv) && ShowsMenu(CaptureTvScreen(*g_pXServer)); }, 10000));
+}
