@@ -160,6 +160,26 @@ TEST_F(Audio, OurStreamsGoToTheChosenCardOthersStay)
     EXPECT_EQ(streamOf(lost->processId()).sink, tv);
 }
 
+// The TV switched off takes its sink away, and the server moves our stream to the PC's speakers: it is muted there,
+// and goes back to the TV with its sound when the sink is back. Another program's stream is not touched.
+TEST_F(Audio, OurStreamIsMutedWhileTheTvCardIsGone)
+{
+    const int pc = server.SinkIndex(QStringLiteral("pc"));
+    router->SetSoundCard(1);
+    QProcess* ours = play(QStringLiteral("pc"));
+    ASSERT_TRUE(WaitFor([&] { return streamOf(ours->processId()).sink == server.SinkIndex(QStringLiteral("tv")); }));
+    ASSERT_TRUE(server.RemoveSink(QStringLiteral("tv")));
+    EXPECT_TRUE(WaitFor([&] {
+        const auto s = streamOf(ours->processId());
+        return s.sink == pc && s.muted;
+    }));
+    ASSERT_TRUE(server.AddSink(QStringLiteral("tv"), QStringLiteral("HDMI-TV")));
+    EXPECT_TRUE(WaitFor([&] {
+        const auto s = streamOf(ours->processId());
+        return s.sink == server.SinkIndex(QStringLiteral("tv")) && !s.muted;
+    }));
+}
+
 TEST(AudioLevels, StepArithmetic)
 {
     EXPECT_EQ(CAudioRouter::SteppedLevel(64000, true), 65535);

@@ -76,12 +76,7 @@ protected:
         ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"), { QStringLiteral("--delmonitor"), QStringLiteral("TV") }),
                   0);
         ASSERT_TRUE(WaitFor([] { return QGuiApplication::screens().size() == 1; }));
-        QByteArray modules;
-        pulse.Pactl({ QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules") }, &modules);
-        for (const QByteArray& line : modules.split('\n'))
-            if (line.contains("sink_name=tv"))
-                pulse.Pactl({ QStringLiteral("unload-module"), QString::fromLatin1(line.split('\t').value(0)) });
-        ASSERT_TRUE(WaitFor([&] { return pulse.SinkIndex(QStringLiteral("tv")) < 0; }));
+        ASSERT_TRUE(pulse.RemoveSink(QStringLiteral("tv")));
     }
     void switchOn(const QString& size)
     {
@@ -89,9 +84,9 @@ protected:
                                                               size + QStringLiteral("+1920+0"), QStringLiteral("none") }),
                   0);
         ASSERT_TRUE(WaitFor([] { return QGuiApplication::screens().size() == 2; }));
-        if (pulse.SinkIndex(QStringLiteral("tv")) < 0)
-            pulse.Pactl({ QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=tv"),
-                          QStringLiteral("sink_properties=device.description=HDMI-TV") });
+        if (pulse.SinkIndex(QStringLiteral("tv")) < 0) {
+            ASSERT_TRUE(pulse.AddSink(QStringLiteral("tv"), QStringLiteral("HDMI-TV")));
+        }
     }
 
     CMainFrame* frame() const { return dialog->MainFrame(); }

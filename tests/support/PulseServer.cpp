@@ -104,6 +104,24 @@ std::vector<PulseServer::SinkInput> PulseServer::SinkInputs() const
     return inputs;
 }
 
+bool PulseServer::RemoveSink(const QString& name)
+{
+    QByteArray modules;
+    Pactl({ QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules") }, &modules);
+    for (const QByteArray& line : modules.split('\n'))
+        if (line.contains("sink_name=" + name.toUtf8() + ' ') || line.endsWith("sink_name=" + name.toUtf8()))
+            Pactl({ QStringLiteral("unload-module"), QString::fromLatin1(line.split('\t').value(0)) });
+    return SinkIndex(name) < 0;
+}
+
+bool PulseServer::AddSink(const QString& name, const QString& description)
+{
+    return Pactl({ QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                   QStringLiteral("sink_name=") + name,
+                   QStringLiteral("sink_properties=device.description=") + description })
+        == 0;
+}
+
 int PulseServer::SinkIndex(const QString& name) const
 {
     QByteArray text;

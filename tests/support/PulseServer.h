@@ -32,6 +32,9 @@ public:
     int SinkIndex(const QString& name) const;
     // Runs pactl with the arguments; returns its exit code.
     int Pactl(const QStringList& args, QByteArray* out = nullptr) const;
+    // Takes a null sink away (as a TV switched off takes its HDMI sink), or adds one; true once it is done.
+    bool RemoveSink(const QString& name);
+    bool AddSink(const QString& name, const QString& description);
     // A WAV file of silence of the given length.
     QString WavFile(int seconds);
 
