@@ -13,7 +13,7 @@ PACKAGES=(
     clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # tests and demo: servers and tools
-    xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick
+    xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick edid-decode
     pulseaudio pulseaudio-utils dbus dbus-x11 desktop-file-utils python3 curl
     fonts-noto-cjk ffmpeg zip
     # other sessions: a Wayland compositor and Qt's Wayland platform, a window manager with a panel
