@@ -41,6 +41,16 @@ TEST(MouseCtl, KeepsPointerOffTheTelevision)
     EXPECT_GE(pushPointer(dpy, { 1930, 500 }, -100, 0).x(), 1920);
     MouseLimitDisable();
 
+    // The TV given by its monitor's name: its rectangle may be in another scale (a scaled desktop); the name wins.
+    // A name no monitor has falls back to the rectangle.
+    EXPECT_EQ(MouseLimitEnableTv("TV", 960, 0, 1920, 540), 1);
+    EXPECT_LT(pushPointer(dpy, { 1900, 500 }, 100, 0).x(), 1920);
+    EXPECT_EQ(MouseLimitEnableTv("HDMI-9", 1920, 0, 3840, 1080), 1);
+    EXPECT_LT(pushPointer(dpy, { 1900, 500 }, 100, 0).x(), 1920);
+    EXPECT_EQ(MouseLimitEnableTv("HDMI-9", 960, 0, 1920, 540), 0);
+    EXPECT_GE(pushPointer(dpy, { 1900, 500 }, 100, 0).x(), 1920);
+    MouseLimitDisable();
+
     // No TV stored: every monitor is desktop and nothing needs confining.
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QString());
     EXPECT_EQ(MouseLimitEnable(), 0);
