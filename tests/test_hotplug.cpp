@@ -1,5 +1,6 @@
 // The TV switched off and on, as HDMI hot-plug shows it: its monitor leaves the X server and comes back, and its
 // sound card goes and comes with it. The real control window and TV window, the real players, a real sound server.
+#include <QComboBox>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -212,4 +213,49 @@ TEST_F(HotPlug, TheTvSwitchedOffAndOn)
     switchOff();
     switchOn(QStringLiteral("1920/508x1080/286"));
     EXPECT_TRUE(WaitFor([&] { return frameOnTv(tv) && ShowsMenu(CaptureTvScreen(*g_pXServer)); }, 10000));
+}
+
+// Nothing stored: the monitor whose EDID is a TV's is the TV, paired with the only HDMI sound card, used at once,
+// shown chosen with a note, and stored by "保存".
+TEST_F(HotPlug, RecognisesTheTvByItsEdid)
+{
+    QFile lg(QStringLiteral(KREL_EDID_DIR "/lg-tv.hex"));
+    ASSERT_TRUE(lg.open(QIODevice::ReadOnly));
+    // The TV's monitor shows the server's one output, "screen", which gets the TV's EDID.
+    auto xrandr = [](const QStringList& args) { return g_pXServer->run(QStringLiteral("xrandr"), args); };
+    ASSERT_EQ(xrandr({ QStringLiteral("--delmonitor"), QStringLiteral("TV") }), 0);
+    ASSERT_EQ(xrandr({ QStringLiteral("--delmonitor"), QStringLiteral("PC") }), 0);
+    ASSERT_EQ(xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("*PC"), QStringLiteral("1920/508x1080/286+0+0"),
+                       QStringLiteral("none") }),
+              0);
+    ASSERT_EQ(xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("TV"), QStringLiteral("1920/508x1080/286+1920+0"),
+                       QStringLiteral("screen") }),
+              0);
+    ASSERT_TRUE(SetOutputEdid(*g_pXServer, "screen", QByteArray::fromHex(lg.readAll().simplified().replace(' ', ""))));
+    ASSERT_TRUE(WaitFor([] { return QGuiApplication::screens().size() == 2; }));
+    for (const char* key : { SettingKey::DisplayName, SettingKey::DisplayCard, SettingKey::SoundCard })
+        WriteSetting(QString::fromLatin1(key), QString());
+
+    dialog = std::make_unique<CTvCfgDlg>(&router, audio.get());
+    dialog->OnInitDialog();
+    auto* displays = dialog->findChild<QComboBox*>(QStringLiteral("1000"));
+    auto* cards = dialog->findChild<QComboBox*>(QStringLiteral("1002"));
+    EXPECT_EQ(displays->currentText(), QStringLiteral("第 1 副显示器 (LG TV)"));
+    EXPECT_EQ(dialog->findChild<QLabel*>(QStringLiteral("tvNote"))->text(), QStringLiteral("已自动识别电视: LG TV"));
+    EXPECT_EQ(cards->currentText(), QStringLiteral("HDMI-TV (LG TV)"));
+    EXPECT_EQ(g_nSoundCard.load(), 1);
+    router.PostKey(RC_Power, 0x08);
+    EXPECT_TRUE(WaitFor([&] { return frameOnTv(QRect(1920, 0, 1920, 1080)); }));
+    dialog->Save();
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::DisplayName)), QStringLiteral("TV|GSM|LG TV|"));
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::SoundCard)), QStringLiteral("HDMI-TV"));
+
+    dialog.reset();
+    SetOutputEdid(*g_pXServer, "screen", QByteArray());
+    xrandr({ QStringLiteral("--delmonitor"), QStringLiteral("TV") });
+    xrandr({ QStringLiteral("--delmonitor"), QStringLiteral("PC") });
+    xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("PC"), QStringLiteral("1920/508x1080/286+0+0"),
+             QStringLiteral("screen") });
+    xrandr({ QStringLiteral("--setmonitor"), QStringLiteral("TV"), QStringLiteral("1920/508x1080/286+1920+0"),
+             QStringLiteral("none") });
 }

@@ -7,8 +7,10 @@
 
 #include "common/Globals.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 
 void WriteFile(const QString& path, const QByteArray& bytes)
 {
@@ -140,4 +142,33 @@ bool ShowsMenu(const QImage& tv, QSize size)
     return !tv.isNull() && tv.width() >= size.width() && tv.height() >= size.height()
         && tv.pixel(size.width() - 60, size.height() - 20) == qRgb(127, 127, 127)
         && (tv.pixel(x, line) == qRgb(255, 255, 255) || tv.pixel(x, line - 1) == qRgb(255, 255, 255));
+}
+
+bool SetOutputEdid(const XvfbServer& server, const QByteArray& output, const QByteArray& edid)
+{
+    Display* display = XOpenDisplay(server.display().toLatin1().constData());
+    if (!display)
+        return false;
+    bool done = false;
+    if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display))) {
+        for (int i = 0; i < resources->noutput; ++i) {
+            XRROutputInfo* info = XRRGetOutputInfo(display, resources, resources->outputs[i]);
+            if (info && output == QByteArray(info->name, info->nameLen)) {
+                const Atom atom = XInternAtom(display, "EDID", False);
+                if (edid.isEmpty())
+                    XRRDeleteOutputProperty(display, resources->outputs[i], atom);
+                else
+                    XRRChangeOutputProperty(display, resources->outputs[i], atom, XA_INTEGER, 8, PropModeReplace,
+                                            reinterpret_cast<const unsigned char*>(edid.constData()),
+                                            static_cast<int>(edid.size()));
+                done = true;
+            }
+            if (info)
+                XRRFreeOutputInfo(info);
+        }
+        XRRFreeScreenResources(resources);
+    }
+    XSync(display, False);
+    XCloseDisplay(display);
+    return done;
 }

@@ -53,6 +53,9 @@ QImage CaptureScreen(const XvfbServer& server, const QRect& area);
 // under its title (at 92 for 1080 lines).
 bool ShowsMenu(const QImage& tv, QSize size = QSize(1920, 1080));
 
+// Gives a RandR output of the test X server an EDID, as a monitor's driver does; an empty one takes it away.
+bool SetOutputEdid(const XvfbServer& server, const QByteArray& output, const QByteArray& edid);
+
 // Writes a small file, creating its folder.
 void WriteFile(const QString& path, const QByteArray& bytes);
 QByteArray ReadFile(const QString& path);
