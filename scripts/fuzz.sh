@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
 bash scripts/deps.sh
-TARGETS=(fuzz_hid_report fuzz_data_files fuzz_version_file fuzz_settings fuzz_remote_line fuzz_archive)
+TARGETS=(fuzz_hid_report fuzz_data_files fuzz_version_file fuzz_settings fuzz_remote_line fuzz_archive fuzz_edid)
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKREL_FUZZ=ON \
     -DKREL_SANITIZE=address,undefined -DKREL_BUILD_TESTS=OFF -DKREL_BUILD_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target "${TARGETS[@]}"
