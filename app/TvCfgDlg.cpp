@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -28,9 +29,12 @@
 #include "catalogue/AdoDatabase.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
+#include "common/Paths.h"
 #include "common/RemoteCommand.h"
 #include "common/Settings.h"
 #include "display/TvIdentity.h"
+#include "phone/PairingWindow.h"
+#include "phone/PhoneRemote.h"
 #include "remote/KeyRouter.h"
 #include "tv/AudioRouter.h"
 #include "tv/MainFrame.h"
@@ -124,6 +128,35 @@ void CTvCfgDlg::BuildControls()
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
     layout->addWidget(m_pBootRun);
+    // The phone remote: off by default; the paired phones, each removable.
+    auto* phoneGroup = new QGroupBox(QStringLiteral("手机"), this);
+    m_pPhoneBox = new QCheckBox(QStringLiteral("手机遥控"), phoneGroup);
+    m_pPhoneBox->setObjectName(QStringLiteral("phoneRemote"));
+    auto* pair = new QPushButton(QStringLiteral("配对手机"), phoneGroup);
+    pair->setObjectName(QStringLiteral("pairPhone"));
+    m_pPhones = new QListWidget(phoneGroup);
+    m_pPhones->setObjectName(QStringLiteral("phones"));
+    m_pPhones->setMaximumHeight(fontMetrics().height() * 5);
+    auto* removePhone = new QPushButton(QStringLiteral("删除"), phoneGroup);
+    removePhone->setObjectName(QStringLiteral("removePhone"));
+    auto* phoneGrid = new QGridLayout(phoneGroup);
+    phoneGrid->addWidget(m_pPhoneBox, 0, 0);
+    phoneGrid->addWidget(pair, 0, 1, Qt::AlignLeft);
+    phoneGrid->addWidget(m_pPhones, 1, 0, 1, 2);
+    phoneGrid->addWidget(removePhone, 2, 1, Qt::AlignLeft);
+    layout->addWidget(phoneGroup);
+    for (QPushButton* b : { pair, removePhone })
+        b->setAutoDefault(false);
+    connect(m_pPhoneBox, &QCheckBox::clicked, this, [this](bool on) {
+        EnablePhoneRemote(on);
+        WriteSetting(QString::fromLatin1(SettingKey::PhoneRemote), m_pPhone ? QStringLiteral("1") : QStringLiteral("0"));
+    });
+    connect(pair, &QPushButton::clicked, this, &CTvCfgDlg::PairPhone);
+    connect(removePhone, &QPushButton::clicked, this, [this] {
+        const QListWidgetItem* item = m_pPhones->currentItem();
+        if (item && m_pPhone)
+            m_pPhone->RemovePhone(item->data(Qt::UserRole).toString());
+    });
     // Why the receiver is dead when it is there but cannot be opened; hidden otherwise.
     m_pReceiverNote = new QLabel(this);
     m_pReceiverNote->setWordWrap(true);
@@ -213,6 +246,7 @@ void CTvCfgDlg::OnInitDialog()
     }
     if (IsUpdateDay())
         m_updateManager.StartUpdate();
+    EnablePhoneRemote(ReadSetting(QString::fromLatin1(SettingKey::PhoneRemote)).trimmed() == QLatin1String("1"));
     // Centred on the primary screen, at the size the layout gives the window (not yet applied before it is shown).
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -420,6 +454,10 @@ CMainFrame* CTvCfgDlg::StartTvOutput()
         return nullptr;
     }
     auto* frame = new CMainFrame(m_pRouter);
+    connect(frame, &CMainFrame::menuChanged, this, [this] {
+        if (m_pPhone)
+            m_pPhone->MenuChanged();
+    });
     // On the TV's screen; while the TV is away the window waits, shown on no other monitor.
     frame->SetTvScreen(m_tv.Screen());
     return frame;
@@ -470,6 +508,60 @@ void CTvCfgDlg::StopTvOutput()
     delete m_pMainFrame;
     m_pMainFrame = nullptr;
     ShowTvNote();
+    if (m_pPhone)
+        m_pPhone->MenuChanged();
+}
+
+void CTvCfgDlg::EnablePhoneRemote(bool on)
+{
+    if (!on) {
+        m_pPhone.reset();
+    } else if (!m_pPhone) {
+        auto phone = std::make_unique<CPhoneRemote>(m_pRouter, Paths::StateFile(QStringLiteral("phones.json")));
+        const int port = ReadSettingNumber(QString::fromLatin1(SettingKey::PhoneRemotePort));
+        if (!phone->Start(port > 0 && port < 65536 ? static_cast<quint16>(port) : CPhoneRemote::kDefaultPort)) {
+            m_messageBox(this, QStringLiteral("手机遥控无法启动：端口已被占用"), QStringLiteral("提示"));
+        } else {
+            phone->SetMenuSource([this] { return m_pMainFrame ? m_pMainFrame->MenuSnapshot() : TvMenuSnapshot(); });
+            connect(phone.get(), &CPhoneRemote::sendToTv, this, &CTvCfgDlg::SendToTv);
+            connect(phone.get(), &CPhoneRemote::phonesChanged, this, &CTvCfgDlg::FillPhoneList);
+            m_pPhone = std::move(phone);
+        }
+    }
+    m_pPhoneBox->setChecked(m_pPhone != nullptr);
+    FillPhoneList();
+}
+
+void CTvCfgDlg::FillPhoneList()
+{
+    m_pPhones->clear();
+    CPhoneStore store(Paths::StateFile(QStringLiteral("phones.json")));
+    store.Load();
+    for (const CPhoneStore::Phone& phone : store.Phones()) {
+        auto* item = new QListWidgetItem(
+            QStringLiteral("%1  %2").arg(phone.name, phone.paired.toLocalTime().toString(QStringLiteral("yyyy-MM-dd"))),
+            m_pPhones);
+        item->setData(Qt::UserRole, phone.hash);
+    }
+}
+
+void CTvCfgDlg::PairPhone()
+{
+    if (!m_pPhone)
+        return;
+    m_pPhone->StartPairing();
+    QScreen* screen = m_tv.Screen() ? m_tv.Screen() : QGuiApplication::primaryScreen();
+    auto* window = new CPairingWindow(m_pPhone.get(), screen);
+    window->show();
+}
+
+void CTvCfgDlg::SendToTv(const QUrl& address)
+{
+    // As choosing an episode does, TV output first when it is not running.
+    if (!m_pMainFrame)
+        m_pMainFrame = StartTvOutput();
+    if (m_pMainFrame)
+        QCoreApplication::postEvent(m_pMainFrame, new CPlayUrlEvent(address.toString(QUrl::FullyEncoded)));
 }
 
 void CTvCfgDlg::OnRemotePower()

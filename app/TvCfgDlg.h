@@ -10,7 +10,9 @@
 #include "display/TvScreen.h"
 #include "update/UpdateManager.h"
 
+class CPhoneRemote;
 class QCheckBox;
+class QListWidget;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -51,6 +53,10 @@ public:
     // Keeps the pointer off the TV's current screen, unless the user lifted that; lifted while the TV is away.
     void ApplyPointerFence();
     CTvScreen& Tv() { return m_tv; }
+    // The phone remote while it is switched on, else null (then nothing listens).
+    CPhoneRemote* PhoneRemote() const { return m_pPhone.get(); }
+    void EnablePhoneRemote(bool on);
+    void PairPhone();
 
     void SetMessageBox(MessageBox box) { m_messageBox = std::move(box); }
     CMainFrame* MainFrame() const { return m_pMainFrame; }
@@ -90,6 +96,8 @@ private:
     // was recognised; "" for none.
     QString WantedSoundCard(const std::vector<SoundCard>& cards) const;
     void ShowTvNote();
+    void FillPhoneList();
+    void SendToTv(const QUrl& address);
     void OnDisplayChanged(int index);
     void OnSoundCardChanged(int index);
     void OnBootRunClicked(bool checked);
@@ -112,6 +120,9 @@ private:
     QLabel* m_pTvNote = nullptr;
     CTvScreen m_tv;
     QString m_strCardChoice; // the card chosen in the list and not saved yet
+    std::unique_ptr<CPhoneRemote> m_pPhone;
+    QCheckBox* m_pPhoneBox = nullptr;
+    QListWidget* m_pPhones = nullptr;
     int m_bBootRun = 0;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;

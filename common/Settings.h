@@ -13,6 +13,8 @@ inline constexpr char DisableMouseCtrl[] = "DisableMouseCtrl"; // non-zero: do n
 inline constexpr char LocalMovieFolders[] = "LocalMovieFolders"; // ";"-separated folders replacing the roots
 inline constexpr char UpdateServer[] = "UpdateServer"; // base address of the update server; absent: none
 inline constexpr char InputDevices[] = "InputDevices"; // 0: the kernel's input devices give no remote keys
+inline constexpr char PhoneRemote[] = "PhoneRemote"; // 1: the phone remote listens on the home network
+inline constexpr char PhoneRemotePort[] = "PhoneRemotePort"; // its TCP port; absent: 48080
 inline constexpr char DisplayName[] = "DisplayName"; // the TV monitor's identity: "connector|make|model|serial"
 } // namespace SettingKey
 

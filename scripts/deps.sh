@@ -9,11 +9,11 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libqt6dbus6 qt6-webengine-dev qt6-webengine-dev-tools libqt6svg6
     libqt6opengl6-dev libgl-dev
     libhidapi-dev libsqlcipher-dev sqlcipher libcurl4-openssl-dev libssl-dev libpulse-dev libzip-dev libevdev-dev libudev-dev libmpv-dev
-    libx11-dev libxfixes-dev libxrandr-dev libxtst-dev nlohmann-json3-dev
+    libx11-dev libxfixes-dev libxrandr-dev libxtst-dev nlohmann-json3-dev qt6-httpserver-dev libqrencode-dev
     clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # tests and demo: servers and tools
-    xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick edid-decode
+    xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick edid-decode chromium zbar-tools
     pulseaudio pulseaudio-utils dbus dbus-x11 desktop-file-utils python3 curl
     fonts-noto-cjk ffmpeg zip
     # other sessions: a Wayland compositor and Qt's Wayland platform, a window manager with a panel

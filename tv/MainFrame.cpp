@@ -143,19 +143,31 @@ bool CMainFrame::event(QEvent* e)
     switch (static_cast<int>(e->type())) {
     case WM_REMOTE_COMMAND:
         OnRemoteCommand(static_cast<int>(static_cast<CAppEvent*>(e)->wParam()));
-        return true;
+        break;
     case WM_PLAY_URL:
         OnPlayUrl(static_cast<CPlayUrlEvent*>(e)->url());
-        return true;
+        break;
     case WM_SHOW_VIDEO:
         OnShowVideo();
-        return true;
+        break;
     case WM_PLAY_FILE:
         OnPlayFile(static_cast<CPlayFileEvent*>(e)->path());
-        return true;
+        break;
     default:
         return QWidget::event(e);
     }
+    emit menuChanged();
+    return true;
+}
+
+TvMenuSnapshot CMainFrame::MenuSnapshot() const
+{
+    TvMenuSnapshot snapshot = m_menu.Snapshot();
+    if (m_pPlayer && m_pPlayer->IsPlaying())
+        snapshot.mode = TvMenuSnapshot::Film;
+    else if (m_pView && m_pView->Widget()->isVisible())
+        snapshot.mode = TvMenuSnapshot::Video;
+    return snapshot;
 }
 
 void CMainFrame::OnRemoteCommand(int command)
@@ -274,7 +286,10 @@ void CMainFrame::OnPlayFile(const QString& path)
         if (!m_pPlayer)
             return;
         m_pPlayer->Widget()->setGeometry(rect());
-        m_pPlayer->SetFinishedHandler([this](bool) { update(); });
+        m_pPlayer->SetFinishedHandler([this](bool) {
+            update();
+            emit menuChanged();
+        });
     }
     if (!m_pPlayer->Play(path))
         qCWarning(lcTv).noquote() << "cannot play" << path;

@@ -36,12 +36,17 @@ public:
     // window leaves the screens (it never lands on another monitor) with what plays held until the TV is back.
     // The web page's media pause by themselves while the window is hidden.
     void SetTvScreen(QScreen* screen);
+    // What the TV shows now (for a phone remote); menuChanged says when it may have changed.
+    TvMenuSnapshot MenuSnapshot() const;
     bool IsTvAway() const { return m_bAway; }
 
     // Shown full screen on the TV's screen (the X11 full-screen state, xdg_toplevel.set_fullscreen on that output
     // under Wayland): a window manager's panel never covers it, and under Wayland, where a window cannot place
     // itself, it still lands on the TV.
     void setVisible(bool visible) override;
+
+signals:
+    void menuChanged();
 
 protected:
     bool event(QEvent* e) override;

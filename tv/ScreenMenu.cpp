@@ -63,6 +63,28 @@ void CScreenMenu::Draw(QPainter& painter, const QRect& rect)
         m_nRowHeight = DrawPage(painter, rect, m_strTitle, m_pCurrent, m_clrPen);
 }
 
+QString CScreenMenu::PageLine(const CItemBase* list)
+{
+    if (!list || list->PageCount() <= 1)
+        return QString();
+    return QStringLiteral("第%1页/共%2页<用CH键前后翻页>").arg(list->PageNumber()).arg(list->PageCount());
+}
+
+TvMenuSnapshot CScreenMenu::Snapshot() const
+{
+    TvMenuSnapshot snapshot;
+    snapshot.mode = TvMenuSnapshot::Menu;
+    snapshot.title = m_strTitle;
+    if (!m_pCurrent)
+        return snapshot;
+    int first = 0, end = 0;
+    m_pCurrent->VisibleRange(first, end);
+    for (int i = first; i < end; ++i)
+        snapshot.rows << m_pCurrent->RowAt(i).name;
+    snapshot.pageLine = PageLine(m_pCurrent);
+    return snapshot;
+}
+
 int CScreenMenu::DrawPage(QPainter& painter, const QRect& rect, const QString& title, const CItemBase* list,
                           const QColor& pen)
 {
@@ -110,8 +132,7 @@ int CScreenMenu::DrawPage(QPainter& painter, const QRect& rect, const QString& t
 
     name.setLeft(x0);
     if (list->PageCount() > 1)
-        drawCell(painter, name, Qt::AlignCenter,
-                 QStringLiteral("第%1页/共%2页<用CH键前后翻页>").arg(list->PageNumber()).arg(list->PageCount()));
+        drawCell(painter, name, Qt::AlignCenter, PageLine(list));
     painter.restore();
     return h;
 }

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include "ItemListSet.h"
+#include "common/TvMenuView.h"
 
 class QPainter;
 class QRect;
@@ -25,6 +26,11 @@ public:
     // Draws one page of list (nothing when list is null) and returns the row height used.
     static int DrawPage(QPainter& painter, const QRect& rect, const QString& title, const CItemBase* list,
                         const QColor& pen);
+
+    // The title, rows and page line that Draw shows.
+    TvMenuSnapshot Snapshot() const;
+    // The page line of a list of more than one page, else "".
+    static QString PageLine(const CItemBase* list);
 
     CItemBase* CurrentList() const { return m_pCurrent; }
     const CItemListSet& ListSet() const { return m_listSet; }
