@@ -85,12 +85,7 @@ protected:
     template <typename T> T* child(const char* id) { return dialog->findChild<T*>(QString::fromLatin1(id)); }
     void makeCatalogue()
     {
-        machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile({ { 1, QStringLiteral("类型") } }));
-        ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword),
-                                      QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER);"
-                                                     "CREATE TABLE tb_video_addr_list (id INTEGER);"
-                                                     "CREATE TABLE tb_star_list (starid INTEGER);"
-                                                     "CREATE TABLE tb_star_video_list (starid INTEGER);")));
+        ASSERT_TRUE(MakeEmptyCatalogue(machine.appDir()));
     }
 
     TempMachine machine;

@@ -46,12 +46,7 @@ protected:
         ASSERT_TRUE(http.IsRunning());
         audio = std::make_unique<CAudioRouter>();
         ASSERT_TRUE(WaitFor([&] { return audio->SoundCards().size() == 2; }));
-        machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile({ { 1, QStringLiteral("类型") } }));
-        ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword),
-                                      QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER);"
-                                                     "CREATE TABLE tb_video_addr_list (id INTEGER);"
-                                                     "CREATE TABLE tb_star_list (starid INTEGER);"
-                                                     "CREATE TABLE tb_star_video_list (starid INTEGER);")));
+        ASSERT_TRUE(MakeEmptyCatalogue(machine.appDir()));
         const QString films = machine.root() + QStringLiteral("/films");
         QDir().mkpath(films);
         ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), films + QStringLiteral("/a.webm")));

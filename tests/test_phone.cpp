@@ -77,12 +77,7 @@ class PhoneRemote : public ::testing::Test
 protected:
     void SetUp() override
     {
-        machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile({ { 1, QStringLiteral("类型") } }));
-        ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword),
-                                      QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER);"
-                                                     "CREATE TABLE tb_video_addr_list (id INTEGER);"
-                                                     "CREATE TABLE tb_star_list (starid INTEGER);"
-                                                     "CREATE TABLE tb_star_video_list (starid INTEGER);")));
+        ASSERT_TRUE(MakeEmptyCatalogue(machine.appDir()));
         QDir().mkpath(machine.root() + QStringLiteral("/films/家庭录像"));
         WriteSetting(QString::fromLatin1(SettingKey::LocalMovieFolders), machine.root() + QStringLiteral("/films"));
         WriteSetting(QString::fromLatin1(SettingKey::DisplayName), QStringLiteral("TV|||"));

@@ -1,7 +1,11 @@
 #include "CatalogueFixture.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
+
+#include "catalogue/AdoDatabase.h"
+#include "catalogue/DataFiles.h"
 
 bool MakeKeyedDatabase(const QString& appDir, const QString& key, const QString& sql)
 {
@@ -32,4 +36,18 @@ QString SampleCatalogueSql()
         "INSERT INTO tb_star_list VALUES (1, '甲', 3), (2, '乙', 1), (3, NULL, 2), (NULL, '丁', 4);"
         "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);"
         "INSERT INTO tb_star_video_list VALUES (1, 9), (1, 7), (2, 8);");
+}
+
+bool MakeEmptyCatalogue(const QString& appDir)
+{
+    QDir().mkpath(appDir + QStringLiteral("Data"));
+    QFile types(appDir + QStringLiteral("Data/date.dat"));
+    if (!types.open(QIODevice::WriteOnly) || types.write(EncodeTypeFile({ { 1, QStringLiteral("类型") } })) < 0)
+        return false;
+    types.close();
+    return MakeKeyedDatabase(appDir, QString::fromLatin1(kCataloguePassword),
+                             QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER);"
+                                            "CREATE TABLE tb_video_addr_list (id INTEGER);"
+                                            "CREATE TABLE tb_star_list (starid INTEGER);"
+                                            "CREATE TABLE tb_star_video_list (starid INTEGER);"));
 }

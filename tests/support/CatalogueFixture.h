@@ -8,3 +8,6 @@ bool MakeKeyedDatabase(const QString& appDir, const QString& key, const QString&
 
 // A small catalogue used by several suites: stars out of id order, addresses stored out of id order, NULL columns.
 QString SampleCatalogueSql();
+
+// The least catalogue TV output opens: one video type ("类型") and empty tables, under appDir.
+bool MakeEmptyCatalogue(const QString& appDir);
