@@ -1,5 +1,6 @@
 #include "HttpDownload.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <system_error>
@@ -65,6 +66,19 @@ bool FCHttpDownload::CReceiveBuffer::Append(const char* data, std::size_t n)
     return true;
 }
 
+void FCHttpDownload::CReceiveBuffer::Reserve(std::size_t bytes)
+{
+    std::lock_guard guard(m_lock);
+    // In whole steps, as the buffer grows anyway.
+    const std::size_t wanted = (std::min(bytes, kMaxReserve) + kBufferStep - 1) / kBufferStep * kBufferStep;
+    if (wanted <= m_nCapacity)
+        return;
+    if (char* grown = static_cast<char*>(std::realloc(m_pData, wanted))) {
+        m_pData = grown;
+        m_nCapacity = wanted;
+    }
+}
+
 CReceivedData FCHttpDownload::CReceiveBuffer::Take()
 {
     std::lock_guard guard(m_lock);
@@ -81,9 +95,8 @@ CReceivedData FCHttpDownload::CReceiveBuffer::Take()
     }
     block[count] = 0;
     block[count + 1] = 0;
-    m_pData = static_cast<char*>(std::malloc(m_nCapacity));
-    if (!m_pData)
-        m_nCapacity = 0;
+    m_pData = static_cast<char*>(std::malloc(kBufferStep));
+    m_nCapacity = m_pData ? kBufferStep : 0;
     m_nLength = 0;
     return CReceivedData(block, static_cast<int>(count));
 }
@@ -249,8 +262,11 @@ std::size_t FCHttpDownload::OnHeader(char* data, std::size_t size, std::size_t c
     if (line.isEmpty()) {
         const int status = self->m_pending.nStatusCode;
         const bool redirected = status >= 300 && status < 400 && self->m_bLocationSeen;
-        if (status >= 200 && !redirected)
+        if (status >= 200 && !redirected) {
             self->MarkConnected();
+            if (status < 300 && self->m_pending.bHasContentLength)
+                self->m_buffer.Reserve(static_cast<std::size_t>(self->m_pending.nContentLength));
+        }
         return n;
     }
     const qsizetype colon = line.indexOf(':');

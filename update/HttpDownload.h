@@ -93,6 +93,8 @@ public:
 
     static constexpr int kPollMs = 200;
     static constexpr int kBufferStep = 131072;
+    // The most room a Content-Length reserves ahead; a longer body grows from there.
+    static constexpr std::size_t kMaxReserve = std::size_t(1) << 30;
     // libcurl's receive buffer: large chunks keep a fast local transfer from being bound by per-chunk work.
     static constexpr int kChunkBytes = 256 * 1024;
 
@@ -105,6 +107,9 @@ public:
         CReceiveBuffer();
         ~CReceiveBuffer();
         bool Append(const char* data, std::size_t n);
+        // Makes room for a body of the given size at once (in whole steps), so that a body of known length is
+        // received without moving it as it grows. Only address space is taken until bytes arrive.
+        void Reserve(std::size_t bytes);
         CReceivedData Take();
         int Capacity() const;
 
