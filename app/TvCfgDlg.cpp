@@ -247,6 +247,11 @@ void CTvCfgDlg::OnInitDialog()
     if (IsUpdateDay())
         m_updateManager.StartUpdate();
     EnablePhoneRemote(ReadSetting(QString::fromLatin1(SettingKey::PhoneRemote)).trimmed() == QLatin1String("1"));
+    // Once the window is up, the TV menu's font is made ready, so that the first Power is as quick as later ones.
+    QTimer::singleShot(0, this, [this] {
+        CMainFrame::Prewarm();
+        m_bTvWarm = true;
+    });
     // Centred on the primary screen, at the size the layout gives the window (not yet applied before it is shown).
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())

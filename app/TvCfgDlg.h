@@ -53,6 +53,8 @@ public:
     // Keeps the pointer off the TV's current screen, unless the user lifted that; lifted while the TV is away.
     void ApplyPointerFence();
     CTvScreen& Tv() { return m_tv; }
+    // Whether the TV window's font has been made ready (shortly after the start).
+    bool IsTvWindowWarm() const { return m_bTvWarm; }
     // The phone remote while it is switched on, else null (then nothing listens).
     CPhoneRemote* PhoneRemote() const { return m_pPhone.get(); }
     void EnablePhoneRemote(bool on);
@@ -120,6 +122,7 @@ private:
     QLabel* m_pTvNote = nullptr;
     CTvScreen m_tv;
     QString m_strCardChoice; // the card chosen in the list and not saved yet
+    bool m_bTvWarm = false;
     std::unique_ptr<CPhoneRemote> m_pPhone;
     QCheckBox* m_pPhoneBox = nullptr;
     QListWidget* m_pPhones = nullptr;

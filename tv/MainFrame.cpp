@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QTimer>
@@ -68,6 +69,14 @@ CMainFrame::CMainFrame(CRemoteKeyRouter* router)
         if (state == Qt::ApplicationActive && m_pView)
             QCoreApplication::postEvent(this, new CAppEvent(WM_SHOW_VIDEO, 0, 0));
     });
+}
+
+void CMainFrame::Prewarm()
+{
+    QImage scratch(64, 64, QImage::Format_RGB32);
+    QPainter painter(&scratch);
+    painter.setFont(menuFont());
+    painter.drawText(0, 60, QStringLiteral("用遥控器数字键0-9进行选择:0123456789第页共<用CH键前后翻页>"));
 }
 
 IWebVideoView* CMainFrame::EnsureView()

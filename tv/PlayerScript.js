@@ -14,7 +14,7 @@
     return;
   var SCROLL_Y = __KREL_SCROLL_Y__;
   var WATCH_MS = 30000; // how long after a load (or an in-page navigation) the page is watched
-  var START_AFTER_MS = 3000; // a stretched player still paused after this long is started
+  var START_AFTER_MS = 3000; // a stretched player that may start by itself, still paused after this long, is started
   var FRAME_GRACE_MS = 3000; // how long after a load a frame waits for a media player to appear before it wins
   var MAX_Z = '2147483647';
   var top = window === window.top;
@@ -27,6 +27,7 @@
   var watchUntil = 0;
   var framesFrom = 0; // when a frame may be chosen while no media player qualifies
   var startTimer = 0;
+  var startedFor = null; // the chosen player that was started (once per choice)
   var looks = 0; // counts looks at the page, so that a caller can wait for one
   var starts = 0; // counts the starts of chosen players
   var pausedWhileHidden = []; // media this script paused while the page was hidden
@@ -202,41 +203,57 @@
     return e.tagName === 'VIDEO' ? e : null;
   }
 
+  // A chosen media player known to stay paused is started at once: it has no autoplay, or it has data enough to
+  // play and still has not started. One whose autoplay may yet start it, and a plug-in player that only a click
+  // reaches, are started a moment later if they have not started by then.
   function scheduleStart() {
     clearTimeout(startTimer);
     clickWanted = null;
-    startTimer = setTimeout(function () {
-      var e = chosen;
-      if (!e || !e.isConnected)
-        return;
-      if (document.hidden) {
-        startWhenShown = true; // the TV is away: the player starts when it is back
-        return;
-      }
-      ++starts;
-      var media = mediaOf(e);
-      // The point to click: the player's centre, and only where the player itself is the element there. A trusted
-      // click elsewhere (on an element or a frame of another origin laid over the player) is never given.
-      var centre = function () {
-        var box = e.getBoundingClientRect();
-        var x = Math.round(box.left + box.width / 2), y = Math.round(box.top + box.height / 2);
-        return document.elementFromPoint(x, y) === e ? [x, y] : null;
+    var e = chosen;
+    var media = e && mediaOf(e);
+    startTimer = setTimeout(function () { start(e); }, START_AFTER_MS);
+    if (media) {
+      var known = function () {
+        if (chosen === e && media.paused && (!media.autoplay || media.readyState >= 3))
+          start(e);
       };
-      if (media) {
-        if (!media.paused)
-          return;
-        var played = media.play();
-        var check = function () {
-          if (chosen === e && media.paused)
-            clickWanted = centre();
-        };
-        if (played && played.then)
-          played.then(function () {}, check);
-        setTimeout(check, 1000);
-      } else if (e.tagName === 'OBJECT' || e.tagName === 'EMBED') {
-        clickWanted = centre(); // a plug-in player: only a click can reach it
-      }
-    }, START_AFTER_MS);
+      media.addEventListener('canplay', known, { once: true });
+      known();
+    }
+  }
+
+  function start(e) {
+    if (!e || e !== chosen || !e.isConnected || startedFor === e)
+      return;
+    if (document.hidden) {
+      startWhenShown = true; // the TV is away: the player starts when it is back
+      return;
+    }
+    startedFor = e;
+    clearTimeout(startTimer);
+    ++starts;
+    var media = mediaOf(e);
+    // The point to click: the player's centre, and only where the player itself is the element there. A trusted
+    // click elsewhere (on an element or a frame of another origin laid over the player) is never given.
+    var centre = function () {
+      var box = e.getBoundingClientRect();
+      var x = Math.round(box.left + box.width / 2), y = Math.round(box.top + box.height / 2);
+      return document.elementFromPoint(x, y) === e ? [x, y] : null;
+    };
+    if (media) {
+      if (!media.paused)
+        return;
+      var played = media.play();
+      var check = function () {
+        if (chosen === e && media.paused)
+          clickWanted = centre();
+      };
+      if (played && played.then)
+        played.then(function () {}, check);
+      setTimeout(check, 1000);
+    } else if (e.tagName === 'OBJECT' || e.tagName === 'EMBED') {
+      clickWanted = centre(); // a plug-in player: only a click can reach it
+    }
   }
 
   // A frame below the top one stretches its player only once the frame itself covers most of the screen, that is
