@@ -152,6 +152,11 @@ bool CMainFrame::event(QEvent* e)
     switch (static_cast<int>(e->type())) {
     case WM_REMOTE_COMMAND:
         OnRemoteCommand(static_cast<int>(static_cast<CAppEvent*>(e)->wParam()));
+        // An address list is one key before a video: the web engine starts now, while the list is read, rather than
+        // after the choice. (The other menus stay without it.)
+        if (m_menu.ListSet().State() == CItemListSet::AddressList && !m_pView && !WebEngineRefusesToRun()
+            && EnsureView())
+            m_pView->Prepare();
         break;
     case WM_PLAY_URL:
         OnPlayUrl(static_cast<CPlayUrlEvent*>(e)->url());

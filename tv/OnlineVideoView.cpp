@@ -148,6 +148,12 @@ void COnlineVideoView::Navigate(const QString& address, int scrollY)
     update();
 }
 
+void COnlineVideoView::Prepare()
+{
+    if (url().isEmpty())
+        load(QUrl(QStringLiteral("about:blank")));
+}
+
 void COnlineVideoView::StartWatching()
 {
     m_nPolls = 0;

@@ -18,6 +18,7 @@ public:
 
     QWidget* Widget() override { return this; }
     void Navigate(const QString& address, int scrollY) override;
+    void Prepare() override;
 
     // The script world of the page script (the page's own scripts cannot reach it); tests query the script there.
     static constexpr quint32 kScriptWorld = 1;

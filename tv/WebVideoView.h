@@ -16,6 +16,9 @@ public:
     // Shows the view and opens the address (one that MayOpenWebAddress allows); scrollY is the page's scroll offset
     // once the player is stretched.
     virtual void Navigate(const QString& address, int scrollY) = 0;
+    // Starts the engine's page processes on an empty page while the view stays hidden, so that a video chosen next
+    // does not wait for them.
+    virtual void Prepare() = 0;
 };
 
 // http, https, about:blank, and files inside pagesDir (the installed pages, "" for none): the catalogue that names
