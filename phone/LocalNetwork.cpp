@@ -2,6 +2,7 @@
 
 #include <QHostInfo>
 #include <QNetworkInterface>
+#include <QRegularExpression>
 
 namespace
 {
@@ -57,13 +58,22 @@ bool IsOwnHost(const QByteArray& host, quint16 port)
 
 QString LanAddress()
 {
+    // The home network's interface, not a container bridge or a VPN tunnel that a phone cannot reach.
+    static const QRegularExpression virtualName(QStringLiteral("^(docker|veth|virbr|br-|tun|tap|wg|vmnet|vboxnet|zt)"));
+    QString fallback;
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface& i : interfaces) {
-        if (!(i.flags() & QNetworkInterface::IsUp) || (i.flags() & QNetworkInterface::IsLoopBack))
+        if (!(i.flags() & QNetworkInterface::IsUp) || !(i.flags() & QNetworkInterface::IsRunning)
+            || (i.flags() & QNetworkInterface::IsLoopBack))
             continue;
-        for (const QNetworkAddressEntry& e : i.addressEntries())
-            if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
+        for (const QNetworkAddressEntry& e : i.addressEntries()) {
+            if (e.ip().protocol() != QAbstractSocket::IPv4Protocol)
+                continue;
+            if (!virtualName.match(i.name()).hasMatch())
                 return e.ip().toString();
+            if (fallback.isEmpty())
+                fallback = e.ip().toString();
+        }
     }
-    return QStringLiteral("127.0.0.1");
+    return fallback.isEmpty() ? QStringLiteral("127.0.0.1") : fallback;
 }

@@ -11,5 +11,6 @@ bool IsLocalNetworkPeer(const QHostAddress& peer);
 // that name under ".local". Any other name (a rebinding attacker's) is refused.
 bool IsOwnHost(const QByteArray& host, quint16 port);
 // The address a phone on the home network reaches this machine at: the first IPv4 address of an interface that is
-// up and not loopback, else 127.0.0.1.
+// up, running and neither loopback nor a container bridge or VPN tunnel (those only when nothing else is there),
+// else 127.0.0.1.
 QString LanAddress();
