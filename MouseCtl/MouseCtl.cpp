@@ -23,16 +23,6 @@ std::mutex g_lock;
 Display* g_display = nullptr;
 std::vector<PointerBarrier> g_barriers;
 
-bool readTvRect(ScreenRect* rect)
-{
-    const QStringList parts = ReadSetting(QString::fromLatin1(SettingKey::DisplayCard)).split(QLatin1Char(' '));
-    if (parts.size() != 4)
-        return false;
-    bool ok[4] = {};
-    *rect = { parts[0].toInt(&ok[0]), parts[1].toInt(&ok[1]), parts[2].toInt(&ok[2]), parts[3].toInt(&ok[3]) };
-    return ok[0] && ok[1] && ok[2] && ok[3];
-}
-
 bool runningOnWayland()
 {
     const bool wayland = qEnvironmentVariable("QT_QPA_PLATFORM").startsWith(QLatin1String("wayland"))
@@ -159,7 +149,9 @@ int confine(const char* tvName, const ScreenRect* tv)
 extern "C" int MouseLimitEnable(void)
 {
     ScreenRect tv;
-    return readTvRect(&tv) ? confine(nullptr, &tv) : confine(nullptr, nullptr);
+    return ScreenRect::fromText(ReadSetting(QString::fromLatin1(SettingKey::DisplayCard)), &tv)
+        ? confine(nullptr, &tv)
+        : confine(nullptr, nullptr);
 }
 
 extern "C" int MouseLimitEnableTv(const char* monitorName, int left, int top, int right, int bottom)

@@ -43,10 +43,14 @@
 namespace
 {
 
-QString rectText(const QRect& r)
+// The screen a line of the display list names (by the screen's name it keeps), or null when it has gone.
+QScreen* screenOfItem(const QComboBox* list, int index)
 {
-    const ScreenRect s = ScreenRect::fromQRect(r);
-    return QString::asprintf("%d %d %d %d", s.left, s.top, s.right, s.bottom);
+    const QString name = list->itemData(index, Qt::UserRole + 1).toString();
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen->name() == name)
+            return screen;
+    return nullptr;
 }
 
 } // namespace
@@ -227,9 +231,8 @@ void CTvCfgDlg::BuildTray()
 void CTvCfgDlg::OnInitDialog()
 {
     m_tv.LoadStored();
-    FillDisplayList();
+    // Fills both lists and places what depends on the TV.
     OnTvScreenChanged(m_tv.Screen());
-    FillSoundCardList();
     m_pShutdownDlg = nullptr;
     m_pTray->show();
     // The box shows what is in effect: whether an autostart entry exists, whatever the settings say.
@@ -298,11 +301,6 @@ QString CTvCfgDlg::WantedSoundCard(const std::vector<SoundCard>& cards) const
     return paired >= 0 ? cards[static_cast<std::size_t>(paired)].productName : QString();
 }
 
-void CTvCfgDlg::FillSoundCardList()
-{
-    OnSoundCardsChanged();
-}
-
 void CTvCfgDlg::OnSoundCardsChanged()
 {
     // Keeps the card chosen (not saved yet), or the stored one, or pairs the recognised TV's card.
@@ -336,7 +334,7 @@ void CTvCfgDlg::RefreshHardware()
 {
     // Both lists are read again; what is chosen stays chosen.
     FillDisplayList();
-    FillSoundCardList();
+    OnSoundCardsChanged();
 }
 
 void CTvCfgDlg::OnTvScreenChanged(QScreen* tv)
@@ -390,10 +388,8 @@ void CTvCfgDlg::OnDisplayChanged(int index)
     m_pDisplaySize->setText(QString::asprintf("%d * %d", r.width(), r.height()));
     g_rcTvScreen = ScreenRect::fromQRect(r);
     // Takes effect at once, without saving: the TV is that monitor from now on, wherever it goes.
-    const QString name = m_cbDisplay->itemData(index, Qt::UserRole + 1).toString();
-    for (QScreen* screen : QGuiApplication::screens())
-        if (screen->name() == name)
-            m_tv.SetWanted(m_tv.Identity(screen), r);
+    if (QScreen* screen = screenOfItem(m_cbDisplay, index))
+        m_tv.SetWanted(m_tv.Identity(screen), r);
 }
 
 void CTvCfgDlg::OnSoundCardChanged(int index)
@@ -423,11 +419,9 @@ void CTvCfgDlg::Save()
         return;
     }
     g_nSoundCard = card;
-    WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), rectText(r));
-    const QString screenName = m_cbDisplay->itemData(display, Qt::UserRole + 1).toString();
-    for (QScreen* screen : QGuiApplication::screens())
-        if (screen->name() == screenName)
-            WriteSetting(QString::fromLatin1(SettingKey::DisplayName), m_tv.Identity(screen).ToText());
+    WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), ScreenRect::fromQRect(r).toText());
+    if (QScreen* screen = screenOfItem(m_cbDisplay, display))
+        WriteSetting(QString::fromLatin1(SettingKey::DisplayName), m_tv.Identity(screen).ToText());
     // The name is asked from the audio system again, by index.
     const QStringList names = m_pAudio ? m_pAudio->ProductNames(0) : QStringList();
     const QString name = card < names.size() ? names[card] : m_cbSoundCard->itemData(card).toString();

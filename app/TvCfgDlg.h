@@ -91,7 +91,6 @@ private:
     void BuildControls();
     void BuildTray();
     void FillDisplayList();
-    void FillSoundCardList();
     void OnSoundCardsChanged();
     void OnTvScreenChanged(QScreen* tv);
     // The card to show chosen: the user's unsaved choice, else the stored card, else the TV's own card when the TV

@@ -36,16 +36,9 @@ void CTvScreen::LoadStored()
 {
     const ScreenIdentity identity
         = ScreenIdentity::FromText(ReadSetting(QString::fromLatin1(SettingKey::DisplayName)));
-    const QStringList parts = ReadSetting(QString::fromLatin1(SettingKey::DisplayCard)).split(QLatin1Char(' '));
-    QRect rect;
-    if (parts.size() == 4) {
-        bool ok[4] = {};
-        const ScreenRect r { parts[0].toInt(&ok[0]), parts[1].toInt(&ok[1]), parts[2].toInt(&ok[2]),
-                             parts[3].toInt(&ok[3]) };
-        if (ok[0] && ok[1] && ok[2] && ok[3] && !r.isEmpty())
-            rect = r.toQRect();
-    }
-    SetWanted(identity, rect);
+    ScreenRect stored;
+    const bool haveRect = ScreenRect::fromText(ReadSetting(QString::fromLatin1(SettingKey::DisplayCard)), &stored);
+    SetWanted(identity, haveRect && !stored.isEmpty() ? stored.toQRect() : QRect());
 }
 
 void CTvScreen::SetWanted(const ScreenIdentity& identity, const QRect& rect)

@@ -97,10 +97,9 @@ protected:
 
     // The status of a raw request to the remote, as a client on this machine sends it; 0 when the connection is
     // closed without an answer.
-    int status(const QByteArray& request, QTcpSocket* keep = nullptr)
+    int status(const QByteArray& request)
     {
-        QTcpSocket own;
-        QTcpSocket& s = keep ? *keep : own;
+        QTcpSocket s;
         s.connectToHost(QHostAddress::LocalHost, port);
         if (!WaitFor([&] { return s.state() == QAbstractSocket::ConnectedState; }))
             return 0;

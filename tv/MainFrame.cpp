@@ -103,7 +103,6 @@ void CMainFrame::SetTvScreen(QScreen* screen)
         return;
     }
     const QRect rect = screen->geometry();
-    g_rcTvScreen = ScreenRect::fromQRect(rect);
     // Out of the full-screen state while the window moves, so that the new place and size are taken.
     if (windowState() & Qt::WindowFullScreen)
         setWindowState(windowState() & ~Qt::WindowFullScreen);
