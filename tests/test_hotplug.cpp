@@ -90,38 +90,14 @@ protected:
     {
         QCoreApplication::postEvent(frame(), new CAppEvent(WM_REMOTE_COMMAND, static_cast<quint32>(c), 0));
     }
-    // The share of an image's pixels that are the clip's red, or the menu's grey.
-    static double share(const QImage& image, bool red)
-    {
-        int hits = 0, all = 0;
-        for (int y = 0; y < image.height(); y += 6)
-            for (int x = 0; x < image.width(); x += 6, ++all) {
-                const QRgb p = image.pixel(x, y);
-                hits += red ? (qRed(p) > 180 && qGreen(p) < 80 && qBlue(p) < 80) : p == qRgb(127, 127, 127);
-            }
-        return all ? double(hits) / all : 0;
-    }
-    bool clipOnTv() { return share(CaptureTvScreen(*g_pXServer), true) >= 0.9; }
+    bool clipOnTv() { return RedShare(CaptureTvScreen(*g_pXServer)) >= 0.9; }
     // Nothing of ours on the PC monitor: neither the menu nor a clip.
     bool pcMonitorClear()
     {
         const QImage pc = CaptureScreen(*g_pXServer, kPc);
-        return share(pc, true) < 0.01 && share(pc, false) < 0.01;
+        return RedShare(pc) < 0.01 && MenuGreyShare(pc) < 0.01;
     }
-    // Sound plays, and only on the TV's sink.
-    bool soundOnTvOnly()
-    {
-        const int tv = pulse.SinkIndex(QStringLiteral("tv"));
-        const auto inputs = pulse.SinkInputs();
-        return !inputs.empty()
-            && std::all_of(inputs.begin(), inputs.end(), [&](const auto& s) { return s.sink == tv && s.audible(); });
-    }
-    // Nothing can be heard anywhere.
-    bool silent()
-    {
-        const auto inputs = pulse.SinkInputs();
-        return std::none_of(inputs.begin(), inputs.end(), [](const auto& s) { return s.audible(); });
-    }
+    bool soundOnTvOnly() { return pulse.SoundOnlyOn(QStringLiteral("tv")); }
     bool frameOnTv(const QRect& tv) const
     {
         return frame() && frame()->isVisible() && frame()->geometry() == tv && !frame()->IsTvAway();
@@ -167,7 +143,7 @@ TEST_F(HotPlug, TheTvSwitchedOffAndOn)
     ASSERT_TRUE(WaitFor([&] { return clipOnTv(); }, 20000));
     ASSERT_TRUE(WaitFor([&] { return soundOnTvOnly(); }, 20000));
     switchOff();
-    EXPECT_TRUE(WaitFor([&] { return !frame()->isVisible() && silent(); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return !frame()->isVisible() && pulse.Silent(); }, 10000));
     EXPECT_TRUE(pcMonitorClear());
     switchOn(QStringLiteral("1920/508x1080/286"));
     EXPECT_TRUE(WaitFor([&] { return frameOnTv(tv) && clipOnTv(); }, 20000));
@@ -183,7 +159,7 @@ TEST_F(HotPlug, TheTvSwitchedOffAndOn)
     auto* page = static_cast<COnlineVideoView*>(frame()->View())->page();
     const QString position = QStringLiteral("document.querySelector('video').currentTime");
     switchOff();
-    EXPECT_TRUE(WaitFor([&] { return !frame()->isVisible() && silent(); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return !frame()->isVisible() && pulse.Silent(); }, 10000));
     EXPECT_TRUE(pcMonitorClear());
     const double held = RunJs(page, position).toDouble();
     switchOn(QStringLiteral("1920/508x1080/286"));

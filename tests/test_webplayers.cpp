@@ -76,31 +76,8 @@ protected:
         return enlarged->isEmpty() ? QStringList() : enlarged->last().at(0).toStringList();
     }
     // The share of the TV monitor's pixels that are the clip's red.
-    double redShare()
-    {
-        const QImage tv = CaptureTvScreen(*g_pXServer);
-        if (tv.isNull())
-            return 0;
-        int red = 0, all = 0;
-        for (int y = 0; y < tv.height(); y += 6)
-            for (int x = 0; x < tv.width(); x += 6, ++all) {
-                const QRgb p = tv.pixel(x, y);
-                red += qRed(p) > 180 && qGreen(p) < 80 && qBlue(p) < 80;
-            }
-        return all ? double(red) / all : 0;
-    }
-    // Some sound plays, and all of it on the TV's sink (a paused player opens no stream).
-    bool soundOnTvOnly()
-    {
-        const int tv = pulse->SinkIndex(QStringLiteral("tv"));
-        const auto inputs = pulse->SinkInputs();
-        if (inputs.empty())
-            return false;
-        for (const auto& s : inputs)
-            if (s.sink != tv)
-                return false;
-        return true;
-    }
+    double redShare() { return RedShare(CaptureTvScreen(*g_pXServer)); }
+    bool soundOnTvOnly() { return pulse->SoundOnlyOn(QStringLiteral("tv")); }
     void expectClipOnTheWholeTv()
     {
         double share = 0;

@@ -1,5 +1,7 @@
 #include "PulseServer.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -120,6 +122,20 @@ bool PulseServer::AddSink(const QString& name, const QString& description)
                    QStringLiteral("sink_name=") + name,
                    QStringLiteral("sink_properties=device.description=") + description })
         == 0;
+}
+
+bool PulseServer::SoundOnlyOn(const QString& sink) const
+{
+    const int index = SinkIndex(sink);
+    const auto inputs = SinkInputs();
+    return !inputs.empty()
+        && std::all_of(inputs.begin(), inputs.end(), [&](const auto& s) { return s.sink == index && s.audible(); });
+}
+
+bool PulseServer::Silent() const
+{
+    const auto inputs = SinkInputs();
+    return std::none_of(inputs.begin(), inputs.end(), [](const auto& s) { return s.audible(); });
 }
 
 int PulseServer::SinkIndex(const QString& name) const

@@ -30,6 +30,10 @@ public:
     };
     std::vector<SinkInput> SinkInputs() const;
     int SinkIndex(const QString& name) const;
+    // Some sound plays, and all of it on that sink (a paused player opens no stream, or holds it corked).
+    bool SoundOnlyOn(const QString& sink) const;
+    // Nothing can be heard on any sink.
+    bool Silent() const;
     // Runs pactl with the arguments; returns its exit code.
     int Pactl(const QStringList& args, QByteArray* out = nullptr) const;
     // Takes a null sink away (as a TV switched off takes its HDMI sink), or adds one; true once it is done.

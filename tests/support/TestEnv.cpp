@@ -134,6 +134,30 @@ QImage CaptureScreen(const XvfbServer& server, const QRect& area)
     return tv;
 }
 
+namespace
+{
+
+template <typename Test> double shareOf(const QImage& image, Test test)
+{
+    int hits = 0, all = 0;
+    for (int y = 0; y < image.height(); y += 6)
+        for (int x = 0; x < image.width(); x += 6, ++all)
+            hits += test(image.pixel(x, y));
+    return all ? double(hits) / all : 0;
+}
+
+} // namespace
+
+double RedShare(const QImage& image)
+{
+    return shareOf(image, [](QRgb p) { return qRed(p) > 180 && qGreen(p) < 80 && qBlue(p) < 80; });
+}
+
+double MenuGreyShare(const QImage& image)
+{
+    return shareOf(image, [](QRgb p) { return p == qRgb(127, 127, 127); });
+}
+
 bool ShowsMenu(const QImage& tv, QSize size)
 {
     // The line under the title lies at a twelfth of the height plus the pen; the bottom right corner is grey.

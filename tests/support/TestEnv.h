@@ -49,6 +49,9 @@ class QRect;
 QImage CaptureTvScreen(const XvfbServer& server);
 // Any part of the test X server's screen as it shows now.
 QImage CaptureScreen(const XvfbServer& server, const QRect& area);
+// The share of a capture's pixels (every sixth both ways) that are the test clips' red, or the menu's grey.
+double RedShare(const QImage& image);
+double MenuGreyShare(const QImage& image);
 // Whether a capture shows, in its top left corner, the grey menu drawn for a TV of the given size, with the line
 // under its title (at 92 for 1080 lines).
 bool ShowsMenu(const QImage& tv, QSize size = QSize(1920, 1080));
