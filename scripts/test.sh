@@ -13,6 +13,8 @@ bash scripts/deps.sh
 echo "== build and tests"
 rm -rf build
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Nothing the build found may come from a package that scripts/deps.sh does not install.
+bash scripts/check_deps.sh build
 cmake --build build -j"$JOBS"
 (cd build && ctest --output-on-failure -j"$JOBS" --timeout 600)
 
