@@ -560,7 +560,7 @@ void CTvCfgDlg::SendToTv(const QUrl& address)
     if (!m_pMainFrame)
         m_pMainFrame = StartTvOutput();
     if (m_pMainFrame)
-        QCoreApplication::postEvent(m_pMainFrame, new CPlayUrlEvent(address.toString(QUrl::FullyEncoded)));
+        m_pMainFrame->PlaySentPage(address.toString(QUrl::FullyEncoded));
 }
 
 void CTvCfgDlg::OnRemotePower()

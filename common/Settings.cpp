@@ -89,9 +89,9 @@ bool writableFolder(const QString& dir)
     return QFileInfo(dir).isDir() && ::access(QFile::encodeName(dir).constData(), W_OK) == 0;
 }
 
-// Only root or this user can change the file: neither it nor its folder is writable by others (a folder shared
-// with the sticky bit, like /tmp, protects the files of each owner).
-bool onlyOwnerCanChange(const QString& path, bool rootOnly)
+} // namespace
+
+bool OnlyOwnerCanChange(const QString& path, bool rootOnly)
 {
     const auto safe = [rootOnly](const QString& p, bool folder) {
         struct stat st {
@@ -106,8 +106,6 @@ bool onlyOwnerCanChange(const QString& path, bool rootOnly)
     };
     return safe(path, false) && safe(QFileInfo(path).absolutePath(), true);
 }
-
-} // namespace
 
 bool SetBootRun(int flag)
 {
@@ -148,7 +146,7 @@ QString ReadUpdateServer()
 {
     const QString key = QString::fromLatin1(SettingKey::UpdateServer);
     const QString machineConfig = Paths::MachineConfigFile();
-    if (QFileInfo::exists(machineConfig) && onlyOwnerCanChange(machineConfig, true)) {
+    if (QFileInfo::exists(machineConfig) && OnlyOwnerCanChange(machineConfig, true)) {
         const QString server
             = ProfileFile::ReadString(machineConfig, QString::fromLatin1(kSettingsSection), key, kOwnSettingMaxChars)
                   .trimmed();
@@ -158,7 +156,7 @@ QString ReadUpdateServer()
     const QString server = ReadSetting(key).trimmed();
     if (server.isEmpty())
         return {};
-    if (!onlyOwnerCanChange(Paths::SettingsFile(), false)) {
+    if (!OnlyOwnerCanChange(Paths::SettingsFile(), false)) {
         qWarning("krel: UpdateServer in %s is ignored: other accounts can change that file; name the server in %s",
                  qPrintable(Paths::SettingsFile()), qPrintable(machineConfig));
         return {};

@@ -43,5 +43,9 @@ bool IsBootRunInEffect();
 // configuration (/etc/krel/krel.conf, section Config) when that file names one and only root can write it, and
 // from the settings file only when no other account can rewrite that file. "" means none.
 QString ReadUpdateServer();
+// Whether only root (rootOnly) or root and this user can change the file: it belongs to one of them and neither it
+// nor its folder is writable by others (a folder shared with the sticky bit, like /tmp, protects each owner's
+// files). What decides which code is installed is trusted only so.
+bool OnlyOwnerCanChange(const QString& path, bool rootOnly);
 // The autostart entry's text for an executable path (exposed for tests).
 QString BootRunDesktopEntry(const QString& executablePath);

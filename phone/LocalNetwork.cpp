@@ -3,6 +3,7 @@
 #include <QHostInfo>
 #include <QNetworkInterface>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace
 {
@@ -16,22 +17,89 @@ QHostAddress plain(const QHostAddress& address)
     return result;
 }
 
+bool isVirtual(const QString& name)
+{
+    static const QRegularExpression virtualName(QStringLiteral("^(docker|veth|virbr|br-|tun|tap|wg|vmnet|vboxnet|zt)"));
+    return virtualName.match(name).hasMatch();
+}
+
+// Whether name is this machine's own host name (or that name under ".local"), or a name every resolver keeps for
+// the machine itself.
+bool isOwnName(QByteArray name)
+{
+    name = name.toLower();
+    while (name.endsWith('.'))
+        name.chop(1);
+    if (name == "localhost" || name.endsWith(".localhost"))
+        return true;
+    const QByteArray self = QHostInfo::localHostName().toLower().toUtf8();
+    return !self.isEmpty() && (name == self || name == self + ".local");
+}
+
+bool isOwnAddress(const QHostAddress& address)
+{
+    const QHostAddress a = plain(address);
+    if (a.isLoopback() || a == QHostAddress(QHostAddress::AnyIPv4) || a == QHostAddress(QHostAddress::AnyIPv6))
+        return true;
+    for (const QHostAddress& own : QNetworkInterface::allAddresses())
+        if (plain(own) == a)
+            return true;
+    return false;
+}
+
 } // namespace
 
-bool IsLocalNetworkPeer(const QHostAddress& address)
+QList<NetInterface> SystemInterfaces()
 {
-    const QHostAddress peer = plain(address);
-    if (peer.isLoopback() || peer.isLinkLocal())
-        return true;
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface& i : interfaces) {
-        if (!(i.flags() & QNetworkInterface::IsUp))
+    QList<NetInterface> result;
+    for (const QNetworkInterface& i : QNetworkInterface::allInterfaces()) {
+        NetInterface n;
+        n.name = i.name();
+        n.up = i.flags() & QNetworkInterface::IsUp;
+        n.running = i.flags() & QNetworkInterface::IsRunning;
+        n.loopback = i.flags() & QNetworkInterface::IsLoopBack;
+        n.entries = i.addressEntries();
+        result << n;
+    }
+    return result;
+}
+
+QList<NetInterface> HomeInterfaces(const QList<NetInterface>& all)
+{
+    QList<NetInterface> home, virtuals;
+    for (const NetInterface& i : all) {
+        if (!i.up || !i.running || i.loopback)
             continue;
-        for (const QNetworkAddressEntry& e : i.addressEntries())
-            if (e.prefixLength() > 0 && peer.isInSubnet(plain(e.ip()), e.prefixLength()))
+        (isVirtual(i.name) ? virtuals : home) << i;
+    }
+    return home.isEmpty() ? virtuals : home;
+}
+
+bool IsHomeNetworkPeer(const QHostAddress& peerAddress, const QHostAddress& localAddress, const QList<NetInterface>& all)
+{
+    const QHostAddress peer = plain(peerAddress), local = plain(localAddress);
+    if (peer.isLoopback())
+        return local.isLoopback();
+    for (const NetInterface& i : HomeInterfaces(all)) {
+        bool owns = false;
+        for (const QNetworkAddressEntry& e : i.entries)
+            owns = owns || plain(e.ip()) == local;
+        if (!owns)
+            continue;
+        if (peer.isLinkLocal())
+            return true;
+        for (const QNetworkAddressEntry& e : i.entries)
+            if (e.prefixLength() > 0 && e.ip().protocol() == peer.protocol()
+                && peer.isInSubnet(plain(e.ip()), e.prefixLength()))
                 return true;
+        return false;
     }
     return false;
+}
+
+bool IsHomeNetworkPeer(const QHostAddress& peer, const QHostAddress& local)
+{
+    return IsHomeNetworkPeer(peer, local, SystemInterfaces());
 }
 
 bool IsOwnHost(const QByteArray& host, quint16 port)
@@ -56,24 +124,32 @@ bool IsOwnHost(const QByteArray& host, quint16 port)
     return name == "localhost" || (!self.isEmpty() && (name == self || name == self + ".local"));
 }
 
+const char* SendToTvRefusal(const QUrl& address)
+{
+    const QString scheme = address.scheme().toLower();
+    if (!address.isValid() || address.host().isEmpty()
+        || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return "not an http or https address";
+    if (!address.userInfo().isEmpty())
+        return "an address with a user name or password";
+    // QUrl gives an IP literal in its canonical form ("127.1" and "0x7f.1" are 127.0.0.1 to it, as to browsers).
+    const QString host = address.host(QUrl::FullyDecoded);
+    const QHostAddress literal(host);
+    if (literal.isNull() ? isOwnName(host.toUtf8()) : isOwnAddress(literal))
+        return "an address of this machine";
+    return nullptr;
+}
+
+QString LanAddress(const QList<NetInterface>& all)
+{
+    for (const NetInterface& i : HomeInterfaces(all))
+        for (const QNetworkAddressEntry& e : i.entries)
+            if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                return e.ip().toString();
+    return QStringLiteral("127.0.0.1");
+}
+
 QString LanAddress()
 {
-    // The home network's interface, not a container bridge or a VPN tunnel that a phone cannot reach.
-    static const QRegularExpression virtualName(QStringLiteral("^(docker|veth|virbr|br-|tun|tap|wg|vmnet|vboxnet|zt)"));
-    QString fallback;
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface& i : interfaces) {
-        if (!(i.flags() & QNetworkInterface::IsUp) || !(i.flags() & QNetworkInterface::IsRunning)
-            || (i.flags() & QNetworkInterface::IsLoopBack))
-            continue;
-        for (const QNetworkAddressEntry& e : i.addressEntries()) {
-            if (e.ip().protocol() != QAbstractSocket::IPv4Protocol)
-                continue;
-            if (!virtualName.match(i.name()).hasMatch())
-                return e.ip().toString();
-            if (fallback.isEmpty())
-                fallback = e.ip().toString();
-        }
-    }
-    return fallback.isEmpty() ? QStringLiteral("127.0.0.1") : fallback;
+    return LanAddress(SystemInterfaces());
 }

@@ -1,5 +1,8 @@
 #include "PhoneRemote.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -80,15 +83,35 @@ const char* modeName(TvMenuSnapshot::Mode mode)
 
 } // namespace
 
-// Takes each connection first: refuses peers outside the local networks and connections beyond the cap, closes
-// connections that stay idle, and refuses a request that grows past the size cap. It sees every byte before the
-// HTTP server does, because its handlers are connected first.
+// Takes each connection first: refuses peers outside the home network, caps the connections of each peer and in
+// all, gives each request a deadline for all its bytes (new bytes do not extend it, so a peer that trickles a byte
+// now and then cannot hold a connection), and refuses a request that grows past the size cap. It sees every byte
+// before the HTTP server does, because its handlers are connected first.
 class CPhoneRemote::Listener : public QTcpServer
 {
 public:
-    explicit Listener(QObject* parent)
-        : QTcpServer(parent)
+    explicit Listener(CPhoneRemote* owner)
+        : QTcpServer(owner)
+        , m_pOwner(owner)
     {
+    }
+
+    // A whole request has arrived on socket: its deadline stops while it is answered (a menu request may wait).
+    void RequestArrived(QTcpSocket* socket, bool paired)
+    {
+        if (Connection* c = Find(socket)) {
+            c->deadline->stop();
+            c->paired = c->paired || paired;
+            c->busy = true;
+        }
+    }
+    // Its answer is written: the next request on the connection has the whole deadline again.
+    void Answered(QTcpSocket* socket)
+    {
+        if (Connection* c = Find(socket)) {
+            c->busy = false;
+            c->deadline->start(m_pOwner->m_nRequestMs);
+        }
     }
 
 protected:
@@ -99,28 +122,31 @@ protected:
             delete socket;
             return;
         }
-        m_open.removeAll(nullptr);
-        const QString peer = socket->peerAddress().toString();
-        if (!IsLocalNetworkPeer(socket->peerAddress())) {
-            qCWarning(lcPhone).noquote() << "phone remote refused" << peer << ": not on a local network";
+        std::erase_if(m_open, [](const Connection& c) { return !c.socket; });
+        const QHostAddress peerAddress = socket->peerAddress();
+        const QString peer = peerAddress.toString();
+        const char* refusal = nullptr;
+        if (!IsHomeNetworkPeer(peerAddress, socket->localAddress()))
+            refusal = "not on the home network";
+        else if (std::count_if(m_open.begin(), m_open.end(), [&](const Connection& c) { return c.peer == peerAddress; })
+                 >= kMaxConnectionsPerPeer)
+            refusal = "too many connections from it";
+        else if (m_open.size() >= kMaxConnections && !DropOne())
+            refusal = "too many connections";
+        if (refusal) {
+            if (m_pOwner->MayLog())
+                qCWarning(lcPhone).noquote() << "phone remote refused" << peer << ":" << refusal;
             socket->abort();
             socket->deleteLater();
             return;
         }
-        if (m_open.size() >= kMaxConnections) {
-            qCWarning(lcPhone).noquote() << "phone remote refused" << peer << ": too many connections";
-            socket->abort();
-            socket->deleteLater();
-            return;
-        }
-        m_open.append(socket);
+        auto* deadline = new QTimer(socket);
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, socket, &QTcpSocket::abort);
+        deadline->start(m_pOwner->m_nRequestMs);
+        m_open.push_back(Connection { socket, peerAddress, deadline });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        auto* idle = new QTimer(socket);
-        idle->setSingleShot(true);
-        connect(idle, &QTimer::timeout, socket, &QTcpSocket::abort);
-        idle->start(kIdleMs);
-        connect(socket, &QTcpSocket::readyRead, socket, [socket, idle, peer] {
-            idle->start(kIdleMs);
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket, peer] {
             if (socket->property("krelRefused").toBool()) {
                 socket->readAll();
                 return;
@@ -128,7 +154,8 @@ protected:
             const qint64 bytes = socket->property("krelBytes").toLongLong() + socket->bytesAvailable();
             socket->setProperty("krelBytes", bytes);
             if (bytes > kMaxRequestBytes) {
-                qCWarning(lcPhone).noquote() << "phone remote refused" << peer << ": request too large";
+                if (m_pOwner->MayLog())
+                    qCWarning(lcPhone).noquote() << "phone remote refused" << peer << ": request too large";
                 socket->readAll();
                 socket->setProperty("krelRefused", true);
                 socket->write("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
@@ -139,7 +166,44 @@ protected:
     }
 
 private:
-    QList<QPointer<QTcpSocket>> m_open;
+    struct Connection {
+        QPointer<QTcpSocket> socket;
+        QHostAddress peer;
+        QTimer* deadline;
+        bool paired = false; // a request on it carried a paired phone's secret
+        bool busy = false; // a request on it is being answered (a menu request waits for a change)
+    };
+
+    Connection* Find(QTcpSocket* socket)
+    {
+        for (Connection& c : m_open)
+            if (c.socket == socket)
+                return &c;
+        return nullptr;
+    }
+
+    // Makes room at the cap: the oldest connection that no paired phone has used goes first, then the oldest paired
+    // one that is not being answered. A paired phone waiting for the menu is never dropped for a newcomer.
+    bool DropOne()
+    {
+        for (const bool paired : { false, true }) {
+            for (auto it = m_open.begin(); it != m_open.end(); ++it) {
+                if (it->paired != paired || (paired && it->busy))
+                    continue;
+                QPointer<QTcpSocket> socket = it->socket;
+                m_open.erase(it);
+                if (socket) {
+                    socket->abort();
+                    socket->deleteLater();
+                }
+                return true;
+            }
+        }
+        return false;
+    }
+
+    CPhoneRemote* m_pOwner;
+    std::vector<Connection> m_open;
 };
 
 // The pages are resources of this static library, which the linker keeps only when asked for.
@@ -255,13 +319,17 @@ void CPhoneRemote::Write(QHttpServerResponder& responder, QTcpSocket* socket, in
                          const QByteArray& body, const QList<std::pair<QByteArray, QByteArray>>& headers)
 {
     socket->setProperty("krelBytes", 0); // the next request counts from here
+    if (auto* listener = dynamic_cast<Listener*>(socket->parent()))
+        listener->Answered(socket);
     responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(status));
     responder.writeHeader("Content-Type", type);
     responder.writeHeader("Content-Length", QByteArray::number(body.size()));
     responder.writeHeader("Cache-Control", "no-store");
     responder.writeHeader("X-Content-Type-Options", "nosniff");
     responder.writeHeader("X-Frame-Options", "DENY");
-    responder.writeHeader("Referrer-Policy", "no-referrer");
+    // The page's own requests carry its origin (which every request that acts must show); other sites get no
+    // referrer.
+    responder.writeHeader("Referrer-Policy", "same-origin");
     responder.writeHeader("Content-Security-Policy",
                           "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
                           "img-src 'self'; connect-src 'self'; form-action 'self'; frame-ancestors 'none'");
@@ -270,11 +338,49 @@ void CPhoneRemote::Write(QHttpServerResponder& responder, QTcpSocket* socket, in
     responder.writeBody(body);
 }
 
+bool CPhoneRemote::MayLog()
+{
+    // A fixed window: at most kLogLinesPerMinute refusal lines a minute, then one line that says how many were not
+    // written, so that a flood of requests cannot fill the journal.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (!m_logWindow.isValid() || m_logWindow.msecsTo(now) >= 60000) {
+        if (m_nLogsSuppressed > 0)
+            qCWarning(lcPhone).noquote() << "phone remote:" << m_nLogsSuppressed << "more refusals not logged";
+        m_logWindow = now;
+        m_nLogLines = 0;
+        m_nLogsSuppressed = 0;
+    }
+    if (m_nLogLines < kLogLinesPerMinute) {
+        ++m_nLogLines;
+        return true;
+    }
+    ++m_nLogsSuppressed;
+    return false;
+}
+
+QString CPhoneRemote::LoggedPath(const QHttpServerRequest& request)
+{
+    // As it came on the wire, percent-encoded: a decoded path could carry a line break and forge a log line.
+    QString path = request.url().path(QUrl::FullyEncoded);
+    if (path.size() > 80)
+        path = path.left(80) + QStringLiteral("...");
+    return path;
+}
+
 void CPhoneRemote::Refuse(const QHttpServerRequest& request, QTcpSocket* socket, int status, const char* why)
 {
-    qCWarning(lcPhone).noquote() << "phone remote refused" << request.remoteAddress().toString()
-                                 << request.url().path() << ":" << why;
+    if (MayLog())
+        qCWarning(lcPhone).noquote() << "phone remote refused" << request.remoteAddress().toString()
+                                     << LoggedPath(request) << ":" << why;
     Reply(request, socket, status, "text/plain; charset=utf-8", QByteArray(why) + '\n');
+}
+
+QByteArray CPhoneRemote::CookieHeader(const QString& secret)
+{
+    // Scripts cannot read it and other sites cannot send it; it lives kCookieDays and is renewed whenever the
+    // phone uses the remote, so a phone in use stays paired and a lost one's cookie runs out.
+    return QByteArray(kCookie) + '=' + secret.toLatin1() + "; Path=/; HttpOnly; SameSite=Strict; Max-Age="
+        + QByteArray::number(kCookieDays * 24 * 3600);
 }
 
 bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
@@ -292,10 +398,17 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
         return true;
     }
     const QString path = request.url().path();
-    const bool paired = m_store.Knows(SecretOf(request.value("Cookie")));
+    const QString secret = SecretOf(request.value("Cookie"));
+    const bool paired = m_store.Knows(secret);
+    if (m_pListener)
+        m_pListener->RequestArrived(socket, paired);
+    // A paired phone's page and keys renew its cookie.
+    QList<std::pair<QByteArray, QByteArray>> renew;
+    if (paired)
+        renew.append({ "Set-Cookie", CookieHeader(secret) });
 
     if (get && path == QLatin1String("/")) {
-        Reply(request, socket, 200, "text/html; charset=utf-8", resource(paired ? "remote.html" : "pair.html"));
+        Reply(request, socket, 200, "text/html; charset=utf-8", resource(paired ? "remote.html" : "pair.html"), renew);
     } else if (get && path == QLatin1String("/state")) {
         if (!paired) {
             Refuse(request, socket, 401, "no or a wrong phone secret");
@@ -347,17 +460,15 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
             } else {
                 // The same route as every other remote's keys.
                 m_pRouter->PostKey(command, 0);
-                Reply(request, socket, 204, "text/plain", QByteArray());
+                Reply(request, socket, 204, "text/plain", QByteArray(), renew);
             }
         } else {
             const QUrl address(form.queryItemValue(QStringLiteral("url"), QUrl::FullyDecoded), QUrl::StrictMode);
-            const QString scheme = address.scheme().toLower();
-            if (!address.isValid() || address.host().isEmpty()
-                || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-                Refuse(request, socket, 400, "not an http or https address");
+            if (const char* refusal = SendToTvRefusal(address)) {
+                Refuse(request, socket, 400, refusal);
             } else {
                 emit sendToTv(address);
-                Reply(request, socket, 204, "text/plain", QByteArray());
+                Reply(request, socket, 204, "text/plain", QByteArray(), renew);
             }
         }
     } else {
@@ -379,6 +490,7 @@ void CPhoneRemote::PairPhone(const QHttpServerRequest& request, QTcpSocket* sock
     if (open >= 0 && close > open)
         name = name.mid(open + 1, close - open - 1);
     name.remove(QRegularExpression(QStringLiteral("[^\\x20-\\x7E]")));
+    name = name.left(60);
     const QString secret = m_store.Add(name.isEmpty() ? QStringLiteral("phone") : name);
     EndPairing();
     if (secret.isEmpty()) {
@@ -387,10 +499,7 @@ void CPhoneRemote::PairPhone(const QHttpServerRequest& request, QTcpSocket* sock
     }
     qCInfo(lcPhone).noquote() << "phone paired:" << name;
     emit phonesChanged();
-    Reply(request, socket, 303, "text/plain", QByteArray(),
-          { { "Location", "/" },
-            { "Set-Cookie", QByteArray(kCookie) + '=' + secret.toLatin1()
-                  + "; Path=/; HttpOnly; SameSite=Strict; Max-Age=315360000" } });
+    Reply(request, socket, 303, "text/plain", QByteArray(), { { "Location", "/" }, { "Set-Cookie", CookieHeader(secret) } });
 }
 
 QByteArray CPhoneRemote::StateJson()

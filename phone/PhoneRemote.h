@@ -21,13 +21,13 @@ class CRemoteKeyRouter;
 // mirrors the TV menu to them live (each page keeps one request waiting for the next change), and hands their keys
 // to the key router like any other remote.
 //
-// Safe by default: it listens only while switched on; it answers only peers on this machine's networks; a request
+// Safe by default: it listens only while switched on; it answers only peers of the home network; a request
 // whose Host is not this machine, or (for anything that acts) whose Origin is not the page itself, is refused, so
 // that no page elsewhere can drive the box through a browser. A phone pairs once, with a one-time ticket (the QR
 // code) or a short code, both valid for two minutes; the short code takes a few tries a minute, then pauses. A
 // paired phone holds a long random secret in a cookie that scripts cannot read and other sites cannot send; krel
-// keeps only its hash. Connections and request sizes are capped; nothing blocks the GUI thread. Every refusal is
-// one log line.
+// keeps only its hash. Connections (per peer and in all), request times and sizes are capped; nothing blocks the
+// GUI thread. Every refusal is one log line, at most a few a minute.
 class CPhoneRemote : public QAbstractHttpServer
 {
     Q_OBJECT
@@ -36,15 +36,24 @@ public:
     static constexpr int kPairingSeconds = 120;
     static constexpr int kCodeTriesPerMinute = 5;
     static constexpr int kMaxConnections = 16;
+    // A phone's browser opens up to six connections to a site.
+    static constexpr int kMaxConnectionsPerPeer = 6;
     static constexpr int kMaxRequestBytes = 16 * 1024;
-    static constexpr int kIdleMs = 15000;
+    // A request's every byte must arrive within this time from the connection or the previous answer; bytes that
+    // trickle in do not extend it.
+    static constexpr int kRequestMs = 10000;
+    static constexpr int kCookieDays = 30;
+    static constexpr int kLogLinesPerMinute = 20;
     static constexpr int kHoldMs = 10000; // how long a request for the menu waits for a change
 
     CPhoneRemote(CRemoteKeyRouter* router, const QString& storePath, QObject* parent = nullptr);
     ~CPhoneRemote() override;
 
-    // Listens on every address of this machine at the port; false when the port is taken.
+    // Listens at the port, taking connections through the home network's interfaces and loopback only; false when
+    // the port is taken.
     bool Start(quint16 port = kDefaultPort);
+    // For tests: a shorter request deadline.
+    void SetRequestDeadline(int ms) { m_nRequestMs = ms; }
     void Stop();
     bool IsListening() const;
     quint16 Port() const { return m_nPort; }
@@ -82,6 +91,9 @@ protected:
 private:
     class Listener;
     void Refuse(const QHttpServerRequest& request, QTcpSocket* socket, int status, const char* why);
+    bool MayLog();
+    static QString LoggedPath(const QHttpServerRequest& request);
+    static QByteArray CookieHeader(const QString& secret);
     void Reply(const QHttpServerRequest& request, QTcpSocket* socket, int status, const QByteArray& type,
                const QByteArray& body, const QList<std::pair<QByteArray, QByteArray>>& headers = {});
     static void Write(QHttpServerResponder& responder, QTcpSocket* socket, int status, const QByteArray& type,
@@ -110,4 +122,8 @@ private:
     QString m_ticket;
     QList<QDateTime> m_wrongCodes; // times of wrong short codes within the last minute
     QTimer m_pairingEnd;
+    int m_nRequestMs = kRequestMs;
+    QDateTime m_logWindow;
+    int m_nLogLines = 0;
+    int m_nLogsSuppressed = 0;
 };

@@ -1,4 +1,5 @@
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTcpServer>
 
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@ public:
     std::map<int, QByteArray> bodies;
     std::map<int, CResponseInfo> responses;
     std::map<int, int> capacities;
+    std::map<int, int> capacitiesAfterTake;
     std::function<void(FCHttpDownload*)> onFinished;
 
     void OnConnected(FCHttpDownload* task) override { events.push_back({ 0, task->GetTaskID() }); }
@@ -37,6 +39,7 @@ public:
             EXPECT_EQ(data.data()[data.count()], 0);
             EXPECT_EQ(data.data()[data.count() + 1], 0);
         }
+        capacitiesAfterTake[task->GetTaskID()] = task->ReceiveCapacity();
         EXPECT_EQ(task->TakeReceivedData().count(), 0); // nothing new the second time
         responses[task->GetTaskID()] = task->Response();
         if (onFinished)
@@ -94,6 +97,7 @@ TEST_F(Download, BodiesAtTheBufferBoundary)
     EXPECT_EQ(m.capacities[exact], 131072);
     EXPECT_EQ(m.bodies[over], pattern(131073));
     EXPECT_EQ(m.capacities[over], 262144);
+    EXPECT_EQ(m.capacitiesAfterTake[over], 262144); // taking the bytes keeps the capacity
     EXPECT_EQ(m.responses[over].nStatusCode, 200);
     EXPECT_EQ(m.responses[over].nContentLength, 131073);
     EXPECT_EQ(m.responses[over].nReadResult, 1);
@@ -170,28 +174,53 @@ TEST_F(Download, DeletingAStalledTaskAbortsPromptly)
 }
 
 // The request's limits end a transfer on their own, as a failed read: a body longer than the cap (announced, or
-// sent without a length), a server that goes silent mid-body or never answers, a redirect away from https.
+// sent without a length: chunked, or ended by closing), a server that goes silent mid-body or never answers, one
+// that sends a byte now and then past the overall deadline, a redirect away from https.
 TEST_F(Download, LimitsEndATransfer)
 {
     struct Case {
         const char* path;
         std::int64_t maxBytes;
         bool httpsRedirectsOnly;
+        int deadlineSeconds = 0;
     };
     RecordingManager m;
     for (const Case& c :
-         { Case { "bytes/100000", 65536, false }, Case { "truncate/200000", 65536, false }, Case { "stall", 0, false },
-           Case { "never", 0, false }, Case { "redirect?to=/bytes/10", 0, true } }) {
+         { Case { "bytes/100000", 65536, false }, Case { "truncate/200000", 65536, false },
+           Case { "unsized/100000", 65536, false }, Case { "chunked/100000", 65536, false }, Case { "stall", 0, false },
+           Case { "never", 0, false }, Case { "trickle/600", 0, false, 2 }, Case { "redirect?to=/bytes/10", 0, true } }) {
         CRequestInfo request;
         request.strUrl = http.Url(QString::fromLatin1(c.path));
         request.nMaxBytes = c.maxBytes;
         request.bHttpsRedirectsOnly = c.httpsRedirectsOnly;
         request.nStallSeconds = 1;
+        request.nDeadlineSeconds = c.deadlineSeconds;
         const int id = m.AddDownloadTask(request);
         EXPECT_TRUE(WaitFor([&] { return m.finished(id); }, 20000)) << c.path;
         EXPECT_EQ(m.responses[id].nReadResult, 0) << c.path;
-        EXPECT_LE(m.bodies[id].size(), c.maxBytes > 0 ? c.maxBytes : 10) << c.path;
+        EXPECT_LE(m.bodies[id].size(), c.maxBytes > 0 ? c.maxBytes : c.deadlineSeconds > 0 ? 599 : 10) << c.path;
     }
+}
+
+// A body saved to a file arrives there as it comes, not in memory; a cap still ends it.
+TEST_F(Download, BodiesSavedToAFile)
+{
+    RecordingManager m;
+    CRequestInfo request;
+    request.strUrl = http.Url(QStringLiteral("bytes/300000"));
+    request.strSaveFile = machine.root() + QStringLiteral("/whole");
+    const int whole = m.AddDownloadTask(request);
+    request.strUrl = http.Url(QStringLiteral("unsized/300000"));
+    request.strSaveFile = machine.root() + QStringLiteral("/capped");
+    request.nMaxBytes = 100000;
+    const int capped = m.AddDownloadTask(request);
+    ASSERT_TRUE(WaitFor([&] { return m.finished(whole) && m.finished(capped); }, 20000));
+    EXPECT_EQ(m.responses[whole].nReadResult, 1);
+    EXPECT_EQ(m.responses[whole].nBytesReceived, 300000);
+    EXPECT_TRUE(m.bodies[whole].isEmpty());
+    EXPECT_EQ(ReadFile(machine.root() + QStringLiteral("/whole")), pattern(300000));
+    EXPECT_EQ(m.responses[capped].nReadResult, 0);
+    EXPECT_LE(QFileInfo(machine.root() + QStringLiteral("/capped")).size(), 100000);
 }
 
 // Through a proxy's tunnel the record is the server's response, never the proxy's "200 Connection established":

@@ -157,6 +157,49 @@ TEST_F(Navigation, TypesVideosAddressesPlayAndBack)
     EXPECT_EQ(g_nScrollY, 0);
 }
 
+// A page sent from a phone plays as a chosen episode does: the menu is in its playing state, and each way out
+// leads where it leads from an episode, from the list the page was sent over.
+TEST_F(Navigation, APageSentOverAListPlaysAsAnEpisode)
+{
+    struct Case {
+        const char* what;
+        int key;
+        int state; // after the key
+        bool sameList; // the list shown before the page came
+    } cases[] = {
+        { "LeaveVideo", RC_LeaveVideo, CItemListSet::VideoList, true },
+        { "a digit", RC_Digit4, CItemListSet::VideoList, true },
+        { "Back", RC_Back, CItemListSet::VideoTypes, false },
+    };
+    for (const Case& c : cases) {
+        CScreenMenu menu;
+        menu.SetWindow(&window);
+        press(menu, RC_Digit2);
+        press(menu, RC_NextPage);
+        CItemBase* shown = menu.CurrentList();
+        menu.PlaySent();
+        EXPECT_TRUE(menu.ListSet().IsPlaying()) << c.what;
+        EXPECT_EQ(menu.CurrentList(), nullptr) << c.what;
+        press(menu, c.key);
+        EXPECT_EQ(menu.ListSet().State(), c.state) << c.what;
+        EXPECT_EQ(menu.CurrentList() == shown, c.sameList) << c.what;
+        if (c.sameList)
+            EXPECT_EQ(menu.CurrentList()->PageIndex(), 1) << c.what;
+    }
+    EXPECT_TRUE(window.urls.isEmpty()); // the sent page's address travels apart from the menu
+
+    // Sent over a playing episode, it leaves to that episode's addresses.
+    CScreenMenu menu;
+    menu.SetWindow(&window);
+    for (int key : { RC_Digit2, RC_Digit7, RC_Digit0 })
+        press(menu, key);
+    ASSERT_TRUE(menu.ListSet().IsPlaying());
+    menu.PlaySent();
+    press(menu, RC_LeaveVideo);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::AddressList);
+    EXPECT_EQ(firstName(menu), QStringLiteral("第1集"));
+}
+
 TEST_F(Navigation, BackNeverPagesAndReloadShowsFirstPage)
 {
     CScreenMenu menu;

@@ -1,6 +1,9 @@
 // The phone remote: a real browser (Debian's chromium driven by puppeteer-core) pairs with the QR code read from
 // the TV and drives the TV; and every way of getting in without pairing is refused.
 #include <QDir>
+#include <QElapsedTimer>
+#include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QImage>
 #include <QProcess>
 #include <QTcpServer>
@@ -95,21 +98,37 @@ protected:
     }
     QString base() const { return QStringLiteral("http://%1:%2").arg(LanAddress()).arg(port); }
 
-    // The status of a raw request to the remote, as a client on this machine sends it; 0 when the connection is
-    // closed without an answer.
-    int status(const QByteArray& request)
+    // The head of the answer to a raw request, as a client on this machine (from the loopback address from) sends
+    // it; "" when the connection is closed without an answer.
+    QByteArray answer(const QByteArray& request, const QHostAddress& from = QHostAddress::LocalHost)
     {
         QTcpSocket s;
+        s.bind(from);
         s.connectToHost(QHostAddress::LocalHost, port);
         if (!WaitFor([&] { return s.state() == QAbstractSocket::ConnectedState; }))
-            return 0;
+            return {};
         s.write(request);
         QByteArray got;
         WaitFor([&] {
             got += s.readAll();
-            return got.contains("\r\n") || s.state() != QAbstractSocket::ConnectedState;
+            return got.contains("\r\n\r\n") || s.state() != QAbstractSocket::ConnectedState;
         });
+        return got.left(got.indexOf("\r\n\r\n") + 2);
+    }
+    // Its status; 0 when the connection is closed without an answer.
+    int status(const QByteArray& request, const QHostAddress& from = QHostAddress::LocalHost)
+    {
+        const QByteArray got = answer(request, from);
         return got.startsWith("HTTP/1.1 ") ? got.mid(9, 3).toInt() : 0;
+    }
+    // Opens a connection from the loopback address from that sends nothing.
+    std::unique_ptr<QTcpSocket> idleConnection(const QHostAddress& from = QHostAddress::LocalHost)
+    {
+        auto s = std::make_unique<QTcpSocket>();
+        s->bind(from);
+        s->connectToHost(QHostAddress::LocalHost, port);
+        EXPECT_TRUE(WaitFor([&] { return s->state() == QAbstractSocket::ConnectedState; }));
+        return s;
     }
     QByteArray host() const { return "127.0.0.1:" + QByteArray::number(port); }
     QByteArray post(const QByteArray& path, const QByteArray& body, const QByteArray& extra = {}) const
@@ -171,14 +190,19 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
               QStringLiteral("ok post=sent read=failed"));
     EXPECT_NE(dialog->MainFrame(), nullptr);
 
-    // "Send to TV" plays a page over the whole TV.
-    EXPECT_EQ(phone.Do(QStringLiteral("send ") + http.Url(QStringLiteral("videojs.html"))), QStringLiteral("ok"));
+    // "Send to TV" plays a page over the whole TV. The page is another site's (an address of this machine is not
+    // sent): the TV's web view reaches it through the test server acting as a proxy.
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), http.Port()));
+    const auto direct = qScopeGuard([] { QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy); });
+    EXPECT_EQ(phone.Do(QStringLiteral("send http://video.example/videojs.html")), QStringLiteral("ok"));
     EXPECT_TRUE(WaitFor(
         [&] {
             const QImage tv = CaptureTvScreen(*g_pXServer);
             return qRed(tv.pixel(960, 540)) > 180 && qGreen(tv.pixel(960, 540)) < 80 && qRed(tv.pixel(100, 100)) > 180;
         },
         40000));
+    // The menu beneath is in its playing state, as for a chosen episode.
+    EXPECT_TRUE(dialog->MainFrame()->Menu().ListSet().IsPlaying());
 
     // Power, asked once on the phone, ends TV output with the shutdown prompt.
     EXPECT_EQ(phone.Do(QStringLiteral("power")), QStringLiteral("ok"));
@@ -229,21 +253,95 @@ TEST_F(PhoneRemote, Refusals)
         EXPECT_EQ(status(c.request), c.status) << c.what;
     EXPECT_EQ(dialog->MainFrame(), nullptr); // Power was never taken
 
-    // Idle connections up to the cap; the next one is closed unanswered, and room comes back as they go.
+    // Connections: a few from one peer; the next from it is closed unanswered, and room comes back as they go.
     std::vector<std::unique_ptr<QTcpSocket>> idle;
-    for (int i = 0; i < CPhoneRemote::kMaxConnections; ++i) {
-        idle.push_back(std::make_unique<QTcpSocket>());
-        idle.back()->connectToHost(QHostAddress::LocalHost, port);
-        ASSERT_TRUE(WaitFor([&] { return idle.back()->state() == QAbstractSocket::ConnectedState; }));
-    }
+    for (int i = 0; i < CPhoneRemote::kMaxConnectionsPerPeer; ++i)
+        idle.push_back(idleConnection());
     EXPECT_EQ(status(get), 0);
     idle.clear();
     int last = -2;
     EXPECT_TRUE(WaitFor([&] { return (last = status(get)) == 200; }, 30000)) << last;
+
+    // At the cap in all (unpaired connections from several peers), a paired phone still gets in: an unpaired
+    // connection makes room for it.
+    pairing = remote.StartPairing();
+    const QByteArray paired = answer("GET /pair?t=" + pairing.address.section(QStringLiteral("t="), 1).toLatin1()
+                                     + " HTTP/1.1\r\nHost: " + host() + "\r\n\r\n");
+    const QByteArray cookie = paired.mid(paired.indexOf("krel_phone=")).split(';').first();
+    ASSERT_TRUE(cookie.startsWith("krel_phone=")) << paired.toStdString();
+    // The cookie lives a month, and each use of the remote renews it.
+    const QByteArray month = "Max-Age=" + QByteArray::number(CPhoneRemote::kCookieDays * 24 * 3600);
+    EXPECT_TRUE(paired.contains(month)) << paired.toStdString();
+    EXPECT_TRUE(answer("GET / HTTP/1.1\r\nHost: " + host() + "\r\nCookie: " + cookie + "\r\n\r\n").contains(month));
+    for (int i = 0; i < CPhoneRemote::kMaxConnections; ++i)
+        idle.push_back(idleConnection(QHostAddress(0x7f000002 + quint32(i / CPhoneRemote::kMaxConnectionsPerPeer))));
+    EXPECT_EQ(status("GET /state HTTP/1.1\r\nHost: " + host() + "\r\nCookie: " + cookie + "\r\n\r\n",
+                     QHostAddress(QStringLiteral("127.0.0.9"))),
+              200);
+    idle.clear();
+
+    // A request whose bytes trickle in is cut at its deadline, however often a byte comes.
+    remote.SetRequestDeadline(1500);
+    std::unique_ptr<QTcpSocket> slow = idleConnection();
+    QElapsedTimer sent;
+    sent.start();
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            if (sent.elapsed() >= 100) {
+                slow->write("G");
+                sent.restart();
+            }
+            return slow->state() != QAbstractSocket::ConnectedState;
+        },
+        20000));
 
     // Switched off: nothing listens.
     dialog->EnablePhoneRemote(false);
     QTcpSocket s;
     s.connectToHost(QHostAddress::LocalHost, port);
     EXPECT_TRUE(WaitFor([&] { return s.error() == QAbstractSocket::ConnectionRefusedError; }));
+}
+
+// A phone pairs by typing the six-digit code the TV shows, in the real browser.
+TEST_F(PhoneRemote, PairsByTheCodeTypedInTheBrowser)
+{
+    ASSERT_TRUE(QFile::exists(QStringLiteral(KREL_PHONE_BROWSER "/node_modules/puppeteer-core/package.json")))
+        << "run phone_browser.sh first";
+    const CPhoneRemote::Pairing pairing = dialog->PhoneRemote()->StartPairing();
+    Browser phone;
+    EXPECT_EQ(phone.Do(QStringLiteral("code %1/ %2").arg(base(), pairing.code)),
+              QStringLiteral("ok %1/ remote").arg(base()));
+    EXPECT_FALSE(dialog->PhoneRemote()->IsPairing());
+    EXPECT_EQ(dialog->PhoneRemote()->Phones().Phones().size(), 1u);
+}
+
+namespace
+{
+QStringList* s_pLogged = nullptr;
+void keepPhoneLines(QtMsgType, const QMessageLogContext& context, const QString& text)
+{
+    if (s_pLogged && context.category && QByteArray(context.category) == "krel.phone")
+        *s_pLogged << text;
+}
+} // namespace
+
+// What a peer sends never forges a log line, and a flood of refusals writes only a few lines.
+TEST_F(PhoneRemote, RefusalsLogFewEncodedLines)
+{
+    QStringList logged;
+    s_pLogged = &logged;
+    const QtMessageHandler before = qInstallMessageHandler(keepPhoneLines);
+    EXPECT_EQ(status("GET /x%0Akrel.phone:%20phone%20paired:%20evil HTTP/1.1\r\nHost: " + host() + "\r\n\r\n"), 404);
+    for (int i = 0; i < 2 * CPhoneRemote::kLogLinesPerMinute; ++i)
+        EXPECT_EQ(status("GET / HTTP/1.1\r\nHost: rebind.example.com:" + QByteArray::number(port) + "\r\n\r\n"), 421);
+    qInstallMessageHandler(before);
+    s_pLogged = nullptr;
+
+    ASSERT_FALSE(logged.isEmpty());
+    EXPECT_TRUE(logged.first().contains(QLatin1String("%0A"))) << logged.first().toStdString();
+    for (const QString& line : logged) {
+        EXPECT_FALSE(line.contains(QLatin1Char('\n'))) << line.toStdString();
+        EXPECT_FALSE(line.contains(QLatin1String("phone paired"))) << line.toStdString();
+    }
+    EXPECT_LE(logged.size(), CPhoneRemote::kLogLinesPerMinute);
 }

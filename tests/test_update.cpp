@@ -1,4 +1,5 @@
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -36,10 +37,12 @@ protected:
     {
         WriteFile(server + QStringLiteral("/update/") + name, bytes);
     }
-    // Serves a version file that names the SHA-256 of the archives served now (of an empty body where none is).
-    QByteArray offer(const QByteArray& text)
+    // Serves a version file that names the size and SHA-256 of the archives served now (of an empty body where none
+    // is), valid for the given days.
+    QByteArray offer(const QByteArray& text, int validDays = 1)
     {
-        QByteArray full = text;
+        QByteArray full = text + "VALID_UNTIL="
+            + QDateTime::currentDateTimeUtc().addDays(validDays).toString(Qt::ISODate).toLatin1() + "\n";
         for (const char* name : { "app", "data" }) {
             QByteArray body;
             for (const char* suffix : { ".zip", ".zip.cut" })
@@ -47,6 +50,8 @@ protected:
                     body = ReadFile(server + QStringLiteral("/update/") + QLatin1String(name) + QLatin1String(suffix));
             full += QByteArray(name).toUpper()
                 + "_SHA256=" + QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex() + "\n";
+            if (!body.isEmpty())
+                full += QByteArray(name).toUpper() + "_SIZE=" + QByteArray::number(body.size()) + "\n";
         }
         serve(QStringLiteral("ver.dat"), full);
         return full;
@@ -189,6 +194,7 @@ TEST_F(UpdateFlow, ServerErrorsAndStallsParkNothingAndQuitPromptly)
     stalled.reset();
     EXPECT_LT(quit.elapsed(), 1000);
     EXPECT_FALSE(QFile::exists(app(QStringLiteral("temp/app.zip"))));
+    EXPECT_FALSE(QFile::exists(app(QStringLiteral("temp/app.zip.part"))));
 }
 
 namespace
@@ -235,7 +241,41 @@ TEST_F(UpdateFlow, UnprovenUpdatesAreRefused)
         { "no signature", true, [&] { offer(version); }, "no signature" },
         { "signed by another key", true, [&] { offer(version), signWith(otherKey); }, "not signed by a trusted key" },
         { "the archive changed after signing", true,
-          [&] { offer(version), signWith(key), serve(QStringLiteral("data.zip"), "changed"); }, "does not match" },
+          [&] { offer(version), signWith(key), serve(QStringLiteral("data.zip"), "DATA"); }, "does not match" },
+        { "only an unusable key file", true,
+          [&] { machine.writeAppFile(QStringLiteral("keys/server.pub"), "garbage"), offer(version); },
+          "holds no usable key" },
+        { "only a key another account may change", true,
+          [&] {
+              QFile(app(QStringLiteral("keys/server.pub"))).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                                          | QFileDevice::ReadOther | QFileDevice::WriteOther);
+              offer(version), signWith(key);
+          },
+          "holds no usable key" },
+        { "an expired version file", true, [&] { offer(version, -1), signWith(key); }, "expired" },
+        { "a signed file without VALID_UNTIL", true,
+          [&] {
+              offer(version);
+              serve(QStringLiteral("ver.dat"),
+                    UpdateSignature::SetVersionKeys(ReadFile(server + "/update/ver.dat"), { { "VALID_UNTIL", "" } }));
+              signWith(key);
+          },
+          "no valid VALID_UNTIL" },
+        { "a signed file without the archive's size", true,
+          [&] {
+              offer(version);
+              serve(QStringLiteral("ver.dat"),
+                    UpdateSignature::SetVersionKeys(ReadFile(server + "/update/ver.dat"), { { "DATA_SIZE", "" } }));
+              signWith(key);
+          },
+          "without its DATA_SIZE" },
+        { "an archive longer than signed, sent without its length", true,
+          [&] {
+              offer(version), signWith(key);
+              QFile::remove(server + QStringLiteral("/update/data.zip"));
+              serve(QStringLiteral("data.zip.unsized"), "data and much more");
+          },
+          "no complete data.zip" },
         { "signed by the trusted key", true, [&] { offer(version), signWith(key); }, "" },
     };
     qInstallMessageHandler(keepRefusals);
@@ -266,4 +306,28 @@ TEST_F(UpdateFlow, UnprovenUpdatesAreRefused)
     }
     qInstallMessageHandler(nullptr);
     EXPECT_TRUE(messages.isEmpty());
+}
+
+// A server that offers an older version than it did before (an old version file replayed, or a withdrawn release)
+// is logged, so that a frozen box is noticed.
+TEST_F(UpdateFlow, AnOfferOlderThanOneSeenBeforeIsLogged)
+{
+    serve(QStringLiteral("data.zip"), "data");
+    offer("[Main]\nDATA_VER=9\n");
+    run();
+    ASSERT_TRUE(QFile::exists(app(QStringLiteral("Update/data.zip"))));
+    QDir(app(QStringLiteral("Update"))).removeRecursively();
+
+    offer("[Main]\nDATA_VER=8\n");
+    g_refusals.clear();
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+        if (message.contains(QLatin1String("older than")))
+            g_refusals << message;
+    });
+    CUpdateManager again;
+    again.StartUpdate();
+    ASSERT_TRUE(WaitFor([&] { return again.TaskCount() == 0; }, 15000));
+    qInstallMessageHandler(nullptr);
+    ASSERT_EQ(g_refusals.size(), 1);
+    EXPECT_TRUE(g_refusals[0].contains(QLatin1String("data version 8, older than version 9"))) << g_refusals[0].toStdString();
 }

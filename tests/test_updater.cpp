@@ -181,6 +181,16 @@ TEST_F(Updater, TrustedKeyChecksTheParkedVersionFileAgain)
             EXPECT_TRUE(outcome.dataApplied) << outcome.notes.join(QLatin1Char(';')).toStdString();
         }
     }
+
+    // A keys folder whose only key is unusable proves nothing: an unsigned update is refused, never applied as if
+    // no key were installed.
+    machine.writeAppFile(QStringLiteral("keys/server.pub"), trusted.left(trusted.size() / 2));
+    park("[Main]\nDATA_VER=7\n", goodData);
+    QFile::remove(state(QStringLiteral("Update/ver.dat.sig")));
+    const CUpdater::Outcome outcome = run();
+    EXPECT_FALSE(outcome.dataApplied);
+    EXPECT_TRUE(outcome.notes.join(QLatin1Char(';')).contains(QLatin1String("not signed by a trusted key")))
+        << outcome.notes.join(QLatin1Char(';')).toStdString();
 }
 
 // Every archive that is not a whole, honest catalogue is refused whole: nothing applied, nothing left parked.

@@ -4,7 +4,9 @@
 //   krel-catalogue build SOURCE.json OUTDIR   writes OUTDIR/Data/
 //   krel-catalogue dump DATADIR               prints the JSON of DATADIR (a Data folder or its parent)
 //   krel-catalogue keygen PRIVATE PUBLIC      a new Ed25519 key pair (PEM; the private file is the owner's only)
-//   krel-catalogue sign PRIVATE VERFILE       writes VERFILE.sig
+//   krel-catalogue sign PRIVATE VERFILE [--valid-days N]
+//                                             sets VERFILE's VALID_UNTIL (N days, 14 when not given) and the size and
+//                                             SHA-256 of app.zip / data.zip beside it, then writes VERFILE.sig
 //   krel-catalogue verify PUBLIC VERFILE      checks VERFILE.sig
 //
 // JSON: {"types":  [{"id", "name", "videos" (optional): [file videos]}],
@@ -29,6 +31,8 @@
 #include <string>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,6 +47,8 @@
 #include "catalogue/CatalogueCipher.h"
 #include "catalogue/DataFiles.h"
 #include "common/Globals.h"
+#include "common/ProfileFile.h"
+#include "update/UpdateManager.h"
 #include "update/UpdateSignature.h"
 
 using nlohmann::json;
@@ -458,14 +464,36 @@ QByteArray readAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-int sign(const QString& privatePath, const QString& versionPath)
+int sign(const QString& privatePath, const QString& versionPath, int validDays)
 {
-    const QByteArray signature = UpdateSignature::Sign(readAll(versionPath), readAll(privatePath));
-    QFile out(versionPath + QStringLiteral(".sig"));
-    if (signature.isEmpty() || !out.open(QIODevice::WriteOnly) || out.write(signature) != signature.size()) {
+    // What is signed expires, so that an old file replayed by anybody on the way is refused; each archive beside the
+    // version file is named by its size (which caps its download) and its SHA-256.
+    QList<std::pair<QByteArray, QByteArray>> keys { { "VALID_UNTIL",
+                                                      QDateTime::currentDateTimeUtc()
+                                                          .addDays(validDays)
+                                                          .toString(Qt::ISODate)
+                                                          .toLatin1() } };
+    const QString folder = QFileInfo(versionPath).absolutePath();
+    for (const char* name : { "app", "data" }) {
+        QFile archive(folder + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".zip"));
+        if (!archive.open(QIODevice::ReadOnly))
+            continue;
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        if (!hash.addData(&archive)) {
+            std::cerr << "krel-catalogue: cannot read " << qPrintable(archive.fileName()) << "\n";
+            return 1;
+        }
+        keys.append({ QByteArray(name).toUpper() + "_SIZE", QByteArray::number(archive.size()) });
+        keys.append({ QByteArray(name).toUpper() + "_SHA256", hash.result().toHex() });
+    }
+    const QByteArray version = UpdateSignature::SetVersionKeys(readAll(versionPath), keys);
+    const QByteArray signature = UpdateSignature::Sign(version, readAll(privatePath));
+    if (signature.isEmpty() || !ProfileFile::WriteFileAtomically(versionPath, version)
+        || !ProfileFile::WriteFileAtomically(versionPath + QStringLiteral(".sig"), signature)) {
         std::cerr << "krel-catalogue: cannot sign " << qPrintable(versionPath) << "\n";
         return 1;
     }
+    std::cout << "signed, valid until " << keys[0].second.constData() << "\n";
     return 0;
 }
 
@@ -486,7 +514,9 @@ int usage()
     std::cerr << "usage: krel-catalogue build SOURCE.json OUTDIR\n"
                  "       krel-catalogue dump DATADIR\n"
                  "       krel-catalogue keygen PRIVATE.pem PUBLIC.pub\n"
-                 "       krel-catalogue sign PRIVATE.pem ver.dat      (writes ver.dat.sig)\n"
+                 "       krel-catalogue sign PRIVATE.pem ver.dat [--valid-days N]\n"
+                 "                                  (sets VALID_UNTIL, default 14 days, and the sizes and hashes of\n"
+                 "                                   app.zip / data.zip beside ver.dat; writes ver.dat.sig)\n"
                  "       krel-catalogue verify PUBLIC.pub ver.dat     (checks ver.dat.sig)\n";
     return 2;
 }
@@ -505,7 +535,10 @@ int main(int argc, char** argv)
         if (args.size() == 4 && args[1] == QLatin1String("keygen"))
             return keygen(args[2], args[3]);
         if (args.size() == 4 && args[1] == QLatin1String("sign"))
-            return sign(args[2], args[3]);
+            return sign(args[2], args[3], CUpdateManager::kDefaultValidDays);
+        if (args.size() == 6 && args[1] == QLatin1String("sign") && args[4] == QLatin1String("--valid-days")
+            && args[5].toInt() > 0)
+            return sign(args[2], args[3], args[5].toInt());
         if (args.size() == 4 && args[1] == QLatin1String("verify"))
             return verify(args[2], args[3]);
         return usage();

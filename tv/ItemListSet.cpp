@@ -1,5 +1,7 @@
 #include "ItemListSet.h"
 
+#include <utility>
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -111,6 +113,8 @@ CItemBase* CItemListSet::Select(int digit)
         return StartPlaying(digit);
     }
     case Playing:
+        if (m_nSentFrom >= 0)
+            return LeaveSent();
         m_nState = AddressList;
         return Stay(SlotAddresses);
     case StarList:
@@ -158,13 +162,37 @@ CItemBase* CItemListSet::StartPlaying(int digit)
     QString url;
     LoadAddressUrl(m_lists[SlotAddresses]->IdAt(digit), &url);
     m_nState = Playing;
+    m_nSentFrom = -1;
     if (m_pWindow)
         QCoreApplication::postEvent(m_pWindow, new CPlayUrlEvent(url));
     return nullptr;
 }
 
+CItemBase* CItemListSet::PlaySent(CItemBase* shown)
+{
+    if (m_nState != Playing) {
+        m_nSentFrom = m_nState;
+        m_pSentOver = shown;
+    } else if (m_nSentFrom < 0) {
+        // Sent over a playing episode: beneath it is that episode's address list.
+        m_nSentFrom = AddressList;
+        m_pSentOver = Stay(SlotAddresses);
+    }
+    m_nState = Playing;
+    return nullptr;
+}
+
+CItemBase* CItemListSet::LeaveSent()
+{
+    m_nState = m_nSentFrom;
+    m_nSentFrom = -1;
+    return std::exchange(m_pSentOver, nullptr);
+}
+
 CItemBase* CItemListSet::GoBack()
 {
+    if (m_nState == Playing && m_nSentFrom >= 0)
+        return LeaveSent();
     // Back from a playing video is the address list it was chosen from.
     if (m_nState == Playing) {
         if (m_nBranch != 0 && m_nBranch != 1)
@@ -177,6 +205,11 @@ CItemBase* CItemListSet::GoBack()
 
 CItemBase* CItemListSet::GoUp()
 {
+    if (m_nState == Playing && m_nSentFrom >= 0) {
+        const int from = m_nSentFrom;
+        LeaveSent();
+        return Climb(from);
+    }
     // Up from a playing video skips its address list.
     return Climb(m_nState == Playing ? AddressList : m_nState);
 }

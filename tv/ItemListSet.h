@@ -36,6 +36,9 @@ public:
     CItemBase* Select(int digit);
     CItemBase* GoBack();
     CItemBase* GoUp();
+    // A page sent from elsewhere (a phone) plays as a chosen episode does: the list shown stays beneath it, leaving
+    // the video returns to that list and Back climbs from it. Returns the list to show (none).
+    CItemBase* PlaySent(CItemBase* shown);
 
     bool IsPlaying() const { return m_nState == Playing; }
     int State() const { return m_nState; }
@@ -55,9 +58,13 @@ private:
     CItemBase* Climb(int from);
     CItemBase* StartPlaying(int digit);
     CItemBase* Stay(Slot slot) const { return m_lists[slot].get(); }
+    // Back from a sent page: the list it was sent over, in its state.
+    CItemBase* LeaveSent();
 
     std::array<std::unique_ptr<CItemBase>, SlotCount> m_lists;
     int m_nState = Start;
     int m_nBranch = 0;
+    int m_nSentFrom = -1; // while a sent page plays: the state it was sent over
+    CItemBase* m_pSentOver = nullptr; // and the list shown then
     QPointer<QObject> m_pWindow;
 };

@@ -271,6 +271,16 @@ void CMainFrame::OnPlayUrl(const QString& url)
     m_pView->Widget()->update();
 }
 
+void CMainFrame::PlaySentPage(const QString& url)
+{
+    if (m_pPlayer && m_pPlayer->IsPlaying())
+        m_pPlayer->Stop();
+    m_menu.PlaySent();
+    update();
+    QCoreApplication::postEvent(this, new CPlayUrlEvent(url));
+    emit menuChanged();
+}
+
 bool CMainFrame::OnFilmCommand(int command)
 {
     switch (command) {

@@ -40,6 +40,9 @@ public:
     // window leaves the screens (it never lands on another monitor) with what plays held until the TV is back.
     // The web page's media pause by themselves while the window is hidden.
     void SetTvScreen(QScreen* screen);
+    // Plays a page sent from elsewhere (a phone) exactly as a chosen episode: the menu is in its playing state, so
+    // Back, LeaveVideo and the window's activation treat it as they treat an episode. A film that plays stops.
+    void PlaySentPage(const QString& url);
     // What the TV shows now (for a phone remote); menuChanged says when it may have changed.
     TvMenuSnapshot MenuSnapshot() const;
     bool IsTvAway() const { return m_bAway; }

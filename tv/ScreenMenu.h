@@ -20,6 +20,8 @@ public:
     void SetWindow(QObject* window) { m_listSet.SetWindow(window); }
     // Handles a remote command code (digits, paging, back, leave video); others do nothing.
     void OnCommand(int command);
+    // A page sent from elsewhere plays over the list shown, as a chosen episode does.
+    void PlaySent() { m_pCurrent = m_listSet.PlaySent(m_pCurrent); }
     // Draws the screen into rect: title, ten numbered rows of the current page, page line. Nothing without a list.
     void Draw(QPainter& painter, const QRect& rect);
 

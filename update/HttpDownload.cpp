@@ -5,6 +5,8 @@
 #include <cstring>
 #include <system_error>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -85,18 +87,22 @@ CReceivedData FCHttpDownload::CReceiveBuffer::Take()
     const std::size_t count = m_nLength;
     if (count == 0)
         return {};
-    // The filled block itself is handed over (with room for the two zero bytes) and the buffer takes a fresh
-    // block of the same capacity: no copy of the body, and no second copy in memory.
+    // The filled block itself is handed over (with room for the two zero bytes), so the body is never copied, and
+    // the buffer takes a fresh block of the same capacity. Only address space is taken for it until bytes arrive.
+    char* fresh = static_cast<char*>(std::malloc(m_nCapacity));
+    if (!fresh)
+        return {};
     char* block = m_pData;
     if (count + 2 > m_nCapacity) {
         block = static_cast<char*>(std::realloc(m_pData, count + 2));
-        if (!block)
+        if (!block) {
+            std::free(fresh);
             return {};
+        }
     }
     block[count] = 0;
     block[count + 1] = 0;
-    m_pData = static_cast<char*>(std::malloc(kBufferStep));
-    m_nCapacity = m_pData ? kBufferStep : 0;
+    m_pData = fresh;
     m_nLength = 0;
     return CReceivedData(block, static_cast<int>(count));
 }
@@ -254,6 +260,8 @@ std::size_t FCHttpDownload::OnHeader(char* data, std::size_t size, std::size_t c
         self->m_pending = CResponseInfo();
         self->m_bLocationSeen = false;
         self->m_nBodyBytes = 0;
+        if (self->m_nFile >= 0 && (::ftruncate(self->m_nFile, 0) != 0 || ::lseek(self->m_nFile, 0, SEEK_SET) != 0))
+            return 0; // an earlier response's body cannot be undone: fail
         const QList<QByteArray> parts = line.split(' ');
         if (parts.size() > 1)
             self->m_pending.nStatusCode = parts[1].toInt();
@@ -298,6 +306,17 @@ std::size_t FCHttpDownload::OnBody(char* data, std::size_t size, std::size_t cou
     if (self->m_request.nMaxBytes > 0 && self->m_nBodyBytes > self->m_request.nMaxBytes)
         return 0; // longer than the caller takes: ends the transfer as a failed read
     self->m_speed.AddBytes(static_cast<std::int64_t>(n));
+    if (self->m_nFile >= 0) {
+        for (std::size_t done = 0; done < n;) {
+            const ssize_t w = ::write(self->m_nFile, data + done, n - done);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return 0; // a full disk ends the transfer as a failed read
+            done += static_cast<std::size_t>(w);
+        }
+        return n;
+    }
     if (!self->m_buffer.Append(data, n))
         return 0; // ends the transfer as a failed read
     return n;
@@ -314,7 +333,12 @@ void FCHttpDownload::Work()
     CURL* curl = curl_easy_init();
     int readResult = 0;
     std::int64_t received = 0;
-    if (curl) {
+    if (!m_request.strSaveFile.isEmpty()) {
+        m_nFile = ::open(m_request.strSaveFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (m_nFile < 0)
+            qCWarning(lcUpdate).noquote() << "cannot write" << m_request.strSaveFile << ":" << strerror(errno);
+    }
+    if (curl && (m_request.strSaveFile.isEmpty() || m_nFile >= 0)) {
         const QByteArray url = m_request.strUrl.toUtf8();
         const QByteArray agent = m_request.strUserAgent.toUtf8();
         curl_slist* headers = nullptr;
@@ -327,6 +351,9 @@ void FCHttpDownload::Work()
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_request.nStallSeconds));
+        // A server that sends just enough never to stall still ends, at the request's deadline.
+        if (m_request.nDeadlineSeconds > 0)
+            curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(m_request.nDeadlineSeconds));
         if (m_request.nMaxBytes > 0)
             curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_request.nMaxBytes));
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -369,7 +396,14 @@ void FCHttpDownload::Work()
         if (result != CURLE_OK)
             qCDebug(lcUpdate) << "download" << m_request.strUrl << "ended:" << curl_easy_strerror(result);
         curl_slist_free_all(headers);
+    }
+    if (curl)
         curl_easy_cleanup(curl);
+    if (m_nFile >= 0) {
+        // On the disk before the caller renames it into place.
+        if (::fdatasync(m_nFile) != 0 || ::close(m_nFile) != 0)
+            readResult = 0;
+        m_nFile = -1;
     }
     m_speed.End();
     qCDebug(lcUpdate) << "download" << m_request.strUrl << received << "bytes, last measured at"

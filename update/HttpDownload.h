@@ -29,6 +29,10 @@ struct CRequestInfo {
     bool bHttpsRedirectsOnly = false; // redirects may lead to https addresses only
     std::int64_t nMaxBytes = 0; // > 0: a longer body fails the transfer as soon as it is seen, unread
     int nStallSeconds = 60; // a transfer that receives nothing for this long fails
+    int nDeadlineSeconds = 0; // > 0: a transfer still running after this long in all fails
+    // Not empty: the body is written to this file as it arrives (created or emptied, mode 0600) instead of being
+    // kept in memory; TakeReceivedData then gives nothing. A failed write fails the transfer.
+    QString strSaveFile;
 
     static constexpr std::uint32_t kFlagReload = 0x80000000;
     static constexpr std::uint32_t kFlagNoCacheWrite = 0x04000000;
@@ -86,7 +90,8 @@ public:
     // Readable once the connected message has arrived; its read result, byte count and time once the finished
     // message has.
     const CResponseInfo& Response() const { return m_response; }
-    // The bytes received since the last call (none: a null block and 0); empties the buffer, keeps its capacity.
+    // The bytes received since the last call (none: a null block and 0); empties the buffer, which keeps its
+    // capacity for what follows.
     CReceivedData TakeReceivedData();
     // Capacity of the receive buffer (for tests).
     int ReceiveCapacity() const;
@@ -185,6 +190,7 @@ private:
     std::atomic<bool> m_bConnected { false };
     std::atomic<bool> m_bFinished { false };
     bool m_bLocationSeen = false;
+    int m_nFile = -1; // the worker's file for strSaveFile
     // The worker's connection, so that an abort can shut it down and wake a blocked read at once.
     std::mutex m_socketLock;
     int m_nSocket = -1;

@@ -3,7 +3,10 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -16,6 +19,19 @@
 #include "common/Paths.h"
 #include "common/ProfileFile.h"
 #include "common/Settings.h"
+
+namespace
+{
+
+// The archive's size the version file names (APP_SIZE or DATA_SIZE); 0 when it names none.
+std::int64_t ArchiveSize(const QString& versionFile, bool app)
+{
+    bool ok = false;
+    const qlonglong size = ReadVersionText(versionFile, app ? L"APP_SIZE" : L"DATA_SIZE").trimmed().toLongLong(&ok);
+    return ok && size > 0 ? size : 0;
+}
+
+} // namespace
 
 bool IsSecureUpdateServer(const QString& address)
 {
@@ -35,6 +51,15 @@ CUpdateManager::CUpdateManager()
 {
 }
 
+CUpdateManager::~CUpdateManager()
+{
+    // The workers end first, so that none writes to the staging file after it is removed.
+    while (Tasks().GetObjectCount() > 0)
+        Tasks().RemoveObject(0);
+    if (m_nState == 2 || m_nState == 3)
+        QFile::remove(Paths::StateFile(m_nState == 2 ? QStringLiteral("temp/app.zip.part") : QStringLiteral("temp/data.zip.part")));
+}
+
 QString CUpdateManager::ServerUrl(const char* path) const
 {
     QString base = m_strServer;
@@ -52,7 +77,13 @@ void CUpdateManager::StartUpdate()
     if (m_strServer.isEmpty())
         return;
     m_keys = UpdateSignature::TrustedKeys();
-    if (m_keys.isEmpty() && !IsSecureUpdateServer(m_strServer)) {
+    if (m_keys.installed && m_keys.keys.isEmpty()) {
+        m_nState = 4;
+        Refuse(QStringLiteral("the keys folder %1 holds no usable key, so nothing can prove an update")
+                   .arg(UpdateSignature::TrustedKeysDir()));
+        return;
+    }
+    if (!m_keys.installed && !IsSecureUpdateServer(m_strServer)) {
         m_nState = 4;
         Refuse(QStringLiteral("%1 is neither https nor this machine, and no trusted key is installed to prove what "
                               "it sends")
@@ -60,17 +91,19 @@ void CUpdateManager::StartUpdate()
         return;
     }
     m_nState = 1;
-    Fetch("/update/ver.dat", kVersionFileCap);
+    Fetch("/update/ver.dat", kVersionFileCap, kVersionFileSeconds);
 }
 
-void CUpdateManager::Fetch(const char* path, std::int64_t maxBytes)
+void CUpdateManager::Fetch(const char* path, std::int64_t maxBytes, int deadlineSeconds, const QString& saveFile)
 {
     CRequestInfo request;
     request.strUrl = ServerUrl(path);
     request.strUserAgent = DefaultUserAgent();
     // Without a key only the channel proves the sender, so it never leaves https.
-    request.bHttpsRedirectsOnly = m_keys.isEmpty();
+    request.bHttpsRedirectsOnly = !m_keys.installed;
     request.nMaxBytes = maxBytes;
+    request.nDeadlineSeconds = deadlineSeconds;
+    request.strSaveFile = saveFile;
     AddDownloadTask(request);
 }
 
@@ -91,7 +124,7 @@ void CUpdateManager::DropStaged()
 
 void CUpdateManager::OnConnected(FCHttpDownload*) { }
 
-bool CUpdateManager::IsCompleteResponse(const CResponseInfo& response, int bytes)
+bool CUpdateManager::IsCompleteResponse(const CResponseInfo& response, std::int64_t bytes)
 {
     if (response.nStatusCode < 200 || response.nStatusCode > 299 || response.nReadResult != 1)
         return false;
@@ -145,10 +178,10 @@ void CUpdateManager::OnFinished(FCHttpDownload* task)
                               .arg(kVersionFileCap)
                               .arg(task->Request().strUrl));
         m_strStagedVersion = staged;
-        if (m_keys.isEmpty())
+        if (!m_keys.installed)
             return UseVersionFile();
         m_nState = 5;
-        Fetch("/update/ver.dat.sig", 4096);
+        Fetch("/update/ver.dat.sig", 4096, kVersionFileSeconds);
         break;
     case 5: {
         if (!Stage(task, QStringLiteral("ver.dat.sig"), &staged))
@@ -156,9 +189,18 @@ void CUpdateManager::OnFinished(FCHttpDownload* task)
         m_strStagedSignature = staged;
         QFile version(m_strStagedVersion), signature(staged);
         if (!version.open(QIODevice::ReadOnly) || !signature.open(QIODevice::ReadOnly)
-            || !UpdateSignature::Verify(version.readAll(), signature.readAll(), m_keys))
+            || !UpdateSignature::Verify(version.readAll(), signature.readAll(), m_keys.keys))
             return Refuse(QStringLiteral("the version file is not signed by a trusted key (%1)")
                               .arg(UpdateSignature::TrustedKeysDir()));
+        // A signature never expires by itself: the signed date does, as apt's Valid-Until.
+        const QString validText = ReadVersionText(m_strStagedVersion, L"VALID_UNTIL").trimmed();
+        const QDateTime validUntil = QDateTime::fromString(validText, Qt::ISODate);
+        if (!validUntil.isValid())
+            return Refuse(QStringLiteral("the signed version file has no valid VALID_UNTIL (\"%1\")").arg(validText.left(40)));
+        if (QDateTime::currentDateTimeUtc() > validUntil)
+            return Refuse(QStringLiteral("the signed version file expired at %1: an old file replayed, or a server "
+                                         "that was not signed again")
+                              .arg(validUntil.toUTC().toString(Qt::ISODate)));
         UseVersionFile();
         break;
     }
@@ -166,8 +208,15 @@ void CUpdateManager::OnFinished(FCHttpDownload* task)
     case 3: {
         const bool app = m_nState == 2;
         const QString name = app ? QStringLiteral("app.zip") : QStringLiteral("data.zip");
-        if (!Stage(task, name, &staged))
-            return Refuse(QStringLiteral("no complete %1 from %2").arg(name, task->Request().strUrl));
+        // The archive was written to its staging file as it arrived.
+        staged = Paths::StateFile(QStringLiteral("temp/") + name + QStringLiteral(".part"));
+        const std::int64_t bytes = task->Response().nBytesReceived;
+        const std::int64_t size = ArchiveSize(m_strStagedVersion, app);
+        if (!IsCompleteResponse(task->Response(), bytes) || bytes == 0 || (size > 0 && bytes != size)) {
+            QFile::remove(staged);
+            return Refuse(QStringLiteral("no complete %1 of the size its version file names from %2")
+                              .arg(name, task->Request().strUrl));
+        }
         const QString wanted
             = ReadVersionText(m_strStagedVersion, app ? L"APP_SHA256" : L"DATA_SHA256").trimmed().toLower();
         QFile archive(staged);
@@ -188,22 +237,64 @@ void CUpdateManager::OnFinished(FCHttpDownload* task)
 
 void CUpdateManager::UseVersionFile()
 {
+    NoteOfferedVersions(m_strStagedVersion);
     CompareVersions(m_strStagedVersion);
-    const char* hashKey = m_bAppNewer ? "APP_SHA256" : "DATA_SHA256";
+    const bool app = m_bAppNewer != 0;
+    const char* hashKey = app ? "APP_SHA256" : "DATA_SHA256";
     if ((m_bAppNewer || m_bDataNewer)
         && ReadVersionText(m_strStagedVersion, QString::fromLatin1(hashKey).toStdWString().c_str()).trimmed().isEmpty())
         return Refuse(QStringLiteral("the version file offers an archive without its %1").arg(QLatin1String(hashKey)));
-    if (m_bAppNewer) {
-        m_nState = 2;
-        Fetch("/update/app.zip", 0);
-    } else if (m_bDataNewer) {
-        m_nState = 3;
-        Fetch("/update/data.zip", 0);
-    } else {
+    if (!m_bAppNewer && !m_bDataNewer) {
         m_nState = 4; // the staged version file stays in temp/ until the next update overwrites it
         m_strStagedVersion.clear();
         m_strStagedSignature.clear();
+        return;
     }
+    // A signed version file names its archive's size, which caps the download; an unsigned one may not.
+    std::int64_t size = ArchiveSize(m_strStagedVersion, app);
+    if (size <= 0 && m_keys.installed)
+        return Refuse(QStringLiteral("the signed version file offers an archive without its %1")
+                          .arg(QLatin1String(app ? "APP_SIZE" : "DATA_SIZE")));
+    if (size <= 0)
+        size = kArchiveCapWithoutSize;
+    const int seconds = static_cast<int>(std::min<std::int64_t>(kArchiveBaseSeconds + size / kSlowestBytesPerSecond, INT32_MAX));
+    m_nState = app ? 2 : 3;
+    const QString part = Paths::StateFile(QStringLiteral("temp/") + (app ? QStringLiteral("app.zip") : QStringLiteral("data.zip"))
+                                          + QStringLiteral(".part"));
+    QDir().mkpath(Paths::StateFile(QStringLiteral("temp")));
+    Fetch(app ? "/update/app.zip" : "/update/data.zip", size, seconds, part);
+}
+
+void CUpdateManager::NoteOfferedVersions(const QString& versionFile)
+{
+    const QString seenFile = Paths::StateFile(QStringLiteral("temp/seen-versions.dat"));
+    const VersionPair seen = ReadVersionFile(seenFile);
+    const VersionPair offered = ReadVersionFile(versionFile);
+    VersionPair newest = seen;
+    const auto check = [&](const char* what, bool has, int version, bool hadSeen, int seenVersion) {
+        if (has && hadSeen && version < seenVersion)
+            qCWarning(lcUpdate).noquote() << QStringLiteral("the update server offers %1 version %2, older than "
+                                                            "version %3 it offered before: an old version file "
+                                                            "replayed, or a release withdrawn")
+                                                 .arg(QLatin1String(what))
+                                                 .arg(version)
+                                                 .arg(seenVersion);
+    };
+    check("application", offered.hasApp, offered.app, seen.hasApp, seen.app);
+    check("data", offered.hasData, offered.data, seen.hasData, seen.data);
+    if (offered.hasApp && (!seen.hasApp || offered.app > seen.app))
+        newest.hasApp = true, newest.app = offered.app;
+    if (offered.hasData && (!seen.hasData || offered.data > seen.data))
+        newest.hasData = true, newest.data = offered.data;
+    if (newest.app == seen.app && newest.data == seen.data && newest.hasApp == seen.hasApp && newest.hasData == seen.hasData)
+        return;
+    QByteArray text = "[Main]\n";
+    if (newest.hasApp)
+        text += "APP_VER=" + QByteArray::number(newest.app) + '\n';
+    if (newest.hasData)
+        text += "DATA_VER=" + QByteArray::number(newest.data) + '\n';
+    if (!ProfileFile::WriteFileAtomically(seenFile, text))
+        qCWarning(lcUpdate).noquote() << "cannot record the offered versions in" << seenFile;
 }
 
 void CUpdateManager::ParkVersionFile()

@@ -1,14 +1,17 @@
 #include "UpdateSignature.h"
 
+#include <algorithm>
 #include <memory>
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
 #include "common/Log.h"
 #include "common/Paths.h"
+#include "common/Settings.h"
 
 namespace UpdateSignature
 {
@@ -56,19 +59,38 @@ QString TrustedKeysDir()
                                 : Paths::AppFile(QStringLiteral("keys"));
 }
 
-QList<QByteArray> TrustedKeys()
+TrustedKeySet TrustedKeys()
 {
-    QList<QByteArray> keys;
-    const QDir dir(TrustedKeysDir());
-    for (const QString& name : dir.entryList({ QStringLiteral("*.pub") }, QDir::Files, QDir::Name)) {
-        QFile file(dir.filePath(name));
+    TrustedKeySet set;
+    const QString folder = TrustedKeysDir();
+    const QFileInfo info(folder);
+    if (!info.exists())
+        return set;
+    if (!info.isDir() || !info.isReadable() || !info.isExecutable()) {
+        // A folder that cannot be listed may hold keys: nothing is taken unsigned.
+        set.installed = true;
+        qCWarning(lcUpdate).noquote() << "the keys folder" << folder << "cannot be read";
+        return set;
+    }
+    const QDir dir(folder);
+    const bool folderSafe = OnlyOwnerCanChange(dir.absolutePath(), false);
+    for (const QString& name : dir.entryList({ QStringLiteral("*.pub") }, QDir::Files | QDir::System, QDir::Name)) {
+        set.installed = true;
+        const QString path = dir.filePath(name);
+        // A link is judged by the file it leads to, and by that file's folder too.
+        const QString real = QFileInfo(path).canonicalFilePath();
+        if (!folderSafe || real.isEmpty() || !OnlyOwnerCanChange(real, false)) {
+            qCWarning(lcUpdate).noquote() << "trusted key" << path << "is not used: another account can change it";
+            continue;
+        }
+        QFile file(real);
         const QByteArray pem = file.open(QIODevice::ReadOnly) ? file.read(16384) : QByteArray();
         if (readKey(pem, false))
-            keys << pem;
+            set.keys << pem;
         else
-            qCWarning(lcUpdate).noquote() << "trusted key" << file.fileName() << "is not an Ed25519 public key";
+            qCWarning(lcUpdate).noquote() << "trusted key" << path << "is not a readable Ed25519 public key";
     }
-    return keys;
+    return set;
 }
 
 bool Verify(const QByteArray& message, const QByteArray& signature, const QList<QByteArray>& keys)
@@ -88,6 +110,52 @@ bool Verify(const QByteArray& message, const QByteArray& signature, const QList<
             return true;
     }
     return false;
+}
+
+QByteArray SetVersionKeys(const QByteArray& text, const QList<std::pair<QByteArray, QByteArray>>& keys)
+{
+    const QByteArray eol = text.contains("\r\n") ? QByteArray("\r\n") : QByteArray("\n");
+    QList<QByteArray> lines = text.split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    for (QByteArray& line : lines)
+        if (line.endsWith('\r'))
+            line.chop(1);
+    const auto sectionOf = [](const QByteArray& line) {
+        const QByteArray t = line.trimmed();
+        return t.startsWith('[') && t.endsWith(']') ? t.mid(1, t.size() - 2).trimmed().toLower() : QByteArray();
+    };
+    const auto keyOf = [](const QByteArray& line) {
+        const qsizetype eq = line.indexOf('=');
+        return eq > 0 ? line.left(eq).trimmed().toLower() : QByteArray();
+    };
+    QList<QByteArray> out;
+    bool inMain = false, sawMain = false;
+    qsizetype mainEnd = -1; // where the new lines go: after the last line of [Main]
+    for (const QByteArray& line : lines) {
+        const QByteArray section = sectionOf(line);
+        if (!section.isEmpty() || line.trimmed().startsWith('[')) {
+            inMain = section == "main";
+            sawMain = sawMain || inMain;
+        } else if (inMain) {
+            const QByteArray key = keyOf(line);
+            if (std::any_of(keys.begin(), keys.end(), [&](const auto& k) { return k.first.toLower() == key; }))
+                continue;
+        }
+        out << line;
+        if (inMain && !line.trimmed().isEmpty())
+            mainEnd = out.size();
+    }
+    if (!sawMain) {
+        out.prepend(QByteArray("[Main]"));
+        mainEnd = 1;
+    }
+    QList<QByteArray> added;
+    for (const auto& [key, value] : keys)
+        added << key + '=' + value;
+    for (qsizetype i = 0; i < added.size(); ++i)
+        out.insert(mainEnd + i, added[i]);
+    return out.join(eol) + eol;
 }
 
 bool MakeKeyPair(QByteArray* privatePem, QByteArray* publicPem)

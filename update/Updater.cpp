@@ -137,13 +137,14 @@ CUpdater::Outcome CUpdater::Run()
     m_bRequireHash = ParseDecimal(ReadVersionText(m_strStateDir + QStringLiteral("ver.dat"), L"REQUIRE_SHA256")) == 1;
 
     // With trusted keys, nothing is applied unless the parked version file is signed by one of them now: the parked
-    // files may have been changed since they were checked. Its archives' hashes are then required too.
-    const QList<QByteArray> keys = UpdateSignature::TrustedKeys();
-    if (!keys.isEmpty() && (offered.hasApp || offered.hasData)) {
+    // files may have been changed since they were checked. Its archives' hashes are then required too. A keys folder
+    // whose every key is unusable proves nothing, so it refuses everything.
+    const UpdateSignature::TrustedKeySet keys = UpdateSignature::TrustedKeys();
+    if (keys.installed && (offered.hasApp || offered.hasData)) {
         QFile version(parkedVersion), signature(parkedVersion + QStringLiteral(".sig"));
         // The whole file is what was signed; one larger than a version file ever is is not read.
         if (!version.open(QIODevice::ReadOnly) || version.size() > 64 * 1024 || !signature.open(QIODevice::ReadOnly)
-            || !UpdateSignature::Verify(version.readAll(), signature.read(4096), keys)) {
+            || !UpdateSignature::Verify(version.readAll(), signature.read(4096), keys.keys)) {
             outcome.notes << QStringLiteral("update refused: Update/ver.dat is not signed by a trusted key");
             ClearParked();
             return outcome;

@@ -5,14 +5,20 @@
   /echo             the request's header lines as the body
   /status/N         status N with a short body
   /truncate/N       announces N bytes, sends half, closes
+  /unsized/N        N bytes without a Content-Length, ended by closing the connection
+  /chunked/N        N bytes in chunks of 1000 (Transfer-Encoding: chunked)
+  /trickle/N        announces N bytes and sends one every 0.1 s
   /stall            headers and 10 bytes, then stalls until the client goes
   /never            accepts, reads the request, never answers
   /redirect?to=P    302 to P
   CONNECT host:port a forward proxy's tunnel to host:port
+  GET http://H/P    as a forward proxy is asked: answered as GET /P, whatever the host H (so a test can serve pages
+                    of another site)
   anything else     a file of the served folder (GET only); a file F.cut stands for F cut in the middle:
                     twice its length is announced, its bytes are sent, and the connection closes; a file F.stall
                     makes F stall like /stall; a file F.redirect
-                    holding an address answers F with a redirect there
+                    holding an address answers F with a redirect there; a file F.unsized is F sent without its
+                    length
 Prints "port N" once listening on 127.0.0.1.
 """
 import http.server
@@ -43,6 +49,14 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
+    def send_unsized(self, body, n):
+        self.send_response(200)
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body[:n])
+        self.wfile.flush()
+        self.close_connection = True
+
     def do_stall(self):
         self.send_response(200)
         self.send_header("Content-Length", "1000000")
@@ -52,6 +66,8 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         time.sleep(120)
 
     def do_GET(self):
+        if self.path.startswith("http://"):
+            self.path = urllib.parse.urlparse(self.path)._replace(scheme="", netloc="").geturl() or "/"
         url = urllib.parse.urlparse(self.path)
         parts = url.path.strip("/").split("/")
         if parts[0] == "bytes":
@@ -73,6 +89,27 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.send_body(200, b"t" * (n // 2), length=n)
             self.wfile.flush()
             self.close_connection = True
+        elif parts[0] == "unsized":
+            self.send_unsized(bytes(range(256)) * (int(parts[1]) // 256 + 1), int(parts[1]))
+        elif parts[0] == "chunked":
+            n = int(parts[1])
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            while n > 0:
+                k = min(n, 1000)
+                self.wfile.write(b"%x\r\n" % k + b"c" * k + b"\r\n")
+                n -= k
+            self.wfile.write(b"0\r\n\r\n")
+        elif parts[0] == "trickle":
+            n = int(parts[1])
+            self.send_response(200)
+            self.send_header("Content-Length", str(n))
+            self.end_headers()
+            for _ in range(n):
+                self.wfile.write(b"t")
+                self.wfile.flush()
+                time.sleep(0.1)
         elif parts[0] == "stall":
             self.do_stall()
         elif parts[0] == "never":
@@ -96,6 +133,12 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 self.send_header("Location", target)
                 self.send_header("Content-Length", "0")
                 self.end_headers()
+                return
+            unsized = os.path.join(ROOT, url.path.lstrip("/")) + ".unsized"
+            if os.path.isfile(unsized):
+                with open(unsized, "rb") as f:
+                    body = f.read()
+                self.send_unsized(body, len(body))
                 return
             cut = os.path.join(ROOT, url.path.lstrip("/")) + ".cut"
             if os.path.isfile(cut):

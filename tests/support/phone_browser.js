@@ -1,6 +1,8 @@
 // A phone's browser for the tests: Debian's chromium, headless, in a phone's portrait size, driven by
 // puppeteer-core. It reads one command per line on stdin and answers one line on stdout:
 //   open URL         opens the address (a pairing address, or the remote page) and waits for it -> "ok <final URL>"
+//   code URL CODE    opens the pairing page at URL, types the six-digit code and sends it
+//                    -> "ok <final URL> remote|pair <the page's error line>"
 //   rows             waits for the remote page to show the menu  -> "ok <n rows> <title>"
 //   tap N            taps row N                                  -> "ok"
 //   key NAME         taps the key button with that data-key      -> "ok"
@@ -33,6 +35,15 @@ const puppeteer = require(path.join(process.argv[2], 'node_modules', 'puppeteer-
       if (command === 'open') {
         await page.goto(arg, { waitUntil: 'load' });
         say('ok ' + page.url());
+      } else if (command === 'code') {
+        await page.goto(rest[0], { waitUntil: 'load' });
+        await page.type('#code', rest[1]);
+        const moved = page.waitForNavigation({ waitUntil: 'load', timeout: 15000 }).catch(() => null);
+        await page.tap('#pair button');
+        await moved;
+        const remote = (await page.$('#rows')) !== null;
+        const error = remote ? '' : await page.$eval('#error', (e) => e.textContent);
+        say(('ok ' + page.url() + ' ' + (remote ? 'remote' : 'pair') + ' ' + error).trim());
       } else if (command === 'rows') {
         await page.waitForFunction(() => window.__shown > 0 && document.querySelectorAll('#rows button').length > 0);
         const n = await page.$$eval('#rows button', (b) => b.length);
