@@ -87,8 +87,7 @@ int RunControlWindow()
     softwareRemote.Listen();
 
     dialog.show();
-    g_bMouseCtrlDisabled = ReadSettingNumber(QString::fromLatin1(SettingKey::DisableMouseCtrl));
-    dialog.ApplyPointerFence();
+    dialog.ApplyPointerFence(); // DisableMouseCtrl was read as the window started
 
     QApplication::exec();
 

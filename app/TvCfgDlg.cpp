@@ -230,6 +230,8 @@ void CTvCfgDlg::BuildTray()
 
 void CTvCfgDlg::OnInitDialog()
 {
+    // Read before anything places the pointer fence: with the fence turned off, a pointer resting on the TV stays.
+    g_bMouseCtrlDisabled = ReadSettingNumber(QString::fromLatin1(SettingKey::DisableMouseCtrl));
     m_tv.LoadStored();
     // Fills both lists and places what depends on the TV.
     OnTvScreenChanged(m_tv.Screen());

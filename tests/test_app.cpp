@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -18,6 +19,7 @@
 #include "app/Application.h"
 #include "app/IRCompanySelDlg.h"
 #include "app/ShutdownDlg.h"
+#include "MouseCtl/MouseCtl.h"
 #include "app/TvCfgDlg.h"
 #include "catalogue/AdoDatabase.h"
 #include "catalogue/DataFiles.h"
@@ -151,6 +153,21 @@ TEST_F(ControlWindow, ListsScreensAndSoundCardsAndPreselectsTheStoredOnes)
     EXPECT_EQ(displays->currentIndex(), 0);
     EXPECT_EQ(cards->currentIndex(), 0);
     EXPECT_EQ(g_rcTvScreen, (ScreenRect { 0, 0, 1920, 1080 }));
+}
+
+// With the fence turned off in the settings, a pointer resting on the TV stays there while the window starts.
+TEST_F(ControlWindow, DisabledFenceLeavesThePointerOnTheTvAtStart)
+{
+    WriteSetting(QString::fromLatin1(SettingKey::DisplayName), QStringLiteral("TV|||"));
+    WriteSetting(QString::fromLatin1(SettingKey::DisableMouseCtrl), QStringLiteral("1"));
+    g_bMouseCtrlDisabled = 0; // as at every start, before the settings are read
+    PointerPusher pointer;
+    ASSERT_TRUE(pointer.isOpen());
+    ASSERT_GE(pointer.push({ 2500, 500 }, 0, 0).x(), 1920);
+    open();
+    EXPECT_EQ(g_bMouseCtrlDisabled, 1);
+    EXPECT_GE(QCursor::pos().x(), 1920);
+    MouseLimitDisable();
 }
 
 TEST_F(ControlWindow, SaveNamesWhatIsMissing)
