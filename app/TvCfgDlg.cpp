@@ -10,7 +10,6 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -25,6 +24,7 @@
 #include "IRCompanySelDlg.h"
 #include "MouseCtl/MouseCtl.h"
 #include "PowerControl.h"
+#include "PhonePanel.h"
 #include "ShutdownDlg.h"
 #include "catalogue/AdoDatabase.h"
 #include "common/AppMessages.h"
@@ -33,8 +33,6 @@
 #include "common/RemoteCommand.h"
 #include "common/Settings.h"
 #include "display/TvIdentity.h"
-#include "phone/PairingWindow.h"
-#include "phone/PhoneRemote.h"
 #include "remote/KeyRouter.h"
 #include "tv/AudioRouter.h"
 #include "tv/MainFrame.h"
@@ -59,6 +57,7 @@ CTvCfgDlg::CTvCfgDlg(CRemoteKeyRouter* router, CAudioRouter* audio, QWidget* par
     : QDialog(parent)
     , m_pRouter(router)
     , m_pAudio(audio)
+    , m_pairing(m_tv)
     , m_messageBox([](QWidget* owner, const QString& text, const QString& caption) {
         QMessageBox::information(owner, caption, text, QMessageBox::Ok);
     })
@@ -132,35 +131,15 @@ void CTvCfgDlg::BuildControls()
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
     layout->addWidget(m_pBootRun);
-    // The phone remote: off by default; the paired phones, each removable.
-    auto* phoneGroup = new QGroupBox(QStringLiteral("手机"), this);
-    m_pPhoneBox = new QCheckBox(QStringLiteral("手机遥控"), phoneGroup);
-    m_pPhoneBox->setObjectName(QStringLiteral("phoneRemote"));
-    auto* pair = new QPushButton(QStringLiteral("配对手机"), phoneGroup);
-    pair->setObjectName(QStringLiteral("pairPhone"));
-    m_pPhones = new QListWidget(phoneGroup);
-    m_pPhones->setObjectName(QStringLiteral("phones"));
-    m_pPhones->setMaximumHeight(fontMetrics().height() * 5);
-    auto* removePhone = new QPushButton(QStringLiteral("删除"), phoneGroup);
-    removePhone->setObjectName(QStringLiteral("removePhone"));
-    auto* phoneGrid = new QGridLayout(phoneGroup);
-    phoneGrid->addWidget(m_pPhoneBox, 0, 0);
-    phoneGrid->addWidget(pair, 0, 1, Qt::AlignLeft);
-    phoneGrid->addWidget(m_pPhones, 1, 0, 1, 2);
-    phoneGrid->addWidget(removePhone, 2, 1, Qt::AlignLeft);
-    layout->addWidget(phoneGroup);
-    for (QPushButton* b : { pair, removePhone })
-        b->setAutoDefault(false);
-    connect(m_pPhoneBox, &QCheckBox::clicked, this, [this](bool on) {
-        EnablePhoneRemote(on);
-        WriteSetting(QString::fromLatin1(SettingKey::PhoneRemote), m_pPhone ? QStringLiteral("1") : QStringLiteral("0"));
-    });
-    connect(pair, &QPushButton::clicked, this, &CTvCfgDlg::PairPhone);
-    connect(removePhone, &QPushButton::clicked, this, [this] {
-        const QListWidgetItem* item = m_pPhones->currentItem();
-        if (item && m_pPhone)
-            m_pPhone->RemovePhone(item->data(Qt::UserRole).toString());
-    });
+    // The phone remote, switched on and off, paired and unpaired in a group of its own.
+    m_pPhonePanel
+        = new CPhonePanel(m_pRouter,
+                          { [this] { return m_pMainFrame ? m_pMainFrame->MenuSnapshot() : TvMenuSnapshot(); },
+                            [this] { return m_tv.Screen(); },
+                            [this](const QString& text) { m_messageBox(this, text, QStringLiteral("提示")); } },
+                          this);
+    connect(m_pPhonePanel, &CPhonePanel::sendToTv, this, &CTvCfgDlg::SendToTv);
+    layout->addWidget(m_pPhonePanel);
     // Why the receiver is dead when it is there but cannot be opened; hidden otherwise.
     m_pReceiverNote = new QLabel(this);
     m_pReceiverNote->setWordWrap(true);
@@ -265,22 +244,14 @@ void CTvCfgDlg::OnInitDialog()
 
 void CTvCfgDlg::FillDisplayList()
 {
-    // Each monitor is named after what it is when its EDID says so; the TV (stored, chosen or recognised) is the one
-    // shown chosen, and stays chosen while screens come and go.
+    // The TV is the one shown chosen, and stays chosen while screens come and go.
     const QSignalBlocker blocker(m_cbDisplay);
     m_cbDisplay->clear();
     int selected = -1;
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    for (QScreen* screen : QGuiApplication::screens()) {
+    for (const CTvPairing::Monitor& monitor : m_pairing.Monitors(&selected)) {
         const int n = m_cbDisplay->count();
-        QString text = screen == primary ? QStringLiteral("主显示器") : QStringLiteral("第 %1 副显示器").arg(n);
-        const QString model = m_tv.Identity(screen).model;
-        if (!model.isEmpty())
-            text += QStringLiteral(" (%1)").arg(model);
-        m_cbDisplay->insertItem(n, text, screen->geometry());
-        m_cbDisplay->setItemData(n, screen->name(), Qt::UserRole + 1);
-        if (screen == m_tv.Screen() && m_tv.IsKnown())
-            selected = n;
+        m_cbDisplay->insertItem(n, monitor.text, monitor.geometry);
+        m_cbDisplay->setItemData(n, monitor.name, Qt::UserRole + 1);
     }
     m_cbDisplay->setCurrentIndex(selected);
     if (selected >= 0) {
@@ -289,37 +260,18 @@ void CTvCfgDlg::FillDisplayList()
     }
 }
 
-QString CTvCfgDlg::WantedSoundCard(const std::vector<SoundCard>& cards) const
-{
-    if (!m_strCardChoice.isEmpty())
-        return m_strCardChoice;
-    const QString stored = ReadSetting(QString::fromLatin1(SettingKey::SoundCard));
-    if (!stored.trimmed().isEmpty())
-        return stored;
-    if (!m_tv.IsRecognised())
-        return QString();
-    // Nothing chosen: the recognised TV's own card.
-    const int paired = PairSoundCard(cards, m_tv.Identity(m_tv.Screen()).model);
-    return paired >= 0 ? cards[static_cast<std::size_t>(paired)].productName : QString();
-}
-
 void CTvCfgDlg::OnSoundCardsChanged()
 {
     // Keeps the card chosen (not saved yet), or the stored one, or pairs the recognised TV's card.
     const std::vector<SoundCard> cards = m_pAudio ? m_pAudio->SoundCards() : std::vector<SoundCard>();
-    const QString wanted = WantedSoundCard(cards);
+    const QString wanted = m_pairing.WantedSoundCard(cards, m_strCardChoice);
     const int selected = wanted.isEmpty() ? -1 : CAudioRouter::MatchSoundCard(cards, wanted);
-    const QString tvModel = m_tv.Screen() && m_tv.IsKnown() ? m_tv.Identity(m_tv.Screen()).model : QString();
-    const int tvCard = tvModel.isEmpty() ? -1 : PairSoundCard(cards, tvModel);
     {
         const QSignalBlocker blocker(m_cbSoundCard);
         m_cbSoundCard->clear();
-        for (int i = 0; i < static_cast<int>(cards.size()); ++i) {
-            const QString& name = cards[static_cast<std::size_t>(i)].productName;
-            // The TV's own card says so, when its description does not already name the TV.
-            const bool named = i == tvCard && !name.contains(tvModel, Qt::CaseInsensitive);
-            m_cbSoundCard->addItem(named ? QStringLiteral("%1 (%2)").arg(name, tvModel) : name, name);
-        }
+        const QStringList texts = m_pairing.SoundCardTexts(cards);
+        for (int i = 0; i < static_cast<int>(cards.size()); ++i)
+            m_cbSoundCard->addItem(texts[i], cards[static_cast<std::size_t>(i)].productName);
         m_cbSoundCard->setCurrentIndex(selected);
     }
     if (selected >= 0) {
@@ -353,14 +305,7 @@ void CTvCfgDlg::OnTvScreenChanged(QScreen* tv)
 
 void CTvCfgDlg::ShowTvNote()
 {
-    QString note;
-    if (!m_tv.Screen()) {
-        note = QStringLiteral("电视未连接");
-        if (m_pMainFrame)
-            note += QStringLiteral("，电视接通后即显示电视画面");
-    } else if (m_tv.IsRecognised() && ReadSetting(QString::fromLatin1(SettingKey::DisplayName)).isEmpty()) {
-        note = QStringLiteral("已自动识别电视: %1").arg(m_tv.Identity(m_tv.Screen()).model);
-    }
+    const QString note = m_pairing.Note(m_pMainFrame != nullptr);
     m_pTray->setToolTip(m_tv.Screen() ? QStringLiteral("电视") : QStringLiteral("电视未连接"));
     if (note == m_pTvNote->text() && m_pTvNote->isVisible() == !note.isEmpty())
         return;
@@ -455,10 +400,7 @@ CMainFrame* CTvCfgDlg::StartTvOutput()
         return nullptr;
     }
     auto* frame = new CMainFrame(m_pRouter);
-    connect(frame, &CMainFrame::menuChanged, this, [this] {
-        if (m_pPhone)
-            m_pPhone->MenuChanged();
-    });
+    connect(frame, &CMainFrame::menuChanged, m_pPhonePanel, &CPhonePanel::MenuChanged);
     // On the TV's screen; while the TV is away the window waits, shown on no other monitor.
     frame->SetTvScreen(m_tv.Screen());
     return frame;
@@ -509,51 +451,17 @@ void CTvCfgDlg::StopTvOutput()
     delete m_pMainFrame;
     m_pMainFrame = nullptr;
     ShowTvNote();
-    if (m_pPhone)
-        m_pPhone->MenuChanged();
+    m_pPhonePanel->MenuChanged();
 }
 
 void CTvCfgDlg::EnablePhoneRemote(bool on)
 {
-    if (!on) {
-        m_pPhone.reset();
-    } else if (!m_pPhone) {
-        auto phone = std::make_unique<CPhoneRemote>(m_pRouter, Paths::StateFile(QStringLiteral("phones.json")));
-        const int port = ReadSettingNumber(QString::fromLatin1(SettingKey::PhoneRemotePort));
-        if (!phone->Start(port > 0 && port < 65536 ? static_cast<quint16>(port) : CPhoneRemote::kDefaultPort)) {
-            m_messageBox(this, QStringLiteral("手机遥控无法启动：端口已被占用"), QStringLiteral("提示"));
-        } else {
-            phone->SetMenuSource([this] { return m_pMainFrame ? m_pMainFrame->MenuSnapshot() : TvMenuSnapshot(); });
-            connect(phone.get(), &CPhoneRemote::sendToTv, this, &CTvCfgDlg::SendToTv);
-            connect(phone.get(), &CPhoneRemote::phonesChanged, this, &CTvCfgDlg::FillPhoneList);
-            m_pPhone = std::move(phone);
-        }
-    }
-    m_pPhoneBox->setChecked(m_pPhone != nullptr);
-    FillPhoneList();
-}
-
-void CTvCfgDlg::FillPhoneList()
-{
-    m_pPhones->clear();
-    CPhoneStore store(Paths::StateFile(QStringLiteral("phones.json")));
-    store.Load();
-    for (const CPhoneStore::Phone& phone : store.Phones()) {
-        auto* item = new QListWidgetItem(
-            QStringLiteral("%1  %2").arg(phone.name, phone.paired.toLocalTime().toString(QStringLiteral("yyyy-MM-dd"))),
-            m_pPhones);
-        item->setData(Qt::UserRole, phone.hash);
-    }
+    m_pPhonePanel->Enable(on);
 }
 
 void CTvCfgDlg::PairPhone()
 {
-    if (!m_pPhone)
-        return;
-    m_pPhone->StartPairing();
-    QScreen* screen = m_tv.Screen() ? m_tv.Screen() : QGuiApplication::primaryScreen();
-    auto* window = new CPairingWindow(m_pPhone.get(), screen);
-    window->show();
+    m_pPhonePanel->Pair();
 }
 
 void CTvCfgDlg::SendToTv(const QUrl& address)
@@ -665,4 +573,9 @@ void CTvCfgDlg::closeEvent(QCloseEvent* e)
     // The close box hides the dialog; the program lives on in the tray.
     e->ignore();
     HideWindow();
+}
+
+CPhoneRemote* CTvCfgDlg::PhoneRemote() const
+{
+    return m_pPhonePanel->PhoneRemote();
 }

@@ -7,12 +7,13 @@
 #include <QPointer>
 
 #include "ShutdownDlg.h"
+#include "TvPairing.h"
 #include "display/TvScreen.h"
 #include "update/UpdateManager.h"
 
+class CPhonePanel;
 class CPhoneRemote;
 class QCheckBox;
-class QListWidget;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -56,7 +57,7 @@ public:
     // Whether the TV window's font has been made ready (shortly after the start).
     bool IsTvWindowWarm() const { return m_bTvWarm; }
     // The phone remote while it is switched on, else null (then nothing listens).
-    CPhoneRemote* PhoneRemote() const { return m_pPhone.get(); }
+    CPhoneRemote* PhoneRemote() const;
     void EnablePhoneRemote(bool on);
     void PairPhone();
 
@@ -93,11 +94,7 @@ private:
     void FillDisplayList();
     void OnSoundCardsChanged();
     void OnTvScreenChanged(QScreen* tv);
-    // The card to show chosen: the user's unsaved choice, else the stored card, else the TV's own card when the TV
-    // was recognised; "" for none.
-    QString WantedSoundCard(const std::vector<SoundCard>& cards) const;
     void ShowTvNote();
-    void FillPhoneList();
     void SendToTv(const QUrl& address);
     void OnDisplayChanged(int index);
     void OnSoundCardChanged(int index);
@@ -120,11 +117,10 @@ private:
     QLabel* m_pReceiverNote = nullptr;
     QLabel* m_pTvNote = nullptr;
     CTvScreen m_tv;
+    CTvPairing m_pairing;
     QString m_strCardChoice; // the card chosen in the list and not saved yet
     bool m_bTvWarm = false;
-    std::unique_ptr<CPhoneRemote> m_pPhone;
-    QCheckBox* m_pPhoneBox = nullptr;
-    QListWidget* m_pPhones = nullptr;
+    CPhonePanel* m_pPhonePanel = nullptr;
     int m_bBootRun = 0;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;

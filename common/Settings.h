@@ -20,8 +20,8 @@ inline constexpr char DisplayName[] = "DisplayName"; // the TV monitor's identit
 
 inline constexpr char kSettingsSection[] = "Config";
 // Values are read into 64-character buffers, so at most 63 characters come back. The program's own keys
-// (LocalMovieFolders, UpdateServer, DisplayName) hold lists and addresses longer than that and are read whole, up to the
-// profile functions' own limit.
+// (LocalMovieFolders, UpdateServer, DisplayName) hold lists and addresses longer than that and are read whole, up to
+// the profile functions' own limit.
 inline constexpr int kSettingMaxChars = 63;
 inline constexpr int kOwnSettingMaxChars = 32767;
 

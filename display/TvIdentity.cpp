@@ -41,8 +41,15 @@ ScreenIdentity IdentityOf(const QString& connector, const EdidInfo& edid, const 
     return id;
 }
 
-int FindScreen(const std::vector<ScreenIdentity>& screens, const ScreenIdentity& wanted)
+int FindScreen(const std::vector<ScreenIdentity>& liveScreens, const ScreenIdentity& liveWanted)
 {
+    // Both sides compared in the stored form (a '|' in a name is stored as '/', blanks at the ends dropped), so
+    // that a TV whose name holds a '|' is found again after it was saved.
+    const auto stored = [](const ScreenIdentity& id) { return ScreenIdentity::FromText(id.ToText()); };
+    std::vector<ScreenIdentity> screens;
+    for (const ScreenIdentity& s : liveScreens)
+        screens.push_back(stored(s));
+    const ScreenIdentity wanted = stored(liveWanted);
     const int count = static_cast<int>(screens.size());
     if (wanted.HasEdid()) {
         int found = -1;
@@ -65,7 +72,8 @@ int FindScreen(const std::vector<ScreenIdentity>& screens, const ScreenIdentity&
 
 bool IsBuiltInConnector(const QString& connector)
 {
-    static const QRegularExpression builtIn(QStringLiteral("^(eDP|LVDS|DSI)"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression builtIn(QStringLiteral("^(eDP|LVDS|DSI)"),
+                                            QRegularExpression::CaseInsensitiveOption);
     return builtIn.match(connector).hasMatch();
 }
 

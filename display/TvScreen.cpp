@@ -34,8 +34,7 @@ void CTvScreen::Watch(QScreen* screen)
 
 void CTvScreen::LoadStored()
 {
-    const ScreenIdentity identity
-        = ScreenIdentity::FromText(ReadSetting(QString::fromLatin1(SettingKey::DisplayName)));
+    const ScreenIdentity identity = ScreenIdentity::FromText(ReadSetting(QString::fromLatin1(SettingKey::DisplayName)));
     ScreenRect stored;
     const bool haveRect = ScreenRect::fromText(ReadSetting(QString::fromLatin1(SettingKey::DisplayCard)), &stored);
     SetWanted(identity, haveRect && !stored.isEmpty() ? stored.toQRect() : QRect());
@@ -77,9 +76,14 @@ void CTvScreen::Update()
         const int i = FindScreen(ids, m_wanted);
         found = i >= 0 ? screens[i] : nullptr;
     } else if (!m_wantedRect.isEmpty()) {
+        // Settings of before the identity was stored: the screen at the stored rectangle, else (another layout) the
+        // primary screen, where TV output then shows rather than nowhere.
         for (QScreen* s : screens)
             if (s->geometry() == m_wantedRect)
                 found = s;
+        known = found != nullptr;
+        if (!found)
+            found = QGuiApplication::primaryScreen();
     } else {
         QScreen* tv = nullptr;
         int televisions = 0;

@@ -75,7 +75,8 @@ QList<NetInterface> HomeInterfaces(const QList<NetInterface>& all)
     return home.isEmpty() ? virtuals : home;
 }
 
-bool IsHomeNetworkPeer(const QHostAddress& peerAddress, const QHostAddress& localAddress, const QList<NetInterface>& all)
+bool IsHomeNetworkPeer(const QHostAddress& peerAddress, const QHostAddress& localAddress,
+                       const QList<NetInterface>& all)
 {
     const QHostAddress peer = plain(peerAddress), local = plain(localAddress);
     if (peer.isLoopback())

@@ -379,8 +379,8 @@ QByteArray CPhoneRemote::CookieHeader(const QString& secret)
 {
     // Scripts cannot read it and other sites cannot send it; it lives kCookieDays and is renewed whenever the
     // phone uses the remote, so a phone in use stays paired and a lost one's cookie runs out.
-    return QByteArray(kCookie) + '=' + secret.toLatin1() + "; Path=/; HttpOnly; SameSite=Strict; Max-Age="
-        + QByteArray::number(kCookieDays * 24 * 3600);
+    return QByteArray(kCookie) + '=' + secret.toLatin1()
+        + "; Path=/; HttpOnly; SameSite=Strict; Max-Age=" + QByteArray::number(kCookieDays * 24 * 3600);
 }
 
 bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
@@ -499,7 +499,8 @@ void CPhoneRemote::PairPhone(const QHttpServerRequest& request, QTcpSocket* sock
     }
     qCInfo(lcPhone).noquote() << "phone paired:" << name;
     emit phonesChanged();
-    Reply(request, socket, 303, "text/plain", QByteArray(), { { "Location", "/" }, { "Set-Cookie", CookieHeader(secret) } });
+    Reply(request, socket, 303, "text/plain", QByteArray(),
+          { { "Location", "/" }, { "Set-Cookie", CookieHeader(secret) } });
 }
 
 QByteArray CPhoneRemote::StateJson()

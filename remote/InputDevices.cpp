@@ -109,6 +109,21 @@ bool TakesInputDevice(const InputDeviceInfo& device, const QString& setting)
     return true;
 }
 
+InputDeviceInfo DescribeInputDevice(const libevdev* dev)
+{
+    InputDeviceInfo info;
+    const char* name = libevdev_get_name(dev);
+    info.name = QString::fromUtf8(name ? name : "");
+    for (const KeyCommand& k : kKeyCommands)
+        if (libevdev_has_event_code(dev, EV_KEY, static_cast<unsigned>(k.code)))
+            info.keys.insert(k.code);
+    // The letters tell a keyboard, which is not taken by default.
+    for (int letter : kLetterKeys)
+        if (libevdev_has_event_code(dev, EV_KEY, static_cast<unsigned>(letter)))
+            info.keys.insert(letter);
+    return info;
+}
+
 bool PowerAllowedFrom(const InputDeviceInfo& device)
 {
     return IsRemoteLikeDevice(device) && !device.name.contains(QLatin1String("Power Button"), Qt::CaseInsensitive);
@@ -225,14 +240,7 @@ void CInputDeviceSource::Probe(const QString& devnode)
         ::close(fd);
         return;
     }
-    InputDeviceInfo info;
-    info.name = QString::fromUtf8(libevdev_get_name(dev));
-    for (const KeyCommand& k : kKeyCommands)
-        if (libevdev_has_event_code(dev, EV_KEY, static_cast<unsigned>(k.code)))
-            info.keys.insert(k.code);
-    for (int letter : kLetterKeys)
-        if (libevdev_has_event_code(dev, EV_KEY, static_cast<unsigned>(letter)))
-            info.keys.insert(letter);
+    const InputDeviceInfo info = DescribeInputDevice(dev);
     libevdev_free(dev);
     if (!TakesInputDevice(info, m_strChoice)) {
         if (IsRemoteLikeDevice(info))

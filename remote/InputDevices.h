@@ -14,6 +14,7 @@ class QSocketNotifier;
 class CRemoteKeyRouter;
 struct udev;
 struct udev_monitor;
+struct libevdev;
 
 // Remotes the kernel already drives (an infrared receiver with a kernel driver, a USB media remote or air mouse
 // that is a keyboard, a keyboard on the sofa): their key events become the same remote commands as the
@@ -24,6 +25,10 @@ struct InputDeviceInfo {
     QString name;
     std::set<int> keys;
 };
+
+// What the probe reads of a device (as libevdev reports it from the kernel): its name, and which keys of the command
+// table and which letter keys it can send; TakesInputDevice decides on that.
+InputDeviceInfo DescribeInputDevice(const libevdev* device);
 
 // The remote command of a key code: digits (KEY_0..9, KEY_NUMERIC_0..9, KEY_KP0..9), pages (KEY_CHANNELUP/DOWN,
 // KEY_PAGEUP/DOWN), volume, Back (KEY_BACK, KEY_ESC, KEY_BACKSPACE), LeaveVideo (KEY_STOP, KEY_EXIT), and Power

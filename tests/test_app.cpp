@@ -85,10 +85,7 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return dialog->ShutdownDialog() && dialog->ShutdownDialog()->isVisible(); }));
     }
     template <typename T> T* child(const char* id) { return dialog->findChild<T*>(QString::fromLatin1(id)); }
-    void makeCatalogue()
-    {
-        ASSERT_TRUE(MakeEmptyCatalogue(machine.appDir()));
-    }
+    void makeCatalogue() { ASSERT_TRUE(MakeEmptyCatalogue(machine.appDir())); }
 
     TempMachine machine;
     PulseServer pulse;
@@ -269,6 +266,18 @@ TEST_F(ControlWindow, TrayMenuEntriesAndHiding)
     trayer.kill();
     trayer.waitForFinished(3000);
     ASSERT_TRUE(WaitFor([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 10000));
+}
+
+// Settings of before the TV's identity was stored, written on another layout: TV output shows on the primary
+// screen, not nowhere.
+TEST_F(ControlWindow, AStoredRectangleOfAnotherLayoutShowsTvOutputOnThePrimary)
+{
+    WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("0 0 1280 720"));
+    makeCatalogue();
+    open();
+    router.PostKey(RC_Power, 0x08);
+    ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() && dialog->MainFrame()->isVisible(); }));
+    EXPECT_EQ(dialog->MainFrame()->geometry(), QGuiApplication::primaryScreen()->geometry());
 }
 
 TEST_F(ControlWindow, TvOutputNeedsTheCatalogue)

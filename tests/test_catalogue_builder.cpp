@@ -92,24 +92,30 @@ TEST(CatalogueBuilder, SignSetsTheExpiryAndTheArchives)
 {
     TempMachine machine;
     const QString dir = machine.root() + QStringLiteral("/update");
-    WriteFile(dir + QStringLiteral("/ver.dat"), "[Main]\r\nAPP_VER=3\r\nAPP_SIZE=1\r\nVALID_UNTIL=2000-01-01T00:00:00Z\r\n");
+    WriteFile(dir + QStringLiteral("/ver.dat"),
+              "[Main]\r\nAPP_VER=3\r\nAPP_SIZE=1\r\nVALID_UNTIL=2000-01-01T00:00:00Z\r\n");
     WriteFile(dir + QStringLiteral("/app.zip"), QByteArray(1234, 'z'));
-    ASSERT_EQ(runTool({ QStringLiteral("keygen"), dir + QStringLiteral("/k.pem"), dir + QStringLiteral("/k.pub") }).code, 0);
-    const ToolRun signedRun = runTool({ QStringLiteral("sign"), dir + QStringLiteral("/k.pem"), dir + QStringLiteral("/ver.dat"),
-                                        QStringLiteral("--valid-days"), QStringLiteral("3") });
+    ASSERT_EQ(
+        runTool({ QStringLiteral("keygen"), dir + QStringLiteral("/k.pem"), dir + QStringLiteral("/k.pub") }).code, 0);
+    const ToolRun signedRun
+        = runTool({ QStringLiteral("sign"), dir + QStringLiteral("/k.pem"), dir + QStringLiteral("/ver.dat"),
+                    QStringLiteral("--valid-days"), QStringLiteral("3") });
     ASSERT_EQ(signedRun.code, 0) << signedRun.err.toStdString();
     const QByteArray text = ReadFile(dir + QStringLiteral("/ver.dat"));
     EXPECT_TRUE(text.startsWith("[Main]\r\nAPP_VER=3\r\n")) << text.toStdString();
     EXPECT_EQ(text.count("APP_SIZE="), 1);
     EXPECT_TRUE(text.contains("APP_SIZE=1234\r\n")) << text.toStdString();
-    EXPECT_TRUE(text.contains("APP_SHA256=" + QCryptographicHash::hash(QByteArray(1234, 'z'), QCryptographicHash::Sha256).toHex()));
+    EXPECT_TRUE(text.contains("APP_SHA256="
+                              + QCryptographicHash::hash(QByteArray(1234, 'z'), QCryptographicHash::Sha256).toHex()));
     EXPECT_FALSE(text.contains("DATA_SIZE"));
     const qsizetype at = text.indexOf("VALID_UNTIL=");
     ASSERT_GE(at, 0);
     const QDateTime until = QDateTime::fromString(QString::fromLatin1(text.mid(at + 12, 20)), Qt::ISODate);
     EXPECT_NEAR(QDateTime::currentDateTimeUtc().secsTo(until), 3 * 86400, 600);
     EXPECT_EQ(text.count("VALID_UNTIL="), 1);
-    EXPECT_EQ(runTool({ QStringLiteral("verify"), dir + QStringLiteral("/k.pub"), dir + QStringLiteral("/ver.dat") }).code, 0);
+    EXPECT_EQ(
+        runTool({ QStringLiteral("verify"), dir + QStringLiteral("/k.pub"), dir + QStringLiteral("/ver.dat") }).code,
+        0);
 }
 
 TEST(CatalogueBuilder, DumpIsLossless)

@@ -185,10 +185,10 @@ TEST_F(Download, LimitsEndATransfer)
         int deadlineSeconds = 0;
     };
     RecordingManager m;
-    for (const Case& c :
-         { Case { "bytes/100000", 65536, false }, Case { "truncate/200000", 65536, false },
-           Case { "unsized/100000", 65536, false }, Case { "chunked/100000", 65536, false }, Case { "stall", 0, false },
-           Case { "never", 0, false }, Case { "trickle/600", 0, false, 2 }, Case { "redirect?to=/bytes/10", 0, true } }) {
+    for (const Case& c : { Case { "bytes/100000", 65536, false }, Case { "truncate/200000", 65536, false },
+                           Case { "unsized/100000", 65536, false }, Case { "chunked/100000", 65536, false },
+                           Case { "stall", 0, false }, Case { "never", 0, false }, Case { "trickle/600", 0, false, 2 },
+                           Case { "redirect?to=/bytes/10", 0, true } }) {
         CRequestInfo request;
         request.strUrl = http.Url(QString::fromLatin1(c.path));
         request.nMaxBytes = c.maxBytes;

@@ -26,8 +26,8 @@ NetInterface interface(const char* name, const char* ip, int prefix)
 TEST(LocalNetwork, PeersOfTheHomeNetworkOnly)
 {
     // A home network, a VPN whose network is wide, a container bridge.
-    const QList<NetInterface> machine
-        = { interface("eth0", "192.168.1.5", 24), interface("tun0", "10.8.0.2", 8), interface("docker0", "172.17.0.1", 16) };
+    const QList<NetInterface> machine = { interface("eth0", "192.168.1.5", 24), interface("tun0", "10.8.0.2", 8),
+                                          interface("docker0", "172.17.0.1", 16) };
     struct Case {
         const char* peer;
         const char* local;
@@ -43,8 +43,8 @@ TEST(LocalNetwork, PeersOfTheHomeNetworkOnly)
         { "fe80::1", "192.168.1.5", true }, // link-local, through the home interface
     };
     for (const Case& c : cases)
-        EXPECT_EQ(IsHomeNetworkPeer(QHostAddress(QString::fromLatin1(c.peer)), QHostAddress(QString::fromLatin1(c.local)),
-                                    machine),
+        EXPECT_EQ(IsHomeNetworkPeer(QHostAddress(QString::fromLatin1(c.peer)),
+                                    QHostAddress(QString::fromLatin1(c.local)), machine),
                   c.taken)
             << c.peer << " at " << c.local;
     // The QR code names the same interface.

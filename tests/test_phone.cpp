@@ -46,7 +46,8 @@ public:
     Browser()
     {
         m_node.setProgram(QStringLiteral("node"));
-        m_node.setArguments({ QStringLiteral(KREL_TEST_SUPPORT "/phone_browser.js"), QStringLiteral(KREL_PHONE_BROWSER) });
+        m_node.setArguments(
+            { QStringLiteral(KREL_TEST_SUPPORT "/phone_browser.js"), QStringLiteral(KREL_PHONE_BROWSER) });
         m_node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_node.start();
     }
@@ -87,7 +88,8 @@ protected:
         WriteSetting(QString::fromLatin1(SettingKey::PhoneRemote), QStringLiteral("1"));
         WriteSetting(QString::fromLatin1(SettingKey::PhoneRemotePort), QString::number(port));
         dialog = std::make_unique<CTvCfgDlg>(&router, nullptr);
-        dialog->SetMessageBox([](QWidget*, const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); });
+        dialog->SetMessageBox(
+            [](QWidget*, const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); });
         dialog->OnInitDialog();
         ASSERT_NE(dialog->PhoneRemote(), nullptr);
     }
@@ -162,8 +164,8 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
         [&] {
             CaptureTvScreen(*g_pXServer).save(dir.filePath(QStringLiteral("tv.png")));
             QProcess zbar;
-            zbar.start(QStringLiteral("zbarimg"), { QStringLiteral("--raw"), QStringLiteral("-q"),
-                                                    dir.filePath(QStringLiteral("tv.png")) });
+            zbar.start(QStringLiteral("zbarimg"),
+                       { QStringLiteral("--raw"), QStringLiteral("-q"), dir.filePath(QStringLiteral("tv.png")) });
             zbar.waitForFinished(20000);
             address = QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
             return !address.isEmpty();
@@ -192,7 +194,8 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
 
     // "Send to TV" plays a page over the whole TV. The page is another site's (an address of this machine is not
     // sent): the TV's web view reaches it through the test server acting as a proxy.
-    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), http.Port()));
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), http.Port()));
     const auto direct = qScopeGuard([] { QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy); });
     EXPECT_EQ(phone.Do(QStringLiteral("send http://video.example/videojs.html")), QStringLiteral("ok"));
     EXPECT_TRUE(WaitFor(
@@ -244,8 +247,8 @@ TEST_F(PhoneRemote, Refusals)
     } cases[] = {
         { "no secret", post("/key", "key=Power"), 401 },
         { "a wrong secret", post("/key", "key=Power", "Cookie: krel_phone=guess\r\n"), 401 },
-        { "another site's POST", post("/key", "key=Power").replace("Origin: http://" + host(), "Origin: http://evil.example"),
-          403 },
+        { "another site's POST",
+          post("/key", "key=Power").replace("Origin: http://" + host(), "Origin: http://evil.example"), 403 },
         { "a POST without Origin", post("/key", "key=Power").replace("Origin: http://" + host() + "\r\n", ""), 403 },
         { "an oversized request", post("/send", "url=" + QByteArray(CPhoneRemote::kMaxRequestBytes + 1, 'a')), 413 },
     };

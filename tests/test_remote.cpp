@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <libevdev/libevdev.h>
+
 #include "common/AppMessages.h"
 #include "common/Globals.h"
 #include "common/RemoteCommand.h"
@@ -539,7 +541,8 @@ TEST(RemoteReader, ReceiverComesBackAndNoKeyIsLost)
                   (Msg { WM_REMOTE_COMMAND, static_cast<quint32>(RC_Digit0 + i), digits[i] }));
 }
 
-// Remotes the kernel drives: which devices are taken, and which may send the power key.
+// Remotes the kernel drives: which devices are taken, and which may send the power key, decided on what each
+// device reports to libevdev, as the probe of a /dev/input node sees it.
 TEST(InputDevices, DeviceChoice)
 {
     EXPECT_EQ(RemoteCommandForKey(KEY_POWER, true), RC_Power);
@@ -561,7 +564,13 @@ TEST(InputDevices, DeviceChoice)
            Device { "AT Translated Set 2 keyboard", { KEY_A, KEY_Z, KEY_1, KEY_ESC }, false, true, false, true },
            Device { "Sofa Keyboard", { KEY_Q, KEY_1, KEY_POWER }, false, true, true, true },
            Device { "ACPI Power Button", { KEY_POWER, KEY_1 }, true, true, true, false } }) {
-        const InputDeviceInfo info { QString::fromLatin1(d.name), d.keys };
+        const std::unique_ptr<libevdev, decltype(&libevdev_free)> dev(libevdev_new(), &libevdev_free);
+        libevdev_set_name(dev.get(), d.name);
+        libevdev_enable_event_type(dev.get(), EV_KEY);
+        for (int code : d.keys)
+            libevdev_enable_event_code(dev.get(), EV_KEY, static_cast<unsigned>(code), nullptr);
+        const InputDeviceInfo info = DescribeInputDevice(dev.get());
+        EXPECT_EQ(info.name, QString::fromLatin1(d.name));
         EXPECT_EQ(TakesInputDevice(info, QString()), d.taken) << d.name;
         EXPECT_EQ(TakesInputDevice(info, QStringLiteral(" ALL ")), d.takenWithAll) << d.name;
         EXPECT_EQ(TakesInputDevice(info, QStringLiteral("Living Room Remote; sofa keyboard")), d.takenByName) << d.name;

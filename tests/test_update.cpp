@@ -247,8 +247,9 @@ TEST_F(UpdateFlow, UnprovenUpdatesAreRefused)
           "holds no usable key" },
         { "only a key another account may change", true,
           [&] {
-              QFile(app(QStringLiteral("keys/server.pub"))).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                                          | QFileDevice::ReadOther | QFileDevice::WriteOther);
+              QFile(app(QStringLiteral("keys/server.pub")))
+                  .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther
+                                  | QFileDevice::WriteOther);
               offer(version), signWith(key);
           },
           "holds no usable key" },
@@ -329,5 +330,6 @@ TEST_F(UpdateFlow, AnOfferOlderThanOneSeenBeforeIsLogged)
     ASSERT_TRUE(WaitFor([&] { return again.TaskCount() == 0; }, 15000));
     qInstallMessageHandler(nullptr);
     ASSERT_EQ(g_refusals.size(), 1);
-    EXPECT_TRUE(g_refusals[0].contains(QLatin1String("data version 8, older than version 9"))) << g_refusals[0].toStdString();
+    EXPECT_TRUE(g_refusals[0].contains(QLatin1String("data version 8, older than version 9")))
+        << g_refusals[0].toStdString();
 }

@@ -130,6 +130,7 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
     ASSERT_TRUE(
         QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/short.webm"), films + QStringLiteral("/b-short.webm")));
     WriteFile(films + QStringLiteral("/c-broken.mkv"), QByteArray(4096, '\x5a'));
+    WriteFile(films + QStringLiteral("/d-folder/e.webm"), "x");
     WriteSetting(QString::fromLatin1(SettingKey::LocalMovieFolders), films);
     frame = std::make_unique<CMainFrame>();
     frame->show();
@@ -142,9 +143,9 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
     command(RC_Digit0); // its files
     ASSERT_TRUE(WaitFor([&] { return frame->Menu().ListSet().State() == CItemListSet::LocalMovies; }));
     const CItemBase* listing = frame->Menu().CurrentList();
-    ASSERT_EQ(listing->RowCount(), 3);
+    ASSERT_EQ(listing->RowCount(), 4);
     auto digitOf = [&](const char* name) -> int {
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 4; ++i)
             if (listing->RowAt(i).name == QLatin1String(name))
                 return RC_Digit0 + i;
         return RC_Digit9;
@@ -161,6 +162,13 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
         const auto now = pulse->SinkInputs();
         return !now.empty() && now.back().volumeLeft < before.back().volumeLeft;
     }));
+    // A digit while the film plays never acts on the hidden listing beneath it (here: opening a folder).
+    ASSERT_NE(digitOf("d-folder"), RC_Digit9);
+    const QString firstRow = listing->RowAt(0).name;
+    command(digitOf("d-folder"));
+    EXPECT_EQ(listing->RowCount(), 4);
+    EXPECT_EQ(listing->RowAt(0).name, firstRow);
+    EXPECT_TRUE(playerShown());
     command(RC_Back);
     EXPECT_TRUE(WaitFor([&] { return !playerShown(); }));
     EXPECT_EQ(frame->Menu().CurrentList(), listing);

@@ -468,11 +468,9 @@ int sign(const QString& privatePath, const QString& versionPath, int validDays)
 {
     // What is signed expires, so that an old file replayed by anybody on the way is refused; each archive beside the
     // version file is named by its size (which caps its download) and its SHA-256.
-    QList<std::pair<QByteArray, QByteArray>> keys { { "VALID_UNTIL",
-                                                      QDateTime::currentDateTimeUtc()
-                                                          .addDays(validDays)
-                                                          .toString(Qt::ISODate)
-                                                          .toLatin1() } };
+    QList<std::pair<QByteArray, QByteArray>> keys {
+        { "VALID_UNTIL", QDateTime::currentDateTimeUtc().addDays(validDays).toString(Qt::ISODate).toLatin1() }
+    };
     const QString folder = QFileInfo(versionPath).absolutePath();
     for (const char* name : { "app", "data" }) {
         QFile archive(folder + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".zip"));

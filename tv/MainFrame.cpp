@@ -298,7 +298,9 @@ bool CMainFrame::OnFilmCommand(int command)
         m_pPlayer->Seek(-30);
         return true;
     default:
-        return false; // volume and digits as everywhere
+        // A digit would act on the listing hidden beneath the film (start another film, open a folder) unseen: it
+        // does nothing while a film plays. Volume keys work as everywhere.
+        return IsDigitCommand(command);
     }
 }
 

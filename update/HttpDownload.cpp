@@ -334,7 +334,8 @@ void FCHttpDownload::Work()
     int readResult = 0;
     std::int64_t received = 0;
     if (!m_request.strSaveFile.isEmpty()) {
-        m_nFile = ::open(m_request.strSaveFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        m_nFile
+            = ::open(m_request.strSaveFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (m_nFile < 0)
             qCWarning(lcUpdate).noquote() << "cannot write" << m_request.strSaveFile << ":" << strerror(errno);
     }

@@ -57,7 +57,8 @@ CUpdateManager::~CUpdateManager()
     while (Tasks().GetObjectCount() > 0)
         Tasks().RemoveObject(0);
     if (m_nState == 2 || m_nState == 3)
-        QFile::remove(Paths::StateFile(m_nState == 2 ? QStringLiteral("temp/app.zip.part") : QStringLiteral("temp/data.zip.part")));
+        QFile::remove(Paths::StateFile(m_nState == 2 ? QStringLiteral("temp/app.zip.part")
+                                                     : QStringLiteral("temp/data.zip.part")));
 }
 
 QString CUpdateManager::ServerUrl(const char* path) const
@@ -196,7 +197,8 @@ void CUpdateManager::OnFinished(FCHttpDownload* task)
         const QString validText = ReadVersionText(m_strStagedVersion, L"VALID_UNTIL").trimmed();
         const QDateTime validUntil = QDateTime::fromString(validText, Qt::ISODate);
         if (!validUntil.isValid())
-            return Refuse(QStringLiteral("the signed version file has no valid VALID_UNTIL (\"%1\")").arg(validText.left(40)));
+            return Refuse(
+                QStringLiteral("the signed version file has no valid VALID_UNTIL (\"%1\")").arg(validText.left(40)));
         if (QDateTime::currentDateTimeUtc() > validUntil)
             return Refuse(QStringLiteral("the signed version file expired at %1: an old file replayed, or a server "
                                          "that was not signed again")
@@ -257,10 +259,12 @@ void CUpdateManager::UseVersionFile()
                           .arg(QLatin1String(app ? "APP_SIZE" : "DATA_SIZE")));
     if (size <= 0)
         size = kArchiveCapWithoutSize;
-    const int seconds = static_cast<int>(std::min<std::int64_t>(kArchiveBaseSeconds + size / kSlowestBytesPerSecond, INT32_MAX));
+    const int seconds
+        = static_cast<int>(std::min<std::int64_t>(kArchiveBaseSeconds + size / kSlowestBytesPerSecond, INT32_MAX));
     m_nState = app ? 2 : 3;
-    const QString part = Paths::StateFile(QStringLiteral("temp/") + (app ? QStringLiteral("app.zip") : QStringLiteral("data.zip"))
-                                          + QStringLiteral(".part"));
+    const QString part
+        = Paths::StateFile(QStringLiteral("temp/") + (app ? QStringLiteral("app.zip") : QStringLiteral("data.zip"))
+                           + QStringLiteral(".part"));
     QDir().mkpath(Paths::StateFile(QStringLiteral("temp")));
     Fetch(app ? "/update/app.zip" : "/update/data.zip", size, seconds, part);
 }
@@ -286,7 +290,8 @@ void CUpdateManager::NoteOfferedVersions(const QString& versionFile)
         newest.hasApp = true, newest.app = offered.app;
     if (offered.hasData && (!seen.hasData || offered.data > seen.data))
         newest.hasData = true, newest.data = offered.data;
-    if (newest.app == seen.app && newest.data == seen.data && newest.hasApp == seen.hasApp && newest.hasData == seen.hasData)
+    if (newest.app == seen.app && newest.data == seen.data && newest.hasApp == seen.hasApp
+        && newest.hasData == seen.hasData)
         return;
     QByteArray text = "[Main]\n";
     if (newest.hasApp)
