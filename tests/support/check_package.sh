@@ -31,7 +31,7 @@ grep -q 'ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="173f", TAG+="uaccess"' "$R/
     || fail "the udev rule does not give the receiver to the seat user"
 ! grep -q 'MODE=' "$R/usr/lib/udev/rules.d/70-krel-receiver.rules" || fail "the udev rule sets a mode"
 DEPENDS=$(dpkg-deb -f "$DEB" Depends)
-for lib in libqt6webenginewidgets6 libmpv2 libsqlcipher0 libhidapi-hidraw0 libpulse0 libcurl4 libqt6httpserver6 libqt6websockets6 libqrencode4; do
+for lib in libqt6webenginewidgets6 libmpv2 libsqlcipher0 libhidapi-hidraw0 libpulse0 libcurl4 libqt6httpserver6 libqrencode4; do
     [[ $DEPENDS == *"$lib"* ]] || fail "Depends lacks $lib: $DEPENDS"
 done
 desktop-file-validate "$R/usr/share/applications/krel.desktop"
