@@ -22,11 +22,13 @@ paths=$( {
     [ ! -f "$LINKED" ] || grep -oE '/usr/lib/[A-Za-z0-9_./+-]+\.(so|a)\b' "$LINKED"
 } | sort -u)
 
-# Everything deps.sh brings: its packages and, recursively, what they depend on (installed ones only).
+# Everything deps.sh brings: its packages and, recursively, what they depend on (installed ones only; a virtual
+# package's providers are the indented lines below it).
 mapfile -t named < <(bash scripts/deps.sh --list)
 allowed=$(apt-cache depends --recurse --installed --no-recommends --no-suggests --no-conflicts --no-breaks \
         --no-replaces --no-enhances "${named[@]}" 2>/dev/null |
-    sed -n -E 's/^([^ <][^ ]*)$/\1/p; s/^ *(Pre)?Depends: ([^<][^ ]*)$/\2/p' | sed 's/:.*//' | sort -u)
+    sed -n -E 's/^([^ <][^ ]*)$/\1/p; s/^ *(Pre)?Depends: ([^<][^ ]*)$/\2/p; s/^    ([^ <][^ ]*)$/\1/p' |
+    sed 's/:.*//' | sort -u)
 allowed=$(printf '%s\n%s\n' "$allowed" "$(printf '%s\n' "${named[@]}")" | sort -u)
 
 missing=()
