@@ -1,0 +1,152 @@
+// The DevTools client: its framing against a pipe that plays the browser, and the real browser (Debian's Chromium)
+// started as our child and driven over its pipe.
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "support/QtWait.h"
+#include "tv/ChromiumProcess.h"
+#include "tv/DevToolsPipe.h"
+
+namespace
+{
+
+// Both pipes of a browser stand-in: what the client writes is read here, what is written here the client reads.
+struct FakeBrowser {
+    FakeBrowser()
+    {
+        int commands[2], answers[2];
+        EXPECT_EQ(::pipe2(commands, O_CLOEXEC | O_NONBLOCK), 0);
+        EXPECT_EQ(::pipe2(answers, O_CLOEXEC), 0);
+        reads = commands[0];
+        writes = answers[1];
+        client = std::make_unique<CDevToolsPipe>(commands[1], answers[0]);
+    }
+    ~FakeBrowser()
+    {
+        client.reset();
+        ::close(reads);
+        if (writes >= 0)
+            ::close(writes);
+    }
+    // The next command the client sent.
+    QJsonObject command()
+    {
+        QByteArray got;
+        WaitFor([&] {
+            char c;
+            while (::read(reads, &c, 1) == 1) {
+                if (c == '\0')
+                    return true;
+                got += c;
+            }
+            return false;
+        });
+        return QJsonDocument::fromJson(got).object();
+    }
+    void send(const QByteArray& bytes) { ASSERT_EQ(::write(writes, bytes.constData(), size_t(bytes.size())), bytes.size()); }
+
+    int reads = -1, writes = -1;
+    std::unique_ptr<CDevToolsPipe> client;
+};
+
+} // namespace
+
+TEST(DevToolsPipe, FramesCommandsAnswersAndEvents)
+{
+    FakeBrowser browser;
+    QSignalSpy events(browser.client.get(), &CDevToolsPipe::event);
+    std::vector<CDevToolsPipe::Answer> answers;
+    const auto keep = [&](const CDevToolsPipe::Answer& a) { answers.push_back(a); };
+
+    const int id = browser.client->Send(QStringLiteral("Page.navigate"), { { QStringLiteral("url"), QStringLiteral("about:blank") } },
+                                        keep, QStringLiteral("S1"));
+    const QJsonObject sent = browser.command();
+    EXPECT_EQ(sent.value(QStringLiteral("id")).toInt(), id);
+    EXPECT_EQ(sent.value(QStringLiteral("method")).toString(), QStringLiteral("Page.navigate"));
+    EXPECT_EQ(sent.value(QStringLiteral("sessionId")).toString(), QStringLiteral("S1"));
+    EXPECT_EQ(sent.value(QStringLiteral("params")).toObject().value(QStringLiteral("url")).toString(), QStringLiteral("about:blank"));
+
+    // An answer cut across two writes, with an event, garbage and an answer to nothing after it.
+    const QByteArray stream = "{\"id\":" + QByteArray::number(id) + ",\"result\":{\"frameId\":\"F\"}}"
+        + QByteArray(1, '\0') + "{\"method\":\"Page.loadEventFired\",\"params\":{\"t\":1},\"sessionId\":\"S1\"}"
+        + QByteArray(1, '\0') + "not json" + QByteArray(1, '\0') + "{\"id\":999,\"result\":{}}" + QByteArray(1, '\0');
+    browser.send(stream.left(7));
+    browser.send(stream.mid(7));
+    ASSERT_TRUE(WaitFor([&] { return !answers.empty() && events.size() == 1; }));
+    EXPECT_TRUE(answers[0].ok);
+    EXPECT_EQ(answers[0].result.value(QStringLiteral("frameId")).toString(), QStringLiteral("F"));
+    EXPECT_EQ(events[0][0].toString(), QStringLiteral("Page.loadEventFired"));
+    EXPECT_EQ(events[0][2].toString(), QStringLiteral("S1"));
+    EXPECT_TRUE(browser.client->IsOpen());
+
+    // The browser's error; then a command with no answer within its bound: an error of our own, once.
+    const int failing = browser.client->Send(QStringLiteral("Nope.nothing"), {}, keep);
+    browser.command();
+    browser.send("{\"id\":" + QByteArray::number(failing) + ",\"error\":{\"code\":-32601,\"message\":\"not found\"}}"
+                 + QByteArray(1, '\0'));
+    ASSERT_TRUE(WaitFor([&] { return answers.size() == 2; }));
+    EXPECT_FALSE(answers[1].ok);
+    EXPECT_EQ(answers[1].error, QStringLiteral("not found"));
+    QSignalSpy hung(browser.client.get(), &CDevToolsPipe::unresponsive);
+    browser.client->Send(QStringLiteral("Runtime.evaluate"), {}, keep, QString(), 300);
+    ASSERT_TRUE(WaitFor([&] { return answers.size() == 3; }));
+    EXPECT_FALSE(answers[2].ok);
+    EXPECT_EQ(hung.size(), 1);
+
+    // The browser goes: what still waits hears of it, and later commands fail at once.
+    QSignalSpy closed(browser.client.get(), &CDevToolsPipe::closed);
+    browser.client->Send(QStringLiteral("Browser.getVersion"), {}, keep);
+    ::close(browser.writes);
+    browser.writes = -1;
+    ASSERT_TRUE(WaitFor([&] { return closed.size() == 1; }));
+    ASSERT_EQ(answers.size(), 4u);
+    EXPECT_FALSE(answers[3].ok);
+    EXPECT_EQ(browser.client->Send(QStringLiteral("Browser.getVersion"), {}, keep), 0);
+    EXPECT_EQ(answers.size(), 5u);
+}
+
+// Debian's Chromium, our child, answers over its pipe; killed, it is noticed at once; its profile is free for the
+// next one.
+TEST(ChromiumProcess, AnswersOverItsPipeAndIsNoticedWhenItDies)
+{
+    if (!CChromiumProcess::IsInstalled())
+        GTEST_SKIP() << "/usr/bin/chromium is not installed";
+    QTemporaryDir profile;
+    CChromiumProcess::Options options;
+    options.profileDir = profile.path();
+    options.extraArguments = { QStringLiteral("--headless=new"), QStringLiteral("--disable-gpu"),
+                               QStringLiteral("--disable-background-networking") };
+    if (::geteuid() == 0)
+        options.extraArguments << QStringLiteral("--no-sandbox");
+    const QStringList args = CChromiumProcess::Arguments(options);
+    EXPECT_TRUE(args.contains(QStringLiteral("--remote-debugging-pipe")));
+    EXPECT_FALSE(args.join(QLatin1Char(' ')).contains(QLatin1String("--remote-debugging-port")));
+
+    for (int round = 0; round < 2; ++round) {
+        CChromiumProcess browser;
+        ASSERT_TRUE(browser.Start(options));
+        QString product;
+        browser.Pipe()->Send(QStringLiteral("Browser.getVersion"), {}, [&](const CDevToolsPipe::Answer& a) {
+            product = a.ok ? a.result.value(QStringLiteral("product")).toString() : QStringLiteral("error ") + a.error;
+        }, QString(), 30000);
+        ASSERT_TRUE(WaitFor([&] { return !product.isEmpty(); }, 30000));
+        EXPECT_TRUE(product.startsWith(QLatin1String("Chrome/"))) << product.toStdString();
+        if (round == 0) {
+            QSignalSpy exited(&browser, &CChromiumProcess::exited);
+            QSignalSpy closed(browser.Pipe(), &CDevToolsPipe::closed);
+            ::kill(static_cast<pid_t>(browser.Pid()), SIGKILL);
+            ASSERT_TRUE(WaitFor([&] { return exited.size() == 1 && closed.size() == 1; }, 10000));
+            EXPECT_FALSE(browser.IsRunning());
+        } else {
+            browser.Stop();
+            EXPECT_FALSE(browser.IsRunning());
+        }
+    }
+}

@@ -1,0 +1,142 @@
+#include "ChromiumProcess.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QStandardPaths>
+
+#include "DevToolsPipe.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcDevTools)
+
+CChromiumProcess::CChromiumProcess(QObject* parent)
+    : QObject(parent)
+{
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.setStandardOutputFile(QProcess::nullDevice());
+    connect(&m_process, &QProcess::finished, this, [this] {
+        if (m_pPipe)
+            m_pPipe->Close(QStringLiteral("the browser ended"));
+        emit exited();
+    });
+}
+
+CChromiumProcess::~CChromiumProcess()
+{
+    Stop(1000);
+}
+
+QString CChromiumProcess::DefaultProfileDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/krel/chromium");
+}
+
+bool CChromiumProcess::IsInstalled(const QString& program)
+{
+    return QFileInfo(program).isExecutable();
+}
+
+QStringList CChromiumProcess::Arguments(const Options& options)
+{
+    const QString profile = options.profileDir.isEmpty() ? DefaultProfileDir() : options.profileDir;
+    QStringList args {
+        // Commands on fd 3, answers on fd 4: no port that another program could reach.
+        QStringLiteral("--remote-debugging-pipe"),
+        QStringLiteral("--user-data-dir=") + profile,
+        // None of a desktop browser's questions, bubbles and background services on the TV.
+        QStringLiteral("--no-first-run"),
+        QStringLiteral("--no-default-browser-check"),
+        QStringLiteral("--disable-sync"),
+        QStringLiteral("--disable-extensions"),
+        QStringLiteral("--disable-default-apps"),
+        QStringLiteral("--disable-features=Translate,MediaRouter,GlobalMediaControls"),
+        QStringLiteral("--disable-session-crashed-bubble"),
+        QStringLiteral("--hide-crash-restore-bubble"),
+        QStringLiteral("--noerrdialogs"),
+        // No keyring prompt for the profile's secrets.
+        QStringLiteral("--password-store=basic"),
+        // A video starts without a click on the page; every permission is refused without asking.
+        QStringLiteral("--autoplay-policy=no-user-gesture-required"),
+        QStringLiteral("--deny-permission-prompts"),
+        // Under X11 its window is ours to find (by this class) and to embed.
+        QStringLiteral("--ozone-platform=x11"),
+        QStringLiteral("--class=krel-tv"),
+    };
+    args << options.extraArguments;
+    args << QStringLiteral("about:blank");
+    return args;
+}
+
+bool CChromiumProcess::Start(const Options& options)
+{
+    if (IsRunning())
+        return true;
+    if (!IsInstalled(options.program)) {
+        qCWarning(lcDevTools).noquote() << options.program << "is not installed";
+        return false;
+    }
+    const QString profile = options.profileDir.isEmpty() ? DefaultProfileDir() : options.profileDir;
+    QDir().mkpath(profile);
+    QFile::setPermissions(profile, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    int commands[2], answers[2];
+    if (::pipe2(commands, O_CLOEXEC) != 0)
+        return false;
+    if (::pipe2(answers, O_CLOEXEC) != 0) {
+        ::close(commands[0]);
+        ::close(commands[1]);
+        return false;
+    }
+    const int childRead = commands[0], childWrite = answers[1];
+    // In the child, before exec: the browser's ends become fds 3 and 4. Each is first copied above 10 (so that
+    // neither is already 3 or 4, where dup2 would keep its close-on-exec flag), then put in place.
+    m_process.setChildProcessModifier([childRead, childWrite] {
+        const int r = ::fcntl(childRead, F_DUPFD, 10);
+        const int w = ::fcntl(childWrite, F_DUPFD, 10);
+        if (r < 0 || w < 0 || ::dup2(r, 3) < 0 || ::dup2(w, 4) < 0)
+            ::_exit(127);
+        ::close(r);
+        ::close(w);
+    });
+    m_process.start(options.program, Arguments(options));
+    ::close(childRead);
+    ::close(childWrite);
+    if (!m_process.waitForStarted(10000)) {
+        qCWarning(lcDevTools).noquote() << "cannot start" << options.program << ":" << m_process.errorString();
+        ::close(commands[1]);
+        ::close(answers[0]);
+        return false;
+    }
+    m_pPipe = std::make_unique<CDevToolsPipe>(commands[1], answers[0]);
+    return true;
+}
+
+bool CChromiumProcess::IsRunning() const
+{
+    return m_process.state() != QProcess::NotRunning;
+}
+
+qint64 CChromiumProcess::Pid() const
+{
+    return m_process.processId();
+}
+
+void CChromiumProcess::Stop(int graceMs)
+{
+    if (!IsRunning()) {
+        m_pPipe.reset();
+        return;
+    }
+    if (m_pPipe && m_pPipe->IsOpen())
+        m_pPipe->Send(QStringLiteral("Browser.close"));
+    if (!m_process.waitForFinished(graceMs)) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(graceMs)) {
+            m_process.kill();
+            m_process.waitForFinished(graceMs);
+        }
+    }
+    m_pPipe.reset();
+}
