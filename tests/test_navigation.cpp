@@ -183,8 +183,9 @@ TEST_F(Navigation, APageSentOverAListPlaysAsAnEpisode)
         press(menu, c.key);
         EXPECT_EQ(menu.ListSet().State(), c.state) << c.what;
         EXPECT_EQ(menu.CurrentList() == shown, c.sameList) << c.what;
-        if (c.sameList)
+        if (c.sameList) {
             EXPECT_EQ(menu.CurrentList()->PageIndex(), 1) << c.what;
+        }
     }
     EXPECT_TRUE(window.urls.isEmpty()); // the sent page's address travels apart from the menu
 
