@@ -50,7 +50,10 @@ struct FakeBrowser {
         });
         return QJsonDocument::fromJson(got).object();
     }
-    void send(const QByteArray& bytes) { ASSERT_EQ(::write(writes, bytes.constData(), size_t(bytes.size())), bytes.size()); }
+    void send(const QByteArray& bytes)
+    {
+        ASSERT_EQ(::write(writes, bytes.constData(), size_t(bytes.size())), bytes.size());
+    }
 
     int reads = -1, writes = -1;
     std::unique_ptr<CDevToolsPipe> client;
@@ -65,13 +68,15 @@ TEST(DevToolsPipe, FramesCommandsAnswersAndEvents)
     std::vector<CDevToolsPipe::Answer> answers;
     const auto keep = [&](const CDevToolsPipe::Answer& a) { answers.push_back(a); };
 
-    const int id = browser.client->Send(QStringLiteral("Page.navigate"), { { QStringLiteral("url"), QStringLiteral("about:blank") } },
-                                        keep, QStringLiteral("S1"));
+    const int id = browser.client->Send(QStringLiteral("Page.navigate"),
+                                        { { QStringLiteral("url"), QStringLiteral("about:blank") } }, keep,
+                                        QStringLiteral("S1"));
     const QJsonObject sent = browser.command();
     EXPECT_EQ(sent.value(QStringLiteral("id")).toInt(), id);
     EXPECT_EQ(sent.value(QStringLiteral("method")).toString(), QStringLiteral("Page.navigate"));
     EXPECT_EQ(sent.value(QStringLiteral("sessionId")).toString(), QStringLiteral("S1"));
-    EXPECT_EQ(sent.value(QStringLiteral("params")).toObject().value(QStringLiteral("url")).toString(), QStringLiteral("about:blank"));
+    EXPECT_EQ(sent.value(QStringLiteral("params")).toObject().value(QStringLiteral("url")).toString(),
+              QStringLiteral("about:blank"));
 
     // An answer cut across two writes, with an event, garbage and an answer to nothing after it.
     const QByteArray stream = "{\"id\":" + QByteArray::number(id) + ",\"result\":{\"frameId\":\"F\"}}"
@@ -133,9 +138,13 @@ TEST(ChromiumProcess, AnswersOverItsPipeAndIsNoticedWhenItDies)
         CChromiumProcess browser;
         ASSERT_TRUE(browser.Start(options));
         QString product;
-        browser.Pipe()->Send(QStringLiteral("Browser.getVersion"), {}, [&](const CDevToolsPipe::Answer& a) {
-            product = a.ok ? a.result.value(QStringLiteral("product")).toString() : QStringLiteral("error ") + a.error;
-        }, QString(), 30000);
+        browser.Pipe()->Send(
+            QStringLiteral("Browser.getVersion"), {},
+            [&](const CDevToolsPipe::Answer& a) {
+                product
+                    = a.ok ? a.result.value(QStringLiteral("product")).toString() : QStringLiteral("error ") + a.error;
+            },
+            QString(), 30000);
         ASSERT_TRUE(WaitFor([&] { return !product.isEmpty(); }, 30000));
         EXPECT_TRUE(product.startsWith(QLatin1String("Chrome/"))) << product.toStdString();
         if (round == 0) {

@@ -66,7 +66,8 @@ QStringList CChromiumProcess::Arguments(const Options& options)
         QStringLiteral("--class=krel-tv"),
     };
     args << options.extraArguments;
-    args << QStringLiteral("about:blank");
+    // A window of its own without tabs, address bar or menus.
+    args << QStringLiteral("--app=") + options.firstPage;
     return args;
 }
 

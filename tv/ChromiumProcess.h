@@ -21,6 +21,7 @@ public:
         QString program = QString::fromLatin1(kProgram);
         QString profileDir; // "" for DefaultProfileDir()
         QStringList extraArguments; // tests: --headless, and --no-sandbox as root
+        QString firstPage = QStringLiteral("about:blank");
     };
 
     explicit CChromiumProcess(QObject* parent = nullptr);

@@ -57,7 +57,8 @@ int CDevToolsPipe::Send(const QString& method, const QJsonObject& params, Callba
         return 0;
     }
     const int id = m_nNextId++;
-    QJsonObject message { { QStringLiteral("id"), id }, { QStringLiteral("method"), method },
+    QJsonObject message { { QStringLiteral("id"), id },
+                          { QStringLiteral("method"), method },
                           { QStringLiteral("params"), params } };
     if (!sessionId.isEmpty())
         message.insert(QStringLiteral("sessionId"), sessionId);

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSize>
+
+// Putting another program's X11 window inside one of ours (the browser's window inside the TV window): it then
+// moves, hides and stacks with ours, never shows on another monitor, and is no top-level a window switcher or a
+// task bar lists. X11 only; under another display server each call does nothing and says so by its result.
+namespace X11Embed
+{
+
+// The top-level window of process pid whose WM_CLASS class is wmClass and that is mapped; 0 while there is none.
+unsigned long FindWindow(const QByteArray& wmClass, long long pid);
+// Reparents window into parent at (0, 0) and gives it size; false when the display server is no X server.
+bool Embed(unsigned long window, unsigned long parent, const QSize& size);
+// Gives an embedded window a new size.
+void Resize(unsigned long window, const QSize& size);
+
+} // namespace X11Embed
