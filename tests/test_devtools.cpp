@@ -4,13 +4,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include "support/HttpServer.h"
 #include "support/QtWait.h"
+#include "tv/ChromiumPage.h"
 #include "tv/ChromiumProcess.h"
 #include "tv/DevToolsPipe.h"
 
@@ -158,4 +161,50 @@ TEST(ChromiumProcess, AnswersOverItsPipeAndIsNoticedWhenItDies)
             EXPECT_FALSE(browser.IsRunning());
         }
     }
+}
+
+namespace
+{
+
+QString pageScript()
+{
+    QFile file(QStringLiteral(KREL_PLAYER_SCRIPT_FILE));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+} // namespace
+
+// The page script in the real browser, put in by DevTools: the largest player of a page is stretched and reported,
+// also when it is a frame of another origin whose own script stretched its video first.
+TEST(ChromiumPage, ThePageScriptStretchesThePlayerInEveryFrame)
+{
+    ASSERT_TRUE(CChromiumProcess::IsInstalled()) << "chromium is a dependency of the program";
+    HttpServer http { QStringLiteral(KREL_TEST_PAGES) };
+    ASSERT_TRUE(http.IsRunning());
+    QTemporaryDir profile;
+    CChromiumProcess::Options options;
+    options.profileDir = profile.path();
+    options.extraArguments
+        = { QStringLiteral("--headless=new"), QStringLiteral("--disable-gpu"),
+            QStringLiteral("--disable-background-networking"), QStringLiteral("--window-size=1920,1080") };
+    if (::geteuid() == 0)
+        options.extraArguments << QStringLiteral("--no-sandbox");
+    CChromiumProcess browser;
+    ASSERT_TRUE(browser.Start(options));
+    CChromiumPage page(browser.Pipe(), pageScript());
+    QStringList enlarged;
+    QObject::connect(&page, &CChromiumPage::playerEnlarged, [&](const QString& address) { enlarged << address; });
+    page.Attach();
+
+    page.Navigate(http.Url(QStringLiteral("players.html")), 0);
+    EXPECT_TRUE(
+        WaitFor([&] { return !enlarged.isEmpty() && enlarged.last().endsWith(QLatin1String("/clip.webm")); }, 30000))
+        << enlarged.join(QLatin1Char(' ')).toStdString();
+
+    const QString inner = QStringLiteral("http://localhost:%1/players/plain.html").arg(http.Port());
+    enlarged.clear();
+    page.Navigate(http.Url(QStringLiteral("players/framed.html?src=")) + inner, 0);
+    EXPECT_TRUE(WaitFor([&] { return enlarged.contains(inner); }, 30000))
+        << enlarged.join(QLatin1Char(' ')).toStdString();
+    browser.Stop();
 }

@@ -1,0 +1,175 @@
+#include "ChromiumPage.h"
+
+#include <QJsonArray>
+#include <QLoggingCategory>
+
+#include "DevToolsPipe.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcDevTools)
+
+CChromiumPage::CChromiumPage(CDevToolsPipe* pipe, QString pageScript, QObject* parent)
+    : QObject(parent)
+    , m_pPipe(pipe)
+    , m_strScript(std::move(pageScript))
+{
+    connect(m_pPipe, &CDevToolsPipe::event, this, &CChromiumPage::OnEvent);
+    m_poll.setInterval(kPollMs);
+    connect(&m_poll, &QTimer::timeout, this, &CChromiumPage::Poll);
+}
+
+void CChromiumPage::Send(const QString& method, const QJsonObject& params, const QString& session)
+{
+    m_pPipe->Send(
+        method, params,
+        [method](const CDevToolsPipe::Answer& a) {
+            if (!a.ok)
+                qCInfo(lcDevTools).noquote() << method << "failed:" << a.error;
+        },
+        session);
+}
+
+void CChromiumPage::Attach()
+{
+    // Nothing is downloaded, whatever a page asks.
+    Send(QStringLiteral("Browser.setDownloadBehavior"), { { QStringLiteral("behavior"), QStringLiteral("deny") } },
+         QString());
+    m_pPipe->Send(QStringLiteral("Target.getTargets"), {}, [this](const CDevToolsPipe::Answer& a) {
+        QString target;
+        for (const QJsonValue& t : a.result.value(QStringLiteral("targetInfos")).toArray())
+            if (target.isEmpty() && t.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
+                target = t.toObject().value(QStringLiteral("targetId")).toString();
+        if (target.isEmpty()) {
+            emit failed(QStringLiteral("the browser has no page"));
+            return;
+        }
+        m_pPipe->Send(QStringLiteral("Target.attachToTarget"),
+                      { { QStringLiteral("targetId"), target }, { QStringLiteral("flatten"), true } },
+                      [this](const CDevToolsPipe::Answer& attached) {
+                          m_strSession = attached.result.value(QStringLiteral("sessionId")).toString();
+                          if (m_strSession.isEmpty()) {
+                              emit failed(QStringLiteral("cannot attach to the page: ") + attached.error);
+                              return;
+                          }
+                          Send(QStringLiteral("Page.enable"), {}, m_strSession);
+                          Send(QStringLiteral("Runtime.enable"), {}, m_strSession);
+                          // Frames of other origins run in processes of their own: each is attached as it appears,
+                          // held until the page script is in it.
+                          Send(QStringLiteral("Target.setAutoAttach"),
+                               { { QStringLiteral("autoAttach"), true },
+                                 { QStringLiteral("waitForDebuggerOnStart"), true },
+                                 { QStringLiteral("flatten"), true } },
+                               m_strSession);
+                          emit ready();
+                          if (!m_strPendingAddress.isEmpty())
+                              StartNavigation();
+                      });
+    });
+}
+
+void CChromiumPage::Navigate(const QString& address, int scrollY)
+{
+    m_strPendingAddress = address;
+    m_nPendingScroll = scrollY;
+    if (IsReady())
+        StartNavigation();
+}
+
+void CChromiumPage::StartNavigation()
+{
+    const QString address = std::exchange(m_strPendingAddress, QString());
+    m_nScrollY = m_nPendingScroll;
+    m_nSerial = 0;
+    m_nKrelContext = 0;
+    if (!m_strScriptId.isEmpty())
+        Send(QStringLiteral("Page.removeScriptToEvaluateOnNewDocument"),
+             { { QStringLiteral("identifier"), m_strScriptId } }, m_strSession);
+    const QString source
+        = QString(m_strScript).replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(m_nScrollY));
+    m_pPipe->Send(
+        QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+        { { QStringLiteral("source"), source }, { QStringLiteral("worldName"), QLatin1String(kWorld) } },
+        [this, address](const CDevToolsPipe::Answer& a) {
+            m_strScriptId = a.result.value(QStringLiteral("identifier")).toString();
+            Send(QStringLiteral("Page.navigate"), { { QStringLiteral("url"), address } }, m_strSession);
+        },
+        m_strSession);
+}
+
+void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, const QString& sessionId)
+{
+    if (method == QLatin1String("Target.attachedToTarget") && sessionId == m_strSession) {
+        // A frame of another origin: the page script goes in before its own scripts run.
+        const QString child = params.value(QStringLiteral("sessionId")).toString();
+        const QString source
+            = QString(m_strScript).replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(m_nScrollY));
+        Send(QStringLiteral("Page.enable"), {}, child);
+        Send(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+             { { QStringLiteral("source"), source }, { QStringLiteral("worldName"), QLatin1String(kWorld) } }, child);
+        Send(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, child);
+        return;
+    }
+    if (sessionId != m_strSession)
+        return;
+    if (method == QLatin1String("Page.frameNavigated")) {
+        const QJsonObject frame = params.value(QStringLiteral("frame")).toObject();
+        if (!frame.contains(QStringLiteral("parentId")))
+            m_strMainFrame = frame.value(QStringLiteral("id")).toString();
+    } else if (method == QLatin1String("Runtime.executionContextCreated")) {
+        const QJsonObject context = params.value(QStringLiteral("context")).toObject();
+        const QJsonObject aux = context.value(QStringLiteral("auxData")).toObject();
+        if (context.value(QStringLiteral("name")).toString() == QLatin1String(kWorld)
+            && (m_strMainFrame.isEmpty() || aux.value(QStringLiteral("frameId")).toString() == m_strMainFrame)) {
+            m_nKrelContext = context.value(QStringLiteral("id")).toInt();
+            m_nPolls = 0;
+            m_poll.start();
+        }
+    } else if (method == QLatin1String("Runtime.executionContextsCleared")) {
+        m_nKrelContext = 0;
+    } else if (method == QLatin1String("Page.navigatedWithinDocument")) {
+        // history.pushState or a new hash: the script watches again, and so do we.
+        m_nPolls = 0;
+        m_poll.start();
+    }
+}
+
+void CChromiumPage::Poll()
+{
+    if (++m_nPolls > kPollCount || !m_nKrelContext) {
+        m_poll.stop();
+        return;
+    }
+    m_pPipe->Send(
+        QStringLiteral("Runtime.evaluate"),
+        { { QStringLiteral("expression"), QStringLiteral("window.__krelPoll ? window.__krelPoll() : null") },
+          { QStringLiteral("contextId"), m_nKrelContext },
+          { QStringLiteral("returnByValue"), true } },
+        [this](const CDevToolsPipe::Answer& a) {
+            const QJsonObject state
+                = a.result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toObject();
+            if (state.isEmpty())
+                return;
+            const int serial = state.value(QStringLiteral("serial")).toInt();
+            if (serial != m_nSerial) {
+                m_nSerial = serial;
+                emit playerEnlarged(state.value(QStringLiteral("address")).toString());
+            }
+            const QJsonArray click = state.value(QStringLiteral("click")).toArray();
+            if (click.size() == 2)
+                Click(click[0].toInt(), click[1].toInt());
+        },
+        m_strSession);
+}
+
+void CChromiumPage::Click(int x, int y)
+{
+    // A real input event at the player's centre: to the page it is a user's click, which starts players that wait
+    // for one.
+    for (const char* type : { "mousePressed", "mouseReleased" })
+        Send(QStringLiteral("Input.dispatchMouseEvent"),
+             { { QStringLiteral("type"), QLatin1String(type) },
+               { QStringLiteral("x"), x },
+               { QStringLiteral("y"), y },
+               { QStringLiteral("button"), QStringLiteral("left") },
+               { QStringLiteral("clickCount"), 1 } },
+             m_strSession);
+}
