@@ -61,6 +61,8 @@ QStringList CChromiumProcess::Arguments(const Options& options)
         // A video starts without a click on the page; every permission is refused without asking.
         QStringLiteral("--autoplay-policy=no-user-gesture-required"),
         QStringLiteral("--deny-permission-prompts"),
+        // Nobody scrolls at the TV; the stretched player is the whole view.
+        QStringLiteral("--hide-scrollbars"),
         // Under X11 its window is ours to find (by this class) and to embed.
         QStringLiteral("--ozone-platform=x11"),
         QStringLiteral("--class=krel-tv"),

@@ -21,7 +21,9 @@ public:
         QString program = QString::fromLatin1(kProgram);
         QString profileDir; // "" for DefaultProfileDir()
         QStringList extraArguments; // tests: --headless, and --no-sandbox as root
-        QString firstPage = QStringLiteral("about:blank");
+        // The page its window opens with; an app window (no tabs, no address bar) needs a real address, so it is a
+        // black page.
+        QString firstPage = QStringLiteral("data:text/html,<html style='background:black'></html>");
     };
 
     explicit CChromiumProcess(QObject* parent = nullptr);

@@ -242,9 +242,12 @@ void CMainFrame::StopVideo()
 
 bool WebEngineRefusesToRun()
 {
-    // Run as root, the web engine ends the whole process unless its sandbox was switched off on purpose.
-    const bool sandboxOff = qEnvironmentVariable("QTWEBENGINE_DISABLE_SANDBOX") == QLatin1String("1")
-        || qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").contains(QLatin1String("--no-sandbox"));
+    // Run as root, the web engine ends the whole process (and Chromium refuses to start) unless its sandbox was
+    // switched off on purpose.
+    const bool sandboxOff = ChosenWebEngine() == WebEngineKind::Chromium
+        ? qEnvironmentVariable("KREL_CHROMIUM_FLAGS").contains(QLatin1String("--no-sandbox"))
+        : qEnvironmentVariable("QTWEBENGINE_DISABLE_SANDBOX") == QLatin1String("1")
+            || qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").contains(QLatin1String("--no-sandbox"));
     return ::geteuid() == 0 && !sandboxOff;
 }
 

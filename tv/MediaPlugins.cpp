@@ -2,10 +2,12 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLibrary>
 #include <QOpenGLContext>
 
 #include "common/Log.h"
+#include "common/Settings.h"
 
 // Qt's global OpenGL share context. QtGui exports both for its own modules (Qt WebEngine reads the first); no public
 // header declares them.
@@ -69,8 +71,35 @@ QFunctionPointer Resolve(const char* library, const char* entry)
 
 } // namespace
 
+WebEngineKind ChosenWebEngine()
+{
+    static const WebEngineKind chosen = [] {
+        const QString wanted = ReadSetting(QString::fromLatin1(SettingKey::WebEngine)).trimmed().toLower();
+        const char* why = "WebEngine does not say chromium";
+        if (wanted == QLatin1String("chromium")) {
+            if (!QFileInfo(QStringLiteral("/usr/bin/chromium")).isExecutable())
+                why = "chromium is not installed";
+            else if (QGuiApplication::platformName() != QLatin1String("xcb"))
+                why = "the session is not X11, where the browser's window can be embedded";
+            else
+                why = nullptr;
+        }
+        if (!why) {
+            qCInfo(lcTv, "web view: Debian's Chromium (WebEngine=chromium)");
+            return WebEngineKind::Chromium;
+        }
+        qCInfo(lcTv, "web view: Qt WebEngine (%s)", why);
+        return WebEngineKind::QtWebEngine;
+    }();
+    return chosen;
+}
+
 IWebVideoView* CreateWebVideoView(QWidget* parent)
 {
+    if (ChosenWebEngine() == WebEngineKind::Chromium) {
+        auto create = reinterpret_cast<KrelCreateWebVideoViewFn>(Resolve(kChromiumViewLibrary, kWebViewEntry));
+        return create ? create(parent) : nullptr;
+    }
     PrepareWebEngineGl();
     auto create = reinterpret_cast<KrelCreateWebVideoViewFn>(Resolve(kWebViewLibrary, kWebViewEntry));
     return create ? create(parent) : nullptr;

@@ -9,6 +9,12 @@ class QWidget;
 // libraries, GPU contexts or child processes cost the tray program anything. Each returns null (and says why in
 // the log) when its library cannot be loaded; the object is a child of parent.
 IWebVideoView* CreateWebVideoView(QWidget* parent);
+
+// The engine of the web view, chosen once a run (one log line says which and why): Debian's Chromium
+// (libkrel_chromium.so) when the WebEngine setting says "chromium", chromium is installed and the session is X11,
+// where its window can be embedded; else Qt WebEngine (libkrel_web.so).
+enum class WebEngineKind { QtWebEngine, Chromium };
+WebEngineKind ChosenWebEngine();
 ILocalPlayer* CreateLocalPlayer(QWidget* parent);
 
 // The entry points the libraries export (with C names, so that they are found by name).
@@ -16,5 +22,6 @@ using KrelCreateWebVideoViewFn = IWebVideoView* (*)(QWidget* parent);
 using KrelCreateLocalPlayerFn = ILocalPlayer* (*)(QWidget* parent);
 inline constexpr char kWebViewLibrary[] = "libkrel_web.so";
 inline constexpr char kWebViewEntry[] = "krel_create_web_video_view";
+inline constexpr char kChromiumViewLibrary[] = "libkrel_chromium.so";
 inline constexpr char kFilmPlayerLibrary[] = "libkrel_film.so";
 inline constexpr char kFilmPlayerEntry[] = "krel_create_local_player";

@@ -1,0 +1,132 @@
+#include "ChromiumVideoView.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+#include <QResizeEvent>
+
+#include "ChromiumPage.h"
+#include "ChromiumProcess.h"
+#include "DevToolsPipe.h"
+#include "X11Embed.h"
+
+namespace
+{
+
+Q_LOGGING_CATEGORY(lcChromium, "krel.tv")
+
+// The page script (tv/PlayerScript.js), as a string literal made by the build.
+const char kPlayerScript[] =
+#include "PlayerScript.inc"
+    ;
+
+constexpr int kFindMs = 50;
+constexpr int kFindTries = 400; // the browser's window within 20 s, or the browser is taken as failed
+
+} // namespace
+
+CChromiumVideoView::CChromiumVideoView(QWidget* parent)
+    : QWidget(parent)
+{
+    // A native child window of the TV window: the browser's window goes inside it.
+    setAttribute(Qt::WA_NativeWindow);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::black);
+    setPalette(p);
+    // Nothing of ours takes keys here: the remote drives the TV window, and the page gets no keyboard input.
+    setFocusPolicy(Qt::NoFocus);
+    m_find.setInterval(kFindMs);
+    connect(&m_find, &QTimer::timeout, this, &CChromiumVideoView::FindWindow);
+}
+
+CChromiumVideoView::~CChromiumVideoView()
+{
+    delete m_pPage;
+    delete m_pBrowser;
+}
+
+QStringList CChromiumVideoView::ExtraFlags()
+{
+    return QString::fromLocal8Bit(qgetenv("KREL_CHROMIUM_FLAGS")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+bool CChromiumVideoView::EnsureBrowser()
+{
+    if (m_pBrowser && m_pBrowser->IsRunning())
+        return true;
+    delete m_pPage;
+    m_pPage = nullptr;
+    delete m_pBrowser;
+    m_pBrowser = new CChromiumProcess;
+    CChromiumProcess::Options options;
+    // Born outside every monitor's view until it is inside ours.
+    options.extraArguments = QStringList { QStringLiteral("--window-position=-32000,-32000"),
+                                           QStringLiteral("--window-size=%1,%2").arg(width()).arg(height()) }
+        + ExtraFlags();
+    if (!m_pBrowser->Start(options)) {
+        delete m_pBrowser;
+        m_pBrowser = nullptr;
+        return false;
+    }
+    connect(m_pBrowser, &CChromiumProcess::exited, this, &CChromiumVideoView::OnBrowserGone);
+    m_pPage = new CChromiumPage(m_pBrowser->Pipe(), QString::fromUtf8(kPlayerScript));
+    connect(m_pPage, &CChromiumPage::playerEnlarged, this,
+            [this](const QString& address) { emit playersEnlarged({ address }); });
+    connect(m_pPage, &CChromiumPage::failed, this,
+            [](const QString& why) { qCWarning(lcChromium).noquote() << "the browser's page:" << why; });
+    m_pPage->Attach();
+    m_nWindow = 0;
+    m_nFindTries = 0;
+    m_find.start();
+    return true;
+}
+
+void CChromiumVideoView::FindWindow()
+{
+    if (!m_pBrowser)
+        return;
+    const unsigned long window = X11Embed::FindWindow("krel-tv", m_pBrowser->Pid());
+    if (window && X11Embed::Embed(window, winId(), size() * devicePixelRatioF())) {
+        m_nWindow = window;
+        m_find.stop();
+        return;
+    }
+    if (++m_nFindTries >= kFindTries) {
+        m_find.stop();
+        qCWarning(lcChromium, "the browser's window did not appear");
+    }
+}
+
+void CChromiumVideoView::OnBrowserGone()
+{
+    // A new browser is started for the next video.
+    m_nWindow = 0;
+    m_find.stop();
+    qCWarning(lcChromium, "the browser ended");
+}
+
+void CChromiumVideoView::Navigate(const QString& address, int scrollY)
+{
+    if (!EnsureBrowser())
+        return;
+    show();
+    m_pPage->Navigate(address, scrollY);
+}
+
+void CChromiumVideoView::Prepare()
+{
+    EnsureBrowser();
+}
+
+void CChromiumVideoView::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    if (m_nWindow)
+        X11Embed::Resize(m_nWindow, e->size() * devicePixelRatioF());
+}
+
+extern "C" Q_DECL_EXPORT IWebVideoView* krel_create_web_video_view(QWidget* parent)
+{
+    return new CChromiumVideoView(parent);
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+#include "WebVideoView.h"
+
+class CChromiumPage;
+class CChromiumProcess;
+
+// The web view of the TV window on Debian's Chromium, a child process of ours driven over its DevTools pipe: the
+// browser starts with the first video (or when an address list is shown), its X11 window is embedded in this
+// widget, and the page script finds and stretches the page's player as in the Qt WebEngine view. It lives in its
+// own library (libkrel_chromium.so), loaded as the web view when the Chromium engine is chosen.
+class CChromiumVideoView : public QWidget, public IWebVideoView
+{
+    Q_OBJECT
+public:
+    explicit CChromiumVideoView(QWidget* parent);
+    ~CChromiumVideoView() override;
+
+    QWidget* Widget() override { return this; }
+    void Navigate(const QString& address, int scrollY) override;
+    void Prepare() override;
+
+    // Extra command-line flags for the browser, from KREL_CHROMIUM_FLAGS (tests: --no-sandbox as root, no GPU).
+    static QStringList ExtraFlags();
+
+signals:
+    // Each time a player has been stretched over the television: its movie address.
+    void playersEnlarged(const QStringList& addresses);
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    bool EnsureBrowser();
+    void FindWindow();
+    void OnBrowserGone();
+
+    CChromiumProcess* m_pBrowser = nullptr;
+    CChromiumPage* m_pPage = nullptr;
+    unsigned long m_nWindow = 0; // the browser's X window, once embedded
+    QTimer m_find; // looks for the browser's window until it is there
+    int m_nFindTries = 0;
+};
