@@ -2,6 +2,7 @@
 // process, reparented, on the TV and nowhere else), and the TV window's web view on it playing a web player's page.
 #include <unistd.h>
 
+#include <QGuiApplication>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -19,12 +20,42 @@
 #include "tv/ChromiumProcess.h"
 #include "tv/DevToolsPipe.h"
 #include "tv/AudioRouter.h"
+#include "tv/ChromiumPage.h"
+#include "tv/ChromiumVideoView.h"
 #include "tv/MainFrame.h"
 #include "tv/MediaPlugins.h"
 #include "tv/WebVideoView.h"
 #include "tv/X11Embed.h"
 
+// Last: Xlib defines names (None, Bool) that Qt uses.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
 extern XvfbServer* g_pXServer;
+
+namespace
+{
+
+class PressCounter : public QObject
+{
+public:
+    PressCounter(int* presses, QObject* parent)
+        : QObject(parent)
+        , m_pPresses(presses)
+    {
+    }
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::MouseButtonPress)
+            ++*m_pPresses;
+        return false;
+    }
+
+private:
+    int* m_pPresses;
+};
+
+} // namespace
 
 TEST(ChromiumEmbed, ItsWindowShowsInsideOursOnTheTv)
 {
@@ -55,6 +86,17 @@ TEST(ChromiumEmbed, ItsWindowShowsInsideOursOnTheTv)
     EXPECT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) > 0.95; }, 30000))
         << RedShare(CaptureTvScreen(*g_pXServer));
     EXPECT_LT(RedShare(CaptureScreen(*g_pXServer, QRect(0, 0, 1920, 1080))), 0.01);
+    // A click on the TV reaches our window, never the page.
+    int presses = 0;
+    host.installEventFilter(new PressCounter(&presses, &host));
+    Display* dpy = XOpenDisplay(nullptr);
+    ASSERT_NE(dpy, nullptr);
+    XWarpPointer(dpy, None, DefaultRootWindow(dpy), 0, 0, 0, 0, 2500, 500);
+    XTestFakeButtonEvent(dpy, 1, True, CurrentTime);
+    XTestFakeButtonEvent(dpy, 1, False, CurrentTime);
+    XSync(dpy, False);
+    XCloseDisplay(dpy);
+    EXPECT_TRUE(WaitFor([&] { return presses == 1; }));
     // Hidden with our window, it leaves the TV.
     host.hide();
     EXPECT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) < 0.01; }, 10000));
@@ -100,6 +142,34 @@ TEST(ChromiumView, PlaysAWebPlayerOverTheWholeTv)
                 && enlarged.last().at(0).toStringList().value(0).endsWith(QLatin1String("/clip.webm"));
         }));
         EXPECT_LT(RedShare(CaptureScreen(*g_pXServer, QRect(0, 0, 1920, 1080))), 0.01);
+
+        // The TV switched off: the view is hidden, and the page, hidden to itself, holds its video; back on, it
+        // goes on.
+        auto* view = static_cast<CChromiumVideoView*>(frame.View());
+        const auto position = [&] {
+            double at = -1;
+            bool answered = false;
+            view->Page()->Evaluate(QStringLiteral("document.querySelector('video').currentTime"),
+                                   [&](const QJsonValue& v) {
+                                       at = v.toDouble(-1);
+                                       answered = true;
+                                   });
+            WaitFor([&] { return answered; });
+            return at;
+        };
+        frame.SetTvScreen(nullptr);
+        double held = -1;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                const double before = position();
+                WaitFor([] { return false; }, 600);
+                return (held = position()) == before && held > 0;
+            },
+            20000))
+            << "the page still plays while hidden";
+        frame.SetTvScreen(QGuiApplication::screens().value(1));
+        EXPECT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) >= 0.9; }, 20000));
+        EXPECT_TRUE(WaitFor([&] { return position() > held + 0.5; }, 20000));
     }
     g_rcTvScreen = {};
     qunsetenv("KREL_CHROMIUM_FLAGS");

@@ -103,10 +103,26 @@ void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, co
         const QString source
             = QString(m_strScript).replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(m_nScrollY));
         Send(QStringLiteral("Page.enable"), {}, child);
+        Send(QStringLiteral("Runtime.enable"), {}, child);
         Send(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
              { { QStringLiteral("source"), source }, { QStringLiteral("worldName"), QLatin1String(kWorld) } }, child);
         Send(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, child);
         return;
+    }
+    if (method == QLatin1String("Runtime.executionContextCreated")) {
+        const QJsonObject context = params.value(QStringLiteral("context")).toObject();
+        if (context.value(QStringLiteral("name")).toString() == QLatin1String(kWorld)) {
+            const int id = context.value(QStringLiteral("id")).toInt();
+            m_contexts.insert(sessionId, id);
+            if (m_bHidden)
+                TellHidden(sessionId, id);
+        }
+    } else if (method == QLatin1String("Runtime.executionContextDestroyed")) {
+        m_contexts.remove(sessionId, params.value(QStringLiteral("executionContextId")).toInt());
+    } else if (method == QLatin1String("Runtime.executionContextsCleared")) {
+        m_contexts.remove(sessionId);
+    } else if (method == QLatin1String("Target.detachedFromTarget")) {
+        m_contexts.remove(params.value(QStringLiteral("sessionId")).toString());
     }
     if (sessionId != m_strSession)
         return;
@@ -130,6 +146,40 @@ void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, co
         m_nPolls = 0;
         m_poll.start();
     }
+}
+
+void CChromiumPage::SetHidden(bool hidden)
+{
+    m_bHidden = hidden;
+    for (auto it = m_contexts.cbegin(); it != m_contexts.cend(); ++it)
+        TellHidden(it.key(), it.value());
+}
+
+void CChromiumPage::TellHidden(const QString& session, int context)
+{
+    Send(QStringLiteral("Runtime.evaluate"),
+         { { QStringLiteral("expression"),
+             QStringLiteral("window.__krelSetHidden && window.__krelSetHidden(%1)")
+                 .arg(m_bHidden ? QLatin1String("true") : QLatin1String("false")) },
+           { QStringLiteral("contextId"), context } },
+         session);
+}
+
+void CChromiumPage::Evaluate(const QString& expression, std::function<void(const QJsonValue&)> done)
+{
+    if (!m_nKrelContext) {
+        done(QJsonValue());
+        return;
+    }
+    m_pPipe->Send(
+        QStringLiteral("Runtime.evaluate"),
+        { { QStringLiteral("expression"), expression },
+          { QStringLiteral("contextId"), m_nKrelContext },
+          { QStringLiteral("returnByValue"), true } },
+        [done = std::move(done)](const CDevToolsPipe::Answer& a) {
+            done(a.result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")));
+        },
+        m_strSession);
 }
 
 void CChromiumPage::Poll()

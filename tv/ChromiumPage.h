@@ -1,5 +1,9 @@
 #pragma once
 
+#include <functional>
+
+#include <QJsonValue>
+#include <QMultiHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -23,6 +27,12 @@ public:
     bool IsReady() const { return !m_strSession.isEmpty(); }
     // Opens the address (once attached: earlier calls wait) with the page script for this scroll offset.
     void Navigate(const QString& address, int scrollY);
+    // Tells the page script in every frame that the page is hidden (its media held) or shown again (they go on):
+    // an embedded browser's page does not notice its window leaving the screen.
+    void SetHidden(bool hidden);
+    // Runs expression in the page script's world of the top frame (which sees the page's elements, not its
+    // scripts); done gets its value (null when there is no page yet).
+    void Evaluate(const QString& expression, std::function<void(const QJsonValue&)> done);
 
     static constexpr char kWorld[] = "krel";
     static constexpr int kPollMs = 500;
@@ -40,6 +50,7 @@ private:
     void Poll();
     void Click(int x, int y);
     void StartNavigation();
+    void TellHidden(const QString& session, int context);
 
     CDevToolsPipe* m_pPipe;
     QString m_strScript;
@@ -50,6 +61,8 @@ private:
     int m_nScrollY = 0;
     QString m_strScriptId; // the page script added for new documents
     int m_nKrelContext = 0; // the page script's world in the top frame
+    QMultiHash<QString, int> m_contexts; // the page script's world in each frame, by session
+    bool m_bHidden = false;
     QTimer m_poll;
     int m_nPolls = 0;
     int m_nSerial = 0;

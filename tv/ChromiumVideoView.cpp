@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QLoggingCategory>
 #include <QResizeEvent>
+#include <QShowEvent>
 
 #include "ChromiumPage.h"
 #include "ChromiumProcess.h"
@@ -90,6 +91,7 @@ void CChromiumVideoView::FindWindow()
     if (window && X11Embed::Embed(window, winId(), size() * devicePixelRatioF())) {
         m_nWindow = window;
         m_find.stop();
+        X11Embed::SetShown(m_nWindow, isVisible());
         return;
     }
     if (++m_nFindTries >= kFindTries) {
@@ -117,6 +119,22 @@ void CChromiumVideoView::Navigate(const QString& address, int scrollY)
 void CChromiumVideoView::Prepare()
 {
     EnsureBrowser();
+}
+
+void CChromiumVideoView::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    X11Embed::SetShown(m_nWindow, true);
+    if (m_pPage)
+        m_pPage->SetHidden(false);
+}
+
+void CChromiumVideoView::hideEvent(QHideEvent* e)
+{
+    QWidget::hideEvent(e);
+    X11Embed::SetShown(m_nWindow, false);
+    if (m_pPage)
+        m_pPage->SetHidden(true);
 }
 
 void CChromiumVideoView::resizeEvent(QResizeEvent* e)

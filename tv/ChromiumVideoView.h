@@ -23,6 +23,9 @@ public:
     void Navigate(const QString& address, int scrollY) override;
     void Prepare() override;
 
+    // The browser's page (null before the first video); tests ask it about the page.
+    CChromiumPage* Page() const { return m_pPage; }
+
     // Extra command-line flags for the browser, from KREL_CHROMIUM_FLAGS (tests: --no-sandbox as root, no GPU).
     static QStringList ExtraFlags();
 
@@ -32,6 +35,10 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    // Hidden (the TV away, the video left), the browser's window is unmapped too, and the page script in every
+    // frame holds the page's media until the view is shown again.
+    void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
 
 private:
     bool EnsureBrowser();

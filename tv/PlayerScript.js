@@ -225,7 +225,7 @@
   function start(e) {
     if (!e || e !== chosen || !e.isConnected || startedFor === e)
       return;
-    if (document.hidden) {
+    if (isHidden()) {
       startWhenShown = true; // the TV is away: the player starts when it is back
       return;
     }
@@ -329,8 +329,13 @@
   }
   // The page is hidden while the TV is away (switched off): what plays pauses, in every frame, and goes on when the
   // TV is back, so that nothing is missed and no sound goes elsewhere meanwhile.
-  document.addEventListener('visibilitychange', function () {
-    if (document.hidden) {
+  // A host whose window hides without the page noticing (a browser embedded in the TV window) says so itself.
+  var hiddenByHost = false;
+  function isHidden() {
+    return document.hidden || hiddenByHost;
+  }
+  function visibilityChanged() {
+    if (isHidden()) {
       mediaElements(document, []).forEach(function (m) {
         if (!m.paused) {
           m.pause();
@@ -350,7 +355,8 @@
       startWhenShown = false;
       scheduleStart();
     }
-  });
+  }
+  document.addEventListener('visibilitychange', visibilityChanged);
 
   // For the C++ side (top frame only; the page cannot reach this world).
   window.__krelPoll = function () {
@@ -364,6 +370,14 @@
              looks: looks, starts: starts, pausedWhileHidden: pausedWhileHidden.length };
   };
   window.__krelWatch = watch;
+  window.__krelSetHidden = function (hidden) {
+    if (hidden === hiddenByHost)
+      return;
+    var was = isHidden();
+    hiddenByHost = hidden;
+    if (isHidden() !== was)
+      visibilityChanged();
+  };
   window.__krelQualifies = function (e) {
     return qualifies(e);
   };

@@ -5,6 +5,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/shapeconst.h>
 
 namespace X11Embed
 {
@@ -73,12 +75,38 @@ bool Embed(unsigned long window, unsigned long parent, const QSize& size)
     XSetWindowAttributes attributes;
     attributes.override_redirect = True;
     XChangeWindowAttributes(d, window, CWOverrideRedirect, &attributes);
+    XWMHints* hints = XAllocWMHints();
+    if (hints) {
+        hints->flags = InputHint;
+        hints->input = False;
+        XSetWMHints(d, window, hints);
+        XFree(hints);
+    }
+    // An empty input region: the pointer's clicks and wheel fall through to our window, never to the page.
+    int eventBase = 0, errorBase = 0;
+    if (XFixesQueryExtension(d, &eventBase, &errorBase)) {
+        const XserverRegion none = XFixesCreateRegion(d, nullptr, 0);
+        XFixesSetWindowShapeRegion(d, window, ShapeInput, 0, 0, none);
+        XFixesDestroyRegion(d, none);
+    }
     XReparentWindow(d, window, parent, 0, 0);
     XMoveResizeWindow(d, window, 0, 0, static_cast<unsigned>(std::max(1, size.width())),
                       static_cast<unsigned>(std::max(1, size.height())));
     XMapWindow(d, window);
     XSync(d, False);
     return true;
+}
+
+void SetShown(unsigned long window, bool shown)
+{
+    Display* d = display();
+    if (!d || !window)
+        return;
+    if (shown)
+        XMapWindow(d, window);
+    else
+        XUnmapWindow(d, window);
+    XFlush(d);
 }
 
 void Resize(unsigned long window, const QSize& size)

@@ -11,8 +11,13 @@ namespace X11Embed
 
 // The top-level window of process pid whose WM_CLASS class is wmClass and that is mapped; 0 while there is none.
 unsigned long FindWindow(const QByteArray& wmClass, long long pid);
-// Reparents window into parent at (0, 0) and gives it size; false when the display server is no X server.
+// Reparents window into parent at (0, 0) and gives it size; false when the display server is no X server. The
+// window takes no pointer input (its input region is empty: clicks and the wheel go to the parent) and no
+// keyboard focus; the program drives it by other means.
 bool Embed(unsigned long window, unsigned long parent, const QSize& size);
+// Maps or unmaps an embedded window: unmapped, the program in it sees itself hidden (a browser then pauses the
+// page's media, as for a hidden tab).
+void SetShown(unsigned long window, bool shown);
 // Gives an embedded window a new size.
 void Resize(unsigned long window, const QSize& size);
 
