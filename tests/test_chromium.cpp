@@ -1,5 +1,6 @@
 // Debian's Chromium on the TV monitor of the test X server: its window inside one of ours (found by its class and
 // process, reparented, on the TV and nowhere else), and the TV window's web view on it playing a web player's page.
+#include <csignal>
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -54,6 +55,16 @@ public:
 private:
     int* m_pPresses;
 };
+
+// The browser's flags here: no GPU, no background services, and as root no sandbox (with its warning bar hidden).
+QStringList testFlags()
+{
+    QStringList flags { QStringLiteral("--disable-gpu"), QStringLiteral("--disable-background-networking"),
+                        QStringLiteral("--disable-component-update") };
+    if (::geteuid() == 0)
+        flags << QStringLiteral("--no-sandbox") << QStringLiteral("--test-type");
+    return flags;
+}
 
 } // namespace
 
@@ -110,11 +121,7 @@ TEST(ChromiumView, PlaysAWebPlayerOverTheWholeTv)
     ASSERT_TRUE(QFile::exists(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"))) << "run web_players.sh first";
     TempMachine machine;
     WriteSetting(QString::fromLatin1(SettingKey::WebEngine), QStringLiteral("chromium"));
-    QStringList flags { QStringLiteral("--disable-gpu"), QStringLiteral("--disable-background-networking"),
-                        QStringLiteral("--disable-component-update") };
-    if (::geteuid() == 0)
-        flags << QStringLiteral("--no-sandbox") << QStringLiteral("--test-type");
-    qputenv("KREL_CHROMIUM_FLAGS", flags.join(QLatin1Char(' ')).toUtf8());
+    qputenv("KREL_CHROMIUM_FLAGS", testFlags().join(QLatin1Char(' ')).toUtf8());
     ASSERT_EQ(ChosenWebEngine(), WebEngineKind::Chromium);
 
     PulseServer pulse;
@@ -171,6 +178,35 @@ TEST(ChromiumView, PlaysAWebPlayerOverTheWholeTv)
         EXPECT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) >= 0.9; }, 20000));
         EXPECT_TRUE(WaitFor([&] { return position() > held + 0.5; }, 20000));
     }
+}
+
+// The browser killed under a chosen episode: krel stays, the TV shows the address list again, and the next choice
+// plays in a new browser.
+TEST(ChromiumView, ABrowserThatDiesLeavesTheAddressListAndComesBackForTheNextVideo)
+{
+    TempMachine machine;
+    WriteSetting(QString::fromLatin1(SettingKey::WebEngine), QStringLiteral("chromium"));
+    qputenv("KREL_CHROMIUM_FLAGS", testFlags().join(QLatin1Char(' ')).toUtf8());
+    HttpServer http { QStringLiteral(KREL_WEB_PLAYERS "/site") };
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    {
+        CMainFrame frame;
+        frame.show();
+        // An episode chosen as the remote chooses it: the menu is in its playing state.
+        frame.PlaySentPage(http.Url(QStringLiteral("videojs.html")));
+        ASSERT_TRUE(WaitFor([&] { return frame.View() && frame.View()->Widget()->isVisible(); }, 10000));
+        auto* view = static_cast<CChromiumVideoView*>(frame.View());
+        ASSERT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) >= 0.9; }, 40000));
+        ASSERT_TRUE(frame.Menu().ListSet().IsPlaying());
+        ::kill(static_cast<pid_t>(view->BrowserPid()), SIGKILL);
+        EXPECT_TRUE(WaitFor([&] { return !view->isVisible() && !frame.Menu().ListSet().IsPlaying(); }, 10000));
+        EXPECT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) < 0.01; }));
+
+        frame.PlaySentPage(http.Url(QStringLiteral("videojs.html")));
+        EXPECT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) >= 0.9; }, 40000));
+    }
+    g_rcTvScreen = {};
+    qunsetenv("KREL_CHROMIUM_FLAGS");
     g_rcTvScreen = {};
     qunsetenv("KREL_CHROMIUM_FLAGS");
 }

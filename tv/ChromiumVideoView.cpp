@@ -43,7 +43,12 @@ CChromiumVideoView::CChromiumVideoView(QWidget* parent)
 
 CChromiumVideoView::~CChromiumVideoView()
 {
+    // The browser ended on purpose, with the TV window that owns the view going: nobody is told.
+    m_gone = nullptr;
+    m_find.stop();
     delete m_pPage;
+    if (m_pBrowser)
+        disconnect(m_pBrowser, nullptr, this, nullptr);
     delete m_pBrowser;
 }
 
@@ -71,6 +76,14 @@ bool CChromiumVideoView::EnsureBrowser()
         return false;
     }
     connect(m_pBrowser, &CChromiumProcess::exited, this, &CChromiumVideoView::OnBrowserGone);
+    // A browser that stops answering is as good as gone: it is ended, and the next video starts a new one.
+    connect(m_pBrowser->Pipe(), &CDevToolsPipe::unresponsive, this, [this](const QString& method) {
+        qCWarning(lcChromium).noquote() << "the browser did not answer" << method << "in time: it is ended";
+        QTimer::singleShot(0, this, [this] {
+            if (m_pBrowser)
+                m_pBrowser->Stop(500);
+        });
+    });
     m_pPage = new CChromiumPage(m_pBrowser->Pipe(), QString::fromUtf8(kPlayerScript));
     connect(m_pPage, &CChromiumPage::playerEnlarged, this,
             [this](const QString& address) { emit playersEnlarged({ address }); });
@@ -81,6 +94,11 @@ bool CChromiumVideoView::EnsureBrowser()
     m_nFindTries = 0;
     m_find.start();
     return true;
+}
+
+qint64 CChromiumVideoView::BrowserPid() const
+{
+    return m_pBrowser && m_pBrowser->IsRunning() ? m_pBrowser->Pid() : 0;
 }
 
 void CChromiumVideoView::FindWindow()
@@ -96,16 +114,22 @@ void CChromiumVideoView::FindWindow()
     }
     if (++m_nFindTries >= kFindTries) {
         m_find.stop();
-        qCWarning(lcChromium, "the browser's window did not appear");
+        qCWarning(lcChromium, "the browser's window did not appear: it is ended");
+        m_pBrowser->Stop(500);
     }
 }
 
 void CChromiumVideoView::OnBrowserGone()
 {
-    // A new browser is started for the next video.
+    // Never takes krel with it: the view hides, the TV window goes back to its menu, and the next video starts a new
+    // browser.
     m_nWindow = 0;
     m_find.stop();
     qCWarning(lcChromium, "the browser ended");
+    const bool shown = !isHidden(); // shown, or meant to be while the TV is away
+    hide();
+    if (shown && m_gone)
+        m_gone();
 }
 
 void CChromiumVideoView::Navigate(const QString& address, int scrollY)

@@ -22,9 +22,12 @@ public:
     QWidget* Widget() override { return this; }
     void Navigate(const QString& address, int scrollY) override;
     void Prepare() override;
+    void SetGoneHandler(std::function<void()> handler) override { m_gone = std::move(handler); }
 
     // The browser's page (null before the first video); tests ask it about the page.
     CChromiumPage* Page() const { return m_pPage; }
+    // The browser's process id (0 when none runs).
+    qint64 BrowserPid() const;
 
     // Extra command-line flags for the browser, from KREL_CHROMIUM_FLAGS (tests: --no-sandbox as root, no GPU).
     static QStringList ExtraFlags();
@@ -50,4 +53,5 @@ private:
     unsigned long m_nWindow = 0; // the browser's X window, once embedded
     QTimer m_find; // looks for the browser's window until it is there
     int m_nFindTries = 0;
+    std::function<void()> m_gone;
 };

@@ -87,6 +87,16 @@ IWebVideoView* CMainFrame::EnsureView()
             return nullptr;
         m_pView->Widget()->setGeometry(rect());
         m_pView->Widget()->hide();
+        // The engine went away under a video (a crashed or hung browser): back to the address list, with a line
+        // on the TV; the next choice starts it again.
+        m_pView->SetGoneHandler([this] {
+            if (!m_menu.ListSet().IsPlaying())
+                return;
+            m_menu.OnCommand(RC_LeaveVideo);
+            update();
+            ShowNotice(QStringLiteral("浏览器意外退出，请重新选择视频"));
+            emit menuChanged();
+        });
     }
     return m_pView;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
 
 class QUrl;
@@ -19,6 +21,9 @@ public:
     // Starts the engine's page processes on an empty page while the view stays hidden, so that a video chosen next
     // does not wait for them.
     virtual void Prepare() = 0;
+    // Called when the engine went away under a page (its browser process crashed, was killed or hung): the view
+    // has hidden itself, and the next Navigate starts the engine again. Engines that cannot go away never call it.
+    virtual void SetGoneHandler(std::function<void()> handler) { (void)handler; }
 };
 
 // http, https, about:blank, and files inside pagesDir (the installed pages, "" for none): the catalogue that names
