@@ -75,8 +75,7 @@ EdidInfo ParseEdid(const QByteArray& bytes)
     const unsigned id = (b[8] << 8) | b[9];
     for (int shift : { 10, 5, 0 }) {
         const unsigned letter = (id >> shift) & 0x1F;
-        info.make
-            += (letter >= 1 && letter <= 26) ? QLatin1Char(static_cast<char>('A' + letter - 1)) : QLatin1Char('?');
+        info.make += (letter >= 1 && letter <= 26) ? QLatin1Char(static_cast<char>('A' + letter - 1)) : QLatin1Char('?');
     }
     info.productCode = b[10] | (b[11] << 8);
     const quint32 number = b[12] | (b[13] << 8) | (b[14] << 16) | (static_cast<quint32>(b[15]) << 24);

@@ -115,14 +115,7 @@ bool IsOwnHost(const QByteArray& host, quint16 port)
     if (name.isEmpty())
         return false;
     const QHostAddress literal(QString::fromLatin1(name));
-    if (!literal.isNull()) {
-        for (const QHostAddress& own : QNetworkInterface::allAddresses())
-            if (plain(own) == plain(literal))
-                return true;
-        return false;
-    }
-    const QByteArray self = QHostInfo::localHostName().toLower().toUtf8();
-    return name == "localhost" || (!self.isEmpty() && (name == self || name == self + ".local"));
+    return literal.isNull() ? isOwnName(name) : isOwnAddress(literal);
 }
 
 const char* SendToTvRefusal(const QUrl& address)

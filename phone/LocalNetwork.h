@@ -29,8 +29,9 @@ QList<NetInterface> HomeInterfaces(const QList<NetInterface>& all);
 bool IsHomeNetworkPeer(const QHostAddress& peer, const QHostAddress& local, const QList<NetInterface>& all);
 bool IsHomeNetworkPeer(const QHostAddress& peer, const QHostAddress& local);
 
-// Whether a Host header names this machine on the given port: one of its addresses, "localhost", its host name or
-// that name under ".local". Any other name (a rebinding attacker's) is refused.
+// Whether a Host header names this machine on the given port: one of its addresses (loopback ones included),
+// "localhost" or a name under ".localhost", its host name or that name under ".local". Any other name (a rebinding
+// attacker's) is refused.
 bool IsOwnHost(const QByteArray& host, quint16 port);
 
 // Why a page a phone sends to the TV is refused, or null when the TV may open it: only http and https, no user

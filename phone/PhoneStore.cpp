@@ -56,8 +56,7 @@ QString CPhoneStore::Add(const QString& name)
 {
     QByteArray secret(kSecretBytes, Qt::Uninitialized);
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(secret.data()), kSecretBytes / 4);
-    const QString text
-        = QString::fromLatin1(secret.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    const QString text = QString::fromLatin1(secret.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
     // The oldest pairing makes room when the list is full.
     if (m_phones.size() >= kMaxPhones)
         m_phones.erase(m_phones.begin());

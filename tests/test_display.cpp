@@ -48,13 +48,11 @@ TEST(Edid, ReadsWhatEdidDecodeReads)
         EXPECT_EQ(info.name, field("Display Product Name: '([^']*)'"));
         const QString serialText = field("Display Product Serial Number: '([^']*)'");
         const QString serialNumber = field("Serial Number: (\\d+)");
-        EXPECT_EQ(info.serial,
-                  !serialText.isEmpty()                           ? serialText
-                      : serialNumber == QLatin1String("16843009") ? QString() // 0x01010101: none
-                                                                  : serialNumber);
+        EXPECT_EQ(info.serial, !serialText.isEmpty() ? serialText
+                                   : serialNumber == QLatin1String("16843009") ? QString() // 0x01010101: none
+                                                                                : serialNumber);
         const QString size = field("Maximum image size: (\\d+ cm x \\d+ cm)");
-        EXPECT_EQ(info.widthCm ? QStringLiteral("%1 cm x %2 cm").arg(info.widthCm).arg(info.heightCm) : QString(),
-                  size);
+        EXPECT_EQ(info.widthCm ? QStringLiteral("%1 cm x %2 cm").arg(info.widthCm).arg(info.heightCm) : QString(), size);
         EXPECT_EQ(info.hasHdmi, text.contains(QLatin1String("OUI 00-0C-03")));
     }
 }
@@ -112,8 +110,8 @@ TEST(Pairing, RecognisesTheTvAndItsSoundCard)
     };
     const std::vector<SoundCard> pipewire = {
         sink("alsa_output.pci-0000_00_1f.3.hdmi-stereo", "LG TV", "[Out] HDMI1", "LG TV"),
-        sink("alsa_output.pci-0000_00_1f.3.hdmi-stereo-extra1", "Built-in Audio Digital Stereo (HDMI 2)", "[Out] HDMI2",
-             "HDMI / DisplayPort 2"),
+        sink("alsa_output.pci-0000_00_1f.3.hdmi-stereo-extra1", "Built-in Audio Digital Stereo (HDMI 2)",
+             "[Out] HDMI2", "HDMI / DisplayPort 2"),
     };
     struct Monitor {
         const char* connector;
@@ -126,26 +124,14 @@ TEST(Pairing, RecognisesTheTvAndItsSoundCard)
         int tv; // index of the monitor recognised, -1: none (or more than one)
         int card;
     } cases[] = {
-        { "a laptop and an LG TV that says it is 16 cm wide",
-          { { "eDP-1", "laptop-panel" }, { "HDMI-1", "lg-tv" } },
-          laptopSinks,
-          1,
-          1 },
+        { "a laptop and an LG TV that says it is 16 cm wide", { { "eDP-1", "laptop-panel" }, { "HDMI-1", "lg-tv" } },
+          laptopSinks, 1, 1 },
         { "a large TV named SAMSUNG beside a monitor; its HDMI port names it",
-          { { "DP-1", "desktop-monitor" }, { "HDMI-A-1", "samsung-tv" } },
-          twoHdmi,
-          1,
-          1 },
-        { "PipeWire names the sink after the TV",
-          { { "HDMI-1", "lg-tv" }, { "HDMI-2", "desktop-monitor" } },
-          pipewire,
-          0,
-          0 },
-        { "a desktop monitor with HDMI is no TV",
-          { { "eDP-1", "laptop-panel" }, { "HDMI-1", "desktop-monitor" } },
-          laptopSinks,
-          -1,
-          -1 },
+          { { "DP-1", "desktop-monitor" }, { "HDMI-A-1", "samsung-tv" } }, twoHdmi, 1, 1 },
+        { "PipeWire names the sink after the TV", { { "HDMI-1", "lg-tv" }, { "HDMI-2", "desktop-monitor" } }, pipewire,
+          0, 0 },
+        { "a desktop monitor with HDMI is no TV", { { "eDP-1", "laptop-panel" }, { "HDMI-1", "desktop-monitor" } },
+          laptopSinks, -1, -1 },
         { "a projector of no size and no TV name", { { "HDMI-1", "projector" } }, laptopSinks, -1, -1 },
         { "a built-in panel is never the TV", { { "eDP-1", "lg-tv" } }, laptopSinks, -1, -1 },
         { "two TVs: neither is chosen", { { "HDMI-1", "lg-tv" }, { "HDMI-2", "samsung-tv" } }, twoHdmi, -1, -1 },
@@ -155,8 +141,7 @@ TEST(Pairing, RecognisesTheTvAndItsSoundCard)
         int found = -1, televisions = 0;
         for (int i = 0; i < static_cast<int>(c.monitors.size()); ++i) {
             const Monitor& m = c.monitors[static_cast<std::size_t>(i)];
-            if (LooksLikeTelevision(QString::fromLatin1(m.connector),
-                                    ParseEdid(edidFile(QString::fromLatin1(m.edid))))) {
+            if (LooksLikeTelevision(QString::fromLatin1(m.connector), ParseEdid(edidFile(QString::fromLatin1(m.edid))))) {
                 found = i;
                 ++televisions;
             }
@@ -183,9 +168,8 @@ TEST(Pairing, FindsTheStoredTvAmongTheScreens)
     EXPECT_EQ(ScreenIdentity::FromText(lg.ToText()), lg);
     EXPECT_EQ(ScreenIdentity::FromText(QStringLiteral("HDMI-1|GSM")), ScreenIdentity()); // torn
     // Wayland gives make and model without an EDID.
-    EXPECT_EQ(
-        IdentityOf(QStringLiteral("HDMI-A-1"), EdidInfo(), QStringLiteral("GSM"), QStringLiteral("LG TV")).ToText(),
-        QStringLiteral("HDMI-A-1|GSM|LG TV|"));
+    EXPECT_EQ(IdentityOf(QStringLiteral("HDMI-A-1"), EdidInfo(), QStringLiteral("GSM"), QStringLiteral("LG TV")).ToText(),
+              QStringLiteral("HDMI-A-1|GSM|LG TV|"));
 
     auto on = [](ScreenIdentity id, const char* connector) {
         id.connector = QString::fromLatin1(connector);

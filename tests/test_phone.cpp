@@ -46,8 +46,7 @@ public:
     Browser()
     {
         m_node.setProgram(QStringLiteral("node"));
-        m_node.setArguments(
-            { QStringLiteral(KREL_TEST_SUPPORT "/phone_browser.js"), QStringLiteral(KREL_PHONE_BROWSER) });
+        m_node.setArguments({ QStringLiteral(KREL_TEST_SUPPORT "/phone_browser.js"), QStringLiteral(KREL_PHONE_BROWSER) });
         m_node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_node.start();
     }
@@ -88,8 +87,7 @@ protected:
         WriteSetting(QString::fromLatin1(SettingKey::PhoneRemote), QStringLiteral("1"));
         WriteSetting(QString::fromLatin1(SettingKey::PhoneRemotePort), QString::number(port));
         dialog = std::make_unique<CTvCfgDlg>(&router, nullptr);
-        dialog->SetMessageBox(
-            [](QWidget*, const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); });
+        dialog->SetMessageBox([](QWidget*, const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); });
         dialog->OnInitDialog();
         ASSERT_NE(dialog->PhoneRemote(), nullptr);
     }

@@ -221,6 +221,13 @@ TEST_F(UpdateFlow, UnprovenUpdatesAreRefused)
     const auto signWith = [&](const QByteArray& pem) {
         serve(QStringLiteral("ver.dat.sig"), UpdateSignature::Sign(ReadFile(server + "/update/ver.dat"), pem));
     };
+    // A signed offer whose key is empty.
+    const auto offerSignedWithout = [&](const char* name) {
+        offer(version);
+        serve(QStringLiteral("ver.dat"),
+              UpdateSignature::SetVersionKeys(ReadFile(server + "/update/ver.dat"), { { name, "" } }));
+        signWith(key);
+    };
     struct Case {
         const char* name;
         bool keyInstalled;
@@ -254,21 +261,9 @@ TEST_F(UpdateFlow, UnprovenUpdatesAreRefused)
           },
           "holds no usable key" },
         { "an expired version file", true, [&] { offer(version, -1), signWith(key); }, "expired" },
-        { "a signed file without VALID_UNTIL", true,
-          [&] {
-              offer(version);
-              serve(QStringLiteral("ver.dat"),
-                    UpdateSignature::SetVersionKeys(ReadFile(server + "/update/ver.dat"), { { "VALID_UNTIL", "" } }));
-              signWith(key);
-          },
+        { "a signed file without VALID_UNTIL", true, [&] { offerSignedWithout("VALID_UNTIL"); },
           "no valid VALID_UNTIL" },
-        { "a signed file without the archive's size", true,
-          [&] {
-              offer(version);
-              serve(QStringLiteral("ver.dat"),
-                    UpdateSignature::SetVersionKeys(ReadFile(server + "/update/ver.dat"), { { "DATA_SIZE", "" } }));
-              signWith(key);
-          },
+        { "a signed file without the archive's size", true, [&] { offerSignedWithout("DATA_SIZE"); },
           "without its DATA_SIZE" },
         { "an archive longer than signed, sent without its length", true,
           [&] {

@@ -20,6 +20,7 @@ struct pa_sink_input_info;
 struct pa_time_event;
 struct pa_mainloop_api;
 
+
 // Sends every playback stream of this process and of its child processes (the web engine plays sound from a
 // child) to the sound card chosen for the television, and steps the volume of the newest such stream.
 //
