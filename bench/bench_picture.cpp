@@ -4,12 +4,15 @@
 // - web pages: a plain <video>, and the video.js page of the tests (paused until started); the first video of the
 //   process (the web engine starts while the address list is read, a second here), the first of a later TV session,
 //   and later videos of a session;
-// - a local film (libmpv): the first of the process and later ones.
+// - a local film (libmpv): the first of the process and later ones;
+// - the web engine's memory: the proportional set size of the program's child processes (the browser and its
+//   helpers) while the first video plays, and while the last of 20 videos in a row plays.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
 
 #include "Goals.h"
+#include "ProcessMemory.h"
 #include "catalogue/AdoDatabase.h"
 #include "catalogue/DataFiles.h"
 #include "tests/support/CatalogueFixture.h"
@@ -19,6 +22,7 @@
 #include "tests/support/HttpServer.h"
 #include "tests/support/TestEnv.h"
 #include "tv/MainFrame.h"
+#include "tv/MediaPlugins.h"
 
 namespace
 {
@@ -99,6 +103,8 @@ int main(int argc, char** argv)
     // As the tests run it here: as root without the engine's sandbox, and without a GPU.
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox --disable-background-networking");
+    qputenv("KREL_CHROMIUM_FLAGS",
+            "--disable-gpu --no-sandbox --test-type --disable-background-networking --disable-component-update");
     QApplication app(argc, argv);
     HttpServer http { QStringLiteral(KREL_WEB_PLAYERS "/site") };
     g_rcTvScreen = { 1920, 0, 3840, 1080 };
@@ -122,20 +128,24 @@ int main(int argc, char** argv)
     }
 
     std::vector<double> laterVideo, laterFilm;
-    double firstVideo = -1, firstOfSession = -1, firstFilm = -1;
+    double firstVideo = -1, firstOfSession = -1, firstFilm = -1, firstPss = 0, laterPss = 0;
     {
         CMainFrame frame;
         frame.show();
         ToAddressList(frame);
         firstVideo = TimeToPicture(frame, Digit(0));
-        std::printf("plain <video>, first of the process: %.3f s\n", firstVideo);
-        for (int i = 0; i < 3; ++i)
+        std::printf("plain <video>, first of the process: %.3f s (%s)\n", firstVideo,
+                    ChosenWebEngine() == WebEngineKind::Chromium ? "Debian's Chromium" : "Qt WebEngine");
+        const qint64 self = QCoreApplication::applicationPid();
+        firstPss = DescendantsKb(self, "Pss:") / 1024.0;
+        for (int i = 0; i < 10; ++i)
             for (int episode : { 0, 1 }) {
                 Leave(frame);
                 const double s = TimeToPicture(frame, Digit(episode));
                 std::printf("%s, later: %.3f s\n", episode ? "video.js" : "plain <video>", s);
                 laterVideo.push_back(s < 0 ? 20 : s);
             }
+        laterPss = DescendantsKb(self, "Pss:") / 1024.0;
         Leave(frame);
         firstFilm = TimeToPicture(frame, new CPlayFileEvent(film));
         std::printf("film, first of the process: %.3f s\n", firstFilm);
@@ -160,6 +170,9 @@ int main(int argc, char** argv)
     CheckGoal("first video of the process (engine starts)", firstVideo < 0 ? 20 : firstVideo, "s", 1.5, true, noise);
     CheckGoal("first video of a later TV session", firstOfSession < 0 ? 20 : firstOfSession, "s", 1.5, true, noise);
     CheckGoal("a later video (median)", Median(laterVideo), "s", 0.6, true, noise);
+    CheckGoal("web engine's processes, first video (PSS)", firstPss, "MB", 450, true, 0);
+    CheckGoal("the same after 20 videos, over the first", firstPss > 0 ? laterPss / firstPss : 99, "x", 1.15, true,
+              0);
     CheckGoal("a later film (median)", Median(laterFilm), "s", 0.3, true, Noise(laterFilm));
     CheckGoal("first film of the process", firstFilm < 0 ? 20 : firstFilm, "s", 0.3, true, Noise(laterFilm));
     return GoalMissed() ? 1 : 0;

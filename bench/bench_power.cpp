@@ -25,6 +25,7 @@
 #include <xcb/xcb.h>
 
 #include "Goals.h"
+#include "ProcessMemory.h"
 #include "app/TvCfgDlg.h"
 #include "common/Globals.h"
 #include "common/Settings.h"
@@ -148,37 +149,6 @@ std::map<QString, long> ResidentByMapping(qint64 pid, long* total)
     return byName;
 }
 
-// Resident kB of every descendant of a process (the web engine's helper processes).
-long DescendantsResident(qint64 pid)
-{
-    std::map<qint64, qint64> parentOf;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool ok = false;
-        const qint64 p = entry.toLongLong(&ok);
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!ok || !stat.open(QIODevice::ReadOnly))
-            continue;
-        // pid (comm) state ppid ...: the name may hold blanks, so read after its closing parenthesis.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1)
-            parentOf[p] = fields[1].toLongLong();
-    }
-    long total = 0;
-    for (const auto& [p, parent] : parentOf) {
-        qint64 up = parent;
-        while (up > 1 && up != pid && parentOf.count(up))
-            up = parentOf[up];
-        if (up == pid) {
-            long kb = 0;
-            ResidentByMapping(p, &kb);
-            total += kb;
-        }
-    }
-    return total;
-}
-
 void Settle(int ms)
 {
     QEventLoop loop;
@@ -209,7 +179,7 @@ void BM_ResidentMemory(benchmark::State& state)
         SendRemoteLine(RemoteSocketPath(), power);
         Settle(4000);
         ResidentByMapping(krel.processId(), &menu);
-        state.counters["tv_menu_children_MB"] = DescendantsResident(krel.processId()) / 1024.0;
+        state.counters["tv_menu_children_MB"] = DescendantsKb(krel.processId(), "Rss:") / 1024.0;
         SendRemoteLine(RemoteSocketPath(), power);
         Settle(4000);
         ResidentByMapping(krel.processId(), &after);

@@ -16,7 +16,7 @@ inline constexpr char InputDevices[] = "InputDevices"; // 0: the kernel's input 
 inline constexpr char PhoneRemote[] = "PhoneRemote"; // 1: the phone remote listens on the home network
 inline constexpr char PhoneRemotePort[] = "PhoneRemotePort"; // its TCP port; absent: 48080
 inline constexpr char DisplayName[] = "DisplayName"; // the TV monitor's identity: "connector|make|model|serial"
-inline constexpr char WebEngine[] = "WebEngine"; // "chromium": the web view on Debian's Chromium; else Qt WebEngine
+inline constexpr char WebEngine[] = "WebEngine"; // "qtwebengine" keeps the web view on Qt WebEngine; else Chromium where it fits
 } // namespace SettingKey
 
 inline constexpr char kSettingsSection[] = "Config";

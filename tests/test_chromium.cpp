@@ -4,7 +4,9 @@
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include "support/PulseServer.h"
 #include "support/QtWait.h"
 #include "support/TestEnv.h"
+#include "support/WebPage.h"
 #include "tv/AudioRouter.h"
 #include "tv/ChromiumPage.h"
 #include "tv/ChromiumVideoView.h"
@@ -25,21 +28,6 @@
 
 extern XvfbServer* g_pXServer;
 
-namespace
-{
-
-// The browser's flags here: no GPU, no background services, and as root no sandbox (with its warning bar hidden).
-QStringList testFlags()
-{
-    QStringList flags { QStringLiteral("--disable-gpu"), QStringLiteral("--disable-background-networking"),
-                        QStringLiteral("--disable-component-update") };
-    if (::geteuid() == 0)
-        flags << QStringLiteral("--no-sandbox") << QStringLiteral("--test-type");
-    return flags;
-}
-
-} // namespace
-
 // The TV window's web view on Chromium, for a page sent as an episode is chosen: video.js made late in a transformed
 // container, stretched over the whole TV and on the TV alone, its sound on the TV's card alone; a click on the TV
 // never reaches the page; the TV switched off holds the video and switched on goes on; a browser killed under the
@@ -48,8 +36,7 @@ TEST(ChromiumView, PlaysAPageOnTheTvAndSurvivesItsBrowser)
 {
     ASSERT_TRUE(QFile::exists(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"))) << "run web_players.sh first";
     TempMachine machine;
-    WriteSetting(QString::fromLatin1(SettingKey::WebEngine), QStringLiteral("chromium"));
-    qputenv("KREL_CHROMIUM_FLAGS", testFlags().join(QLatin1Char(' ')).toUtf8());
+    qputenv("KREL_WEB_ENGINE", "chromium"); // whatever engine the run's other web tests use
     ASSERT_EQ(ChosenWebEngine(), WebEngineKind::Chromium);
 
     PulseServer pulse;
@@ -93,17 +80,9 @@ TEST(ChromiumView, PlaysAPageOnTheTvAndSurvivesItsBrowser)
 
         // The TV switched off: the view leaves the TV, and the page, hidden to itself, holds its video; back on, it
         // goes on.
-        const auto position = [&] {
-            double at = -1;
-            bool answered = false;
-            view->Page()->Evaluate(QStringLiteral("document.querySelector('video').currentTime"),
-                                   [&](const QJsonValue& v) {
-                                       at = v.toDouble(-1);
-                                       answered = true;
-                                   });
-            WaitFor([&] { return answered; });
-            return at;
-        };
+        const WebProbe web(view);
+        const auto position
+            = [&] { return web.Js(QStringLiteral("document.querySelector('video').currentTime"), true).toDouble(); };
         frame.SetTvScreen(nullptr);
         EXPECT_TRUE(WaitFor([&] { return tvRed() < 0.01; }, 10000));
         double held = -1;
@@ -128,5 +107,41 @@ TEST(ChromiumView, PlaysAPageOnTheTvAndSurvivesItsBrowser)
         EXPECT_TRUE(WaitFor([&] { return tvRed() >= 0.9; }, 40000));
     }
     g_rcTvScreen = {};
-    qunsetenv("KREL_CHROMIUM_FLAGS");
+}
+
+// A hostile page gets nothing of what it asks: the pop-up a click opens is closed at once, its download is refused,
+// the camera is refused without a prompt, and its top frame stays on its own address instead of a local file.
+TEST(ChromiumView, HostilePageGetsNothing)
+{
+    TempMachine machine;
+    qputenv("KREL_WEB_ENGINE", "chromium"); // whatever engine the run's other web tests use
+    ASSERT_EQ(ChosenWebEngine(), WebEngineKind::Chromium);
+    HttpServer http { QStringLiteral(KREL_TEST_PAGES) };
+    // A camera for the page to ask for (else it is refused for want of a device, not of permission).
+    const QByteArray flags = qgetenv("KREL_CHROMIUM_FLAGS");
+    qputenv("KREL_CHROMIUM_FLAGS", flags + " --use-fake-device-for-media-stream");
+    const auto restore = qScopeGuard([flags] { qputenv("KREL_CHROMIUM_FLAGS", flags); });
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    CMainFrame frame;
+    frame.show();
+    ASSERT_NE(frame.EnsureView(), nullptr);
+    const WebProbe web(frame.View());
+    const QString download = QStringLiteral("krel-test-%1.bin").arg(QCoreApplication::applicationPid());
+    frame.PlaySentPage(http.Url(QStringLiteral("hostile.html?name=") + download));
+    const auto report = [&] { return web.Js(QStringLiteral("window.report")).toMap(); };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const QVariantMap r = report();
+            return r.contains(QStringLiteral("camera")) && r.value(QStringLiteral("camera")) != QLatin1String("pending");
+        },
+        30000));
+    EXPECT_EQ(report().value(QStringLiteral("camera")).toString(), QStringLiteral("refused NotAllowedError"));
+    web.Click(QPoint(300, 300));
+    ASSERT_TRUE(WaitFor([&] { return report().value(QStringLiteral("popup")) != QLatin1String("none"); }));
+    EXPECT_TRUE(WaitFor([&] { return web.Js(QStringLiteral("!window.popup || window.popup.closed")).toBool(); }));
+    EXPECT_EQ(web.Url(), http.Url(QStringLiteral("hostile.html?name=") + download));
+    for (const QString& dir : { QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
+                                QStandardPaths::writableLocation(QStandardPaths::HomeLocation) })
+        EXPECT_FALSE(QFile::exists(dir + QLatin1Char('/') + download)) << dir.toStdString();
+    g_rcTvScreen = {};
 }

@@ -178,3 +178,30 @@ TEST(ChromiumPage, TheRealBrowserRunsThePageScriptInEveryFrame)
     browser.Stop();
     EXPECT_FALSE(browser.IsRunning());
 }
+
+// Where a page may take the top frame by itself: the web, an empty page, and other installed pages from one of them.
+TEST(ChromiumPage, TopFrameStaysOnTheWeb)
+{
+    const struct {
+        const char* address;
+        bool fromWeb;
+        bool fromFilePage;
+    } cases[] = {
+        { "http://h/x", true, true },
+        { "HTTPS://h/x", true, true },
+        { "about:blank", true, true },
+        { "file:///usr/share/krel/pages/b.html", false, true },
+        { "file:///etc/passwd", false, true },
+        { "data:text/html,x", false, false },
+        { "javascript:alert(1)", false, false },
+        { "chrome://settings", false, false },
+        { "blob:http://h/1", false, false },
+        { "mailto:a@b", false, false },
+        { "about:srcdoc", false, false },
+    };
+    for (const auto& c : cases) {
+        const QUrl url(QString::fromLatin1(c.address));
+        EXPECT_EQ(CChromiumPage::MayGoTo(url, false), c.fromWeb) << c.address;
+        EXPECT_EQ(CChromiumPage::MayGoTo(url, true), c.fromFilePage) << c.address;
+    }
+}

@@ -35,7 +35,7 @@ protected:
         ASSERT_TRUE(bus.IsRunning());
         ASSERT_TRUE(http.IsRunning());
         // The program with the player libraries it loads from beside itself.
-        for (const char* file : { "krel", "libkrel_web.so", "libkrel_film.so" })
+        for (const char* file : { "krel", "libkrel_web.so", "libkrel_chromium.so", "libkrel_film.so" })
             ASSERT_TRUE(QFile::copy(QFileInfo(QStringLiteral(KREL_BINARY)).absolutePath() + QLatin1Char('/')
                                         + QLatin1String(file),
                                     machine.appDir() + QLatin1String(file)));
@@ -331,7 +331,7 @@ TEST_F(Program, RemoteWalksTheCatalogueAndPlaysOnTheTv)
     auto webEngineProcesses = [&] {
         QProcess pgrep;
         pgrep.start(QStringLiteral("pgrep"),
-                    { QStringLiteral("-P"), QString::number(p->processId()), QStringLiteral("QtWebEngine") });
+                    { QStringLiteral("-P"), QString::number(p->processId()), QStringLiteral("QtWebEngine|chromium") });
         pgrep.waitForFinished(5000);
         return pgrep.readAllStandardOutput().trimmed();
     };

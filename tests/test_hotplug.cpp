@@ -156,17 +156,17 @@ TEST_F(HotPlug, TheTvSwitchedOffAndOn)
     QCoreApplication::postEvent(frame(), new CPlayUrlEvent(http.Url(QStringLiteral("videojs.html"))));
     ASSERT_TRUE(WaitFor([&] { return clipOnTv(); }, 40000));
     ASSERT_TRUE(WaitFor([&] { return soundOnTvOnly(); }, 20000));
-    auto* page = static_cast<COnlineVideoView*>(frame()->View())->page();
+    const WebProbe web(frame()->View());
     const QString position = QStringLiteral("document.querySelector('video').currentTime");
     switchOff();
     EXPECT_TRUE(WaitFor([&] { return !frame()->isVisible() && pulse.Silent(); }, 10000));
     EXPECT_TRUE(pcMonitorClear());
-    const double held = RunJs(page, position).toDouble();
+    const double held = web.Js(position).toDouble();
     switchOn(QStringLiteral("1920/508x1080/286"));
     EXPECT_TRUE(WaitFor([&] { return frameOnTv(tv) && clipOnTv(); }, 20000));
     EXPECT_TRUE(WaitFor([&] { return soundOnTvOnly(); }, 20000));
-    EXPECT_TRUE(WaitFor([&] { return RunJs(page, position).toDouble() > held + 0.5; }, 20000));
-    EXPECT_LT(held, RunJs(page, position).toDouble());
+    EXPECT_TRUE(WaitFor([&] { return web.Js(position).toDouble() > held + 0.5; }, 20000));
+    EXPECT_LT(held, web.Js(position).toDouble());
 
     // Another resolution: TV output follows it and the menu is drawn for it.
     command(RC_LeaveVideo);

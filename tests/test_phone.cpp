@@ -194,7 +194,12 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
     // sent): the TV's web view reaches it through the test server acting as a proxy.
     QNetworkProxy::setApplicationProxy(
         QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), http.Port()));
-    const auto direct = qScopeGuard([] { QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy); });
+    const QByteArray flags = qgetenv("KREL_CHROMIUM_FLAGS");
+    qputenv("KREL_CHROMIUM_FLAGS", flags + " --proxy-server=http://127.0.0.1:" + QByteArray::number(http.Port()));
+    const auto direct = qScopeGuard([flags] {
+        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        qputenv("KREL_CHROMIUM_FLAGS", flags);
+    });
     EXPECT_EQ(phone.Do(QStringLiteral("send http://video.example/videojs.html")), QStringLiteral("ok"));
     EXPECT_TRUE(WaitFor(
         [&] {

@@ -19,6 +19,7 @@
 #include "support/TestEnv.h"
 #include "tv/AudioRouter.h"
 #include "tv/MainFrame.h"
+#include "tv/MediaPlugins.h"
 #include "tv/MpvPlayer.h"
 #include "tv/OnlineVideoView.h"
 
@@ -66,8 +67,7 @@ protected:
         frame = std::make_unique<CMainFrame>();
         frame->show();
         ASSERT_NE(frame->EnsureView(), nullptr);
-        enlarged = std::make_unique<QSignalSpy>(static_cast<COnlineVideoView*>(frame->View()),
-                                                &COnlineVideoView::playersEnlarged);
+        enlarged = std::make_unique<QSignalSpy>(frame->View()->Widget(), SIGNAL(playersEnlarged(QStringList)));
         QCoreApplication::postEvent(frame.get(), new CPlayUrlEvent(url));
     }
     // The addresses of the player the view reported stretched last (the view polls the page twice a second).
@@ -116,6 +116,30 @@ TEST_F(WebPlayers, PlyrInAFrameOfAnotherOrigin)
     expectClipOnTheWholeTv();
     EXPECT_TRUE(WaitFor([&] { return lastEnlarged() == QStringList { inner }; }))
         << lastEnlarged().value(0).toStdString();
+}
+
+// Streams as sites serve them, H.264/AAC: hls.js with MPEG-TS and with fMP4 segments, dash.js and Shaka Player on
+// DASH, a progressive file, and an HLS playlist the browser plays itself; each over the whole TV with its sound on
+// the TV's card. (Qt WebEngine plays no HLS of its own, so these run on Chromium.)
+TEST_F(WebPlayers, StreamingPlayersFillTheTv)
+{
+    if (ChosenWebEngine() != WebEngineKind::Chromium)
+        GTEST_SKIP() << "the streaming pages are played on Chromium";
+    const struct {
+        const char* player;
+        const char* stream;
+    } pages[] = { { "hlsjs", "streams/ts/index.m3u8" },   { "hlsjs", "streams/fmp4/index.m3u8" },
+                  { "dashjs", "streams/dash/index.mpd" }, { "shaka", "streams/dash/index.mpd" },
+                  { "progressive", "streams/clip.mp4" },  { "native", "streams/ts/index.m3u8" } };
+    for (const auto& page : pages) {
+        SCOPED_TRACE(std::string(page.player) + " " + page.stream);
+        play(http.Url(QStringLiteral("stream.html?player=%1&src=%2")
+                          .arg(QLatin1String(page.player), QLatin1String(page.stream))));
+        expectClipOnTheWholeTv();
+        EXPECT_FALSE(lastEnlarged().value(0).isEmpty());
+        frame.reset();
+        ASSERT_TRUE(WaitFor([&] { return pulse->SinkInputs().empty(); }, 10000));
+    }
 }
 
 // Local films: chosen in the local movie list they play over the whole TV on the TV's sound card, the volume keys

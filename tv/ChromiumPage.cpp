@@ -42,27 +42,31 @@ void CChromiumPage::Attach()
             emit failed(QStringLiteral("the browser has no page"));
             return;
         }
-        m_pPipe->Send(QStringLiteral("Target.attachToTarget"),
-                      { { QStringLiteral("targetId"), target }, { QStringLiteral("flatten"), true } },
-                      [this](const CDevToolsPipe::Answer& attached) {
-                          m_strSession = attached.result.value(QStringLiteral("sessionId")).toString();
-                          if (m_strSession.isEmpty()) {
-                              emit failed(QStringLiteral("cannot attach to the page: ") + attached.error);
-                              return;
-                          }
-                          Send(QStringLiteral("Page.enable"), {}, m_strSession);
-                          Send(QStringLiteral("Runtime.enable"), {}, m_strSession);
-                          // Frames of other origins run in processes of their own: each is attached as it appears,
-                          // held until the page script is in it.
-                          Send(QStringLiteral("Target.setAutoAttach"),
-                               { { QStringLiteral("autoAttach"), true },
-                                 { QStringLiteral("waitForDebuggerOnStart"), true },
-                                 { QStringLiteral("flatten"), true } },
-                               m_strSession);
-                          emit ready();
-                          if (!m_strPendingAddress.isEmpty())
-                              StartNavigation();
-                      });
+        m_pPipe->Send(
+            QStringLiteral("Target.attachToTarget"),
+            { { QStringLiteral("targetId"), target }, { QStringLiteral("flatten"), true } },
+            [this, target](const CDevToolsPipe::Answer& attached) {
+                m_strTarget = target;
+                m_strSession = attached.result.value(QStringLiteral("sessionId")).toString();
+                if (m_strSession.isEmpty()) {
+                    emit failed(QStringLiteral("cannot attach to the page: ") + attached.error);
+                    return;
+                }
+                // Every window the page opens is seen, and closed.
+                Send(QStringLiteral("Target.setDiscoverTargets"), { { QStringLiteral("discover"), true } }, QString());
+                Send(QStringLiteral("Page.enable"), {}, m_strSession);
+                Send(QStringLiteral("Runtime.enable"), {}, m_strSession);
+                // Frames of other origins run in processes of their own: each is attached as it appears,
+                // held until the page script is in it.
+                Send(QStringLiteral("Target.setAutoAttach"),
+                     { { QStringLiteral("autoAttach"), true },
+                       { QStringLiteral("waitForDebuggerOnStart"), true },
+                       { QStringLiteral("flatten"), true } },
+                     m_strSession);
+                emit ready();
+                if (!m_strPendingAddress.isEmpty())
+                    StartNavigation();
+            });
     });
 }
 
@@ -78,6 +82,7 @@ void CChromiumPage::StartNavigation()
 {
     const QString address = std::exchange(m_strPendingAddress, QString());
     m_nScrollY = m_nPendingScroll;
+    m_bFilePage = QUrl(address).isLocalFile();
     m_nSerial = 0;
     m_nKrelContext = 0;
     if (!m_strScriptId.isEmpty())
@@ -90,13 +95,42 @@ void CChromiumPage::StartNavigation()
         { { QStringLiteral("source"), source }, { QStringLiteral("worldName"), QLatin1String(kWorld) } },
         [this, address](const CDevToolsPipe::Answer& a) {
             m_strScriptId = a.result.value(QStringLiteral("identifier")).toString();
-            Send(QStringLiteral("Page.navigate"), { { QStringLiteral("url"), address } }, m_strSession);
+            m_pPipe->Send(
+                QStringLiteral("Page.navigate"), { { QStringLiteral("url"), address } },
+                [this](const CDevToolsPipe::Answer& navigated) {
+                    m_strLoader = navigated.result.value(QStringLiteral("loaderId")).toString();
+                },
+                m_strSession);
         },
         m_strSession);
 }
 
+bool CChromiumPage::MayGoTo(const QUrl& url, bool fromFilePage)
+{
+    const QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https")
+        || url == QUrl(QStringLiteral("about:blank")) || (fromFilePage && scheme == QLatin1String("file"));
+}
+
+void CChromiumPage::OnTargetCreated(const QJsonObject& info)
+{
+    // Nobody at the TV could see or close another window: pop-ups and new tabs go at once. (The browser's own
+    // targets, workers and frames, are left alone.)
+    const QString id = info.value(QStringLiteral("targetId")).toString();
+    if (m_strTarget.isEmpty() || id == m_strTarget
+        || info.value(QStringLiteral("type")).toString() != QLatin1String("page"))
+        return;
+    qCInfo(lcDevTools).noquote() << "a window the page opened is closed:"
+                                 << info.value(QStringLiteral("url")).toString().left(200);
+    Send(QStringLiteral("Target.closeTarget"), { { QStringLiteral("targetId"), id } }, QString());
+}
+
 void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, const QString& sessionId)
 {
+    if (method == QLatin1String("Target.targetCreated") && sessionId.isEmpty()) {
+        OnTargetCreated(params.value(QStringLiteral("targetInfo")).toObject());
+        return;
+    }
     if (method == QLatin1String("Target.attachedToTarget") && sessionId == m_strSession) {
         // A frame of another origin: the page script goes in before its own scripts run.
         const QString child = params.value(QStringLiteral("sessionId")).toString();
@@ -128,8 +162,22 @@ void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, co
         return;
     if (method == QLatin1String("Page.frameNavigated")) {
         const QJsonObject frame = params.value(QStringLiteral("frame")).toObject();
-        if (!frame.contains(QStringLiteral("parentId")))
+        if (!frame.contains(QStringLiteral("parentId"))) {
             m_strMainFrame = frame.value(QStringLiteral("id")).toString();
+            // The browser keeps web pages from file: and internal addresses itself; should one get there all the
+            // same, the page is left for an empty one.
+            // The program's own navigations are its choice; the page's are checked once the program's first
+            // address is in (before it, the browser shows its own first page).
+            const QUrl url(frame.value(QStringLiteral("url")).toString());
+            const QString loader = frame.value(QStringLiteral("loaderId")).toString();
+            if (!loader.isEmpty() && loader == m_strLoader)
+                m_bNavigated = true;
+            else if (m_bNavigated && !MayGoTo(url, m_bFilePage)) {
+                qCWarning(lcDevTools).noquote() << "the page went to" << url.toString().left(200) << ": left";
+                Send(QStringLiteral("Page.navigate"), { { QStringLiteral("url"), QStringLiteral("about:blank") } },
+                     m_strSession);
+            }
+        }
     } else if (method == QLatin1String("Runtime.executionContextCreated")) {
         const QJsonObject context = params.value(QStringLiteral("context")).toObject();
         const QJsonObject aux = context.value(QStringLiteral("auxData")).toObject();
@@ -165,17 +213,18 @@ void CChromiumPage::TellHidden(const QString& session, int context)
          session);
 }
 
-void CChromiumPage::Evaluate(const QString& expression, std::function<void(const QJsonValue&)> done)
+void CChromiumPage::Evaluate(const QString& expression, std::function<void(const QJsonValue&)> done, World world)
 {
-    if (!m_nKrelContext) {
+    if (world == World::Script ? !m_nKrelContext : !IsReady()) {
         done(QJsonValue());
         return;
     }
+    QJsonObject params { { QStringLiteral("expression"), expression }, { QStringLiteral("returnByValue"), true } };
+    // Without a context the top frame's own world.
+    if (world == World::Script)
+        params.insert(QStringLiteral("contextId"), m_nKrelContext);
     m_pPipe->Send(
-        QStringLiteral("Runtime.evaluate"),
-        { { QStringLiteral("expression"), expression },
-          { QStringLiteral("contextId"), m_nKrelContext },
-          { QStringLiteral("returnByValue"), true } },
+        QStringLiteral("Runtime.evaluate"), params,
         [done = std::move(done)](const CDevToolsPipe::Answer& a) {
             done(a.result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")));
         },
@@ -212,8 +261,6 @@ void CChromiumPage::Poll()
 
 void CChromiumPage::Click(int x, int y)
 {
-    // A real input event at the player's centre: to the page it is a user's click, which starts players that wait
-    // for one.
     for (const char* type : { "mousePressed", "mouseReleased" })
         Send(QStringLiteral("Input.dispatchMouseEvent"),
              { { QStringLiteral("type"), QLatin1String(type) },

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 
 class CDevToolsPipe;
 class QJsonObject;
@@ -14,7 +15,8 @@ class QJsonObject;
 // The TV's page in the browser, driven over DevTools: opens an address, puts the page script into every frame
 // before the page's own scripts (in a script world of its own, cross-origin frames included), asks the top frame's
 // script for news while the page is watched, and clicks where the script wants a click, with a real input event.
-// Downloads are refused.
+// Downloads are refused, every other window the page opens (a pop-up, a new tab) is closed at once, and the top frame
+// is taken back to an empty page if it ever leaves the addresses allowed to it.
 class CChromiumPage : public QObject
 {
     Q_OBJECT
@@ -30,9 +32,16 @@ public:
     // Tells the page script in every frame that the page is hidden (its media held) or shown again (they go on):
     // an embedded browser's page does not notice its window leaving the screen.
     void SetHidden(bool hidden);
-    // Runs expression in the page script's world of the top frame (which sees the page's elements, not its
-    // scripts); done gets its value (null when there is no page yet).
-    void Evaluate(const QString& expression, std::function<void(const QJsonValue&)> done);
+    // Runs expression in the top frame, in the page script's world (which sees the page's elements, not its
+    // scripts) or in the page's own; done gets its value (null when there is no page yet).
+    enum class World { Script, Page };
+    void Evaluate(const QString& expression, std::function<void(const QJsonValue&)> done, World world = World::Script);
+    // A left click at a point of the page (in CSS pixels of the top frame), as a real input event: to the page it is
+    // a user's click, which starts players that wait for one.
+    void Click(int x, int y);
+    // Where the page itself may take the top frame: http, https and about:blank, and file: addresses while the
+    // program opened a file: page (an installed page may lead to another one).
+    static bool MayGoTo(const QUrl& url, bool fromFilePage);
 
     static constexpr char kWorld[] = "krel";
     static constexpr int kPollMs = 500;
@@ -48,13 +57,17 @@ private:
     void OnEvent(const QString& method, const QJsonObject& params, const QString& sessionId);
     void Send(const QString& method, const QJsonObject& params, const QString& session);
     void Poll();
-    void Click(int x, int y);
+    void OnTargetCreated(const QJsonObject& info);
     void StartNavigation();
     void TellHidden(const QString& session, int context);
 
     CDevToolsPipe* m_pPipe;
     QString m_strScript;
+    QString m_strTarget; // the page's target
     QString m_strSession; // the page's session
+    bool m_bFilePage = false; // the program opened a file: page
+    bool m_bNavigated = false; // the program's first address is in
+    QString m_strLoader; // the program's last navigation
     QString m_strMainFrame;
     QString m_strPendingAddress;
     int m_nPendingScroll = 0;

@@ -74,18 +74,21 @@ QFunctionPointer Resolve(const char* library, const char* entry)
 WebEngineKind ChosenWebEngine()
 {
     static const WebEngineKind chosen = [] {
-        const QString wanted = ReadSetting(QString::fromLatin1(SettingKey::WebEngine)).trimmed().toLower();
-        const char* why = "WebEngine does not say chromium";
-        if (wanted == QLatin1String("chromium")) {
-            if (!QFileInfo(QStringLiteral("/usr/bin/chromium")).isExecutable())
-                why = "chromium is not installed";
-            else if (QGuiApplication::platformName() != QLatin1String("xcb"))
-                why = "the session is not X11, where the browser's window can be embedded";
-            else
-                why = nullptr;
-        }
+        // KREL_WEB_ENGINE forces an engine for one run; else the WebEngine setting; else whichever fits.
+        QString wanted = qEnvironmentVariable("KREL_WEB_ENGINE").trimmed().toLower();
+        if (wanted.isEmpty())
+            wanted = ReadSetting(QString::fromLatin1(SettingKey::WebEngine)).trimmed().toLower();
+        const char* why = nullptr;
+        if (wanted == QLatin1String("qtwebengine"))
+            why = "asked for by WebEngine=qtwebengine";
+        else if (!QFileInfo(QStringLiteral("/usr/bin/chromium")).isExecutable())
+            why = "chromium is not installed";
+        else if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            why = "the session is not X11, where the browser's window can be embedded";
         if (!why) {
-            qCInfo(lcTv, "web view: Debian's Chromium (WebEngine=chromium)");
+            qCInfo(lcTv, "web view: Debian's Chromium (%s)",
+                   wanted == QLatin1String("chromium") ? "asked for by WebEngine=chromium"
+                                                       : "installed, and the session is X11");
             return WebEngineKind::Chromium;
         }
         qCInfo(lcTv, "web view: Qt WebEngine (%s)", why);

@@ -11,8 +11,8 @@ class QWidget;
 IWebVideoView* CreateWebVideoView(QWidget* parent);
 
 // The engine of the web view, chosen once a run (one log line says which and why): Debian's Chromium
-// (libkrel_chromium.so) when the WebEngine setting says "chromium", chromium is installed and the session is X11,
-// where its window can be embedded; else Qt WebEngine (libkrel_web.so).
+// (libkrel_chromium.so) where chromium is installed and the session is X11, where its window can be embedded; else,
+// or when the WebEngine setting (or KREL_WEB_ENGINE) says "qtwebengine", Qt WebEngine (libkrel_web.so).
 enum class WebEngineKind { QtWebEngine, Chromium };
 WebEngineKind ChosenWebEngine();
 ILocalPlayer* CreateLocalPlayer(QWidget* parent);

@@ -1,5 +1,7 @@
 // main() for test programs that need a real X server with two monitors ("PC" primary on the left, "TV" on the
-// right) and Qt WebEngine: the server starts before the application object so that Qt sees both screens.
+// right) and a web engine: the server starts before the application object so that Qt sees both screens.
+#include <unistd.h>
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -23,6 +25,13 @@ int main(int argc, char** argv)
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
             "--disable-gpu --no-sandbox --disable-background-networking "
             "--disable-component-update");
+    // Debian's Chromium, when it is the engine: no GPU, no background services, and as root no sandbox (with its
+    // warning bar hidden).
+    if (qEnvironmentVariableIsEmpty("KREL_CHROMIUM_FLAGS"))
+        qputenv("KREL_CHROMIUM_FLAGS",
+                ::geteuid() == 0 ? "--disable-gpu --disable-background-networking --disable-component-update "
+                                   "--no-sandbox --test-type"
+                                 : "--disable-gpu --disable-background-networking --disable-component-update");
     // No AA_ShareOpenGLContexts: as in the program, the web view's OpenGL share context is made when it is loaded.
     ::testing::InitGoogleTest(&argc, argv);
     if (!x.isRunning()) {

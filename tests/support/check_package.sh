@@ -12,7 +12,7 @@ DEB=$(ls "$WORK"/out/krel_*.deb)
 dpkg-deb -x "$DEB" "$WORK/root"
 R=$WORK/root
 
-for f in usr/lib/krel/krel usr/lib/krel/krel.layout usr/lib/krel/libMouseCtl.so.1 usr/lib/krel/libkrel_web.so \
+for f in usr/lib/krel/krel usr/lib/krel/krel.layout usr/lib/krel/libMouseCtl.so.1 usr/lib/krel/libkrel_web.so usr/lib/krel/libkrel_chromium.so \
          usr/lib/krel/libkrel_film.so usr/bin/krel-remote \
          usr/bin/krel-catalogue usr/share/krel/Data/data.mdb usr/share/krel/Data/date.dat usr/share/krel/ver.dat \
          usr/share/krel/pages/colorbars.html usr/share/applications/krel.desktop \
@@ -31,7 +31,7 @@ grep -q 'ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="173f", TAG+="uaccess"' "$R/
     || fail "the udev rule does not give the receiver to the seat user"
 ! grep -q 'MODE=' "$R/usr/lib/udev/rules.d/70-krel-receiver.rules" || fail "the udev rule sets a mode"
 DEPENDS=$(dpkg-deb -f "$DEB" Depends)
-for lib in libqt6webenginewidgets6 libmpv2 libsqlcipher0 libhidapi-hidraw0 libpulse0 libcurl4 libqt6httpserver6 libqrencode4; do
+for lib in chromium libqt6webenginewidgets6 libmpv2 libsqlcipher0 libhidapi-hidraw0 libpulse0 libcurl4 libqt6httpserver6 libqrencode4; do
     [[ $DEPENDS == *"$lib"* ]] || fail "Depends lacks $lib: $DEPENDS"
 done
 desktop-file-validate "$R/usr/share/applications/krel.desktop"

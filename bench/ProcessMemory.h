@@ -1,0 +1,49 @@
+#pragma once
+
+#include <map>
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+
+// Memory figures of a process tree from /proc: kB of one field of smaps_rollup ("Rss:", "Pss:") for each of a
+// process's descendants, summed.
+inline long RollupKb(qint64 pid, const char* field)
+{
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!rollup.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : rollup.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 2 && fields[0] == field)
+            return fields[1].toLong();
+    }
+    return 0;
+}
+
+inline long DescendantsKb(qint64 pid, const char* field)
+{
+    std::map<qint64, qint64> parentOf;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool ok = false;
+        const qint64 p = entry.toLongLong(&ok);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!ok || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (comm) state ppid ...: the name may hold blanks, so read after its closing parenthesis.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            parentOf[p] = fields[1].toLongLong();
+    }
+    long total = 0;
+    for (const auto& [p, parent] : parentOf) {
+        qint64 up = parent;
+        while (up > 1 && up != pid && parentOf.count(up))
+            up = parentOf[up];
+        if (up == pid)
+            total += RollupKb(p, field);
+    }
+    return total;
+}
