@@ -136,7 +136,7 @@ TEST_F(WebPlayers, StreamingPlayersFillTheTv)
         play(http.Url(QStringLiteral("stream.html?player=%1&src=%2")
                           .arg(QLatin1String(page.player), QLatin1String(page.stream))));
         expectClipOnTheWholeTv();
-        EXPECT_FALSE(lastEnlarged().value(0).isEmpty());
+        EXPECT_TRUE(WaitFor([&] { return !lastEnlarged().value(0).isEmpty(); }));
         frame.reset();
         ASSERT_TRUE(WaitFor([&] { return pulse->SinkInputs().empty(); }, 10000));
     }

@@ -134,6 +134,12 @@ void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, co
     if (method == QLatin1String("Target.attachedToTarget") && sessionId == m_strSession) {
         // A frame of another origin: the page script goes in before its own scripts run.
         const QString child = params.value(QStringLiteral("sessionId")).toString();
+        // Workers are attached too: they only go on.
+        if (params.value(QStringLiteral("targetInfo")).toObject().value(QStringLiteral("type")).toString()
+            != QLatin1String("iframe")) {
+            Send(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, child);
+            return;
+        }
         const QString source
             = QString(m_strScript).replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(m_nScrollY));
         Send(QStringLiteral("Page.enable"), {}, child);

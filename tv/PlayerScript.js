@@ -193,8 +193,13 @@
       if (style.position !== 'static')
         set(n, 'z-index', MAX_Z);
     }
-    if (top)
+    if (top) {
       window.scrollTo(0, SCROLL_Y);
+      // Stretched while the page is still being read (the script runs before the page's own), the page may not yet
+      // be long enough for the offset: it is scrolled again once it has loaded.
+      if (document.readyState !== 'complete')
+        window.addEventListener('load', function () { window.scrollTo(0, SCROLL_Y); }, { once: true });
+    }
   }
 
   // The media element to start: the player itself when it is one. A frame (of any origin) runs this script too and
@@ -256,10 +261,15 @@
     }
   }
 
-  // A frame below the top one stretches its player only once the frame itself covers most of the screen, that is
+  // A frame below the top one stretches its player only once the frame itself covers most of the view, that is
   // once the page above has chosen and stretched the frame (an ad frame stays as it is).
+  // (Of the browser's window, which is the TV's view: where the browser is another program's window, the screen it
+  // reports may be the whole X screen across both monitors.)
   function frameIsTheVideo() {
-    return top || window.innerWidth * window.innerHeight >= 0.8 * screen.width * screen.height;
+    var area = screen.width * screen.height;
+    if (window.outerWidth > 0 && window.outerHeight > 0)
+      area = Math.min(area, window.outerWidth * window.outerHeight);
+    return top || window.innerWidth * window.innerHeight >= 0.8 * area;
   }
 
   var pending = false;
