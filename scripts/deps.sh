@@ -9,7 +9,7 @@ PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libqt6dbus6 qt6-webengine-dev qt6-webengine-dev-tools libqt6svg6
     libqt6opengl6-dev libgl-dev
     libhidapi-dev libsqlcipher-dev sqlcipher libcurl4-openssl-dev libssl-dev libpulse-dev libzip-dev libevdev-dev libudev-dev libmpv-dev
-    libx11-dev libxfixes-dev libxrandr-dev libxtst-dev nlohmann-json3-dev qt6-httpserver-dev qt6-websockets-dev libqrencode-dev
+    libx11-dev libxfixes-dev libxrandr-dev libxss-dev libxtst-dev nlohmann-json3-dev qt6-httpserver-dev qt6-websockets-dev libqrencode-dev
     clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # tests and demo: servers and tools

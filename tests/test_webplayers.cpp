@@ -3,6 +3,7 @@
 // whatever the page or the file, the clip covers the TV and its sound plays on the TV's sound card.
 #include <QDir>
 #include <QImage>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QThread>
 
@@ -22,6 +23,9 @@
 #include "tv/MediaPlugins.h"
 #include "tv/MpvPlayer.h"
 #include "tv/OnlineVideoView.h"
+
+// Last: Xlib defines names (None, Bool) that Qt uses.
+#include "support/XScreenSaver.h"
 
 extern XvfbServer* g_pXServer;
 
@@ -140,6 +144,39 @@ TEST_F(WebPlayers, StreamingPlayersFillTheTv)
         frame.reset();
         ASSERT_TRUE(WaitFor([&] { return pulse->SinkInputs().empty(); }, 10000));
     }
+}
+
+// The screen stays on while a film or a web video plays, however long nobody touches the PC, and may blank once it
+// ends; with the menu idle it blanks, and a remote key brings it back.
+TEST_F(WebPlayers, ScreenStaysOnWhileSomethingPlays)
+{
+    ASSERT_EQ(g_pXServer->run(QStringLiteral("xset"), { QStringLiteral("s"), QStringLiteral("1"), QStringLiteral("0") }),
+              0);
+    const auto restore = qScopeGuard(
+        [] { g_pXServer->run(QStringLiteral("xset"), { QStringLiteral("s"), QStringLiteral("default") }); });
+    frame = std::make_unique<CMainFrame>();
+    frame->show();
+    auto command = [&](int c) {
+        QCoreApplication::postEvent(frame.get(), new CAppEvent(WM_REMOTE_COMMAND, static_cast<quint32>(c), 0));
+    };
+    ASSERT_TRUE(WaitFor([] { return QuerySaver().on; }, 20000)) << "the menu idle keeps the screen on";
+    command(RC_Back);
+    EXPECT_TRUE(WaitFor([] { return !QuerySaver().on; })) << "a remote key does not wake the screen";
+
+    QCoreApplication::postEvent(frame.get(), new CPlayFileEvent(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm")));
+    ASSERT_TRUE(WaitFor([&] { return redShare() >= 0.9; }, 20000));
+    ASSERT_TRUE(IdleBeyondTimeout());
+    EXPECT_FALSE(QuerySaver().on) << "dark during a film";
+    command(RC_Back);
+    EXPECT_TRUE(WaitFor([] { return QuerySaver().on; }, 20000)) << "held after the film";
+
+    ASSERT_NE(frame->EnsureView(), nullptr);
+    QCoreApplication::postEvent(frame.get(), new CPlayUrlEvent(http.Url(QStringLiteral("plain.html"))));
+    ASSERT_TRUE(WaitFor([&] { return redShare() >= 0.9; }, 40000));
+    ASSERT_TRUE(IdleBeyondTimeout());
+    EXPECT_FALSE(QuerySaver().on) << "dark during a web video";
+    command(RC_LeaveVideo);
+    EXPECT_TRUE(WaitFor([] { return QuerySaver().on; }, 20000)) << "held after the web video";
 }
 
 // Local films: chosen in the local movie list they play over the whole TV on the TV's sound card, the volume keys

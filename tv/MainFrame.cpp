@@ -18,6 +18,7 @@
 #include "common/AppMessages.h"
 #include "common/Globals.h"
 #include "common/RemoteCommand.h"
+#include "display/ScreenSaver.h"
 #include "remote/KeyRouter.h"
 
 #include <unistd.h>
@@ -65,6 +66,11 @@ CMainFrame::CMainFrame(CRemoteKeyRouter* router)
     // The web view (and with it the web engine and its processes) is made when the first video is chosen: the
     // menu alone needs none of it.
 
+    // The screen stays on while something plays, and only then; everything that may start or end playback says
+    // so with menuChanged.
+    m_pScreenKeeper = new CScreenSaverKeeper(this);
+    connect(this, &CMainFrame::menuChanged, this, &CMainFrame::UpdateScreenHold);
+
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive && m_pView)
             QCoreApplication::postEvent(this, new CAppEvent(WM_SHOW_VIDEO, 0, 0));
@@ -90,6 +96,7 @@ IWebVideoView* CMainFrame::EnsureView()
         // The engine went away under a video (a crashed or hung browser): back to the address list, with a line
         // on the TV; the next choice starts it again.
         m_pView->SetGoneHandler([this] {
+            UpdateScreenHold();
             if (!m_menu.ListSet().IsPlaying())
                 return;
             m_menu.OnCommand(RC_LeaveVideo);
@@ -110,6 +117,7 @@ void CMainFrame::SetTvScreen(QScreen* screen)
         }
         m_bAway = true;
         QWidget::setVisible(false);
+        UpdateScreenHold();
         return;
     }
     const QRect rect = screen->geometry();
@@ -124,6 +132,14 @@ void CMainFrame::SetTvScreen(QScreen* screen)
         m_pPlayer->SetPaused(false);
     m_bFilmHeld = false;
     update();
+    UpdateScreenHold();
+}
+
+void CMainFrame::UpdateScreenHold()
+{
+    const bool film = m_pPlayer && m_pPlayer->IsPlaying();
+    const bool video = m_pView && !m_pView->Widget()->isHidden();
+    m_pScreenKeeper->SetPlaying(!m_bAway && (film || video));
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* e)
@@ -160,6 +176,8 @@ bool CMainFrame::event(QEvent* e)
 {
     switch (static_cast<int>(e->type())) {
     case WM_REMOTE_COMMAND:
+        // A key from any remote means someone is at the box.
+        m_pScreenKeeper->UserActivity();
         OnRemoteCommand(static_cast<int>(static_cast<CAppEvent*>(e)->wParam()));
         // An address list is one key before a video: the web engine starts now, while the list is read, rather than
         // after the choice. (The other menus stay without it.)

@@ -7,6 +7,7 @@ class QScreen;
 
 #include "ScreenMenu.h"
 
+class CScreenSaverKeeper;
 class ILocalPlayer;
 class IWebVideoView;
 class CRemoteKeyRouter;
@@ -72,6 +73,8 @@ private:
     // Remote keys while a local film plays; false when the key is not the film's.
     bool OnFilmCommand(int command);
     void StopVideo();
+    // Holds the screen saver off while a film or a web video plays on the TV.
+    void UpdateScreenHold();
     // A line of text over the bottom of the TV for a few seconds.
     void ShowNotice(const QString& text);
 
@@ -80,6 +83,7 @@ private:
     ILocalPlayer* m_pPlayer = nullptr;
     CScreenMenu m_menu;
     QLabel* m_pNotice = nullptr;
+    CScreenSaverKeeper* m_pScreenKeeper = nullptr;
     bool m_bAway = false; // the TV is away: hidden, film held
     bool m_bFilmHeld = false; // the film was held because the TV went away
 };
