@@ -83,6 +83,7 @@ int RunControlWindow()
     if (inputChoice.trimmed() != QLatin1String("0"))
         inputDevices.Start(inputChoice);
     CRemoteSocketServer softwareRemote(&reader);
+    softwareRemote.SetCommandHandler([&router](int command) { router.PostKey(command, 0); });
     QObject::connect(&softwareRemote, &CRemoteSocketServer::ShowRequested, &dialog, &CTvCfgDlg::ShowRestored);
     softwareRemote.Listen();
 

@@ -21,6 +21,11 @@ enum RemoteCommand : int {
     RC_VolumeDown = 23,
     RC_NextPage = 24,
     RC_PreviousPage = 25,
+    // Commands of our own, beyond the receiver's 32 (no receiver key gives them): keys of remotes the kernel drives,
+    // of the software remote and of the phone page.
+    RC_PlayPause = 40,
+    RC_Subtitle = 41, // the next subtitle track of a film
+    RC_AudioTrack = 42, // the next audio track of a film
 };
 
 inline bool IsDigitCommand(int command)

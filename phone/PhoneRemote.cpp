@@ -42,6 +42,7 @@ int commandOf(const QString& key)
         { QStringLiteral("PreviousPage"), RC_PreviousPage },
         { QStringLiteral("VolumeUp"), RC_VolumeUp },
         { QStringLiteral("VolumeDown"), RC_VolumeDown },
+        { QStringLiteral("PlayPause"), RC_PlayPause },
     };
     if (key.size() == 6 && key.startsWith(QLatin1String("Digit")) && key[5].isDigit())
         return RC_Digit0 + key[5].digitValue();

@@ -68,6 +68,12 @@ constexpr KeyCommand kKeyCommands[] = {
     { KEY_STOP, RC_LeaveVideo },
     { KEY_EXIT, RC_LeaveVideo },
     { KEY_POWER, RC_Power },
+    { KEY_PLAYPAUSE, RC_PlayPause },
+    { KEY_PLAY, RC_PlayPause },
+    { KEY_PAUSE, RC_PlayPause },
+    { KEY_SUBTITLE, RC_Subtitle },
+    { KEY_AUDIO, RC_AudioTrack },
+    { KEY_LANGUAGE, RC_AudioTrack },
 };
 
 } // namespace

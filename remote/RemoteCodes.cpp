@@ -38,7 +38,7 @@ struct Name {
     int command;
 };
 
-constexpr std::array<Name, 19> kNames { {
+constexpr std::array<Name, 22> kNames { {
     { "Power", RC_Power },       { "LeaveVideo", RC_LeaveVideo },
     { "Digit0", RC_Digit0 },     { "Digit1", RC_Digit1 },
     { "Digit2", RC_Digit2 },     { "Digit3", RC_Digit3 },
@@ -48,7 +48,8 @@ constexpr std::array<Name, 19> kNames { {
     { "Back", RC_Back },         { "LeaveVideo2", RC_LeaveVideo2 },
     { "VolumeUp", RC_VolumeUp }, { "VolumeDown", RC_VolumeDown },
     { "NextPage", RC_NextPage }, { "PreviousPage", RC_PreviousPage },
-    { "None", RC_None },
+    { "PlayPause", RC_PlayPause }, { "Subtitle", RC_Subtitle },
+    { "AudioTrack", RC_AudioTrack }, { "None", RC_None },
 } };
 
 } // namespace

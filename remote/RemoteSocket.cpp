@@ -9,6 +9,7 @@
 #include <QLocalSocket>
 
 #include "IRReceiverThread.h"
+#include "RemoteCodes.h"
 #include "common/Log.h"
 #include "common/Paths.h"
 
@@ -153,6 +154,16 @@ void CRemoteSocketServer::OnReadable(QLocalSocket* socket)
         if (line == kShowWindowLine) {
             emit ShowRequested();
             socket->write("ok\n");
+            continue;
+        }
+        if (line.startsWith("key ")) {
+            const int command = CommandByName(QString::fromLatin1(line.mid(4).trimmed()));
+            if (command > 32 && m_onCommand) {
+                m_onCommand(command);
+                socket->write("ok\n");
+            } else {
+                socket->write("error: no such key of our own\n");
+            }
             continue;
         }
         const std::optional<RemotePress> press = ParseRemoteLine(line);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include <QByteArray>
@@ -13,7 +14,7 @@ class CIRReceiverThread;
 
 // The software remote's wire protocol: one press a line, "CCCC KK\n" (custom code and key byte in hex), answered
 // by "ok\n" or "error: <reason>\n". The line "show\n" asks the running program to show its control window (a
-// second start of the program sends it).
+// second start of the program sends it); "key NAME\n" sends a command no receiver key gives (PlayPause, ...).
 struct RemotePress {
     std::uint16_t customCode = 0;
     std::uint8_t keyByte = 0;
@@ -38,6 +39,8 @@ class CRemoteSocketServer : public QObject
     Q_OBJECT
 public:
     explicit CRemoteSocketServer(CIRReceiverThread* reader, QObject* parent = nullptr);
+    // Where "key NAME" lines go (the key router); without it they are refused.
+    void SetCommandHandler(std::function<void(int command)> handler) { m_onCommand = std::move(handler); }
     ~CRemoteSocketServer() override;
 
     // Removes a stale socket and listens (the caller holds the single-instance lock). Returns false on failure.
@@ -53,6 +56,7 @@ private:
     void OnReadable(QLocalSocket* socket);
 
     CIRReceiverThread* m_pReader;
+    std::function<void(int command)> m_onCommand;
     QLocalServer* m_pServer;
     // The open connections, oldest first. At most kMaxConnections: a new one ends the oldest (a short-lived
     // client is long gone by then; an idle one must not keep the remote from everybody else).

@@ -413,14 +413,23 @@ TEST(SoftwareRemote, PressesArriveAndBadInputIsRejected)
     EXPECT_TRUE(err.contains("hex")) << err.toStdString();
     EXPECT_NE(run({ QStringLiteral("--family"), QStringLiteral("1234"), QStringLiteral("Power") }, &err), 0);
 
+    // Commands of our own go by name, and only to the handler; a receiver's command by that route is refused.
+    std::vector<int> own;
+    EXPECT_NE(run({ QStringLiteral("PlayPause") }, &err), 0) << "no handler: refused";
+    server->SetCommandHandler([&](int command) { own.push_back(command); });
+    for (const char* name : { "PlayPause", "Subtitle", "AudioTrack" })
+        EXPECT_EQ(run({ QString::fromLatin1(name) }, &err), 0) << name << " " << err.toStdString();
+    EXPECT_EQ(own, (std::vector<int> { RC_PlayPause, RC_Subtitle, RC_AudioTrack }));
+
     // Malformed, binary and over-long lines are answered or dropped; the server keeps serving.
     QLocalSocket raw;
     raw.connectToServer(server->Path());
     ASSERT_TRUE(raw.waitForConnected(2000));
-    raw.write("04FB\n\x01\x02\xff 10\n" + QByteArray(200, 'A') + "\n");
+    raw.write("key Digit3\n04FB\n\x01\x02\xff 10\n" + QByteArray(200, 'A') + "\n");
     ASSERT_TRUE(WaitFor([&] { return raw.state() != QLocalSocket::ConnectedState; }));
     EXPECT_EQ(raw.readAll(),
-              QByteArray("error: expected \"CCCC KK\" in hexadecimal\n"
+              QByteArray("error: no such key of our own\n"
+                         "error: expected \"CCCC KK\" in hexadecimal\n"
                          "error: expected \"CCCC KK\" in hexadecimal\n"
                          "error: line too long\n"));
     EXPECT_EQ(run({ QStringLiteral("Back") }, &err), 0);
@@ -547,6 +556,10 @@ TEST(InputDevices, DeviceChoice)
 {
     EXPECT_EQ(RemoteCommandForKey(KEY_POWER, true), RC_Power);
     EXPECT_EQ(RemoteCommandForKey(KEY_POWER, false), 0);
+    for (const auto& [key, command] : { std::pair { KEY_PLAYPAUSE, RC_PlayPause }, { KEY_PAUSE, RC_PlayPause },
+                                        { KEY_PLAY, RC_PlayPause }, { KEY_SUBTITLE, RC_Subtitle },
+                                        { KEY_LANGUAGE, RC_AudioTrack }, { KEY_AUDIO, RC_AudioTrack } })
+        EXPECT_EQ(RemoteCommandForKey(key, false), command) << key;
 
     // taken: by default, with "all", and with the setting naming "Sofa Keyboard".
     struct Device {

@@ -3,6 +3,7 @@
 // whatever the page or the file, the clip covers the TV and its sound plays on the TV's sound card.
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QThread>
@@ -23,6 +24,8 @@
 #include "tv/MediaPlugins.h"
 #include "tv/MpvPlayer.h"
 #include "tv/OnlineVideoView.h"
+#include "tv/ResumePositions.h"
+#include "support/WebPage.h"
 
 // Last: Xlib defines names (None, Bool) that Qt uses.
 #include "support/XScreenSaver.h"
@@ -177,6 +180,67 @@ TEST_F(WebPlayers, ScreenStaysOnWhileSomethingPlays)
     EXPECT_FALSE(QuerySaver().on) << "dark during a web video";
     command(RC_LeaveVideo);
     EXPECT_TRUE(WaitFor([] { return QuerySaver().on; }, 20000)) << "held after the web video";
+}
+
+// Play/pause holds a film and a web page's player and lets them go on; a film left halfway starts again a few
+// seconds before where it was, saying so on the TV, and 0 takes it back to its beginning.
+TEST_F(WebPlayers, PauseAndResume)
+{
+    frame = std::make_unique<CMainFrame>();
+    frame->show();
+    auto command = [&](int c) {
+        QCoreApplication::postEvent(frame.get(), new CAppEvent(WM_REMOTE_COMMAND, static_cast<quint32>(c), 0));
+    };
+    const QString film = machine.root() + QStringLiteral("/film.webm");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), film));
+    QCoreApplication::postEvent(frame.get(), new CPlayFileEvent(film));
+    ASSERT_TRUE(WaitFor([&] { return redShare() >= 0.9 && frame->Player()->Position() > 0.5; }, 20000));
+    ILocalPlayer* player = frame->Player();
+    command(RC_PlayPause);
+    ASSERT_TRUE(WaitFor([&] { return player->IsPaused(); }));
+    double held = -1;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const double before = player->Position();
+            WaitFor([] { return false; }, 600);
+            return (held = player->Position()) == before;
+        },
+        10000))
+        << "the film goes on while paused";
+    command(RC_PlayPause);
+    EXPECT_TRUE(WaitFor([&] { return player->Position() > held + 0.5; }, 10000));
+
+    command(RC_NextPage); // 30 s on
+    ASSERT_TRUE(WaitFor([&] { return player->Position() >= 25; }, 10000));
+    const double left = player->Position();
+    command(RC_Back);
+    ASSERT_TRUE(WaitFor([&] { return !player->IsPlaying(); }));
+    QCoreApplication::postEvent(frame.get(), new CPlayFileEvent(film));
+    EXPECT_TRUE(WaitFor(
+        [&] { return player->Position() >= left - CResumePositions::kRewindSeconds - 1 && player->Position() < left; },
+        10000))
+        << player->Position() << " after leaving at " << left;
+    const auto labels = frame->findChildren<QLabel*>();
+    ASSERT_FALSE(labels.isEmpty());
+    EXPECT_TRUE(labels.first()->text().startsWith(QStringLiteral("从 00:"))) << labels.first()->text().toStdString();
+    EXPECT_TRUE(labels.first()->text().endsWith(QStringLiteral(" 继续播放")));
+    command(RC_Digit0);
+    EXPECT_TRUE(WaitFor([&] { return player->Position() < 10; }, 10000));
+    command(RC_Back);
+    ASSERT_TRUE(WaitFor([&] { return !player->IsPlaying(); }));
+
+    // A web page's player.
+    ASSERT_NE(frame->EnsureView(), nullptr);
+    const WebProbe web(frame->View());
+    QCoreApplication::postEvent(frame.get(), new CPlayUrlEvent(http.Url(QStringLiteral("plain.html"))));
+    ASSERT_TRUE(WaitFor([&] { return redShare() >= 0.9; }, 40000));
+    const QString paused = QStringLiteral("document.querySelector('video').paused");
+    ASSERT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(false); }));
+    command(RC_PlayPause);
+    EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(true); }));
+    EXPECT_TRUE(frame->View()->IsPaused());
+    command(RC_PlayPause);
+    EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(false); }));
 }
 
 // Local films: chosen in the local movie list they play over the whole TV on the TV's sound card, the volume keys

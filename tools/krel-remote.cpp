@@ -1,7 +1,8 @@
 // krel-remote: a software remote control. Sends one key press to the running program.
 //
 //   krel-remote [--family 04FB|53AC] NAME     NAME: Power, Digit0..Digit9, Back, LeaveVideo, LeaveVideo2,
-//                                             VolumeUp, VolumeDown, NextPage, PreviousPage
+//                                             VolumeUp, VolumeDown, NextPage, PreviousPage,
+//                                             PlayPause, Subtitle, AudioTrack
 //   krel-remote raw CCCC KK                   a custom code and key byte in hexadecimal
 
 #include <iostream>
@@ -19,7 +20,7 @@ int usage()
     std::cerr << "usage: krel-remote [--family 04FB|53AC] NAME\n"
                  "       krel-remote raw CCCC KK\n"
                  "NAME: Power, Digit0..Digit9, Back, LeaveVideo, LeaveVideo2, VolumeUp, VolumeDown, NextPage, "
-                 "PreviousPage\n";
+                 "PreviousPage, PlayPause, Subtitle, AudioTrack\n";
     return 2;
 }
 
@@ -48,6 +49,16 @@ int main(int argc, char** argv)
             return 2;
         }
         press = *parsed;
+    } else if (args.size() == 1 && CommandByName(args[0]) > 32) {
+        // A command of our own: by name, since no receiver key gives it.
+        const QByteArray reply = SendRemoteLine(RemoteSocketPath(), "key " + args[0].toLatin1() + "\n", 5000);
+        if (reply != "ok") {
+            std::cerr << "krel-remote: " << (reply.isEmpty() ? std::string("krel is not running or does not answer")
+                                                               : reply.toStdString())
+                      << "\n";
+            return 1;
+        }
+        return 0;
     } else if (args.size() == 1) {
         const int command = CommandByName(args[0]);
         const auto key = command ? KeyByteFor(family, command) : std::nullopt;

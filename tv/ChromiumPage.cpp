@@ -209,6 +209,13 @@ void CChromiumPage::SetHidden(bool hidden)
         TellHidden(it.key(), it.value());
 }
 
+void CChromiumPage::EvaluateEverywhere(const QString& expression)
+{
+    for (auto it = m_contexts.cbegin(); it != m_contexts.cend(); ++it)
+        Send(QStringLiteral("Runtime.evaluate"),
+             { { QStringLiteral("expression"), expression }, { QStringLiteral("contextId"), it.value() } }, it.key());
+}
+
 void CChromiumPage::TellHidden(const QString& session, int context)
 {
     Send(QStringLiteral("Runtime.evaluate"),

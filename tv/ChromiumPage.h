@@ -36,6 +36,8 @@ public:
     // scripts) or in the page's own; done gets its value (null when there is no page yet).
     enum class World { Script, Page };
     void Evaluate(const QString& expression, std::function<void(const QJsonValue&)> done, World world = World::Script);
+    // Runs expression in the page script's world of every frame, answers unheard.
+    void EvaluateEverywhere(const QString& expression);
     // A left click at a point of the page (in CSS pixels of the top frame), as a real input event: to the page it is
     // a user's click, which starts players that wait for one.
     void Click(int x, int y);

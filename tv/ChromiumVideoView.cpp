@@ -132,8 +132,17 @@ void CChromiumVideoView::OnBrowserGone()
         m_gone();
 }
 
+void CChromiumVideoView::TogglePause()
+{
+    if (!m_pPage)
+        return;
+    m_bPaused = !m_bPaused;
+    m_pPage->EvaluateEverywhere(QStringLiteral("window.__krelTogglePause && window.__krelTogglePause()"));
+}
+
 void CChromiumVideoView::Navigate(const QString& address, int scrollY)
 {
+    m_bPaused = false;
     if (!EnsureBrowser())
         return;
     show();

@@ -23,6 +23,8 @@ public:
     void Navigate(const QString& address, int scrollY) override;
     void Prepare() override;
     void SetGoneHandler(std::function<void()> handler) override { m_gone = std::move(handler); }
+    void TogglePause() override;
+    bool IsPaused() const override { return m_bPaused; }
 
     // The browser's page (null before the first video); tests ask it about the page.
     CChromiumPage* Page() const { return m_pPage; }
@@ -54,4 +56,5 @@ private:
     QTimer m_find; // looks for the browser's window until it is there
     int m_nFindTries = 0;
     std::function<void()> m_gone;
+    bool m_bPaused = false;
 };

@@ -13,10 +13,12 @@
 #include "AudioRouter.h"
 #include "LocalPlayer.h"
 #include "MediaPlugins.h"
+#include "ResumePositions.h"
 #include "WebVideoView.h"
 #include "common/Log.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
+#include "common/Paths.h"
 #include "common/RemoteCommand.h"
 #include "display/ScreenSaver.h"
 #include "remote/KeyRouter.h"
@@ -111,7 +113,7 @@ IWebVideoView* CMainFrame::EnsureView()
 void CMainFrame::SetTvScreen(QScreen* screen)
 {
     if (!screen) {
-        if (!m_bAway && m_pPlayer && m_pPlayer->IsPlaying()) {
+        if (!m_bAway && m_pPlayer && m_pPlayer->IsPlaying() && !m_pPlayer->IsPaused()) {
             m_pPlayer->SetPaused(true);
             m_bFilmHeld = true;
         }
@@ -137,8 +139,8 @@ void CMainFrame::SetTvScreen(QScreen* screen)
 
 void CMainFrame::UpdateScreenHold()
 {
-    const bool film = m_pPlayer && m_pPlayer->IsPlaying();
-    const bool video = m_pView && !m_pView->Widget()->isHidden();
+    const bool film = m_pPlayer && m_pPlayer->IsPlaying() && !m_pPlayer->IsPaused();
+    const bool video = m_pView && !m_pView->Widget()->isHidden() && !m_pView->IsPaused();
     m_pScreenKeeper->SetPlaying(!m_bAway && (film || video));
 }
 
@@ -166,6 +168,7 @@ void CMainFrame::setVisible(bool visible)
 
 CMainFrame::~CMainFrame()
 {
+    RememberFilmPosition();
     delete m_pPlayer;
     m_pPlayer = nullptr;
     delete m_pView;
@@ -233,6 +236,10 @@ void CMainFrame::OnRemoteCommand(int command)
         break;
     case RC_VolumeDown:
         StepVolume(false);
+        break;
+    case RC_PlayPause:
+        if (m_pView && m_pView->Widget()->isVisible())
+            m_pView->TogglePause();
         break;
     default:
         if (IsDigitCommand(command)) {
@@ -319,6 +326,7 @@ bool CMainFrame::OnFilmCommand(int command)
     case RC_LeaveVideo:
     case RC_LeaveVideo2:
         // Back to the listing the film was chosen from, as it was.
+        RememberFilmPosition();
         m_pPlayer->Stop();
         update();
         return true;
@@ -327,6 +335,19 @@ bool CMainFrame::OnFilmCommand(int command)
         return true;
     case RC_PreviousPage:
         m_pPlayer->Seek(-30);
+        return true;
+    case RC_PlayPause:
+        m_pPlayer->SetPaused(!m_pPlayer->IsPaused());
+        return true;
+    case RC_Digit0:
+        // From the beginning (a film resumed where it was left, or one to see again).
+        m_pPlayer->SeekTo(0);
+        return true;
+    case RC_Subtitle:
+        m_pPlayer->NextTrack(ILocalPlayer::Track::Subtitle);
+        return true;
+    case RC_AudioTrack:
+        m_pPlayer->NextTrack(ILocalPlayer::Track::Audio);
         return true;
     default:
         // A digit would act on the listing hidden beneath the film (start another film, open a folder) unseen: it
@@ -342,13 +363,37 @@ void CMainFrame::OnPlayFile(const QString& path)
         if (!m_pPlayer)
             return;
         m_pPlayer->Widget()->setGeometry(rect());
-        m_pPlayer->SetFinishedHandler([this](bool) {
+        m_pPlayer->SetFinishedHandler([this](bool ok) {
+            // Watched to its end: the next choice starts it from the beginning.
+            if (ok)
+                Resume().Forget(m_strFilm);
             update();
             emit menuChanged();
         });
     }
-    if (!m_pPlayer->Play(path))
+    // A film replaced by another one is left where it was.
+    RememberFilmPosition();
+    m_strFilm = path;
+    const double start = Resume().StartFor(path);
+    if (!m_pPlayer->Play(path, start)) {
         qCWarning(lcTv).noquote() << "cannot play" << path;
+        return;
+    }
+    if (start > 0)
+        ShowNotice(QStringLiteral("从 %1 继续播放").arg(CResumePositions::FormatTime(start)));
+}
+
+CResumePositions& CMainFrame::Resume()
+{
+    if (!m_pResume)
+        m_pResume = std::make_unique<CResumePositions>(Paths::StateDir() + QStringLiteral("resume.dat"));
+    return *m_pResume;
+}
+
+void CMainFrame::RememberFilmPosition()
+{
+    if (m_pPlayer && m_pPlayer->IsPlaying() && !m_strFilm.isEmpty())
+        Resume().Remember(m_strFilm, m_pPlayer->Position(), m_pPlayer->Duration());
 }
 
 void CMainFrame::OnShowVideo()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QWidget>
 
 class QLabel;
@@ -7,6 +9,7 @@ class QScreen;
 
 #include "ScreenMenu.h"
 
+class CResumePositions;
 class CScreenSaverKeeper;
 class ILocalPlayer;
 class IWebVideoView;
@@ -75,6 +78,9 @@ private:
     void StopVideo();
     // Holds the screen saver off while a film or a web video plays on the TV.
     void UpdateScreenHold();
+    // Keeps where the film that plays now is, for the next time it is chosen.
+    void RememberFilmPosition();
+    CResumePositions& Resume();
     // A line of text over the bottom of the TV for a few seconds.
     void ShowNotice(const QString& text);
 
@@ -84,6 +90,8 @@ private:
     CScreenMenu m_menu;
     QLabel* m_pNotice = nullptr;
     CScreenSaverKeeper* m_pScreenKeeper = nullptr;
+    std::unique_ptr<CResumePositions> m_pResume;
+    QString m_strFilm; // the film chosen last
     bool m_bAway = false; // the TV is away: hidden, film held
     bool m_bFilmHeld = false; // the film was held because the TV went away
 };

@@ -30,11 +30,17 @@ CMpvPlayer::CMpvPlayer(QWidget* parent)
     // Through the sound server the audio routing watches (PipeWire's too answers as one).
     mpv_set_option_string(m_pMpv, "ao", "pulse,pipewire,alsa");
     mpv_set_option_string(m_pMpv, "idle", "yes");
+    // Subtitle files beside the film with its name (film.srt, film.ass) load with it.
+    mpv_set_option_string(m_pMpv, "sub-auto", "exact");
+    mpv_set_option_string(m_pMpv, "osd-font-size", "40");
     if (mpv_initialize(m_pMpv) < 0) {
         mpv_terminate_destroy(m_pMpv);
         m_pMpv = nullptr;
         return;
     }
+    // Where the film is, for resuming it later and for the desktop's media controls.
+    mpv_observe_property(m_pMpv, 1, "time-pos", MPV_FORMAT_DOUBLE);
+    mpv_observe_property(m_pMpv, 2, "duration", MPV_FORMAT_DOUBLE);
     mpv_render_param params[] = { { MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_SW) },
                                   { MPV_RENDER_PARAM_INVALID, nullptr } };
     if (mpv_render_context_create(&m_pRender, m_pMpv, params) < 0) {
@@ -67,15 +73,21 @@ CMpvPlayer::~CMpvPlayer()
         mpv_terminate_destroy(m_pMpv);
 }
 
-bool CMpvPlayer::Play(const QString& path)
+bool CMpvPlayer::Play(const QString& path, double startAt)
 {
     if (!m_pMpv || !m_pRender)
         return false;
     const QByteArray file = path.toUtf8();
     // A film held while the TV was away does not hold the next one.
+    m_bPaused = false;
     int go = 0;
     mpv_set_property_async(m_pMpv, 0, "pause", MPV_FORMAT_FLAG, &go);
-    const char* command[] = { "loadfile", file.constData(), "replace", nullptr };
+    const char* level = "1";
+    mpv_set_property_async(m_pMpv, 0, "osd-level", MPV_FORMAT_STRING, &level);
+    m_dPosition = startAt;
+    m_dDuration = 0;
+    const QByteArray start = "start=" + QByteArray::number(startAt > 0 ? startAt : 0, 'f', 1);
+    const char* command[] = { "loadfile", file.constData(), "replace", start.constData(), nullptr };
     if (mpv_command_async(m_pMpv, 0, command) < 0)
         return false;
     ++m_nLoads;
@@ -105,12 +117,40 @@ void CMpvPlayer::Seek(int seconds)
     mpv_command_async(m_pMpv, 0, command);
 }
 
+void CMpvPlayer::SeekTo(double seconds)
+{
+    if (!m_pMpv || !m_bPlaying)
+        return;
+    const QByteArray to = QByteArray::number(seconds, 'f', 1);
+    const char* command[] = { "seek", to.constData(), "absolute", nullptr };
+    mpv_command_async(m_pMpv, 0, command);
+}
+
 void CMpvPlayer::SetPaused(bool paused)
 {
     if (!m_pMpv || !m_bPlaying)
         return;
+    m_bPaused = paused;
     int flag = paused ? 1 : 0;
     mpv_set_property_async(m_pMpv, 0, "pause", MPV_FORMAT_FLAG, &flag);
+    // Paused, the film's position and length stay on the TV.
+    const char* level = paused ? "3" : "1";
+    mpv_set_property_async(m_pMpv, 0, "osd-level", MPV_FORMAT_STRING, &level);
+}
+
+void CMpvPlayer::NextTrack(Track track)
+{
+    if (!m_pMpv || !m_bPlaying)
+        return;
+    const char* cycle[] = { "cycle", track == Track::Subtitle ? "sub" : "audio", nullptr };
+    mpv_command_async(m_pMpv, 0, cycle);
+    // The track's language and title, or that there is none.
+    const char* text = track == Track::Subtitle
+        ? "字幕: ${?current-tracks/sub:${current-tracks/sub/lang:} ${current-tracks/sub/title:}}${!current-tracks/sub:关}"
+        : "音轨: ${?current-tracks/audio:${current-tracks/audio/lang:} ${current-tracks/audio/title:}}"
+          "${!current-tracks/audio:无}";
+    const char* show[] = { "show-text", text, "3000", nullptr };
+    mpv_command_async(m_pMpv, 0, show);
 }
 
 void CMpvPlayer::DrainEvents()
@@ -123,6 +163,12 @@ void CMpvPlayer::DrainEvents()
             return;
         if (event->event_id == MPV_EVENT_START_FILE)
             ++m_nStarts;
+        if (event->event_id == MPV_EVENT_PROPERTY_CHANGE) {
+            const auto* change = static_cast<const mpv_event_property*>(event->data);
+            if (change->format == MPV_FORMAT_DOUBLE && m_nStarts >= m_nLoads)
+                (event->reply_userdata == 1 ? m_dPosition : m_dDuration) = *static_cast<const double*>(change->data);
+            continue;
+        }
         if (event->event_id != MPV_EVENT_END_FILE)
             continue;
         // The end of a file that a newer choice has already replaced (it may come after that choice, when the

@@ -23,11 +23,16 @@ public:
     ~CMpvPlayer() override;
 
     QWidget* Widget() override { return this; }
-    bool Play(const QString& path) override;
+    bool Play(const QString& path, double startAt = 0) override;
     void Stop() override;
     void Seek(int seconds) override;
+    void SeekTo(double seconds) override;
     bool IsPlaying() const override { return m_bPlaying; }
     void SetPaused(bool paused) override;
+    bool IsPaused() const override { return m_bPlaying && m_bPaused; }
+    double Position() const override { return m_dPosition; }
+    double Duration() const override { return m_dDuration; }
+    void NextTrack(Track track) override;
     void SetFinishedHandler(std::function<void(bool ok)> handler) override { m_onFinished = std::move(handler); }
 
 signals:
@@ -46,6 +51,9 @@ private:
     std::function<void(bool ok)> m_onFinished;
     QImage m_frame;
     bool m_bPlaying = false;
+    bool m_bPaused = false; // asked for; libmpv follows
+    double m_dPosition = 0;
+    double m_dDuration = 0;
     int m_nLoads = 0; // files asked for
     int m_nStarts = 0; // files libmpv has begun (one per file asked for, in order)
 };

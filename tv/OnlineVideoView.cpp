@@ -137,10 +137,17 @@ bool COnlineVideoView::eventFilter(QObject* watched, QEvent* e)
     }
 }
 
+void COnlineVideoView::TogglePause()
+{
+    m_bPaused = !m_bPaused;
+    page()->runJavaScript(QStringLiteral("window.__krelTogglePause && window.__krelTogglePause()"), kScriptWorld);
+}
+
 void COnlineVideoView::Navigate(const QString& address, int scrollY)
 {
-    // A new page counts its stretches from 0 again.
+    // A new page counts its stretches from 0 again, and plays.
     m_nSerial = 0;
+    m_bPaused = false;
     // The scroll offset belongs to the video chosen now.
     InstallPageScript(scrollY);
     show();

@@ -19,6 +19,9 @@ public:
     QWidget* Widget() override { return this; }
     void Navigate(const QString& address, int scrollY) override;
     void Prepare() override;
+    // (The top frame's player: Qt WebEngine runs the view's scripts in the top frame only.)
+    void TogglePause() override;
+    bool IsPaused() const override { return m_bPaused; }
 
     // The script world of the page script (the page's own scripts cannot reach it); tests query the script there.
     static constexpr quint32 kScriptWorld = 1;
@@ -42,4 +45,5 @@ private:
     QTimer m_poll; // asks the page script for news while the page is watched
     int m_nPolls = 0;
     int m_nSerial = 0; // the page script's stretch count last seen
+    bool m_bPaused = false;
 };

@@ -391,4 +391,19 @@
   window.__krelQualifies = function (e) {
     return qualifies(e);
   };
+  // The remote's play/pause key: the chosen player of this frame (a media element) pauses or goes on. A frame
+  // whose choice is a frame below it, or a plug-in, has nothing to do: the frame below does it.
+  window.__krelTogglePause = function () {
+    var media = chosen && mediaOf(chosen);
+    if (!media)
+      return null;
+    if (media.paused) {
+      var played = media.play();
+      if (played && played.catch)
+        played.catch(function () {});
+      return false;
+    }
+    media.pause();
+    return true;
+  };
 })();

@@ -24,6 +24,10 @@ public:
     // Called when the engine went away under a page (its browser process crashed, was killed or hung): the view
     // has hidden itself, and the next Navigate starts the engine again. Engines that cannot go away never call it.
     virtual void SetGoneHandler(std::function<void()> handler) { (void)handler; }
+    // The remote's play/pause key: the page's chosen player pauses or goes on, in whichever frame it is.
+    virtual void TogglePause() = 0;
+    // Paused by the remote since the page was opened.
+    virtual bool IsPaused() const = 0;
 };
 
 // http, https, about:blank, and files inside pagesDir (the installed pages, "" for none): the catalogue that names

@@ -1,0 +1,82 @@
+// Where films and episodes were left: the rules of what is kept, the bound, and a file that is torn or cannot be
+// written.
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "support/TestEnv.h"
+#include "tv/ResumePositions.h"
+
+TEST(ResumePositions, KeptOnlyBetweenTheStartAndTheEnd)
+{
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/state/resume.dat");
+    const struct {
+        double position, duration, start;
+    } cases[] = {
+        { 20, 60, 15 }, // a short clip stopped at 20 s: 5 s earlier
+        { 5400, 7200, 5395 }, // a film stopped halfway
+        { 12, 7200, 0 }, // just begun
+        { 7100, 7200, 0 }, // in its last three minutes
+        { 55, 60, 0 }, // in the last tenth of a short one
+        { 300, 0, 295 }, // length not known
+        { std::nan(""), 7200, 0 },
+    };
+    {
+        CResumePositions positions(file);
+        int n = 0;
+        for (const auto& c : cases)
+            positions.Remember(QStringLiteral("/films/%1.mkv").arg(n++), c.position, c.duration);
+        positions.Remember(QStringLiteral("/films/evil\n99999\tx.mkv"), 500, 0);
+    }
+    CResumePositions reread(file);
+    int n = 0;
+    for (const auto& c : cases) {
+        const QString key = QStringLiteral("/films/%1.mkv").arg(n++);
+        EXPECT_DOUBLE_EQ(reread.StartFor(key), c.start) << key.toStdString();
+    }
+    EXPECT_EQ(ReadFile(file).count('\n'), 3) << "only the kept ones, and no forged line";
+
+    // Chosen again and watched to the end, or left near the start: forgotten.
+    reread.Remember(QStringLiteral("/films/0.mkv"), 59, 60);
+    reread.Forget(QStringLiteral("/films/1.mkv"));
+    EXPECT_EQ(CResumePositions(file).StartFor(QStringLiteral("/films/0.mkv")), 0);
+    EXPECT_EQ(CResumePositions(file).StartFor(QStringLiteral("/films/1.mkv")), 0);
+
+    EXPECT_EQ(CResumePositions::FormatTime(754), QStringLiteral("12:34"));
+    EXPECT_EQ(CResumePositions::FormatTime(25), QStringLiteral("00:25"));
+    EXPECT_EQ(CResumePositions::FormatTime(3723), QStringLiteral("1:02:03"));
+}
+
+TEST(ResumePositions, BoundedTornAndUnwritable)
+{
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/resume.dat");
+    {
+        CResumePositions positions(file);
+        for (int i = 0; i < CResumePositions::kMaxEntries + 20; ++i)
+            positions.Remember(QStringLiteral("http://site/%1").arg(i), 100 + i, 0);
+    }
+    CResumePositions bounded(file);
+    EXPECT_EQ(bounded.StartFor(QStringLiteral("http://site/19")), 0) << "the oldest go first";
+    EXPECT_EQ(bounded.StartFor(QStringLiteral("http://site/20")), 115);
+    EXPECT_EQ(ReadFile(file).count('\n'), CResumePositions::kMaxEntries);
+
+    // A torn file: what can be read is kept, the rest ignored.
+    WriteFile(file, "120.0\thttp://a\nxyz\tb\n-5\tc\ninf\td\n\t\n300.0\thttp://b\n77");
+    CResumePositions torn(file);
+    EXPECT_EQ(torn.StartFor(QStringLiteral("http://a")), 115);
+    EXPECT_EQ(torn.StartFor(QStringLiteral("http://b")), 295);
+
+    // A folder that cannot be written (a full disk): the old file stays whole, and the program goes on.
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    const QByteArray before = ReadFile(file);
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0500);
+    torn.Remember(QStringLiteral("http://c"), 500, 0);
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
+    EXPECT_EQ(ReadFile(file), before);
+}
