@@ -15,7 +15,7 @@ PACKAGES=(
     # tests and demo: servers and tools
     xvfb x11-xserver-utils x11-utils xdotool trayer imagemagick edid-decode chromium zbar-tools
     pulseaudio pulseaudio-utils dbus dbus-x11 desktop-file-utils python3 curl
-    fonts-noto-cjk ffmpeg zip
+    fonts-noto-cjk ffmpeg zip playerctl
     # other sessions: a Wayland compositor and Qt's Wayland platform, a window manager with a panel
     weston qt6-wayland icewm
     # the Debian package and its checks

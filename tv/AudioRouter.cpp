@@ -1,6 +1,7 @@
 #include "AudioRouter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <thread>
 #include <unistd.h>
@@ -485,7 +486,42 @@ void CAudioRouter::ApplyVolumeStep(pa_context* c, const pa_sink_input_info* info
 {
     if (eol || !info || info->volume.channels == 0)
         return;
-    const int level = SteppedLevel(LevelOfVolume(info->volume.values[0]), up);
+    ApplyVolume(c, info, SteppedLevel(LevelOfVolume(info->volume.values[0]), up));
+}
+
+void CAudioRouter::OnVolumeSet(pa_context* c, const pa_sink_input_info* info, int eol, void* self)
+{
+    if (eol || !info || info->volume.channels == 0)
+        return;
+    ApplyVolume(c, info, static_cast<CAudioRouter*>(self)->m_nWantedLevel);
+}
+
+double CAudioRouter::StreamVolume() const
+{
+    const int level = m_nLastLevel;
+    return level < 0 || m_nLevelStream != g_hWaveOut ? 1.0 : level / 65535.0;
+}
+
+void CAudioRouter::SetStreamVolume(double volume)
+{
+    const std::uint32_t stream = g_hWaveOut;
+    if (!m_pLoop || stream == kNoStream)
+        return;
+    m_nWantedLevel = std::clamp(static_cast<int>(std::lround(volume * 65535)), 0, 65535);
+    LoopLock lock(m_pLoop);
+    if (!m_pContext || !m_bReady)
+        return;
+    pa_operation* op = pa_context_get_sink_input_info(m_pContext, stream, &OnVolumeSet, this);
+    if (op)
+        pa_operation_unref(op);
+}
+
+void CAudioRouter::ApplyVolume(pa_context* c, const pa_sink_input_info* info, int level)
+{
+    if (CAudioRouter* router = Instance()) {
+        router->m_nLastLevel = level;
+        router->m_nLevelStream = info->index;
+    }
     pa_cvolume volume;
     pa_cvolume_set(&volume, info->volume.channels, VolumeOfLevel(level));
     pa_operation_unref(pa_context_set_sink_input_volume(c, info->index, &volume, nullptr, nullptr));

@@ -65,6 +65,10 @@ public:
 
     // Steps the newest stream's volume by one twentieth of the range; nothing when there is no stream.
     void StepVolume(bool up);
+    // The newest stream's volume as the volume keys or SetStreamVolume last set it, 0..1 (1 while not known), and
+    // a new one for it.
+    double StreamVolume() const;
+    void SetStreamVolume(double volume);
 
     bool IsConnected() const { return m_bReady; }
     // Number of (re)connections so far (for tests and diagnostics).
@@ -97,6 +101,8 @@ private:
     static void OnVolumeUp(pa_context* c, const pa_sink_input_info* info, int eol, void*);
     static void OnVolumeDown(pa_context* c, const pa_sink_input_info* info, int eol, void*);
     static void ApplyVolumeStep(pa_context* c, const pa_sink_input_info* info, int eol, bool up);
+    static void OnVolumeSet(pa_context* c, const pa_sink_input_info* info, int eol, void* self);
+    static void ApplyVolume(pa_context* c, const pa_sink_input_info* info, int level);
     static void OnReconnectTimer(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv, void* self);
 
     // Audio-thread state (or under the loop's lock).
@@ -111,6 +117,9 @@ private:
     std::function<void()> m_cardsChanged;
 
     std::atomic<bool> m_bReady { false };
+    std::atomic<int> m_nLastLevel { -1 }; // the level last given to a stream
+    std::atomic<std::uint32_t> m_nLevelStream { 0 }; // that stream
+    std::atomic<int> m_nWantedLevel { 0 };
     std::atomic<int> m_nConnections { 0 };
     std::atomic<int> m_nAttempts { 0 };
 

@@ -140,6 +140,12 @@ void CChromiumVideoView::TogglePause()
     m_pPage->EvaluateEverywhere(QStringLiteral("window.__krelTogglePause && window.__krelTogglePause()"));
 }
 
+void CChromiumVideoView::Seek(double seconds, bool relative)
+{
+    if (m_pPage)
+        m_pPage->EvaluateEverywhere(SeekScript(seconds, relative));
+}
+
 void CChromiumVideoView::Navigate(const QString& address, int scrollY)
 {
     m_bPaused = false;

@@ -25,6 +25,7 @@ public:
     void SetGoneHandler(std::function<void()> handler) override { m_gone = std::move(handler); }
     void TogglePause() override;
     bool IsPaused() const override { return m_bPaused; }
+    void Seek(double seconds, bool relative) override;
 
     // The browser's page (null before the first video); tests ask it about the page.
     CChromiumPage* Page() const { return m_pPage; }

@@ -161,6 +161,11 @@ CItemBase* CItemListSet::StartPlaying(int digit)
     // The address travels in the posted event, which the window's event queue owns until it is handled.
     QString url;
     LoadAddressUrl(m_lists[SlotAddresses]->IdAt(digit), &url);
+    const CItemBase& addresses = *m_lists[SlotAddresses];
+    int first = 0, end = 0;
+    addresses.VisibleRange(first, end);
+    const int index = std::min(first + digit, addresses.RowCount() - 1);
+    m_strPlayingName = index >= 0 ? addresses.RowAt(index).name : QString();
     m_nState = Playing;
     m_nSentFrom = -1;
     if (m_pWindow)
@@ -179,6 +184,7 @@ CItemBase* CItemListSet::PlaySent(CItemBase* shown)
         m_pSentOver = Stay(SlotAddresses);
     }
     m_nState = Playing;
+    m_strPlayingName.clear();
     return nullptr;
 }
 

@@ -41,6 +41,8 @@ public:
     CItemBase* PlaySent(CItemBase* shown);
 
     bool IsPlaying() const { return m_nState == Playing; }
+    // The name of the episode chosen last ("" for a sent page).
+    QString PlayingName() const { return m_strPlayingName; }
     int State() const { return m_nState; }
     int Branch() const { return m_nBranch; }
     CItemBase* List(Slot slot) const { return m_lists[slot].get(); }
@@ -67,4 +69,5 @@ private:
     int m_nSentFrom = -1; // while a sent page plays: the state it was sent over
     CItemBase* m_pSentOver = nullptr; // and the list shown then
     QPointer<QObject> m_pWindow;
+    QString m_strPlayingName;
 };

@@ -1,6 +1,7 @@
 #include "MainFrame.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -72,6 +73,9 @@ CMainFrame::CMainFrame(CRemoteKeyRouter* router)
     // so with menuChanged.
     m_pScreenKeeper = new CScreenSaverKeeper(this);
     connect(this, &CMainFrame::menuChanged, this, &CMainFrame::UpdateScreenHold);
+    // And the desktop's media controls see it.
+    m_pMediaControls = new CMediaControls(this, this);
+    connect(this, &CMainFrame::menuChanged, m_pMediaControls, &CMediaControls::Changed);
 
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive && m_pView)
@@ -304,6 +308,7 @@ void CMainFrame::OnPlayUrl(const QString& url)
         update();
         return;
     }
+    m_strAddress = url;
     m_pView->Navigate(url, g_nScrollY);
     m_pView->Widget()->show();
     m_pView->Widget()->update();
@@ -381,6 +386,77 @@ void CMainFrame::OnPlayFile(const QString& path)
     }
     if (start > 0)
         ShowNotice(QStringLiteral("从 %1 继续播放").arg(CResumePositions::FormatTime(start)));
+}
+
+IMediaSession::Status CMainFrame::PlaybackStatus() const
+{
+    if (m_pPlayer && m_pPlayer->IsPlaying())
+        return m_pPlayer->IsPaused() ? Status::Paused : Status::Playing;
+    if (m_pView && !m_pView->Widget()->isHidden())
+        return m_pView->IsPaused() ? Status::Paused : Status::Playing;
+    return Status::Stopped;
+}
+
+QString CMainFrame::Title() const
+{
+    if (m_pPlayer && m_pPlayer->IsPlaying())
+        return QFileInfo(m_strFilm).completeBaseName();
+    const QString name = m_menu.ListSet().PlayingName();
+    return name.isEmpty() ? m_strAddress : name;
+}
+
+qint64 CMainFrame::LengthUs() const
+{
+    return m_pPlayer && m_pPlayer->IsPlaying() ? static_cast<qint64>(m_pPlayer->Duration() * 1e6) : 0;
+}
+
+qint64 CMainFrame::PositionUs() const
+{
+    return m_pPlayer && m_pPlayer->IsPlaying() ? static_cast<qint64>(m_pPlayer->Position() * 1e6) : 0;
+}
+
+void CMainFrame::SetPaused(bool paused)
+{
+    if (m_pPlayer && m_pPlayer->IsPlaying())
+        m_pPlayer->SetPaused(paused);
+    else if (m_pView && !m_pView->Widget()->isHidden() && m_pView->IsPaused() != paused)
+        m_pView->TogglePause();
+    emit menuChanged();
+}
+
+void CMainFrame::StopPlayback()
+{
+    // As the remote's key that leaves a video.
+    if (PlaybackStatus() != Status::Stopped)
+        QCoreApplication::postEvent(this, new CAppEvent(WM_REMOTE_COMMAND, RC_LeaveVideo, 0));
+}
+
+void CMainFrame::SeekByUs(qint64 offset)
+{
+    if (m_pPlayer && m_pPlayer->IsPlaying())
+        m_pPlayer->SeekTo(std::max(0.0, m_pPlayer->Position() + offset / 1e6));
+    else if (m_pView && !m_pView->Widget()->isHidden())
+        m_pView->Seek(offset / 1e6, true);
+}
+
+void CMainFrame::SeekToUs(qint64 position)
+{
+    if (m_pPlayer && m_pPlayer->IsPlaying())
+        m_pPlayer->SeekTo(position / 1e6);
+    else if (m_pView && !m_pView->Widget()->isHidden())
+        m_pView->Seek(position / 1e6, false);
+}
+
+double CMainFrame::Volume() const
+{
+    const CAudioRouter* router = CAudioRouter::Instance();
+    return router ? router->StreamVolume() : 1.0;
+}
+
+void CMainFrame::SetVolume(double volume)
+{
+    if (CAudioRouter* router = CAudioRouter::Instance())
+        router->SetStreamVolume(volume);
 }
 
 CResumePositions& CMainFrame::Resume()

@@ -7,6 +7,7 @@
 class QLabel;
 class QScreen;
 
+#include "MediaControls.h"
 #include "ScreenMenu.h"
 
 class CResumePositions;
@@ -18,7 +19,7 @@ class CRemoteKeyRouter;
 // The borderless full-screen window on the television: draws the menu, takes remote commands, and hosts the web
 // view that covers it while a video plays. Keyboard, mouse wheel and close requests do nothing: only the remote
 // drives it, and only the control window closes it.
-class CMainFrame : public QWidget
+class CMainFrame : public QWidget, public IMediaSession
 {
     Q_OBJECT
 public:
@@ -56,6 +57,19 @@ public:
     // itself, it still lands on the TV.
     void setVisible(bool visible) override;
 
+    // What plays, for the desktop's media controls.
+    Status PlaybackStatus() const override;
+    QString Title() const override;
+    qint64 LengthUs() const override;
+    qint64 PositionUs() const override;
+    bool CanSeek() const override { return PlaybackStatus() != Status::Stopped; }
+    void SetPaused(bool paused) override;
+    void StopPlayback() override;
+    void SeekByUs(qint64 offset) override;
+    void SeekToUs(qint64 position) override;
+    double Volume() const override;
+    void SetVolume(double volume) override;
+
 signals:
     void menuChanged();
 
@@ -92,6 +106,8 @@ private:
     CScreenSaverKeeper* m_pScreenKeeper = nullptr;
     std::unique_ptr<CResumePositions> m_pResume;
     QString m_strFilm; // the film chosen last
+    QString m_strAddress; // the web page opened last
+    CMediaControls* m_pMediaControls = nullptr;
     bool m_bAway = false; // the TV is away: hidden, film held
     bool m_bFilmHeld = false; // the film was held because the TV went away
 };

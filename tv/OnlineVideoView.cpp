@@ -143,6 +143,11 @@ void COnlineVideoView::TogglePause()
     page()->runJavaScript(QStringLiteral("window.__krelTogglePause && window.__krelTogglePause()"), kScriptWorld);
 }
 
+void COnlineVideoView::Seek(double seconds, bool relative)
+{
+    page()->runJavaScript(SeekScript(seconds, relative), kScriptWorld);
+}
+
 void COnlineVideoView::Navigate(const QString& address, int scrollY)
 {
     // A new page counts its stretches from 0 again, and plays.

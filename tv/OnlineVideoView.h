@@ -22,6 +22,7 @@ public:
     // (The top frame's player: Qt WebEngine runs the view's scripts in the top frame only.)
     void TogglePause() override;
     bool IsPaused() const override { return m_bPaused; }
+    void Seek(double seconds, bool relative) override;
 
     // The script world of the page script (the page's own scripts cannot reach it); tests query the script there.
     static constexpr quint32 kScriptWorld = 1;

@@ -391,6 +391,17 @@
   window.__krelQualifies = function (e) {
     return qualifies(e);
   };
+  // Seeks the chosen media player of this frame by seconds, or to seconds from its start.
+  window.__krelSeek = function (seconds, relative) {
+    var media = chosen && mediaOf(chosen);
+    if (!media)
+      return null;
+    var to = relative ? media.currentTime + seconds : seconds;
+    if (isFinite(media.duration))
+      to = Math.min(to, media.duration);
+    media.currentTime = Math.max(0, to);
+    return media.currentTime;
+  };
   // The remote's play/pause key: the chosen player of this frame (a media element) pauses or goes on. A frame
   // whose choice is a frame below it, or a plug-in, has nothing to do: the frame below does it.
   window.__krelTogglePause = function () {

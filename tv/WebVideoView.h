@@ -28,6 +28,15 @@ public:
     virtual void TogglePause() = 0;
     // Paused by the remote since the page was opened.
     virtual bool IsPaused() const = 0;
+    // The chosen player seeks by seconds (relative) or to seconds from its start.
+    virtual void Seek(double seconds, bool relative) = 0;
+    // The script that does that, for the views.
+    static QString SeekScript(double seconds, bool relative)
+    {
+        return QStringLiteral("window.__krelSeek && window.__krelSeek(%1, %2)")
+            .arg(seconds)
+            .arg(relative ? QLatin1String("true") : QLatin1String("false"));
+    }
 };
 
 // http, https, about:blank, and files inside pagesDir (the installed pages, "" for none): the catalogue that names

@@ -14,7 +14,7 @@
   CONNECT host:port a forward proxy's tunnel to host:port
   GET http://H/P    as a forward proxy is asked: answered as GET /P, whatever the host H (so a test can serve pages
                     of another site)
-  anything else     a file of the served folder (GET only); a file F.cut stands for F cut in the middle:
+  anything else     a file of the served folder (GET only; one byte range when asked for); a file F.cut stands for F cut in the middle:
                     twice its length is announced, its bytes are sent, and the connection closes; a file F.stall
                     makes F stall like /stall; a file F.redirect
                     holding an address answers F with a redirect there; a file F.unsized is F sent without its
@@ -147,7 +147,43 @@ class Handler(http.server.SimpleHTTPRequestHandler):
                 self.send_body(200, body, length=2 * len(body))
                 self.close_connection = True
                 return
+            ranged = self.headers.get("Range", "")
+            path = self.translate_path(url.path)
+            if ranged.startswith("bytes=") and os.path.isfile(path):
+                self.send_range(path, ranged[len("bytes="):])
+                return
             super().do_GET()
+
+    def send_range(self, path, spec):
+        """One byte range "A-B" or "A-" of a file, as media players ask for to seek."""
+        size = os.path.getsize(path)
+        first, _, last = spec.partition("-")
+        try:
+            start = int(first)
+            end = min(int(last), size - 1) if last else size - 1
+        except ValueError:
+            start, end = size, 0
+        if start >= size or start > end:
+            self.send_response(416)
+            self.send_header("Content-Range", "bytes */%d" % size)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        self.send_response(206)
+        self.send_header("Content-Type", self.guess_type(path))
+        self.send_header("Accept-Ranges", "bytes")
+        self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
+        self.send_header("Content-Length", str(end - start + 1))
+        self.end_headers()
+        with open(path, "rb") as f:
+            f.seek(start)
+            left = end - start + 1
+            while left > 0:
+                block = f.read(min(left, 65536))
+                if not block:
+                    break
+                self.wfile.write(block)
+                left -= len(block)
 
 
     def do_CONNECT(self):

@@ -1,0 +1,116 @@
+// The desktop's media controls: playerctl, a real MPRIS client, on a session bus of the test's own, sees and drives
+// a film and a web video on the TV window.
+#include <QDBusConnection>
+#include <QProcess>
+#include <QScopeGuard>
+
+#include <gtest/gtest.h>
+
+#include "common/AppMessages.h"
+#include "common/Globals.h"
+#include "common/RemoteCommand.h"
+#include "support/HttpServer.h"
+#include "support/PulseServer.h"
+#include "support/QtWait.h"
+#include "support/TestEnv.h"
+#include "support/WebPage.h"
+#include "tv/AudioRouter.h"
+#include "tv/LocalPlayer.h"
+#include "tv/MainFrame.h"
+
+extern XvfbServer* g_pXServer;
+
+namespace
+{
+
+// playerctl's answer (its output without the line end), run without blocking: it talks to this process's bus
+// objects, which answer from this thread's event loop.
+QString Playerctl(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral("playerctl"), QStringList { QStringLiteral("--player=krel") } + args);
+    if (!WaitFor([&] { return p.state() == QProcess::NotRunning; }, 20000))
+        p.kill();
+    p.waitForFinished(2000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed()
+        + QString::fromUtf8(p.readAllStandardError()).trimmed();
+}
+
+} // namespace
+
+TEST(MediaControls, PlayerctlSeesAndDrivesFilmsAndWebVideos)
+{
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address") });
+    ASSERT_TRUE(daemon.waitForStarted(5000) && daemon.waitForReadyRead(5000));
+    const QByteArray oldBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", daemon.readLine().trimmed());
+    const auto restore = qScopeGuard([&] {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", oldBus);
+        daemon.kill();
+        daemon.waitForFinished(3000);
+    });
+    ASSERT_TRUE(QDBusConnection::sessionBus().isConnected());
+
+    TempMachine machine;
+    PulseServer pulse;
+    ASSERT_TRUE(pulse.Start());
+    CAudioRouter audio;
+    ASSERT_TRUE(WaitFor([&] { return audio.SoundCards().size() == 2; }));
+    audio.SetSoundCard(1);
+    HttpServer http { QStringLiteral(KREL_WEB_PLAYERS "/site") };
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    CMainFrame frame;
+    frame.show();
+    EXPECT_EQ(Playerctl({ QStringLiteral("status") }), QStringLiteral("Stopped"));
+
+    const QString film = machine.root() + QStringLiteral("/一部电影.webm");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), film));
+    QCoreApplication::postEvent(&frame, new CPlayFileEvent(film));
+    ASSERT_TRUE(WaitFor([&] { return frame.Player() && frame.Player()->Position() > 0.5; }, 20000));
+    ILocalPlayer* player = frame.Player();
+    EXPECT_EQ(Playerctl({ QStringLiteral("status") }), QStringLiteral("Playing"));
+    EXPECT_EQ(Playerctl({ QStringLiteral("metadata"), QStringLiteral("xesam:title") }), QStringLiteral("一部电影"));
+    EXPECT_NEAR(Playerctl({ QStringLiteral("metadata"), QStringLiteral("mpris:length") }).toLongLong(), 60000000,
+                100000);
+    Playerctl({ QStringLiteral("play-pause") });
+    EXPECT_TRUE(player->IsPaused());
+    EXPECT_EQ(Playerctl({ QStringLiteral("status") }), QStringLiteral("Paused"));
+    Playerctl({ QStringLiteral("play") });
+    EXPECT_FALSE(player->IsPaused());
+    Playerctl({ QStringLiteral("position"), QStringLiteral("30") });
+    EXPECT_TRUE(WaitFor([&] { return player->Position() >= 29 && player->Position() < 40; }, 10000))
+        << player->Position();
+    Playerctl({ QStringLiteral("position"), QStringLiteral("10-") });
+    EXPECT_TRUE(WaitFor([&] { return player->Position() >= 19 && player->Position() < 29; }, 10000))
+        << player->Position();
+    // The volume is the TV stream's.
+    Playerctl({ QStringLiteral("volume"), QStringLiteral("0.5") });
+    EXPECT_TRUE(WaitFor([&] {
+        const auto streams = pulse.SinkInputs();
+        return !streams.empty() && std::abs(streams.back().volumeLeft - 32768) < 400;
+    }));
+    EXPECT_EQ(Playerctl({ QStringLiteral("volume") }).left(3), QStringLiteral("0.5"));
+    Playerctl({ QStringLiteral("stop") });
+    EXPECT_TRUE(WaitFor([&] { return !player->IsPlaying(); }));
+    EXPECT_EQ(Playerctl({ QStringLiteral("status") }), QStringLiteral("Stopped"));
+
+    // A web page: its address as the title (a sent page has no episode name), pause and seek through the page.
+    ASSERT_NE(frame.EnsureView(), nullptr);
+    const WebProbe web(frame.View());
+    frame.PlaySentPage(http.Url(QStringLiteral("plain.html")));
+    const QString time = QStringLiteral("document.querySelector('video').currentTime");
+    ASSERT_TRUE(WaitFor([&] { return web.Js(time).toDouble() > 0.5; }, 40000));
+    EXPECT_EQ(Playerctl({ QStringLiteral("status") }), QStringLiteral("Playing"));
+    EXPECT_EQ(Playerctl({ QStringLiteral("metadata"), QStringLiteral("xesam:title") }),
+              http.Url(QStringLiteral("plain.html")));
+    Playerctl({ QStringLiteral("play-pause") });
+    EXPECT_TRUE(WaitFor([&] { return web.Js(QStringLiteral("document.querySelector('video').paused")).toBool(); }));
+    EXPECT_EQ(Playerctl({ QStringLiteral("status") }), QStringLiteral("Paused"));
+    Playerctl({ QStringLiteral("position"), QStringLiteral("20+") });
+    EXPECT_TRUE(WaitFor([&] { return web.Js(time).toDouble() >= 20; })) << web.Js(time).toDouble();
+    Playerctl({ QStringLiteral("stop") });
+    EXPECT_TRUE(WaitFor([&] { return !frame.View()->Widget()->isVisible(); }));
+    g_rcTvScreen = {};
+}
