@@ -243,6 +243,32 @@ TEST_F(WebPlayers, PauseAndResume)
     EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(false); }));
 }
 
+// A subtitle file beside a film with its name is shown with it, and the subtitle key steps to no subtitles.
+TEST_F(WebPlayers, SubtitlesBesideAFilm)
+{
+    frame = std::make_unique<CMainFrame>();
+    frame->show();
+    const QString film = machine.root() + QStringLiteral("/film.webm");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), film));
+    WriteFile(machine.root() + QStringLiteral("/film.srt"), "1\n00:00:00,000 --> 00:01:00,000\nWWWWWWWWWWWW\n");
+    // The share of white in the TV's lower third, where subtitles go.
+    const auto subtitleShare = [] {
+        const QImage lower = CaptureScreen(*g_pXServer, QRect(1920, 720, 1920, 360));
+        int white = 0;
+        for (int y = 0; y < lower.height(); y += 4)
+            for (int x = 0; x < lower.width(); x += 4) {
+                const QRgb p = lower.pixel(x, y);
+                white += qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200;
+            }
+        return white * 16.0 / (lower.width() * lower.height());
+    };
+    QCoreApplication::postEvent(frame.get(), new CPlayFileEvent(film));
+    ASSERT_TRUE(WaitFor([&] { return redShare() >= 0.6; }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return subtitleShare() > 0.005; }, 10000)) << "no subtitle on the TV";
+    QCoreApplication::postEvent(frame.get(), new CAppEvent(WM_REMOTE_COMMAND, RC_Subtitle, 0));
+    EXPECT_TRUE(WaitFor([&] { return subtitleShare() < 0.001; }, 10000)) << "the subtitle stays";
+}
+
 // Local films: chosen in the local movie list they play over the whole TV on the TV's sound card, the volume keys
 // step their sound, Back and the film's end return to the listing; a file that cannot be played leaves the listing
 // and the program as they were.
