@@ -241,6 +241,22 @@ TEST_F(WebPlayers, PauseAndResume)
     EXPECT_TRUE(frame->View()->IsPaused());
     command(RC_PlayPause);
     EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(false); }));
+
+    // An episode left halfway starts again where it was, the same way.
+    const QString time = QStringLiteral("document.querySelector('video').currentTime");
+    frame->View()->Seek(30, false);
+    ASSERT_TRUE(WaitFor([&] { return web.Js(time).toDouble() >= 30; }, 10000));
+    command(RC_LeaveVideo);
+    ASSERT_TRUE(WaitFor([&] { return web.Url() == QLatin1String("about:blank"); }));
+    QCoreApplication::postEvent(frame.get(), new CPlayUrlEvent(http.Url(QStringLiteral("plain.html"))));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const double at = web.Js(time).toDouble();
+            return at >= 30 - CResumePositions::kRewindSeconds - 1 && at < 30;
+        },
+        40000))
+        << web.Js(time).toDouble();
+    EXPECT_TRUE(labels.first()->text().startsWith(QStringLiteral("从 00:2"))) << labels.first()->text().toStdString();
 }
 
 // A subtitle file beside a film with its name is shown with it, and the subtitle key steps to no subtitles.

@@ -4,6 +4,7 @@
 #include <QLoggingCategory>
 
 #include "DevToolsPipe.h"
+#include "WebVideoView.h"
 
 Q_DECLARE_LOGGING_CATEGORY(lcDevTools)
 
@@ -70,10 +71,11 @@ void CChromiumPage::Attach()
     });
 }
 
-void CChromiumPage::Navigate(const QString& address, int scrollY)
+void CChromiumPage::Navigate(const QString& address, int scrollY, double startAt)
 {
     m_strPendingAddress = address;
     m_nPendingScroll = scrollY;
+    m_dPendingStart = startAt;
     if (IsReady())
         StartNavigation();
 }
@@ -81,18 +83,16 @@ void CChromiumPage::Navigate(const QString& address, int scrollY)
 void CChromiumPage::StartNavigation()
 {
     const QString address = std::exchange(m_strPendingAddress, QString());
-    m_nScrollY = m_nPendingScroll;
+    m_strSource = PageScriptSource(m_strScript, m_nPendingScroll, m_dPendingStart);
     m_bFilePage = QUrl(address).isLocalFile();
     m_nSerial = 0;
     m_nKrelContext = 0;
     if (!m_strScriptId.isEmpty())
         Send(QStringLiteral("Page.removeScriptToEvaluateOnNewDocument"),
              { { QStringLiteral("identifier"), m_strScriptId } }, m_strSession);
-    const QString source
-        = QString(m_strScript).replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(m_nScrollY));
     m_pPipe->Send(
         QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
-        { { QStringLiteral("source"), source }, { QStringLiteral("worldName"), QLatin1String(kWorld) } },
+        { { QStringLiteral("source"), m_strSource }, { QStringLiteral("worldName"), QLatin1String(kWorld) } },
         [this, address](const CDevToolsPipe::Answer& a) {
             m_strScriptId = a.result.value(QStringLiteral("identifier")).toString();
             m_pPipe->Send(
@@ -140,12 +140,12 @@ void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, co
             Send(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, child);
             return;
         }
-        const QString source
-            = QString(m_strScript).replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(m_nScrollY));
         Send(QStringLiteral("Page.enable"), {}, child);
         Send(QStringLiteral("Runtime.enable"), {}, child);
         Send(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
-             { { QStringLiteral("source"), source }, { QStringLiteral("worldName"), QLatin1String(kWorld) } }, child);
+             { { QStringLiteral("source"), m_strSource.isEmpty() ? PageScriptSource(m_strScript, 0, 0) : m_strSource },
+               { QStringLiteral("worldName"), QLatin1String(kWorld) } },
+             child);
         Send(QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, child);
         return;
     }
@@ -209,11 +209,40 @@ void CChromiumPage::SetHidden(bool hidden)
         TellHidden(it.key(), it.value());
 }
 
-void CChromiumPage::EvaluateEverywhere(const QString& expression)
+void CChromiumPage::EvaluateEverywhere(const QString& expression, std::function<void(const QList<QJsonValue>&)> done)
 {
+    if (!done) {
+        for (auto it = m_contexts.cbegin(); it != m_contexts.cend(); ++it)
+            Send(QStringLiteral("Runtime.evaluate"),
+                 { { QStringLiteral("expression"), expression }, { QStringLiteral("contextId"), it.value() } },
+                 it.key());
+        return;
+    }
+    // The answers gather here; the pipe answers every command once (an error when the browser does not).
+    struct Gather {
+        int waiting = 0;
+        QList<QJsonValue> values;
+        std::function<void(const QList<QJsonValue>&)> done;
+    };
+    auto gather = std::make_shared<Gather>();
+    gather->waiting = static_cast<int>(m_contexts.size());
+    gather->done = std::move(done);
+    if (gather->waiting == 0) {
+        gather->done({});
+        return;
+    }
     for (auto it = m_contexts.cbegin(); it != m_contexts.cend(); ++it)
-        Send(QStringLiteral("Runtime.evaluate"),
-             { { QStringLiteral("expression"), expression }, { QStringLiteral("contextId"), it.value() } }, it.key());
+        m_pPipe->Send(
+            QStringLiteral("Runtime.evaluate"),
+            { { QStringLiteral("expression"), expression },
+              { QStringLiteral("contextId"), it.value() },
+              { QStringLiteral("returnByValue"), true } },
+            [gather](const CDevToolsPipe::Answer& a) {
+                gather->values << a.result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value"));
+                if (--gather->waiting == 0)
+                    gather->done(gather->values);
+            },
+            it.key());
 }
 
 void CChromiumPage::TellHidden(const QString& session, int context)

@@ -28,7 +28,7 @@ public:
     void Attach();
     bool IsReady() const { return !m_strSession.isEmpty(); }
     // Opens the address (once attached: earlier calls wait) with the page script for this scroll offset.
-    void Navigate(const QString& address, int scrollY);
+    void Navigate(const QString& address, int scrollY, double startAt = 0);
     // Tells the page script in every frame that the page is hidden (its media held) or shown again (they go on):
     // an embedded browser's page does not notice its window leaving the screen.
     void SetHidden(bool hidden);
@@ -36,8 +36,9 @@ public:
     // scripts) or in the page's own; done gets its value (null when there is no page yet).
     enum class World { Script, Page };
     void Evaluate(const QString& expression, std::function<void(const QJsonValue&)> done, World world = World::Script);
-    // Runs expression in the page script's world of every frame, answers unheard.
-    void EvaluateEverywhere(const QString& expression);
+    // Runs expression in the page script's world of every frame; done (when given) gets every frame's value once
+    // all have answered.
+    void EvaluateEverywhere(const QString& expression, std::function<void(const QList<QJsonValue>&)> done = {});
     // A left click at a point of the page (in CSS pixels of the top frame), as a real input event: to the page it is
     // a user's click, which starts players that wait for one.
     void Click(int x, int y);
@@ -73,7 +74,8 @@ private:
     QString m_strMainFrame;
     QString m_strPendingAddress;
     int m_nPendingScroll = 0;
-    int m_nScrollY = 0;
+    double m_dPendingStart = 0;
+    QString m_strSource; // the page script for the page opened now
     QString m_strScriptId; // the page script added for new documents
     int m_nKrelContext = 0; // the page script's world in the top frame
     QMultiHash<QString, int> m_contexts; // the page script's world in each frame, by session

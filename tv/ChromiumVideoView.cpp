@@ -146,13 +146,31 @@ void CChromiumVideoView::Seek(double seconds, bool relative)
         m_pPage->EvaluateEverywhere(SeekScript(seconds, relative));
 }
 
-void CChromiumVideoView::Navigate(const QString& address, int scrollY)
+void CChromiumVideoView::Leave(std::function<void(double position, double duration)> done)
+{
+    if (!m_pPage) {
+        done(0, 0);
+        return;
+    }
+    // The frame whose script has a chosen media player answers with where it is.
+    m_pPage->EvaluateEverywhere(QStringLiteral("window.__krelLeave ? window.__krelLeave() : null"),
+                                [done = std::move(done)](const QList<QJsonValue>& answers) {
+                                    for (const QJsonValue& a : answers)
+                                        if (a.isArray()) {
+                                            done(a[0].toDouble(), a[1].toDouble());
+                                            return;
+                                        }
+                                    done(0, 0);
+                                });
+}
+
+void CChromiumVideoView::Navigate(const QString& address, int scrollY, double startAt)
 {
     m_bPaused = false;
     if (!EnsureBrowser())
         return;
     show();
-    m_pPage->Navigate(address, scrollY);
+    m_pPage->Navigate(address, scrollY, startAt);
 }
 
 void CChromiumVideoView::Prepare()

@@ -20,7 +20,8 @@ public:
     ~CChromiumVideoView() override;
 
     QWidget* Widget() override { return this; }
-    void Navigate(const QString& address, int scrollY) override;
+    void Navigate(const QString& address, int scrollY, double startAt) override;
+    void Leave(std::function<void(double position, double duration)> done) override;
     void Prepare() override;
     void SetGoneHandler(std::function<void()> handler) override { m_gone = std::move(handler); }
     void TogglePause() override;

@@ -172,6 +172,7 @@ void CMainFrame::setVisible(bool visible)
 
 CMainFrame::~CMainFrame()
 {
+    m_bClosing = true;
     RememberFilmPosition();
     delete m_pPlayer;
     m_pPlayer = nullptr;
@@ -258,6 +259,8 @@ void CMainFrame::ShowNotice(const QString& text)
 {
     if (!m_pNotice) {
         m_pNotice = new QLabel(this);
+        // A window of its own, so that it stacks above the web view's (another program's window under Chromium).
+        m_pNotice->setAttribute(Qt::WA_NativeWindow);
         m_pNotice->setAlignment(Qt::AlignCenter);
         m_pNotice->setStyleSheet(QStringLiteral("background: black; color: white;"));
         QFont font = m_font;
@@ -275,8 +278,23 @@ void CMainFrame::StopVideo()
 {
     if (!m_pView)
         return;
-    m_pView->Navigate(QStringLiteral("about:blank"), 0);
+    const bool shown = !m_pView->Widget()->isHidden();
     m_pView->Widget()->hide();
+    if (!shown || m_strAddress.isEmpty()) {
+        m_pView->Navigate(QStringLiteral("about:blank"), 0, 0);
+        return;
+    }
+    // Where the episode was left is kept before its page goes (unless another video was chosen meanwhile).
+    const int navigation = m_nNavigations;
+    m_pView->Leave([this, navigation, address = m_strAddress](double position, double duration) {
+        // (An engine that goes with the window may answer from its destructor: nothing is done then.)
+        if (m_bClosing)
+            return;
+        if (position > 0)
+            Resume().Remember(address, position, duration);
+        if (navigation == m_nNavigations)
+            m_pView->Navigate(QStringLiteral("about:blank"), 0, 0);
+    });
 }
 
 bool WebEngineRefusesToRun()
@@ -309,8 +327,12 @@ void CMainFrame::OnPlayUrl(const QString& url)
         return;
     }
     m_strAddress = url;
-    m_pView->Navigate(url, g_nScrollY);
+    ++m_nNavigations;
+    const double start = Resume().StartFor(url);
+    m_pView->Navigate(url, g_nScrollY, start);
     m_pView->Widget()->show();
+    if (start > 0)
+        ShowNotice(QStringLiteral("从 %1 继续播放").arg(CResumePositions::FormatTime(start)));
     m_pView->Widget()->update();
 }
 

@@ -107,6 +107,8 @@ private:
     std::unique_ptr<CResumePositions> m_pResume;
     QString m_strFilm; // the film chosen last
     QString m_strAddress; // the web page opened last
+    int m_nNavigations = 0; // counts the pages opened
+    bool m_bClosing = false;
     CMediaControls* m_pMediaControls = nullptr;
     bool m_bAway = false; // the TV is away: hidden, film held
     bool m_bFilmHeld = false; // the film was held because the TV went away

@@ -99,11 +99,11 @@ COnlineVideoView::COnlineVideoView(QWidget* parent)
     installEventFilter(this);
     for (QWidget* child : findChildren<QWidget*>())
         child->installEventFilter(this);
-    InstallPageScript(0);
+    InstallPageScript(0, 0);
     setUrl(QUrl(QStringLiteral("about:blank")));
 }
 
-void COnlineVideoView::InstallPageScript(int scrollY)
+void COnlineVideoView::InstallPageScript(int scrollY, double startAt)
 {
     QWebEngineScriptCollection& scripts = page()->scripts();
     for (const QWebEngineScript& old : scripts.find(QStringLiteral("krel-player")))
@@ -114,8 +114,7 @@ void COnlineVideoView::InstallPageScript(int scrollY)
     script.setWorldId(kScriptWorld);
     // Frames of other origins too: a player page inside a frame stretches its video over its frame.
     script.setRunsOnSubFrames(true);
-    script.setSourceCode(
-        QString::fromUtf8(kPlayerScript).replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(scrollY)));
+    script.setSourceCode(PageScriptSource(QString::fromUtf8(kPlayerScript), scrollY, startAt));
     scripts.insert(script);
 }
 
@@ -148,13 +147,22 @@ void COnlineVideoView::Seek(double seconds, bool relative)
     page()->runJavaScript(SeekScript(seconds, relative), kScriptWorld);
 }
 
-void COnlineVideoView::Navigate(const QString& address, int scrollY)
+void COnlineVideoView::Leave(std::function<void(double position, double duration)> done)
+{
+    page()->runJavaScript(QStringLiteral("window.__krelLeave ? window.__krelLeave() : null"), kScriptWorld,
+                          [done = std::move(done)](const QVariant& v) {
+                              const QVariantList at = v.toList();
+                              done(at.value(0).toDouble(), at.value(1).toDouble());
+                          });
+}
+
+void COnlineVideoView::Navigate(const QString& address, int scrollY, double startAt)
 {
     // A new page counts its stretches from 0 again, and plays.
     m_nSerial = 0;
     m_bPaused = false;
     // The scroll offset belongs to the video chosen now.
-    InstallPageScript(scrollY);
+    InstallPageScript(scrollY, startAt);
     show();
     load(QUrl(address));
     update();

@@ -17,7 +17,8 @@ public:
     explicit COnlineVideoView(QWidget* parent);
 
     QWidget* Widget() override { return this; }
-    void Navigate(const QString& address, int scrollY) override;
+    void Navigate(const QString& address, int scrollY, double startAt) override;
+    void Leave(std::function<void(double position, double duration)> done) override;
     void Prepare() override;
     // (The top frame's player: Qt WebEngine runs the view's scripts in the top frame only.)
     void TogglePause() override;
@@ -38,7 +39,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    void InstallPageScript(int scrollY);
+    void InstallPageScript(int scrollY, double startAt);
     void StartWatching();
     void Poll();
     void ClickAt(const QPoint& point);

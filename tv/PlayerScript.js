@@ -13,6 +13,7 @@
   if (window.__krelPoll)
     return;
   var SCROLL_Y = __KREL_SCROLL_Y__;
+  var START_AT = __KREL_START_AT__; // seconds: where the chosen media player starts (a video left before), or 0
   var WATCH_MS = 30000; // how long after a load (or an in-page navigation) the page is watched
   var START_AFTER_MS = 3000; // a stretched player that may start by itself, still paused after this long, is started
   var FRAME_GRACE_MS = 3000; // how long after a load a frame waits for a media player to appear before it wins
@@ -31,6 +32,7 @@
   var looks = 0; // counts looks at the page, so that a caller can wait for one
   var starts = 0; // counts the starts of chosen players
   var pausedWhileHidden = []; // media this script paused while the page was hidden
+  var resumed = false; // START_AT was applied (once a page)
   var startWhenShown = false;
 
   function qualifiesByExtent(width, height) {
@@ -227,6 +229,24 @@
     }
   }
 
+  // The chosen media player goes to where it was left, once its length is known (a stream's player may still be
+  // setting itself up before that).
+  function resume(media) {
+    if (resumed || !(START_AT > 0) || !media)
+      return;
+    var go = function () {
+      if (resumed || chosen !== media)
+        return;
+      resumed = true;
+      if (!isFinite(media.duration) || START_AT < media.duration)
+        media.currentTime = START_AT;
+    };
+    if (media.readyState >= 1)
+      go();
+    else
+      media.addEventListener('loadedmetadata', go, { once: true });
+  }
+
   function start(e) {
     if (!e || e !== chosen || !e.isConnected || startedFor === e)
       return;
@@ -295,6 +315,7 @@
     chosen = e;
     ++serial;
     stretch(e);
+    resume(mediaOf(e));
     scheduleStart();
   }
 
@@ -390,6 +411,15 @@
   };
   window.__krelQualifies = function (e) {
     return qualifies(e);
+  };
+  // The video is left: the chosen media player of this frame pauses and tells where it is, [seconds, length]
+  // (length 0 when not known), or null when this frame has none.
+  window.__krelLeave = function () {
+    var media = chosen && mediaOf(chosen);
+    if (!media)
+      return null;
+    media.pause();
+    return [media.currentTime, isFinite(media.duration) ? media.duration : 0];
   };
   // Seeks the chosen media player of this frame by seconds, or to seconds from its start.
   window.__krelSeek = function (seconds, relative) {

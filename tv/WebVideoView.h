@@ -5,6 +5,13 @@
 #include <QString>
 
 class QUrl;
+
+// The page script with the page's scroll offset and the chosen player's start (seconds) put in.
+inline QString PageScriptSource(QString script, int scrollY, double startAt)
+{
+    return script.replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(scrollY))
+        .replace(QLatin1String("__KREL_START_AT__"), QString::number(startAt > 0 ? startAt : 0.0, 'f', 1));
+}
 class QWidget;
 
 // The web view of the TV window, as the window drives it: the view (with the web engine) lives in a library the
@@ -16,8 +23,8 @@ public:
     // The view's widget: a child of the TV window, deleted with it.
     virtual QWidget* Widget() = 0;
     // Shows the view and opens the address (one that MayOpenWebAddress allows); scrollY is the page's scroll offset
-    // once the player is stretched.
-    virtual void Navigate(const QString& address, int scrollY) = 0;
+    // once the player is stretched, startAt where its chosen media player starts (seconds; 0: its beginning).
+    virtual void Navigate(const QString& address, int scrollY, double startAt) = 0;
     // Starts the engine's page processes on an empty page while the view stays hidden, so that a video chosen next
     // does not wait for them.
     virtual void Prepare() = 0;
@@ -26,6 +33,9 @@ public:
     virtual void SetGoneHandler(std::function<void()> handler) { (void)handler; }
     // The remote's play/pause key: the page's chosen player pauses or goes on, in whichever frame it is.
     virtual void TogglePause() = 0;
+    // The video is left: its chosen player pauses, and done hears where it was (seconds) and its length (0 when
+    // not known), both 0 when the page has no such player; once, soon (also when the engine does not answer).
+    virtual void Leave(std::function<void(double position, double duration)> done) = 0;
     // Paused by the remote since the page was opened.
     virtual bool IsPaused() const = 0;
     // The chosen player seeks by seconds (relative) or to seconds from its start.
