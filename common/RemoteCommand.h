@@ -26,6 +26,12 @@ enum RemoteCommand : int {
     RC_PlayPause = 40,
     RC_Subtitle = 41, // the next subtitle track of a film
     RC_AudioTrack = 42, // the next audio track of a film
+    // Arrow-and-OK remotes: a highlight walks the list's rows and OK chooses; Left and Right page.
+    RC_Up = 43,
+    RC_Down = 44,
+    RC_Left = 45,
+    RC_Right = 46,
+    RC_Ok = 47,
 };
 
 inline bool IsDigitCommand(int command)

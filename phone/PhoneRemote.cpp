@@ -43,6 +43,11 @@ int commandOf(const QString& key)
         { QStringLiteral("VolumeUp"), RC_VolumeUp },
         { QStringLiteral("VolumeDown"), RC_VolumeDown },
         { QStringLiteral("PlayPause"), RC_PlayPause },
+        { QStringLiteral("Up"), RC_Up },
+        { QStringLiteral("Down"), RC_Down },
+        { QStringLiteral("Left"), RC_Left },
+        { QStringLiteral("Right"), RC_Right },
+        { QStringLiteral("Ok"), RC_Ok },
     };
     if (key.size() == 6 && key.startsWith(QLatin1String("Digit")) && key[5].isDigit())
         return RC_Digit0 + key[5].digitValue();

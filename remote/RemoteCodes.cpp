@@ -38,7 +38,7 @@ struct Name {
     int command;
 };
 
-constexpr std::array<Name, 22> kNames { {
+constexpr std::array<Name, 27> kNames { {
     { "Power", RC_Power },       { "LeaveVideo", RC_LeaveVideo },
     { "Digit0", RC_Digit0 },     { "Digit1", RC_Digit1 },
     { "Digit2", RC_Digit2 },     { "Digit3", RC_Digit3 },
@@ -49,7 +49,10 @@ constexpr std::array<Name, 22> kNames { {
     { "VolumeUp", RC_VolumeUp }, { "VolumeDown", RC_VolumeDown },
     { "NextPage", RC_NextPage }, { "PreviousPage", RC_PreviousPage },
     { "PlayPause", RC_PlayPause }, { "Subtitle", RC_Subtitle },
-    { "AudioTrack", RC_AudioTrack }, { "None", RC_None },
+    { "AudioTrack", RC_AudioTrack }, { "Up", RC_Up },
+    { "Down", RC_Down },         { "Left", RC_Left },
+    { "Right", RC_Right },       { "Ok", RC_Ok },
+    { "None", RC_None },
 } };
 
 } // namespace

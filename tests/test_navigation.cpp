@@ -157,6 +157,68 @@ TEST_F(Navigation, TypesVideosAddressesPlayAndBack)
     EXPECT_EQ(g_nScrollY, 0);
 }
 
+// Arrows and OK alone walk the menu to the same lists, pages and episode as digits and CH+/CH-: Down past a page's
+// last row goes to the next page's first, Up before the first row to the previous page's last, Left and Right page
+// (Left on the first page goes up a level); the highlight shows only once an arrow was pressed in a list.
+TEST_F(Navigation, ArrowsAndOkWalkAsDigitsDo)
+{
+    const auto drawn = [](const CScreenMenu& menu) {
+        QImage img(QSize(960, 540), QImage::Format_RGB32);
+        img.fill(QColor(127, 127, 127));
+        QPainter p(&img);
+        CScreenMenu::DrawPage(p, img.rect(), QString(), menu.CurrentList(), QColor(255, 255, 255), menu.Highlight());
+        return img;
+    };
+    CScreenMenu digits, arrows;
+    digits.SetWindow(&window);
+    arrows.SetWindow(&window);
+    const QImage plain = drawn(arrows);
+    press(arrows, RC_Down); // the highlight appears on row 0, without moving
+    EXPECT_EQ(arrows.Highlight(), 0);
+    EXPECT_NE(drawn(arrows), plain);
+    // One walk, two ways: each pair of steps must leave both menus on the same list, drawn alike.
+    const struct
+    {
+        std::vector<int> byDigits, byArrows;
+        int state;
+    } walk[] = {
+        { { RC_Digit2 }, { RC_Down, RC_Down, RC_Ok }, CItemListSet::VideoList }, // type 3
+        { { RC_NextPage, RC_NextPage }, { RC_Right, RC_Right }, CItemListSet::VideoList },
+        { { RC_PreviousPage, RC_PreviousPage }, { RC_Left, RC_Left }, CItemListSet::VideoList },
+        // Down eleven times from nothing: the highlight appears, walks the nine rows below and on to the next
+        // page's first; Up goes back to this page's last and on up, and OK chooses the row as its digit.
+        { { RC_Digit7 }, { RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down,
+                           RC_Down, RC_Up, RC_Up, RC_Up, RC_Ok },
+          CItemListSet::AddressList },
+    };
+    for (const auto& step : walk) {
+        for (int c : step.byDigits)
+            press(digits, c);
+        for (int c : step.byArrows)
+            press(arrows, c);
+        EXPECT_EQ(arrows.ListSet().State(), step.state);
+        EXPECT_EQ(digits.ListSet().State(), step.state);
+        EXPECT_EQ(arrows.CurrentList()->PageIndex(), digits.CurrentList()->PageIndex());
+        EXPECT_EQ(arrows.Highlight(), -1) << "a new list starts without the highlight";
+        EXPECT_EQ(drawn(arrows), drawn(digits));
+    }
+    // The episode: OK on the highlighted row plays what its digit plays.
+    press(digits, RC_Digit3);
+    press(arrows, RC_Down);
+    for (int i = 0; i < 3; ++i)
+        press(arrows, RC_Down);
+    press(arrows, RC_Ok);
+    ASSERT_EQ(window.urls.size(), 2);
+    EXPECT_EQ(window.urls[0], window.urls[1]);
+    // Left on a list's first page climbs, as CH- does.
+    press(digits, RC_LeaveVideo);
+    press(arrows, RC_LeaveVideo);
+    press(digits, RC_PreviousPage);
+    press(arrows, RC_Left);
+    EXPECT_EQ(arrows.ListSet().State(), CItemListSet::VideoList);
+    EXPECT_EQ(digits.ListSet().State(), CItemListSet::VideoList);
+}
+
 // A page sent from a phone plays as a chosen episode does: the menu is in its playing state, and each way out
 // leads where it leads from an episode, from the list the page was sent over.
 TEST_F(Navigation, APageSentOverAListPlaysAsAnEpisode)

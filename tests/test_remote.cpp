@@ -558,7 +558,10 @@ TEST(InputDevices, DeviceChoice)
     EXPECT_EQ(RemoteCommandForKey(KEY_POWER, false), 0);
     for (const auto& [key, command] : { std::pair { KEY_PLAYPAUSE, RC_PlayPause }, { KEY_PAUSE, RC_PlayPause },
                                         { KEY_PLAY, RC_PlayPause }, { KEY_SUBTITLE, RC_Subtitle },
-                                        { KEY_LANGUAGE, RC_AudioTrack }, { KEY_AUDIO, RC_AudioTrack } })
+                                        { KEY_LANGUAGE, RC_AudioTrack }, { KEY_AUDIO, RC_AudioTrack },
+                                        { KEY_UP, RC_Up }, { KEY_DOWN, RC_Down }, { KEY_LEFT, RC_Left },
+                                        { KEY_RIGHT, RC_Right }, { KEY_OK, RC_Ok }, { KEY_ENTER, RC_Ok },
+                                        { KEY_KPENTER, RC_Ok }, { KEY_SELECT, RC_Ok } })
         EXPECT_EQ(RemoteCommandForKey(key, false), command) << key;
 
     // taken: by default, with "all", and with the setting naming "Sofa Keyboard".

@@ -207,8 +207,13 @@ TEST_F(WebPlayers, PauseAndResume)
         },
         10000))
         << "the film goes on while paused";
-    command(RC_PlayPause);
+    command(RC_Ok); // an arrow-and-OK remote's OK does the same
     EXPECT_TRUE(WaitFor([&] { return player->Position() > held + 0.5; }, 10000));
+    const double beforeRight = player->Position();
+    command(RC_Right); // 10 s on
+    EXPECT_TRUE(WaitFor([&] { return player->Position() >= beforeRight + 9; }, 10000));
+    command(RC_Left); // and back
+    EXPECT_TRUE(WaitFor([&] { return player->Position() < beforeRight + 5; }, 10000));
 
     command(RC_NextPage); // 30 s on
     ASSERT_TRUE(WaitFor([&] { return player->Position() >= 25; }, 10000));

@@ -2,7 +2,7 @@
 //
 //   krel-remote [--family 04FB|53AC] NAME     NAME: Power, Digit0..Digit9, Back, LeaveVideo, LeaveVideo2,
 //                                             VolumeUp, VolumeDown, NextPage, PreviousPage,
-//                                             PlayPause, Subtitle, AudioTrack
+//                                             PlayPause, Subtitle, AudioTrack, Up, Down, Left, Right, Ok
 //   krel-remote raw CCCC KK                   a custom code and key byte in hexadecimal
 
 #include <iostream>
@@ -20,7 +20,7 @@ int usage()
     std::cerr << "usage: krel-remote [--family 04FB|53AC] NAME\n"
                  "       krel-remote raw CCCC KK\n"
                  "NAME: Power, Digit0..Digit9, Back, LeaveVideo, LeaveVideo2, VolumeUp, VolumeDown, NextPage, "
-                 "PreviousPage, PlayPause, Subtitle, AudioTrack\n";
+                 "PreviousPage, PlayPause, Subtitle, AudioTrack, Up, Down, Left, Right, Ok\n";
     return 2;
 }
 

@@ -246,6 +246,25 @@ void CMainFrame::OnRemoteCommand(int command)
         if (m_pView && m_pView->Widget()->isVisible())
             m_pView->TogglePause();
         break;
+    case RC_Ok:
+    case RC_Left:
+    case RC_Right:
+        // Over a web video: OK pauses and goes on, Left and Right seek 10 s. Else the menu's.
+        if (m_pView && m_pView->Widget()->isVisible()) {
+            if (command == RC_Ok)
+                m_pView->TogglePause();
+            else
+                m_pView->Seek(command == RC_Left ? -10 : 10, true);
+            break;
+        }
+        m_menu.OnCommand(command);
+        update();
+        break;
+    case RC_Up:
+    case RC_Down:
+        m_menu.OnCommand(command);
+        update();
+        break;
     default:
         if (IsDigitCommand(command)) {
             m_menu.OnCommand(command);
@@ -364,8 +383,18 @@ bool CMainFrame::OnFilmCommand(int command)
         m_pPlayer->Seek(-30);
         return true;
     case RC_PlayPause:
+    case RC_Ok:
         m_pPlayer->SetPaused(!m_pPlayer->IsPaused());
         return true;
+    case RC_Left:
+        m_pPlayer->Seek(-10);
+        return true;
+    case RC_Right:
+        m_pPlayer->Seek(10);
+        return true;
+    case RC_Up:
+    case RC_Down:
+        return true; // the listing beneath the film keeps its highlight
     case RC_Digit0:
         // From the beginning (a film resumed where it was left, or one to see again).
         m_pPlayer->SeekTo(0);

@@ -34,6 +34,17 @@ void CScreenMenu::StepBack()
 
 void CScreenMenu::OnCommand(int command)
 {
+    const CItemBase* before = m_pCurrent;
+    Handle(command);
+    // The highlight belongs to the list it was put on: another list starts without one.
+    if (m_pCurrent != before) {
+        m_pHighlightList = nullptr;
+        m_nHighlight = -1;
+    }
+}
+
+void CScreenMenu::Handle(int command)
+{
     switch (command) {
     case RC_LeaveVideo:
     case RC_LeaveVideo2:
@@ -47,8 +58,23 @@ void CScreenMenu::OnCommand(int command)
         m_pCurrent = m_listSet.GoUp();
         break;
     case RC_NextPage:
+    case RC_Right:
         if (m_pCurrent)
             m_pCurrent->PageForward();
+        break;
+    case RC_Left:
+        StepBack();
+        break;
+    case RC_Up:
+        MoveHighlight(-1);
+        break;
+    case RC_Down:
+        MoveHighlight(1);
+        break;
+    case RC_Ok:
+        // As the highlighted row's digit.
+        if (Highlight() >= 0)
+            Handle(RC_Digit0 + Highlight());
         break;
     default:
         if (IsDigitCommand(command))
@@ -57,10 +83,43 @@ void CScreenMenu::OnCommand(int command)
     }
 }
 
+void CScreenMenu::MoveHighlight(int step)
+{
+    if (!m_pCurrent || m_listSet.IsPlaying())
+        return;
+    int first = 0, end = 0;
+    m_pCurrent->VisibleRange(first, end);
+    const int rows = end - first;
+    if (rows <= 0)
+        return;
+    // The first arrow in a list shows the highlight where it is, on the first row.
+    if (Highlight() < 0) {
+        m_pHighlightList = m_pCurrent;
+        m_nHighlight = 0;
+        return;
+    }
+    const int to = m_nHighlight + step;
+    if (to >= rows) {
+        // Past the last row: the next page's first, when there is one.
+        if (m_pCurrent->PageNumber() < m_pCurrent->PageCount()) {
+            m_pCurrent->PageForward();
+            m_nHighlight = 0;
+        }
+    } else if (to < 0) {
+        // Before the first row: the previous page's last.
+        if (m_pCurrent->PageIndex() > 0 && m_pCurrent->PageBack()) {
+            m_pCurrent->VisibleRange(first, end);
+            m_nHighlight = std::max(end - first - 1, 0);
+        }
+    } else {
+        m_nHighlight = to;
+    }
+}
+
 void CScreenMenu::Draw(QPainter& painter, const QRect& rect)
 {
     if (m_pCurrent)
-        m_nRowHeight = DrawPage(painter, rect, m_strTitle, m_pCurrent, m_clrPen);
+        m_nRowHeight = DrawPage(painter, rect, m_strTitle, m_pCurrent, m_clrPen, Highlight());
 }
 
 QString CScreenMenu::PageLine(const CItemBase* list)
@@ -86,7 +145,7 @@ TvMenuSnapshot CScreenMenu::Snapshot() const
 }
 
 int CScreenMenu::DrawPage(QPainter& painter, const QRect& rect, const QString& title, const CItemBase* list,
-                          const QColor& pen)
+                          const QColor& pen, int highlight)
 {
     if (!list)
         return 0;
@@ -119,6 +178,10 @@ int CScreenMenu::DrawPage(QPainter& painter, const QRect& rect, const QString& t
     }
     for (int x : { x0, x1, x2 })
         painter.drawLine(x, top + m + p, x, (n + 1) * h + m + p);
+
+    // The highlighted row filled with the grid's colour, its text staying black: seen from across the room.
+    if (highlight >= 0 && highlight < n)
+        painter.fillRect(QRect(x0, top + m + p + highlight * h, x2 - x0, h), pen);
 
     painter.setPen(textPen);
     QRect number(x0, top, x1 - x0, h);

@@ -18,7 +18,7 @@ public:
 
     void SetTitle(const QString& title) { m_strTitle = title; }
     void SetWindow(QObject* window) { m_listSet.SetWindow(window); }
-    // Handles a remote command code (digits, paging, back, leave video); others do nothing.
+    // Handles a remote command code (digits, paging, back, leave video, arrows and OK); others do nothing.
     void OnCommand(int command);
     // A page sent from elsewhere plays over the list shown, as a chosen episode does.
     void PlaySent() { m_pCurrent = m_listSet.PlaySent(m_pCurrent); }
@@ -26,8 +26,11 @@ public:
     void Draw(QPainter& painter, const QRect& rect);
 
     // Draws one page of list (nothing when list is null) and returns the row height used.
+    // highlight: the row of the page drawn inverted, -1 for none.
     static int DrawPage(QPainter& painter, const QRect& rect, const QString& title, const CItemBase* list,
-                        const QColor& pen);
+                        const QColor& pen, int highlight = -1);
+    // The highlighted row of the page shown, -1 until an arrow was pressed in this list.
+    int Highlight() const { return m_pCurrent == m_pHighlightList ? m_nHighlight : -1; }
 
     // The title, rows and page line that Draw shows.
     TvMenuSnapshot Snapshot() const;
@@ -45,10 +48,14 @@ public:
 
 private:
     void StepBack();
+    void MoveHighlight(int step);
+    void Handle(int command);
 
     QColor m_clrPen { 255, 255, 255 };
     int m_nRowHeight = 60;
     QString m_strTitle;
     CItemBase* m_pCurrent = nullptr;
+    const CItemBase* m_pHighlightList = nullptr; // the list the highlight belongs to
+    int m_nHighlight = -1;
     CItemListSet m_listSet;
 };
