@@ -34,41 +34,47 @@ void CChromiumPage::Attach()
     // Nothing is downloaded, whatever a page asks.
     Send(QStringLiteral("Browser.setDownloadBehavior"), { { QStringLiteral("behavior"), QStringLiteral("deny") } },
          QString());
-    m_pPipe->Send(QStringLiteral("Target.getTargets"), {}, [this](const CDevToolsPipe::Answer& a) {
-        QString target;
-        for (const QJsonValue& t : a.result.value(QStringLiteral("targetInfos")).toArray())
-            if (target.isEmpty() && t.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
-                target = t.toObject().value(QStringLiteral("targetId")).toString();
-        if (target.isEmpty()) {
-            emit failed(QStringLiteral("the browser has no page"));
-            return;
-        }
-        m_pPipe->Send(
-            QStringLiteral("Target.attachToTarget"),
-            { { QStringLiteral("targetId"), target }, { QStringLiteral("flatten"), true } },
-            [this, target](const CDevToolsPipe::Answer& attached) {
-                m_strTarget = target;
-                m_strSession = attached.result.value(QStringLiteral("sessionId")).toString();
-                if (m_strSession.isEmpty()) {
-                    emit failed(QStringLiteral("cannot attach to the page: ") + attached.error);
-                    return;
-                }
-                // Every window the page opens is seen, and closed.
-                Send(QStringLiteral("Target.setDiscoverTargets"), { { QStringLiteral("discover"), true } }, QString());
-                Send(QStringLiteral("Page.enable"), {}, m_strSession);
-                Send(QStringLiteral("Runtime.enable"), {}, m_strSession);
-                // Frames of other origins run in processes of their own: each is attached as it appears,
-                // held until the page script is in it.
-                Send(QStringLiteral("Target.setAutoAttach"),
-                     { { QStringLiteral("autoAttach"), true },
-                       { QStringLiteral("waitForDebuggerOnStart"), true },
-                       { QStringLiteral("flatten"), true } },
-                     m_strSession);
-                emit ready();
-                if (!m_strPendingAddress.isEmpty())
-                    StartNavigation();
-            });
-    });
+    m_pPipe->Send(
+        QStringLiteral("Target.getTargets"), {},
+        [this, alive = std::weak_ptr<bool>(m_alive)](const CDevToolsPipe::Answer& a) {
+            if (alive.expired())
+                return; // the page went before the browser's answer
+            QString target;
+            for (const QJsonValue& t : a.result.value(QStringLiteral("targetInfos")).toArray())
+                if (target.isEmpty() && t.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
+                    target = t.toObject().value(QStringLiteral("targetId")).toString();
+            if (target.isEmpty()) {
+                emit failed(QStringLiteral("the browser has no page"));
+                return;
+            }
+            m_pPipe->Send(QStringLiteral("Target.attachToTarget"),
+                          { { QStringLiteral("targetId"), target }, { QStringLiteral("flatten"), true } },
+                          [this, target, alive = std::weak_ptr<bool>(m_alive)](const CDevToolsPipe::Answer& attached) {
+                              if (alive.expired())
+                                  return; // the page went before the browser's answer
+                              m_strTarget = target;
+                              m_strSession = attached.result.value(QStringLiteral("sessionId")).toString();
+                              if (m_strSession.isEmpty()) {
+                                  emit failed(QStringLiteral("cannot attach to the page: ") + attached.error);
+                                  return;
+                              }
+                              // Every window the page opens is seen, and closed.
+                              Send(QStringLiteral("Target.setDiscoverTargets"),
+                                   { { QStringLiteral("discover"), true } }, QString());
+                              Send(QStringLiteral("Page.enable"), {}, m_strSession);
+                              Send(QStringLiteral("Runtime.enable"), {}, m_strSession);
+                              // Frames of other origins run in processes of their own: each is attached as it appears,
+                              // held until the page script is in it.
+                              Send(QStringLiteral("Target.setAutoAttach"),
+                                   { { QStringLiteral("autoAttach"), true },
+                                     { QStringLiteral("waitForDebuggerOnStart"), true },
+                                     { QStringLiteral("flatten"), true } },
+                                   m_strSession);
+                              emit ready();
+                              if (!m_strPendingAddress.isEmpty())
+                                  StartNavigation();
+                          });
+        });
 }
 
 void CChromiumPage::Navigate(const QString& address, int scrollY, double startAt)
@@ -93,11 +99,15 @@ void CChromiumPage::StartNavigation()
     m_pPipe->Send(
         QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
         { { QStringLiteral("source"), m_strSource }, { QStringLiteral("worldName"), QLatin1String(kWorld) } },
-        [this, address](const CDevToolsPipe::Answer& a) {
+        [this, address, alive = std::weak_ptr<bool>(m_alive)](const CDevToolsPipe::Answer& a) {
+            if (alive.expired())
+                return; // the page went before the browser's answer
             m_strScriptId = a.result.value(QStringLiteral("identifier")).toString();
             m_pPipe->Send(
                 QStringLiteral("Page.navigate"), { { QStringLiteral("url"), address } },
-                [this](const CDevToolsPipe::Answer& navigated) {
+                [this, alive = std::weak_ptr<bool>(m_alive)](const CDevToolsPipe::Answer& navigated) {
+                    if (alive.expired())
+                        return; // the page went before the browser's answer
                     m_strLoader = navigated.result.value(QStringLiteral("loaderId")).toString();
                 },
                 m_strSession);
@@ -284,7 +294,9 @@ void CChromiumPage::Poll()
         { { QStringLiteral("expression"), QStringLiteral("window.__krelPoll ? window.__krelPoll() : null") },
           { QStringLiteral("contextId"), m_nKrelContext },
           { QStringLiteral("returnByValue"), true } },
-        [this](const CDevToolsPipe::Answer& a) {
+        [this, alive = std::weak_ptr<bool>(m_alive)](const CDevToolsPipe::Answer& a) {
+            if (alive.expired())
+                return; // the page went before the browser's answer
             const QJsonObject state
                 = a.result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toObject();
             if (state.isEmpty())

@@ -46,10 +46,11 @@ CChromiumVideoView::~CChromiumVideoView()
     // The browser ended on purpose, with the TV window that owns the view going: nobody is told.
     m_gone = nullptr;
     m_find.stop();
-    delete m_pPage;
+    // The browser first: as it ends, its pipe answers what waits, and the page is still there to hear it.
     if (m_pBrowser)
         disconnect(m_pBrowser, nullptr, this, nullptr);
     delete m_pBrowser;
+    delete m_pPage;
 }
 
 QStringList CChromiumVideoView::ExtraFlags()

@@ -298,22 +298,28 @@ void CMainFrame::StopVideo()
     if (!m_pView)
         return;
     const bool shown = !m_pView->Widget()->isHidden();
-    m_pView->Widget()->hide();
-    if (!shown || m_strAddress.isEmpty()) {
+    // (Navigate shows the view: it is hidden again.)
+    const auto blank = [this] {
         m_pView->Navigate(QStringLiteral("about:blank"), 0, 0);
+        m_pView->Widget()->hide();
+    };
+    if (!shown || m_strAddress.isEmpty()) {
+        blank();
         return;
     }
     // Where the episode was left is kept before its page goes (unless another video was chosen meanwhile).
     const int navigation = m_nNavigations;
-    m_pView->Leave([this, navigation, address = m_strAddress](double position, double duration) {
+    m_pView->Leave([this, navigation, blank, address = m_strAddress](double position, double duration) {
         // (An engine that goes with the window may answer from its destructor: nothing is done then.)
         if (m_bClosing)
             return;
         if (position > 0)
             Resume().Remember(address, position, duration);
         if (navigation == m_nNavigations)
-            m_pView->Navigate(QStringLiteral("about:blank"), 0, 0);
+            blank();
     });
+    // Hidden after the player was paused, so that being shown for the empty page starts nothing again.
+    m_pView->Widget()->hide();
 }
 
 bool WebEngineRefusesToRun()

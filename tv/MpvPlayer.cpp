@@ -1,5 +1,8 @@
 #include "MpvPlayer.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <QLoggingCategory>
 #include <QPainter>
 
@@ -84,8 +87,12 @@ bool CMpvPlayer::Play(const QString& path, double startAt)
     mpv_set_property_async(m_pMpv, 0, "pause", MPV_FORMAT_FLAG, &go);
     const char* level = "1";
     mpv_set_property_async(m_pMpv, 0, "osd-level", MPV_FORMAT_STRING, &level);
-    m_dPosition = startAt;
+    // (Where it is comes from libmpv once the file is open.)
+    m_dPosition = 0;
+    m_dStartAt = startAt;
     m_dDuration = 0;
+    m_bLoaded = false;
+    m_dPendingSeek = -1;
     const QByteArray start = "start=" + QByteArray::number(startAt > 0 ? startAt : 0, 'f', 1);
     const char* command[] = { "loadfile", file.constData(), "replace", start.constData(), nullptr };
     if (mpv_command_async(m_pMpv, 0, command) < 0)
@@ -112,6 +119,10 @@ void CMpvPlayer::Seek(int seconds)
 {
     if (!m_pMpv || !m_bPlaying)
         return;
+    if (!m_bLoaded) {
+        SeekTo((m_dPendingSeek >= 0 ? m_dPendingSeek : m_dStartAt) + seconds);
+        return;
+    }
     const QByteArray offset = QByteArray::number(seconds);
     const char* command[] = { "seek", offset.constData(), "relative", nullptr };
     mpv_command_async(m_pMpv, 0, command);
@@ -121,6 +132,11 @@ void CMpvPlayer::SeekTo(double seconds)
 {
     if (!m_pMpv || !m_bPlaying)
         return;
+    // libmpv refuses a seek while the file is still being opened: it waits for the file.
+    if (!m_bLoaded) {
+        m_dPendingSeek = std::max(0.0, seconds);
+        return;
+    }
     const QByteArray to = QByteArray::number(seconds, 'f', 1);
     const char* command[] = { "seek", to.constData(), "absolute", nullptr };
     mpv_command_async(m_pMpv, 0, command);
@@ -163,6 +179,11 @@ void CMpvPlayer::DrainEvents()
             return;
         if (event->event_id == MPV_EVENT_START_FILE)
             ++m_nStarts;
+        if (event->event_id == MPV_EVENT_FILE_LOADED && m_nStarts >= m_nLoads && m_bPlaying) {
+            m_bLoaded = true;
+            if (m_dPendingSeek >= 0)
+                SeekTo(std::exchange(m_dPendingSeek, -1));
+        }
         if (event->event_id == MPV_EVENT_PROPERTY_CHANGE) {
             const auto* change = static_cast<const mpv_event_property*>(event->data);
             if (change->format == MPV_FORMAT_DOUBLE && m_nStarts >= m_nLoads)

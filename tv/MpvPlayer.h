@@ -53,6 +53,9 @@ private:
     bool m_bPlaying = false;
     bool m_bPaused = false; // asked for; libmpv follows
     double m_dPosition = 0;
+    bool m_bLoaded = false; // the file asked for last is open (seeks before that wait for it)
+    double m_dPendingSeek = -1; // where to go once it is
+    double m_dStartAt = 0; // where the file asked for starts
     double m_dDuration = 0;
     int m_nLoads = 0; // files asked for
     int m_nStarts = 0; // files libmpv has begun (one per file asked for, in order)
