@@ -180,6 +180,16 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
     // Keys take the router's route: Back to the home list, then its row 3 (local films) by a tap.
     EXPECT_EQ(phone.Do(QStringLiteral("key Back")), QStringLiteral("ok 204"));
     ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame()->Menu().ListSet().State() == CItemListSet::Home; }));
+    // The d-pad: the first arrow shows the highlight, three more walk it to row 3, OK opens it as its digit would.
+    const auto state = [&] { return dialog->MainFrame()->Menu().ListSet().State(); };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(phone.Do(QStringLiteral("key Down")), QStringLiteral("ok 204"));
+    EXPECT_TRUE(WaitFor([&] { return dialog->MainFrame()->Menu().Highlight() == 3; }));
+    EXPECT_EQ(phone.Do(QStringLiteral("key Ok")), QStringLiteral("ok 204"));
+    EXPECT_TRUE(WaitFor([&] { return state() == CItemListSet::LocalMovies; }));
+    for (int i = 0; i < 2; ++i) // up to the video types, and home
+        EXPECT_EQ(phone.Do(QStringLiteral("key Back")), QStringLiteral("ok 204"));
+    ASSERT_TRUE(WaitFor([&] { return state() == CItemListSet::Home; }));
     const QImage home = CaptureTvScreen(*g_pXServer);
     EXPECT_EQ(phone.Do(QStringLiteral("tap 3")), QStringLiteral("ok"));
     EXPECT_EQ(dialog->MainFrame()->Menu().ListSet().State(), CItemListSet::LocalMovies);
