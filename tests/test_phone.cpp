@@ -216,7 +216,7 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
             const QImage tv = CaptureTvScreen(*g_pXServer);
             return qRed(tv.pixel(960, 540)) > 180 && qGreen(tv.pixel(960, 540)) < 80 && qRed(tv.pixel(100, 100)) > 180;
         },
-        40000));
+        90000));
     // The menu beneath is in its playing state, as for a chosen episode.
     EXPECT_TRUE(dialog->MainFrame()->Menu().ListSet().IsPlaying());
 

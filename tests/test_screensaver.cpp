@@ -71,6 +71,7 @@ TEST(ScreenSaver, XServerSaverHeldOnlyWhilePlaying)
 TEST(ScreenSaver, SessionServiceAskedToldAndAskedAgainAfterARestart)
 {
     QProcess daemon;
+    DiesWithTheTest(daemon);
     daemon.start(QStringLiteral("dbus-daemon"),
                  { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address") });
     ASSERT_TRUE(daemon.waitForStarted(5000) && daemon.waitForReadyRead(5000));

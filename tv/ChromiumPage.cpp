@@ -1,6 +1,8 @@
 #include "ChromiumPage.h"
 
 #include <QJsonArray>
+#include <QPointer>
+#include <QSharedPointer>
 #include <QLoggingCategory>
 
 #include "DevToolsPipe.h"
@@ -36,8 +38,8 @@ void CChromiumPage::Attach()
          QString());
     m_pPipe->Send(
         QStringLiteral("Target.getTargets"), {},
-        [this, alive = std::weak_ptr<bool>(m_alive)](const CDevToolsPipe::Answer& a) {
-            if (alive.expired())
+        [this, self = QPointer<CChromiumPage>(this)](const CDevToolsPipe::Answer& a) {
+            if (!self)
                 return; // the page went before the browser's answer
             QString target;
             for (const QJsonValue& t : a.result.value(QStringLiteral("targetInfos")).toArray())
@@ -49,8 +51,8 @@ void CChromiumPage::Attach()
             }
             m_pPipe->Send(QStringLiteral("Target.attachToTarget"),
                           { { QStringLiteral("targetId"), target }, { QStringLiteral("flatten"), true } },
-                          [this, target, alive = std::weak_ptr<bool>(m_alive)](const CDevToolsPipe::Answer& attached) {
-                              if (alive.expired())
+                          [this, target, self = QPointer<CChromiumPage>(this)](const CDevToolsPipe::Answer& attached) {
+                              if (!self)
                                   return; // the page went before the browser's answer
                               m_strTarget = target;
                               m_strSession = attached.result.value(QStringLiteral("sessionId")).toString();
@@ -99,14 +101,14 @@ void CChromiumPage::StartNavigation()
     m_pPipe->Send(
         QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
         { { QStringLiteral("source"), m_strSource }, { QStringLiteral("worldName"), QLatin1String(kWorld) } },
-        [this, address, alive = std::weak_ptr<bool>(m_alive)](const CDevToolsPipe::Answer& a) {
-            if (alive.expired())
+        [this, address, self = QPointer<CChromiumPage>(this)](const CDevToolsPipe::Answer& a) {
+            if (!self)
                 return; // the page went before the browser's answer
             m_strScriptId = a.result.value(QStringLiteral("identifier")).toString();
             m_pPipe->Send(
                 QStringLiteral("Page.navigate"), { { QStringLiteral("url"), address } },
-                [this, alive = std::weak_ptr<bool>(m_alive)](const CDevToolsPipe::Answer& navigated) {
-                    if (alive.expired())
+                [this, self = QPointer<CChromiumPage>(this)](const CDevToolsPipe::Answer& navigated) {
+                    if (!self)
                         return; // the page went before the browser's answer
                     m_strLoader = navigated.result.value(QStringLiteral("loaderId")).toString();
                 },
@@ -234,7 +236,7 @@ void CChromiumPage::EvaluateEverywhere(const QString& expression, std::function<
         QList<QJsonValue> values;
         std::function<void(const QList<QJsonValue>&)> done;
     };
-    auto gather = std::make_shared<Gather>();
+    QSharedPointer<Gather> gather(new Gather);
     gather->waiting = static_cast<int>(m_contexts.size());
     gather->done = std::move(done);
     if (gather->waiting == 0) {
@@ -294,8 +296,8 @@ void CChromiumPage::Poll()
         { { QStringLiteral("expression"), QStringLiteral("window.__krelPoll ? window.__krelPoll() : null") },
           { QStringLiteral("contextId"), m_nKrelContext },
           { QStringLiteral("returnByValue"), true } },
-        [this, alive = std::weak_ptr<bool>(m_alive)](const CDevToolsPipe::Answer& a) {
-            if (alive.expired())
+        [this, self = QPointer<CChromiumPage>(this)](const CDevToolsPipe::Answer& a) {
+            if (!self)
                 return; // the page went before the browser's answer
             const QJsonObject state
                 = a.result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toObject();

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 
 #include <QJsonValue>
 #include <QMultiHash>
@@ -84,6 +83,4 @@ private:
     QTimer m_poll;
     int m_nPolls = 0;
     int m_nSerial = 0;
-    // Answers may come after the page went (the browser ending with it answers every command): they look here.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

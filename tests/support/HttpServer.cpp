@@ -1,9 +1,12 @@
 #include "HttpServer.h"
 
+#include "TestEnv.h"
+
 #include <QRegularExpression>
 
 HttpServer::HttpServer(const QString& folder)
 {
+    DiesWithTheTest(m_process);
     m_process.start(QStringLiteral("python3"), { QStringLiteral("-u"), QStringLiteral(KREL_TEST_HTTP_SCRIPT), folder });
     if (!m_process.waitForStarted(5000))
         return;

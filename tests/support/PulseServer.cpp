@@ -1,5 +1,7 @@
 #include "PulseServer.h"
 
+#include "TestEnv.h"
+
 #include <algorithm>
 
 #include <QDir>
@@ -38,6 +40,7 @@ bool PulseServer::Start()
           QStringLiteral("--load=module-null-sink sink_name=pc sink_properties=device.description=PC-Speakers"),
           QStringLiteral("--load=module-null-sink sink_name=tv sink_properties=device.description=HDMI-TV") });
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    DiesWithTheTest(m_server);
     m_server.start();
     if (!m_server.waitForStarted(5000))
         return false;

@@ -17,6 +17,8 @@ SystemBus::SystemBus(const QString& canPowerOff)
                   "<allow receive_sender=\"*\"/></policy></busconfig>\n")
                   .arg(m_dir.path())
                   .toUtf8());
+    DiesWithTheTest(m_daemon);
+    DiesWithTheTest(m_logind);
     m_daemon.start(
         QStringLiteral("dbus-daemon"),
         { QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address") });

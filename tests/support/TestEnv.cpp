@@ -1,5 +1,8 @@
 #include "TestEnv.h"
 
+#include <csignal>
+#include <sys/prctl.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +27,11 @@ QByteArray ReadFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void DiesWithTheTest(QProcess& process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 TempMachine::TempMachine()
@@ -65,6 +73,7 @@ XvfbServer::XvfbServer()
                             // Without -noreset the server resets, forgetting the monitors, whenever its last
                             // client leaves.
                             QStringLiteral("-noreset") });
+    DiesWithTheTest(m_server);
     m_server.start();
     if (!m_server.waitForStarted(5000))
         return;

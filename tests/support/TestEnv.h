@@ -61,4 +61,7 @@ bool SetOutputEdid(const XvfbServer& server, const QByteArray& output, const QBy
 
 // Writes a small file, creating its folder.
 void WriteFile(const QString& path, const QByteArray& bytes);
+// A server the test starts dies with the test, however the test ends: one that outlived a crashed test would keep
+// the runner waiting on the output they shared.
+void DiesWithTheTest(QProcess& process);
 QByteArray ReadFile(const QString& path);
