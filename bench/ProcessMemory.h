@@ -21,7 +21,8 @@ inline long RollupKb(qint64 pid, const char* field)
     return 0;
 }
 
-inline long DescendantsKb(qint64 pid, const char* field)
+// Every process's parent, from /proc.
+inline std::map<qint64, qint64> ParentsOfAll()
 {
     std::map<qint64, qint64> parentOf;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
@@ -37,6 +38,12 @@ inline long DescendantsKb(qint64 pid, const char* field)
         if (fields.size() > 1)
             parentOf[p] = fields[1].toLongLong();
     }
+    return parentOf;
+}
+
+inline long DescendantsKb(qint64 pid, const char* field)
+{
+    std::map<qint64, qint64> parentOf = ParentsOfAll();
     long total = 0;
     for (const auto& [p, parent] : parentOf) {
         qint64 up = parent;
@@ -44,6 +51,25 @@ inline long DescendantsKb(qint64 pid, const char* field)
             up = parentOf[up];
         if (up == pid)
             total += RollupKb(p, field);
+    }
+    return total;
+}
+
+// The same for the trees of pid's children whose name starts with one of names (a web engine's processes, without
+// the test servers the program started).
+inline long ChildTreesKb(qint64 pid, const QStringList& names, const char* field)
+{
+    long total = 0;
+    for (const auto& [p, parent] : ParentsOfAll()) {
+        if (parent != pid)
+            continue;
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(p));
+        const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
+        for (const QString& n : names)
+            if (name.startsWith(n)) {
+                total += RollupKb(p, field) + DescendantsKb(p, field);
+                break;
+            }
     }
     return total;
 }

@@ -5,8 +5,9 @@
 //   process (the web engine starts while the address list is read, a second here), the first of a later TV session,
 //   and later videos of a session;
 // - a local film (libmpv): the first of the process and later ones;
-// - the web engine's memory: the proportional set size of the program's child processes (the browser and its
-//   helpers) while the first video plays, and while the last of 20 videos in a row plays.
+// - the web engine's memory: the proportional set size of its processes (the browser and its helpers, not the
+//   X and HTTP servers this program starts) while the first video plays, and while the last of 20 videos in a row
+//   plays.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
@@ -137,7 +138,8 @@ int main(int argc, char** argv)
         std::printf("plain <video>, first of the process: %.3f s (%s)\n", firstVideo,
                     ChosenWebEngine() == WebEngineKind::Chromium ? "Debian's Chromium" : "Qt WebEngine");
         const qint64 self = QCoreApplication::applicationPid();
-        firstPss = DescendantsKb(self, "Pss:") / 1024.0;
+        const QStringList engine { QStringLiteral("chromium"), QStringLiteral("QtWebEngine") };
+        firstPss = ChildTreesKb(self, engine, "Pss:") / 1024.0;
         for (int i = 0; i < 10; ++i)
             for (int episode : { 0, 1 }) {
                 Leave(frame);
@@ -145,7 +147,7 @@ int main(int argc, char** argv)
                 std::printf("%s, later: %.3f s\n", episode ? "video.js" : "plain <video>", s);
                 laterVideo.push_back(s < 0 ? 20 : s);
             }
-        laterPss = DescendantsKb(self, "Pss:") / 1024.0;
+        laterPss = ChildTreesKb(self, engine, "Pss:") / 1024.0;
         Leave(frame);
         firstFilm = TimeToPicture(frame, new CPlayFileEvent(film));
         std::printf("film, first of the process: %.3f s\n", firstFilm);

@@ -52,7 +52,8 @@ QStringList CChromiumProcess::Arguments(const Options& options)
         QStringLiteral("--disable-sync"),
         QStringLiteral("--disable-extensions"),
         QStringLiteral("--disable-default-apps"),
-        QStringLiteral("--disable-features=Translate,MediaRouter,GlobalMediaControls"),
+        // (Nor pages kept alive for going back: nobody goes back, and each would hold its memory.)
+        QStringLiteral("--disable-features=Translate,MediaRouter,GlobalMediaControls,BackForwardCache"),
         QStringLiteral("--disable-session-crashed-bubble"),
         QStringLiteral("--hide-crash-restore-bubble"),
         QStringLiteral("--noerrdialogs"),
