@@ -41,35 +41,43 @@ inline std::map<qint64, qint64> ParentsOfAll()
     return parentOf;
 }
 
+// Whether p descends from ancestor.
+inline bool DescendsFrom(const std::map<qint64, qint64>& parentOf, qint64 p, qint64 ancestor)
+{
+    for (auto it = parentOf.find(p); it != parentOf.end() && it->second > 1; it = parentOf.find(it->second))
+        if (it->second == ancestor)
+            return true;
+    return false;
+}
+
 inline long DescendantsKb(qint64 pid, const char* field)
 {
-    std::map<qint64, qint64> parentOf = ParentsOfAll();
+    const std::map<qint64, qint64> parentOf = ParentsOfAll();
     long total = 0;
-    for (const auto& [p, parent] : parentOf) {
-        qint64 up = parent;
-        while (up > 1 && up != pid && parentOf.count(up))
-            up = parentOf[up];
-        if (up == pid)
-            total += RollupKb(p, field);
-    }
+    for (const auto& entry : parentOf)
+        if (DescendsFrom(parentOf, entry.first, pid))
+            total += RollupKb(entry.first, field);
     return total;
 }
 
 // The same for the trees of pid's children whose name starts with one of names (a web engine's processes, without
-// the test servers the program started).
+// the test servers the program started), each child included.
 inline long ChildTreesKb(qint64 pid, const QStringList& names, const char* field)
 {
-    long total = 0;
-    for (const auto& [p, parent] : ParentsOfAll()) {
-        if (parent != pid)
-            continue;
+    const std::map<qint64, qint64> parentOf = ParentsOfAll();
+    QList<qint64> roots;
+    for (const auto& [p, parent] : parentOf) {
         QFile comm(QStringLiteral("/proc/%1/comm").arg(p));
-        const QString name = comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
+        const QString name
+            = parent == pid && comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
         for (const QString& n : names)
-            if (name.startsWith(n)) {
-                total += RollupKb(p, field) + DescendantsKb(p, field);
-                break;
-            }
+            if (!name.isEmpty() && name.startsWith(n))
+                roots << p;
     }
+    long total = 0;
+    for (const auto& entry : parentOf)
+        for (qint64 root : roots)
+            if (entry.first == root || DescendsFrom(parentOf, entry.first, root))
+                total += RollupKb(entry.first, field);
     return total;
 }

@@ -117,7 +117,7 @@ IWebVideoView* CMainFrame::EnsureView()
 void CMainFrame::SetTvScreen(QScreen* screen)
 {
     if (!screen) {
-        if (!m_bAway && m_pPlayer && m_pPlayer->IsPlaying() && !m_pPlayer->IsPaused()) {
+        if (!m_bAway && FilmPlays() && !m_pPlayer->IsPaused()) {
             m_pPlayer->SetPaused(true);
             m_bFilmHeld = true;
         }
@@ -141,10 +141,20 @@ void CMainFrame::SetTvScreen(QScreen* screen)
     UpdateScreenHold();
 }
 
+bool CMainFrame::FilmPlays() const
+{
+    return m_pPlayer && m_pPlayer->IsPlaying();
+}
+
+bool CMainFrame::VideoShown() const
+{
+    return m_pView && !m_pView->Widget()->isHidden();
+}
+
 void CMainFrame::UpdateScreenHold()
 {
-    const bool film = m_pPlayer && m_pPlayer->IsPlaying() && !m_pPlayer->IsPaused();
-    const bool video = m_pView && !m_pView->Widget()->isHidden() && !m_pView->IsPaused();
+    const bool film = FilmPlays() && !m_pPlayer->IsPaused();
+    const bool video = VideoShown() && !m_pView->IsPaused();
     m_pScreenKeeper->SetPlaying(!m_bAway && (film || video));
 }
 
@@ -212,7 +222,7 @@ bool CMainFrame::event(QEvent* e)
 TvMenuSnapshot CMainFrame::MenuSnapshot() const
 {
     TvMenuSnapshot snapshot = m_menu.Snapshot();
-    if (m_pPlayer && m_pPlayer->IsPlaying())
+    if (FilmPlays())
         snapshot.mode = TvMenuSnapshot::Film;
     else if (m_pView && m_pView->Widget()->isVisible())
         snapshot.mode = TvMenuSnapshot::Video;
@@ -221,7 +231,7 @@ TvMenuSnapshot CMainFrame::MenuSnapshot() const
 
 void CMainFrame::OnRemoteCommand(int command)
 {
-    if (m_pPlayer && m_pPlayer->IsPlaying() && OnFilmCommand(command))
+    if (FilmPlays() && OnFilmCommand(command))
         return;
     switch (command) {
     case RC_LeaveVideo:
@@ -243,14 +253,14 @@ void CMainFrame::OnRemoteCommand(int command)
         StepVolume(false);
         break;
     case RC_PlayPause:
-        if (m_pView && m_pView->Widget()->isVisible())
+        if (VideoShown())
             m_pView->TogglePause();
         break;
     case RC_Ok:
     case RC_Left:
     case RC_Right:
         // Over a web video: OK pauses and goes on, Left and Right seek 10 s. Else the menu's.
-        if (m_pView && m_pView->Widget()->isVisible()) {
+        if (VideoShown()) {
             if (command == RC_Ok)
                 m_pView->TogglePause();
             else
@@ -363,7 +373,7 @@ void CMainFrame::OnPlayUrl(const QString& url)
 
 void CMainFrame::PlaySentPage(const QString& url)
 {
-    if (m_pPlayer && m_pPlayer->IsPlaying())
+    if (FilmPlays())
         m_pPlayer->Stop();
     m_menu.PlaySent();
     update();
@@ -447,16 +457,16 @@ void CMainFrame::OnPlayFile(const QString& path)
 
 IMediaSession::Status CMainFrame::PlaybackStatus() const
 {
-    if (m_pPlayer && m_pPlayer->IsPlaying())
+    if (FilmPlays())
         return m_pPlayer->IsPaused() ? Status::Paused : Status::Playing;
-    if (m_pView && !m_pView->Widget()->isHidden())
+    if (VideoShown())
         return m_pView->IsPaused() ? Status::Paused : Status::Playing;
     return Status::Stopped;
 }
 
 QString CMainFrame::Title() const
 {
-    if (m_pPlayer && m_pPlayer->IsPlaying())
+    if (FilmPlays())
         return QFileInfo(m_strFilm).completeBaseName();
     const QString name = m_menu.ListSet().PlayingName();
     return name.isEmpty() ? m_strAddress : name;
@@ -464,19 +474,19 @@ QString CMainFrame::Title() const
 
 qint64 CMainFrame::LengthUs() const
 {
-    return m_pPlayer && m_pPlayer->IsPlaying() ? static_cast<qint64>(m_pPlayer->Duration() * 1e6) : 0;
+    return FilmPlays() ? static_cast<qint64>(m_pPlayer->Duration() * 1e6) : 0;
 }
 
 qint64 CMainFrame::PositionUs() const
 {
-    return m_pPlayer && m_pPlayer->IsPlaying() ? static_cast<qint64>(m_pPlayer->Position() * 1e6) : 0;
+    return FilmPlays() ? static_cast<qint64>(m_pPlayer->Position() * 1e6) : 0;
 }
 
 void CMainFrame::SetPaused(bool paused)
 {
-    if (m_pPlayer && m_pPlayer->IsPlaying())
+    if (FilmPlays())
         m_pPlayer->SetPaused(paused);
-    else if (m_pView && !m_pView->Widget()->isHidden() && m_pView->IsPaused() != paused)
+    else if (VideoShown() && m_pView->IsPaused() != paused)
         m_pView->TogglePause();
     emit menuChanged();
 }
@@ -490,17 +500,17 @@ void CMainFrame::StopPlayback()
 
 void CMainFrame::SeekByUs(qint64 offset)
 {
-    if (m_pPlayer && m_pPlayer->IsPlaying())
+    if (FilmPlays())
         m_pPlayer->SeekTo(std::max(0.0, m_pPlayer->Position() + offset / 1e6));
-    else if (m_pView && !m_pView->Widget()->isHidden())
+    else if (VideoShown())
         m_pView->Seek(offset / 1e6, true);
 }
 
 void CMainFrame::SeekToUs(qint64 position)
 {
-    if (m_pPlayer && m_pPlayer->IsPlaying())
+    if (FilmPlays())
         m_pPlayer->SeekTo(position / 1e6);
-    else if (m_pView && !m_pView->Widget()->isHidden())
+    else if (VideoShown())
         m_pView->Seek(position / 1e6, false);
 }
 
@@ -525,7 +535,7 @@ CResumePositions& CMainFrame::Resume()
 
 void CMainFrame::RememberFilmPosition()
 {
-    if (m_pPlayer && m_pPlayer->IsPlaying() && !m_strFilm.isEmpty())
+    if (FilmPlays() && !m_strFilm.isEmpty())
         Resume().Remember(m_strFilm, m_pPlayer->Position(), m_pPlayer->Duration());
 }
 

@@ -90,6 +90,9 @@ private:
     // Remote keys while a local film plays; false when the key is not the film's.
     bool OnFilmCommand(int command);
     void StopVideo();
+    // A film plays (or is paused); the web view shows a page (or would, were the TV there).
+    bool FilmPlays() const;
+    bool VideoShown() const;
     // Holds the screen saver off while a film or a web video plays on the TV.
     void UpdateScreenHold();
     // Keeps where the film that plays now is, for the next time it is chosen.

@@ -15,19 +15,6 @@
 #include "tv/MediaPlugins.h"
 #include "tv/OnlineVideoView.h"
 
-// Runs a script in a page (in the given script world) and waits for its result; an invalid value after 10 s.
-inline QVariant RunJs(QWebEnginePage* page, const QString& script, quint32 world = QWebEngineScript::MainWorld)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, world, [&](const QVariant& v) {
-        result = v;
-        done = true;
-    });
-    WaitFor([&] { return done; }, 10000);
-    return result;
-}
-
 // The TV window's web view as a test sees it, on whichever engine this run chose: scripts in its top frame and a
 // click into its page.
 class WebProbe
@@ -46,20 +33,23 @@ public:
     // page has no such world yet.
     QVariant Js(const QString& script, bool scriptWorld = false) const
     {
-        if (!m_bChromium)
-            return RunJs(static_cast<COnlineVideoView*>(m_pView)->page(), script,
-                         scriptWorld ? COnlineVideoView::kScriptWorld : QWebEngineScript::MainWorld);
-        CChromiumPage* page = static_cast<CChromiumVideoView*>(m_pView)->Page();
-        if (!page)
-            return {};
         // Shared with the answer, which may come after the wait gave up.
         auto answer = std::make_shared<std::pair<bool, QVariant>>();
-        page->Evaluate(
-            script,
-            [answer](const QJsonValue& v) {
-                *answer = { true, v.toVariant() };
-            },
-            scriptWorld ? CChromiumPage::World::Script : CChromiumPage::World::Page);
+        if (!m_bChromium)
+            static_cast<COnlineVideoView*>(m_pView)->page()->runJavaScript(
+                script, scriptWorld ? COnlineVideoView::kScriptWorld : QWebEngineScript::MainWorld,
+                [answer](const QVariant& v) {
+                    *answer = { true, v };
+                });
+        else if (CChromiumPage* page = static_cast<CChromiumVideoView*>(m_pView)->Page())
+            page->Evaluate(
+                script,
+                [answer](const QJsonValue& v) {
+                    *answer = { true, v.toVariant() };
+                },
+                scriptWorld ? CChromiumPage::World::Script : CChromiumPage::World::Page);
+        else
+            return {};
         WaitFor([&] { return answer->first; }, 10000);
         return answer->second;
     }

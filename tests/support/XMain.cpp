@@ -29,9 +29,8 @@ int main(int argc, char** argv)
     // warning bar hidden).
     if (qEnvironmentVariableIsEmpty("KREL_CHROMIUM_FLAGS"))
         qputenv("KREL_CHROMIUM_FLAGS",
-                ::geteuid() == 0 ? "--disable-gpu --disable-background-networking --disable-component-update "
-                                   "--no-sandbox --test-type"
-                                 : "--disable-gpu --disable-background-networking --disable-component-update");
+                QByteArray("--disable-gpu --disable-background-networking --disable-component-update")
+                    + (::geteuid() == 0 ? " --no-sandbox --test-type" : ""));
     // No AA_ShareOpenGLContexts: as in the program, the web view's OpenGL share context is made when it is loaded.
     ::testing::InitGoogleTest(&argc, argv);
     if (!x.isRunning()) {
