@@ -1,5 +1,6 @@
-// The desktop's media controls: playerctl, a real MPRIS client, on a session bus of the test's own, sees and drives
-// a film and a web video on the TV window.
+// The desktop's services on a session bus of the test's own, as the TV window uses them: its media controls, seen
+// and driven by playerctl (a real MPRIS client), and the desktop's screen saver service (a stand-in that records
+// what it is asked).
 #include <QDBusConnection>
 #include <QProcess>
 #include <QScopeGuard>
@@ -37,9 +38,34 @@ QString Playerctl(const char* args)
         + QString::fromUtf8(p.readAllStandardError()).trimmed();
 }
 
+// A stand-in for the desktop's org.freedesktop.ScreenSaver service on a connection of its own: it records each call.
+class FakeScreenSaver : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+public:
+    QStringList calls;
+
+public slots:
+    uint Inhibit(const QString& application, const QString& reason)
+    {
+        calls << QStringLiteral("Inhibit %1 (%2) -> %3").arg(application, reason).arg(++m_nCookie);
+        return m_nCookie;
+    }
+    void UnInhibit(uint cookie) { calls << QStringLiteral("UnInhibit %1").arg(cookie); }
+    void SimulateUserActivity() { calls << QStringLiteral("SimulateUserActivity"); }
+
+private:
+    uint m_nCookie = 40;
+};
+
 } // namespace
 
-TEST(MediaControls, PlayerctlSeesAndDrivesFilmsAndWebVideos)
+// playerctl sees a film's and a web page's status, title and length and drives their play, pause, seek, volume and
+// stop. The screen saver service is asked to hold off once while something plays, told when it is paused or ends with
+// the cookie it gave, and hears of remote keys; when it dies mid-film nothing breaks, and a service that comes back
+// is asked again.
+TEST(DesktopServices, MediaControlsAndTheScreenSaverService)
 {
     // Chromium, a process of its own: Qt WebEngine's code in this process would abort when the test's bus goes.
     qputenv("KREL_WEB_ENGINE", "chromium");
@@ -50,12 +76,23 @@ TEST(MediaControls, PlayerctlSeesAndDrivesFilmsAndWebVideos)
     ASSERT_TRUE(daemon.waitForStarted(5000) && daemon.waitForReadyRead(5000));
     const QByteArray oldBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     qputenv("DBUS_SESSION_BUS_ADDRESS", daemon.readLine().trimmed());
+    const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    const auto connectService = [&](const QString& name, FakeScreenSaver& fake) {
+        QDBusConnection bus = QDBusConnection::connectToBus(address, name);
+        return bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &fake,
+                                  QDBusConnection::ExportAllSlots)
+            && bus.registerService(QStringLiteral("org.freedesktop.ScreenSaver"));
+    };
     const auto restore = qScopeGuard([&] {
+        for (const char* name : { "service1", "service2" })
+            QDBusConnection::disconnectFromBus(QLatin1String(name));
         qputenv("DBUS_SESSION_BUS_ADDRESS", oldBus);
         daemon.kill();
         daemon.waitForFinished(3000);
     });
     ASSERT_TRUE(QDBusConnection::sessionBus().isConnected());
+    FakeScreenSaver first, second;
+    ASSERT_TRUE(connectService(QStringLiteral("service1"), first));
 
     TempMachine machine;
     PulseServer pulse;
@@ -74,6 +111,11 @@ TEST(MediaControls, PlayerctlSeesAndDrivesFilmsAndWebVideos)
     QCoreApplication::postEvent(&frame, new CPlayFileEvent(film));
     ASSERT_TRUE(WaitFor([&] { return frame.Player() && frame.Player()->Position() > 0.5; }, 20000));
     ILocalPlayer* player = frame.Player();
+    const QString inhibited = QStringLiteral("Inhibit krel (playing on the TV) -> 41");
+    EXPECT_TRUE(WaitFor([&] { return first.calls == QStringList { inhibited }; }))
+        << first.calls.join(QLatin1String("; ")).toStdString();
+    QCoreApplication::postEvent(&frame, new CAppEvent(WM_REMOTE_COMMAND, RC_VolumeUp, 0));
+    EXPECT_TRUE(WaitFor([&] { return first.calls.value(1) == QLatin1String("SimulateUserActivity"); }));
     EXPECT_EQ(Playerctl("status"), QStringLiteral("Playing"));
     EXPECT_EQ(Playerctl("metadata xesam:title"), QStringLiteral("一部电影"));
     EXPECT_NEAR(Playerctl("metadata mpris:length").toLongLong(), 60000000, 100000);
@@ -82,6 +124,10 @@ TEST(MediaControls, PlayerctlSeesAndDrivesFilmsAndWebVideos)
     EXPECT_EQ(Playerctl("status"), QStringLiteral("Paused"));
     Playerctl("play");
     EXPECT_FALSE(player->IsPaused());
+    EXPECT_TRUE(WaitFor([&] {
+        return first.calls.mid(2)
+            == QStringList { QStringLiteral("UnInhibit 41"), QStringLiteral("Inhibit krel (playing on the TV) -> 42") };
+    })) << first.calls.join(QLatin1String("; ")).toStdString();
     Playerctl("position 30");
     EXPECT_TRUE(WaitFor([&] { return player->Position() >= 29 && player->Position() < 40; }, 10000))
         << player->Position();
@@ -95,6 +141,8 @@ TEST(MediaControls, PlayerctlSeesAndDrivesFilmsAndWebVideos)
         return !streams.empty() && std::abs(streams.back().volumeLeft - 32768) < 400;
     }));
     EXPECT_EQ(Playerctl("volume").left(3), QStringLiteral("0.5"));
+    // The service dies mid-film (its connection closes): letting go fails quietly.
+    QDBusConnection::disconnectFromBus(QStringLiteral("service1"));
     Playerctl("stop");
     EXPECT_TRUE(WaitFor([&] { return !player->IsPlaying(); }));
     EXPECT_EQ(Playerctl("status"), QStringLiteral("Stopped"));
@@ -105,6 +153,10 @@ TEST(MediaControls, PlayerctlSeesAndDrivesFilmsAndWebVideos)
     frame.PlaySentPage(http.Url(QStringLiteral("plain.html")));
     const QString time = QStringLiteral("document.querySelector('video').currentTime");
     ASSERT_TRUE(WaitFor([&] { return web.Js(time).toDouble() > 0.5; }, 40000));
+    // A service that comes back while something plays is asked at once.
+    ASSERT_TRUE(connectService(QStringLiteral("service2"), second));
+    EXPECT_TRUE(WaitFor([&] { return second.calls == QStringList { inhibited }; }))
+        << second.calls.join(QLatin1String("; ")).toStdString();
     EXPECT_EQ(Playerctl("status"), QStringLiteral("Playing"));
     EXPECT_EQ(Playerctl("metadata xesam:title"), http.Url(QStringLiteral("plain.html")));
     Playerctl("play-pause");
@@ -114,5 +166,8 @@ TEST(MediaControls, PlayerctlSeesAndDrivesFilmsAndWebVideos)
     EXPECT_TRUE(WaitFor([&] { return web.Js(time).toDouble() >= 20; })) << web.Js(time).toDouble();
     Playerctl("stop");
     EXPECT_TRUE(WaitFor([&] { return !frame.View()->Widget()->isVisible(); }));
+    EXPECT_TRUE(WaitFor([&] { return second.calls.value(1) == QLatin1String("UnInhibit 41"); }));
     g_rcTvScreen = {};
 }
+
+#include "test_desktop.moc"
