@@ -15,6 +15,7 @@
 #include "common/Log.h"
 #include "common/Paths.h"
 #include "common/Settings.h"
+#include "remote/CecLinux.h"
 #include "remote/HidIRDevice.h"
 #include "remote/IRReceiverThread.h"
 #include "remote/InputDevices.h"
@@ -64,6 +65,19 @@ QString FindUpdater()
     return QStandardPaths::findExecutable(QLatin1String(kUpdaterName));
 }
 
+void ConnectCec(CTvCfgDlg& dialog, CCecDevices& cec)
+{
+    QObject::connect(&cec, &CCecDevices::tvPowerChanged, &dialog, &CTvCfgDlg::OnTvPower);
+    QObject::connect(&dialog, &CTvCfgDlg::tvOutputStarted, &cec, [&cec] {
+        if (ReadSetting(QString::fromLatin1(SettingKey::CecWakeTv)).trimmed() != QLatin1String("0"))
+            cec.WakeTv();
+    });
+    QObject::connect(&dialog, &CTvCfgDlg::shutdownAnswered, &cec, [&cec] {
+        if (ReadSettingNumber(QString::fromLatin1(SettingKey::CecStandbyOnShutdown)) == 1)
+            cec.StandbyTv();
+    });
+}
+
 int RunControlWindow()
 {
     // Audio routing works from the start, before anything can play.
@@ -82,6 +96,12 @@ int RunControlWindow()
     const QString inputChoice = ReadSetting(QString::fromLatin1(SettingKey::InputDevices));
     if (inputChoice.trimmed() != QLatin1String("0"))
         inputDevices.Start(inputChoice);
+    // The TV's own remote and power over HDMI-CEC, where an adapter is there.
+    CCecDevices cec([&router](int command) { router.PostKey(command, 0); });
+    if (ReadSetting(QString::fromLatin1(SettingKey::Cec)).trimmed() != QLatin1String("0")) {
+        ConnectCec(dialog, cec);
+        cec.Start();
+    }
     CRemoteSocketServer softwareRemote(&reader);
     softwareRemote.SetCommandHandler([&router](int command) { router.PostKey(command, 0); });
     QObject::connect(&softwareRemote, &CRemoteSocketServer::ShowRequested, &dialog, &CTvCfgDlg::ShowRestored);

@@ -7,6 +7,12 @@ int RunApplication(int argc, char** argv);
 // and the kernel's remotes, the pointer confined unless DisableMouseCtrl is 1, the event loop until "退出", and the
 // pointer freed on the way out. Returns 0.
 int RunControlWindow();
+// HDMI-CEC for the control window: the TV's standby holds what plays; starting TV output wakes the TV and switches
+// it to the PC unless CecWakeTv is 0; answering the shutdown prompt with 1 puts the TV to standby where
+// CecStandbyOnShutdown is 1.
+class CTvCfgDlg;
+class CCecDevices;
+void ConnectCec(CTvCfgDlg& dialog, CCecDevices& cec);
 
 // The updater to start for a pending update: "AutoUpdate" in the application folder, else on PATH; "" if none.
 class QString;

@@ -303,6 +303,13 @@ void CTvCfgDlg::OnTvScreenChanged(QScreen* tv)
     OnSoundCardsChanged();
 }
 
+void CTvCfgDlg::OnTvPower(bool on)
+{
+    m_bTvAsleep = !on;
+    if (m_pMainFrame)
+        m_pMainFrame->SetTvAsleep(m_bTvAsleep);
+}
+
 void CTvCfgDlg::ShowTvNote()
 {
     const QString note = m_pairing.Note(m_pMainFrame != nullptr);
@@ -403,6 +410,8 @@ CMainFrame* CTvCfgDlg::StartTvOutput()
     connect(frame, &CMainFrame::menuChanged, m_pPhonePanel, &CPhonePanel::MenuChanged);
     // On the TV's screen; while the TV is away the window waits, shown on no other monitor.
     frame->SetTvScreen(m_tv.Screen());
+    emit tvOutputStarted();
+    frame->SetTvAsleep(m_bTvAsleep); // still asleep where nothing woke it
     return frame;
 }
 
@@ -413,6 +422,7 @@ void CTvCfgDlg::ShowOrStartTvOutput()
         m_pMainFrame->show(); // full screen again, also from minimised
         m_pMainFrame->raise();
         m_pMainFrame->activateWindow();
+        emit tvOutputStarted();
     } else {
         m_pMainFrame = StartTvOutput();
     }
@@ -508,6 +518,7 @@ void CTvCfgDlg::OnRemoteCommand(int command)
     if (command == RC_Digit1) {
         if (m_bShutdownPrompt == 1) {
             m_bShutdownPrompt = 0;
+            emit shutdownAnswered();
             ShutdownPC(); // the prompt stays while the system goes down
         }
     } else if (command == RC_Digit0) {

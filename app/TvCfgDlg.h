@@ -68,6 +68,8 @@ public:
     QMenu* TrayMenu() const { return m_pTrayMenu; }
     QSystemTrayIcon* TrayIcon() const { return m_pTray; }
     CUpdateManager& UpdateManager() { return m_updateManager; }
+    // The TV went to standby (false) or came back (true) while its screen stayed connected (HDMI-CEC tells).
+    void OnTvPower(bool on);
 
     // The tray menu's entries, by id.
     enum MenuId {
@@ -80,6 +82,12 @@ public:
         ID_MOUSE_FREE = 32788,
         ID_REMOTE_CODE = 32790,
     };
+
+signals:
+    // TV output was started or brought forward by the user: the TV may be woken and switched to the PC.
+    void tvOutputStarted();
+    // The shutdown prompt was answered with 1: the PC goes down.
+    void shutdownAnswered();
 
 protected:
     bool event(QEvent* e) override;
@@ -120,6 +128,7 @@ private:
     CTvPairing m_pairing;
     QString m_strCardChoice; // the card chosen in the list and not saved yet
     bool m_bTvWarm = false;
+    bool m_bTvAsleep = false;
     CPhonePanel* m_pPhonePanel = nullptr;
     int m_bBootRun = 0;
     QSystemTrayIcon* m_pTray = nullptr;

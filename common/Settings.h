@@ -16,6 +16,9 @@ inline constexpr char InputDevices[] = "InputDevices"; // 0: the kernel's input 
 inline constexpr char PhoneRemote[] = "PhoneRemote"; // 1: the phone remote listens on the home network
 inline constexpr char PhoneRemotePort[] = "PhoneRemotePort"; // its TCP port; absent: 48080
 inline constexpr char DisplayName[] = "DisplayName"; // the TV monitor's identity: "connector|make|model|serial"
+inline constexpr char Cec[] = "Cec"; // 0: no HDMI-CEC at all; else a CEC adapter, where there is one, is used
+inline constexpr char CecWakeTv[] = "CecWakeTv"; // 0: starting TV output neither wakes the TV nor switches its input
+inline constexpr char CecStandbyOnShutdown[] = "CecStandbyOnShutdown"; // 1: shutting down puts the TV to standby
 inline constexpr char WebEngine[] = "WebEngine"; // "qtwebengine" keeps the web view on Qt WebEngine; else Chromium where it fits
 } // namespace SettingKey
 

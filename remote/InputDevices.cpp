@@ -79,6 +79,9 @@ constexpr KeyCommand kKeyCommands[] = {
     { KEY_PLAYPAUSE, RC_PlayPause },
     { KEY_PLAY, RC_PlayPause },
     { KEY_PAUSE, RC_PlayPause },
+    { KEY_PLAYCD, RC_PlayPause }, // the kernel's key map for a TV remote over HDMI-CEC (rc-cec)
+    { KEY_PAUSECD, RC_PlayPause },
+    { KEY_STOPCD, RC_LeaveVideo },
     { KEY_SUBTITLE, RC_Subtitle },
     { KEY_AUDIO, RC_AudioTrack },
     { KEY_LANGUAGE, RC_AudioTrack },

@@ -31,7 +31,7 @@ struct InputDeviceInfo {
 InputDeviceInfo DescribeInputDevice(const libevdev* device);
 
 // The remote command of a key code: digits (KEY_0..9, KEY_NUMERIC_0..9, KEY_KP0..9), pages (KEY_CHANNELUP/DOWN,
-// KEY_PAGEUP/DOWN), volume, Back (KEY_BACK, KEY_ESC, KEY_BACKSPACE), LeaveVideo (KEY_STOP, KEY_EXIT), and Power
+// KEY_PAGEUP/DOWN), volume, Back (KEY_BACK, KEY_ESC, KEY_BACKSPACE), LeaveVideo (KEY_STOP, KEY_STOPCD, KEY_EXIT), and Power
 // (KEY_POWER) when powerAllowed. 0 for any other key.
 int RemoteCommandForKey(int code, bool powerAllowed);
 // A device is taken when it reports a remote-like key other than power.

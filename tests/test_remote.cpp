@@ -561,7 +561,8 @@ TEST(InputDevices, DeviceChoice)
                                         { KEY_LANGUAGE, RC_AudioTrack }, { KEY_AUDIO, RC_AudioTrack },
                                         { KEY_UP, RC_Up }, { KEY_DOWN, RC_Down }, { KEY_LEFT, RC_Left },
                                         { KEY_RIGHT, RC_Right }, { KEY_OK, RC_Ok }, { KEY_ENTER, RC_Ok },
-                                        { KEY_KPENTER, RC_Ok }, { KEY_SELECT, RC_Ok } })
+                                        { KEY_KPENTER, RC_Ok }, { KEY_SELECT, RC_Ok }, { KEY_PLAYCD, RC_PlayPause },
+                                        { KEY_PAUSECD, RC_PlayPause }, { KEY_STOPCD, RC_LeaveVideo } })
         EXPECT_EQ(RemoteCommandForKey(key, false), command) << key;
 
     // taken: by default, with "all", and with the setting naming "Sofa Keyboard".

@@ -239,6 +239,10 @@ TEST_F(WebPlayers, PlaybackKeepsTheScreenOnPausesAndResumes)
     EXPECT_TRUE(WaitFor([&] { return player->Position() >= beforeRight + 9; }, 10000));
     command(RC_Left); // and back
     EXPECT_TRUE(WaitFor([&] { return player->Position() < beforeRight + 5; }, 10000));
+    frame->SetTvAsleep(true); // the TV went to standby and said so over HDMI-CEC
+    EXPECT_TRUE(WaitFor([&] { return player->IsPaused(); }));
+    frame->SetTvAsleep(false);
+    EXPECT_TRUE(WaitFor([&] { return !player->IsPaused(); }));
 
     command(RC_NextPage); // 30 s on
     ASSERT_TRUE(WaitFor([&] { return player->Position() >= 25; }, 10000));
@@ -273,6 +277,10 @@ TEST_F(WebPlayers, PlaybackKeepsTheScreenOnPausesAndResumes)
     EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(true); }));
     EXPECT_TRUE(frame->View()->IsPaused());
     command(RC_PlayPause);
+    EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(false); }));
+    frame->SetTvAsleep(true);
+    EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(true); }));
+    frame->SetTvAsleep(false);
     EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(false); }));
 
     // An episode left halfway starts again where it was, the same way.

@@ -141,6 +141,23 @@ void CMainFrame::SetTvScreen(QScreen* screen)
     UpdateScreenHold();
 }
 
+void CMainFrame::SetTvAsleep(bool asleep)
+{
+    if (asleep == m_bAsleep)
+        return;
+    m_bAsleep = asleep;
+    if (asleep) {
+        m_bAsleepHeld = PlaybackStatus() == Status::Playing;
+        if (m_bAsleepHeld)
+            SetPaused(true);
+    } else {
+        if (m_bAsleepHeld && PlaybackStatus() == Status::Paused)
+            SetPaused(false);
+        m_bAsleepHeld = false;
+    }
+    UpdateScreenHold();
+}
+
 bool CMainFrame::FilmPlays() const
 {
     return m_pPlayer && m_pPlayer->IsPlaying();

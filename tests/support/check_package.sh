@@ -27,6 +27,8 @@ done
 [ -z "$(find "$R/usr/share" -type f -perm /111)" ] || fail "executable data files"
 [ "$(stat -c %a "$R/usr/lib/krel/krel")" = 755 ] || fail "the program is not mode 755"
 # The receiver goes to the user at the seat, never to everybody.
+grep -qF 'SUBSYSTEM=="cec", KERNEL=="cec[0-9]*", TAG+="uaccess"' "$R/usr/lib/udev/rules.d/70-krel-receiver.rules" \
+    || fail "the udev rule does not give the seat user the CEC adapters"
 grep -q 'ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="173f", TAG+="uaccess"' "$R/usr/lib/udev/rules.d/70-krel-receiver.rules" \
     || fail "the udev rule does not give the receiver to the seat user"
 ! grep -q 'MODE=' "$R/usr/lib/udev/rules.d/70-krel-receiver.rules" || fail "the udev rule sets a mode"
