@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -319,8 +320,16 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     makeCatalogue();
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0 3840 1080"));
     open();
+    // What HDMI-CEC follows: TV output started (the TV is woken), the prompt answered (the TV may go to standby).
+    QSignalSpy started(dialog.get(), &CTvCfgDlg::tvOutputStarted);
+    QSignalSpy answered(dialog.get(), &CTvCfgDlg::shutdownAnswered);
     router.PostKey(RC_Power, 0x08); // TV output off: starts it
     ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
+    EXPECT_EQ(started.size(), 1);
+    dialog->OnTvPower(false); // the TV went to standby
+    EXPECT_TRUE(dialog->MainFrame()->IsTvAsleep());
+    dialog->OnTvPower(true);
+    EXPECT_FALSE(dialog->MainFrame()->IsTvAsleep());
 
     // Power with TV output on: the TV window goes and the prompt comes up on the TV; Digit1 shuts down.
     router.PostKey(RC_Power, 0x08);
@@ -352,6 +361,7 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     EXPECT_GE(gone.elapsed(), 700);
     EXPECT_EQ(dialog->ShutdownDialog(), nullptr);
     EXPECT_EQ(bus.PowerOffCalls(), QByteArray("PowerOff false\n"));
+    EXPECT_EQ(answered.size(), 1);
 }
 
 // The prompt's later life: Esc does nothing, Power while it shows starts TV output again, and once the countdown
