@@ -222,7 +222,9 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes)
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.constData(), target.constData()) == 0;
     if (!ok) {
+        const int error = errno; // why it failed, for the caller's log line
         ::unlink(temp.constData());
+        errno = error;
         return false;
     }
     // Make the rename itself durable.

@@ -20,6 +20,7 @@ bool WriteString(const QString& path, const QString& section, const QString& key
 // Removes a folder of the program's own (a staging or rollback folder). A link planted in its place is removed
 // itself; neither it nor a link inside the folder is ever followed.
 void RemoveTree(const QString& path);
+// On failure errno says why, and the old file is untouched.
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes);
 
 } // namespace ProfileFile

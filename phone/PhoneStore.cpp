@@ -1,13 +1,19 @@
 #include "PhoneStore.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QRandomGenerator>
 
 #include "common/ProfileFile.h"
+
+Q_DECLARE_LOGGING_CATEGORY(lcPhone)
 
 namespace
 {
@@ -49,7 +55,10 @@ bool CPhoneStore::Save() const
         list.append(QJsonObject { { QStringLiteral("hash"), p.hash },
                                   { QStringLiteral("name"), p.name },
                                   { QStringLiteral("paired"), p.paired.toString(Qt::ISODate) } });
-    return ProfileFile::WriteFileAtomically(m_path, QJsonDocument(list).toJson());
+    if (ProfileFile::WriteFileAtomically(m_path, QJsonDocument(list).toJson()))
+        return true;
+    qCWarning(lcPhone, "cannot store the paired phones in %s: %s", qPrintable(m_path), std::strerror(errno));
+    return false;
 }
 
 QString CPhoneStore::Add(const QString& name)
@@ -57,12 +66,13 @@ QString CPhoneStore::Add(const QString& name)
     QByteArray secret(kSecretBytes, Qt::Uninitialized);
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(secret.data()), kSecretBytes / 4);
     const QString text = QString::fromLatin1(secret.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
-    // The oldest pairing makes room when the list is full.
+    // The oldest pairing makes room when the list is full; the list stays as it was when it cannot be stored.
+    const std::vector<Phone> before = m_phones;
     if (m_phones.size() >= kMaxPhones)
         m_phones.erase(m_phones.begin());
     m_phones.push_back({ HashOf(text), name.left(80), QDateTime::currentDateTimeUtc() });
     if (!Save()) {
-        m_phones.pop_back();
+        m_phones = before;
         return QString();
     }
     return text;
@@ -84,7 +94,7 @@ bool CPhoneStore::Remove(const QString& hash)
     for (auto it = m_phones.begin(); it != m_phones.end(); ++it) {
         if (it->hash == hash) {
             const Phone removed = *it;
-            m_phones.erase(it);
+            it = m_phones.erase(it);
             if (Save())
                 return true;
             m_phones.insert(it, removed);

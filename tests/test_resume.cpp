@@ -2,12 +2,14 @@
 // written.
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "support/TestEnv.h"
+#include "phone/PhoneStore.h"
 #include "tv/ResumePositions.h"
 
 TEST(ResumePositions, KeptOnlyBetweenTheStartAndTheEnd)
@@ -51,7 +53,7 @@ TEST(ResumePositions, KeptOnlyBetweenTheStartAndTheEnd)
     EXPECT_EQ(CResumePositions::FormatTime(3723), QStringLiteral("1:02:03"));
 }
 
-TEST(ResumePositions, BoundedTornAndUnwritable)
+TEST(ResumePositions, BoundedTornAndOnAFullDisk)
 {
     QTemporaryDir dir;
     const QString file = dir.path() + QStringLiteral("/resume.dat");
@@ -71,12 +73,27 @@ TEST(ResumePositions, BoundedTornAndUnwritable)
     EXPECT_EQ(torn.StartFor(QStringLiteral("http://a")), 115);
     EXPECT_EQ(torn.StartFor(QStringLiteral("http://b")), 295);
 
-    // A folder that cannot be written (a full disk): the old file stays whole, and the program goes on.
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
+    // A full disk: the old file stays whole, and the program goes on (the position is kept for this run).
     const QByteArray before = ReadFile(file);
-    ::chmod(QFile::encodeName(dir.path()).constData(), 0500);
-    torn.Remember(QStringLiteral("http://c"), 500, 0);
-    ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
+    {
+        FullDisk full;
+        torn.Remember(QStringLiteral("http://c"), 500, 0);
+    }
     EXPECT_EQ(ReadFile(file), before);
+    EXPECT_EQ(torn.StartFor(QStringLiteral("http://c")), 495);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList { QStringLiteral("resume.dat") }) << "a torn copy";
+
+    // Paired phones, the same: a pairing that cannot be stored is refused, one that cannot be removed stays.
+    CPhoneStore phones(dir.path() + QStringLiteral("/phones.json"));
+    ASSERT_FALSE(phones.Add(QStringLiteral("first")).isEmpty());
+    ASSERT_FALSE(phones.Add(QStringLiteral("second")).isEmpty());
+    const QByteArray paired = ReadFile(dir.path() + QStringLiteral("/phones.json"));
+    {
+        FullDisk full;
+        EXPECT_TRUE(phones.Add(QStringLiteral("third")).isEmpty());
+        EXPECT_FALSE(phones.Remove(phones.Phones().front().hash));
+    }
+    EXPECT_EQ(ReadFile(dir.path() + QStringLiteral("/phones.json")), paired);
+    ASSERT_EQ(phones.Phones().size(), 2u);
+    EXPECT_EQ(phones.Phones().front().name, QStringLiteral("first"));
 }

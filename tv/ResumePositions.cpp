@@ -1,13 +1,15 @@
 #include "ResumePositions.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "common/Log.h"
+#include "common/ProfileFile.h"
 
 namespace
 {
@@ -45,17 +47,16 @@ void CResumePositions::Load()
 
 bool CResumePositions::Save() const
 {
-    QDir().mkpath(QFileInfo(m_strFile).absolutePath());
-    QSaveFile f(m_strFile);
-    if (f.open(QIODevice::WriteOnly)) {
-        for (const auto& [key, at] : m_entries)
-            f.write(QByteArray::number(at, 'f', 1) + '\t' + key.toUtf8() + '\n');
-        if (f.commit())
-            return true;
-    }
+    // Written whole or not at all: a disk that fills up mid-write leaves the old file as it was (a short write
+    // counts as a failure).
+    QByteArray bytes;
+    for (const auto& [key, at] : m_entries)
+        bytes += QByteArray::number(at, 'f', 1) + '\t' + key.toUtf8() + '\n';
+    if (ProfileFile::WriteFileAtomically(m_strFile, bytes))
+        return true;
     static bool told = false;
     if (!told)
-        qCWarning(lcTv).noquote() << "cannot keep where films were left in" << m_strFile << ":" << f.errorString();
+        qCWarning(lcTv, "cannot keep where films were left in %s: %s", qPrintable(m_strFile), std::strerror(errno));
     told = true;
     return false;
 }

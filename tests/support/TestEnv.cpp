@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
@@ -204,4 +205,24 @@ bool SetOutputEdid(const XvfbServer& server, const QByteArray& output, const QBy
     XSync(display, False);
     XCloseDisplay(display);
     return done;
+}
+
+FullDisk::FullDisk()
+{
+    // Past the limit the kernel also sends SIGXFSZ, which would end the process.
+    m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    m_oldLimit = limit.rlim_cur;
+    limit.rlim_cur = 8;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FullDisk::~FullDisk()
+{
+    rlimit limit {};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = m_oldLimit;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, m_oldHandler);
 }

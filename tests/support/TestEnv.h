@@ -65,3 +65,18 @@ void WriteFile(const QString& path, const QByteArray& bytes);
 // the runner waiting on the output they shared.
 void DiesWithTheTest(QProcess& process);
 QByteArray ReadFile(const QString& path);
+
+// While it lives, no file of this process grows beyond a few bytes (as on a full disk: a write fails, EFBIG), for
+// root too, whom a read-only folder would not stop.
+class FullDisk
+{
+public:
+    FullDisk();
+    ~FullDisk();
+    FullDisk(const FullDisk&) = delete;
+    FullDisk& operator=(const FullDisk&) = delete;
+
+private:
+    unsigned long long m_oldLimit;
+    void (*m_oldHandler)(int);
+};
