@@ -57,6 +57,39 @@ bool PrepareStateFolder()
     return true;
 }
 
+bool StartThroughUserManager(const QString& systemctl, const QString& unitFile)
+{
+    if (systemctl.isEmpty() || !QFileInfo::exists(unitFile))
+        return false;
+    const auto run = [&](const QStringList& arguments) {
+        QProcess process;
+        process.start(systemctl, arguments);
+        return process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+    };
+    // The user manager outlives the sessions and has neither a display nor a login session of its own.
+    QStringList variables;
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "XDG_SESSION_ID", "XDG_SESSION_TYPE",
+                              "XDG_CURRENT_DESKTOP", "DBUS_SESSION_BUS_ADDRESS" })
+        if (qEnvironmentVariableIsSet(name))
+            variables << QString::fromLatin1(name);
+    if (!run(QStringList { QStringLiteral("--user"), QStringLiteral("import-environment") } + variables))
+        return false;
+    if (run({ QStringLiteral("--user"), QStringLiteral("start"), QFileInfo(unitFile).fileName() }))
+        return true;
+    qCWarning(lcApp, "the user unit %s could not be started; running without it", qPrintable(unitFile));
+    return false;
+}
+
+bool StartThroughUserManager()
+{
+    // Installed beside the program: /usr/lib/krel/krel and /usr/lib/systemd/user/krel.service.
+    const QString unit
+        = QFileInfo(Paths::ExecutablePath()).absolutePath() + QStringLiteral("/../systemd/user/krel.service");
+    return Paths::IsInstalled()
+        && StartThroughUserManager(QStandardPaths::findExecutable(QStringLiteral("systemctl")), unit);
+}
+
 QString FindUpdater()
 {
     const QString beside = g_strAppDir + QLatin1String(kUpdaterName);

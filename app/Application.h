@@ -1,5 +1,7 @@
 #pragma once
 
+class QString;
+
 // The program: single instance, application folder, hand-over to the updater, the control window, pointer
 // confinement and the event loop. Returns the exit code, 0 on every path.
 int RunApplication(int argc, char** argv);
@@ -14,8 +16,14 @@ class CTvCfgDlg;
 class CCecDevices;
 void ConnectCec(CTvCfgDlg& dialog, CCecDevices& cec);
 
+// Hands the start at log-in over to the systemd user unit (krel.service), which starts the program again when it
+// dies: gives the user manager this session's display and login session, then starts the unit. False where no user
+// manager runs, the unit is not installed or systemctl fails; the caller then runs the program itself. The
+// two-argument form names systemctl and the unit file (tests).
+bool StartThroughUserManager();
+bool StartThroughUserManager(const QString& systemctl, const QString& unitFile);
+
 // The updater to start for a pending update: "AutoUpdate" in the application folder, else on PATH; "" if none.
-class QString;
 QString FindUpdater();
 
 // Installed layout: on this user's first start, copies the starter catalogue (and its ver.dat) into the user's

@@ -14,5 +14,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "krel: cannot write the machine-wide autostart entry (run this as root)\n");
         return 1;
     }
+    // The start at log-in: where the session's user manager runs, the program runs as its unit, which starts it
+    // again should it ever die.
+    if (argc == 2 && std::strcmp(argv[1], "--autostart") == 0 && StartThroughUserManager())
+        return 0;
     return RunApplication(argc, argv);
 }

@@ -70,7 +70,7 @@ QString BootRunDesktopEntry(const QString& executablePath)
                           "Type=Application\n"
                           "Name=%1\n"
                           "Comment=Starts the TV box at log-in\n"
-                          "Exec=%2\n"
+                          "Exec=%2 --autostart\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n")
         .arg(name, quoteExecArgument(executablePath));

@@ -51,5 +51,5 @@ QString ReadUpdateServer();
 // nor its folder is writable by others (a folder shared with the sticky bit, like /tmp, protects each owner's
 // files). What decides which code is installed is trusted only so.
 bool OnlyOwnerCanChange(const QString& path, bool rootOnly);
-// The autostart entry's text for an executable path (exposed for tests).
+// The autostart entry's text for an executable path (exposed for tests): it starts "PATH --autostart".
 QString BootRunDesktopEntry(const QString& executablePath);

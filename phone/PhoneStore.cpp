@@ -65,7 +65,8 @@ QString CPhoneStore::Add(const QString& name)
 {
     QByteArray secret(kSecretBytes, Qt::Uninitialized);
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(secret.data()), kSecretBytes / 4);
-    const QString text = QString::fromLatin1(secret.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    const QString text
+        = QString::fromLatin1(secret.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
     // The oldest pairing makes room when the list is full; the list stays as it was when it cannot be stored.
     const std::vector<Phone> before = m_phones;
     if (m_phones.size() >= kMaxPhones)

@@ -225,7 +225,8 @@ void CCecDevices::TryOpen(const QString& devnode)
     if (!adapter->IsOpen())
         return;
     // Dropped later, not from inside the adapter's own read.
-    connect(adapter.get(), &CLinuxCecAdapter::gone, this, [this] { m_pPlayback.reset(); }, Qt::QueuedConnection);
+    connect(
+        adapter.get(), &CLinuxCecAdapter::gone, this, [this] { m_pPlayback.reset(); }, Qt::QueuedConnection);
     m_strNode = devnode;
     m_pPlayback = std::make_unique<CCecPlayback>(std::move(adapter), m_keySink);
     connect(m_pPlayback.get(), &CCecPlayback::tvPowerChanged, this, &CCecDevices::tvPowerChanged);

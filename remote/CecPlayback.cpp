@@ -22,30 +22,17 @@ struct CecKeyCommand {
 // User control codes of the CEC specification's table, by the remote command they give.
 constexpr CecKeyCommand kCecKeys[] = {
     { 0x00, RC_Ok }, // Select
-    { 0x01, RC_Up },
-    { 0x02, RC_Down },
-    { 0x03, RC_Left },
-    { 0x04, RC_Right },
+    { 0x01, RC_Up },           { 0x02, RC_Down },       { 0x03, RC_Left },      { 0x04, RC_Right },
     { 0x0d, RC_Back }, // Exit (Back on newer remotes)
-    { 0x20, RC_Digit0 },
-    { 0x21, RC_Digit1 },
-    { 0x22, RC_Digit2 },
-    { 0x23, RC_Digit3 },
-    { 0x24, RC_Digit4 },
-    { 0x25, RC_Digit5 },
-    { 0x26, RC_Digit6 },
-    { 0x27, RC_Digit7 },
-    { 0x28, RC_Digit8 },
-    { 0x29, RC_Digit9 },
-    { 0x2b, RC_Ok }, // Enter
+    { 0x20, RC_Digit0 },       { 0x21, RC_Digit1 },     { 0x22, RC_Digit2 },    { 0x23, RC_Digit3 },
+    { 0x24, RC_Digit4 },       { 0x25, RC_Digit5 },     { 0x26, RC_Digit6 },    { 0x27, RC_Digit7 },
+    { 0x28, RC_Digit8 },       { 0x29, RC_Digit9 },     { 0x2b, RC_Ok }, // Enter
     { 0x30, RC_NextPage }, // Channel Up
     { 0x31, RC_PreviousPage }, // Channel Down
     { 0x33, RC_AudioTrack }, // Sound Select
     { 0x37, RC_NextPage }, // Page Up
     { 0x38, RC_PreviousPage }, // Page Down
-    { 0x41, RC_VolumeUp },
-    { 0x42, RC_VolumeDown },
-    { 0x44, RC_PlayPause }, // Play
+    { 0x41, RC_VolumeUp },     { 0x42, RC_VolumeDown }, { 0x44, RC_PlayPause }, // Play
     { 0x45, RC_LeaveVideo }, // Stop
     { 0x46, RC_PlayPause }, // Pause
     { 0x4c, RC_Back }, // Backward
@@ -205,8 +192,9 @@ void CCecPlayback::OnFrame(const CecFrame& in)
     switch (opcode) {
     case CEC_MSG_GIVE_PHYSICAL_ADDR:
         if (!broadcast)
-            Send(CecFrame::kBroadcast, { CEC_MSG_REPORT_PHYSICAL_ADDR, static_cast<std::uint8_t>(m_physical >> 8),
-                                         static_cast<std::uint8_t>(m_physical), CEC_OP_PRIM_DEVTYPE_PLAYBACK });
+            Send(CecFrame::kBroadcast,
+                 { CEC_MSG_REPORT_PHYSICAL_ADDR, static_cast<std::uint8_t>(m_physical >> 8),
+                   static_cast<std::uint8_t>(m_physical), CEC_OP_PRIM_DEVTYPE_PLAYBACK });
         return;
     case CEC_MSG_GIVE_OSD_NAME:
         if (!broadcast) {
@@ -236,9 +224,10 @@ void CCecPlayback::OnFrame(const CecFrame& in)
             m_bMenuActive = true;
         else if (in.Operand(0) == CEC_OP_MENU_REQUEST_DEACTIVATE)
             m_bMenuActive = false;
-        Send(from, { CEC_MSG_MENU_STATUS,
-                     static_cast<std::uint8_t>(m_bMenuActive ? CEC_OP_MENU_STATE_ACTIVATED
-                                                             : CEC_OP_MENU_STATE_DEACTIVATED) });
+        Send(
+            from,
+            { CEC_MSG_MENU_STATUS,
+              static_cast<std::uint8_t>(m_bMenuActive ? CEC_OP_MENU_STATE_ACTIVATED : CEC_OP_MENU_STATE_DEACTIVATED) });
         return;
     case CEC_MSG_USER_CONTROL_PRESSED:
         if (broadcast || !needs(1))

@@ -30,8 +30,12 @@ void CSessionActivity::Start()
     QDBusInterface manager(QLatin1String(kService), QStringLiteral("/org/freedesktop/login1"),
                            QStringLiteral("org.freedesktop.login1.Manager"), bus);
     manager.setTimeout(kCallTimeoutMs);
-    const QDBusReply<QDBusObjectPath> session
+    QDBusReply<QDBusObjectPath> session
         = manager.call(QStringLiteral("GetSessionByPID"), static_cast<uint>(::getpid()));
+    // Run by the user manager (the unit that restarts us), the process belongs to no session: the session it was
+    // started for is the one the manager was given at log-in.
+    if (!session.isValid() && qEnvironmentVariableIsSet("XDG_SESSION_ID"))
+        session = manager.call(QStringLiteral("GetSession"), qEnvironmentVariable("XDG_SESSION_ID"));
     if (!session.isValid()) {
         qCInfo(lcRemote).noquote() << "no login session found (" << session.error().message()
                                    << "); remote keys are taken whichever session is active";

@@ -19,7 +19,7 @@ PACKAGES=(
     # other sessions: a Wayland compositor and Qt's Wayland platform, a window manager with a panel
     weston qt6-wayland icewm
     # the Debian package and its checks
-    dpkg-dev lintian
+    dpkg-dev lintian systemd
 )
 
 # The web player tests fetch player libraries with npm; the machines come with Node.js and npm, else Debian's.

@@ -142,13 +142,19 @@ TEST(Cec, TvRemoteKeys)
 {
     const std::pair<int, int> keys[] = {
         { 0x00, RC_Ok }, // Select
-        { 0x01, RC_Up },          { 0x02, RC_Down },         { 0x03, RC_Left },      { 0x04, RC_Right },
+        { 0x01, RC_Up },
+        { 0x02, RC_Down },
+        { 0x03, RC_Left },
+        { 0x04, RC_Right },
         { 0x0d, RC_Back }, // Exit
-        { 0x20, RC_Digit0 },      { 0x25, RC_Digit5 },       { 0x29, RC_Digit9 },
+        { 0x20, RC_Digit0 },
+        { 0x25, RC_Digit5 },
+        { 0x29, RC_Digit9 },
         { 0x2b, RC_Ok }, // Enter
         { 0x30, RC_NextPage }, // Channel Up
         { 0x31, RC_PreviousPage }, // Channel Down
-        { 0x41, RC_VolumeUp },    { 0x42, RC_VolumeDown },
+        { 0x41, RC_VolumeUp },
+        { 0x42, RC_VolumeDown },
         { 0x44, RC_PlayPause }, // Play
         { 0x46, RC_PlayPause }, // Pause
         { 0x61, RC_PlayPause }, // Pause-Play Function

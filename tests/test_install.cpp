@@ -155,5 +155,5 @@ TEST_F(Installed, NormalUserGetsTheStarterCatalogueAndStagesTheUpdate)
     ASSERT_TRUE(admin.waitForFinished(10000));
     EXPECT_EQ(admin.exitCode(), 0);
     EXPECT_TRUE(ReadFile(machine + QStringLiteral("/etc/xdg/autostart/krel.desktop"))
-                    .contains("\nExec=" + QFile::encodeName(stage) + "/usr/bin/krel\n"));
+                    .contains("\nExec=" + QFile::encodeName(stage) + "/usr/bin/krel --autostart\n"));
 }

@@ -125,7 +125,7 @@ TEST(Settings, BootRunEntryAddedThenRemoved)
 
     EXPECT_TRUE(SetBootRun(1));
     const QString text = QString::fromUtf8(ReadFile(entry));
-    EXPECT_TRUE(text.contains(QStringLiteral("\nExec=") + exe + QLatin1Char('\n'))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nExec=") + exe + QStringLiteral(" --autostart\n"))) << text.toStdString();
     QProcess validate;
     validate.start(QStringLiteral("desktop-file-validate"), { entry });
     ASSERT_TRUE(validate.waitForFinished(10000));
@@ -230,7 +230,7 @@ TEST(Settings, BootRunQuotesPathsWithSpaces)
         EXPECT_EQ(validate.exitCode(), 0) << validate.readAllStandardOutput().toStdString();
     }
     EXPECT_TRUE(BootRunDesktopEntry(QStringLiteral("/opt/my tv/krel"))
-                    .contains(QStringLiteral("\nExec=\"/opt/my tv/krel\"\n")));
+                    .contains(QStringLiteral("\nExec=\"/opt/my tv/krel\" --autostart\n")));
 }
 
 // The XDG rules: a relative XDG_CONFIG_HOME is ignored, not taken relative to the current folder. A new file written

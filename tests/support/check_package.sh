@@ -17,7 +17,7 @@ for f in usr/lib/krel/krel usr/lib/krel/krel.layout usr/lib/krel/libMouseCtl.so.
          usr/bin/krel-catalogue usr/share/krel/Data/data.mdb usr/share/krel/Data/date.dat usr/share/krel/ver.dat \
          usr/share/krel/pages/colorbars.html usr/share/applications/krel.desktop \
          usr/share/icons/hicolor/scalable/apps/krel.svg usr/lib/udev/rules.d/70-krel-receiver.rules \
-         usr/share/doc/krel/copyright usr/share/doc/krel/changelog.gz; do
+         usr/share/doc/krel/copyright usr/share/doc/krel/changelog.gz usr/lib/systemd/user/krel.service; do
     [ -e "$R/$f" ] || fail "missing /$f"
 done
 [ "$(readlink "$R/usr/bin/krel")" = ../lib/krel/krel ] || fail "/usr/bin/krel is not a link to the program"
@@ -32,6 +32,15 @@ grep -qF 'SUBSYSTEM=="cec", KERNEL=="cec[0-9]*", TAG+="uaccess"' "$R/usr/lib/ude
 grep -q 'ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="173f", TAG+="uaccess"' "$R/usr/lib/udev/rules.d/70-krel-receiver.rules" \
     || fail "the udev rule does not give the receiver to the seat user"
 ! grep -q 'MODE=' "$R/usr/lib/udev/rules.d/70-krel-receiver.rules" || fail "the udev rule sets a mode"
+# The user unit that starts krel again when it dies: systemd's own check says nothing of it. It runs the program
+# from the unpacked root (the check wants the command to exist) in a runtime folder of its own (no user manager
+# runs here).
+mkdir -p "$WORK/unit" "$WORK/runtime" && chmod 700 "$WORK/runtime"
+sed "s|^ExecStart=/usr/bin/krel|ExecStart=$R/usr/lib/krel/krel|" "$R/usr/lib/systemd/user/krel.service" >"$WORK/unit/krel.service"
+grep -qx 'Restart=on-failure' "$WORK/unit/krel.service" || fail "the user unit does not restart krel when it fails"
+VERIFY=$(XDG_RUNTIME_DIR=$WORK/runtime systemd-analyze --user verify "$WORK/unit/krel.service" 2>&1) \
+    || fail "systemd-analyze verify: $VERIFY"
+[ -z "$VERIFY" ] || fail "systemd-analyze verify: $VERIFY"
 DEPENDS=$(dpkg-deb -f "$DEB" Depends)
 for lib in chromium libqt6webenginewidgets6 libmpv2 libsqlcipher0 libhidapi-hidraw0 libpulse0 libcurl4 libqt6httpserver6 libqrencode4; do
     [[ $DEPENDS == *"$lib"* ]] || fail "Depends lacks $lib: $DEPENDS"
