@@ -135,6 +135,11 @@ int RunControlWindow()
         ConnectCec(dialog, cec);
         cec.Start();
     }
+    // Sleep and wake: what plays is held before the PC sleeps; after it woke, the screens, sound cards and the
+    // kernel's remotes are looked at again (the receiver's reader finds its device again by itself, under whatever
+    // handle it comes back).
+    QObject::connect(&session, &CSessionActivity::sleepChanged, &dialog, &CTvCfgDlg::OnPcSleep);
+    QObject::connect(&dialog, &CTvCfgDlg::woke, &inputDevices, &CInputDeviceSource::Rescan);
     CRemoteSocketServer softwareRemote(&reader);
     softwareRemote.SetCommandHandler([&router](int command) { router.PostKey(command, 0); });
     QObject::connect(&softwareRemote, &CRemoteSocketServer::ShowRequested, &dialog, &CTvCfgDlg::ShowRestored);

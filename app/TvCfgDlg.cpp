@@ -307,7 +307,18 @@ void CTvCfgDlg::OnTvPower(bool on)
 {
     m_bTvAsleep = !on;
     if (m_pMainFrame)
-        m_pMainFrame->SetTvAsleep(m_bTvAsleep);
+        m_pMainFrame->SetHeld(CMainFrame::TvStandby, m_bTvAsleep);
+}
+
+void CTvCfgDlg::OnPcSleep(bool sleeping)
+{
+    m_bPcAsleep = sleeping;
+    if (m_pMainFrame)
+        m_pMainFrame->SetHeld(CMainFrame::PcSleep, sleeping);
+    if (sleeping)
+        return;
+    RefreshHardware();
+    emit woke();
 }
 
 void CTvCfgDlg::ShowTvNote()
@@ -411,7 +422,8 @@ CMainFrame* CTvCfgDlg::StartTvOutput()
     // On the TV's screen; while the TV is away the window waits, shown on no other monitor.
     frame->SetTvScreen(m_tv.Screen());
     emit tvOutputStarted();
-    frame->SetTvAsleep(m_bTvAsleep); // still asleep where nothing woke it
+    frame->SetHeld(CMainFrame::TvStandby, m_bTvAsleep); // still asleep where nothing woke it
+    frame->SetHeld(CMainFrame::PcSleep, m_bPcAsleep);
     return frame;
 }
 

@@ -70,6 +70,9 @@ public:
     CUpdateManager& UpdateManager() { return m_updateManager; }
     // The TV went to standby (false) or came back (true) while its screen stayed connected (HDMI-CEC tells).
     void OnTvPower(bool on);
+    // The PC is about to sleep (true) or woke (false): what plays is held as for the TV's standby; after waking the
+    // screens and sound cards are looked at again, and woke() tells the remotes' readers to look again too.
+    void OnPcSleep(bool sleeping);
 
     // The tray menu's entries, by id.
     enum MenuId {
@@ -88,6 +91,7 @@ signals:
     void tvOutputStarted();
     // The shutdown prompt was answered with 1: the PC goes down.
     void shutdownAnswered();
+    void woke();
 
 protected:
     bool event(QEvent* e) override;
@@ -129,6 +133,7 @@ private:
     QString m_strCardChoice; // the card chosen in the list and not saved yet
     bool m_bTvWarm = false;
     bool m_bTvAsleep = false;
+    bool m_bPcAsleep = false;
     CPhonePanel* m_pPhonePanel = nullptr;
     int m_bBootRun = 0;
     QSystemTrayIcon* m_pTray = nullptr;

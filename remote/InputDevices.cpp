@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -209,6 +210,13 @@ void CInputDeviceSource::Start(const QString& setting)
         m_pMonitorNotifier = new QSocketNotifier(udev_monitor_get_fd(m_pMonitor), QSocketNotifier::Read);
         connect(m_pMonitorNotifier, &QSocketNotifier::activated, this, &CInputDeviceSource::OnUdevEvent);
     }
+    Rescan();
+}
+
+void CInputDeviceSource::Rescan()
+{
+    if (!m_pUdev)
+        return;
     udev_enumerate* list = udev_enumerate_new(m_pUdev);
     udev_enumerate_add_match_subsystem(list, "input");
     udev_enumerate_scan_devices(list);
@@ -242,9 +250,16 @@ void CInputDeviceSource::Probe(const QString& devnode)
 {
     if (!devnode.startsWith(QLatin1String("/dev/input/event")))
         return;
-    for (const auto& [fd, device] : m_devices)
-        if (device->path == devnode)
-            return;
+    for (const auto& [fd, device] : m_devices) {
+        if (device->path != devnode)
+            continue;
+        int version = 0;
+        if (::ioctl(fd, EVIOCGVERSION, &version) == 0 || errno != ENODEV)
+            return; // read already
+        // The node's name was given again (a replug, a wake) before the old device's reads told us it went.
+        Remove(fd);
+        break;
+    }
     const int fd = ::open(QFile::encodeName(devnode).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         qCInfo(lcRemote).noquote() << "input device" << devnode

@@ -76,6 +76,9 @@ public:
     // Enumerates the present devices and follows the ones plugged in later; setting chooses them (see
     // TakesInputDevice).
     void Start(const QString& setting = QString());
+    // Looks again for the present devices (after the PC woke: devices may have come back under new handles, with
+    // their udev events lost); a device read already is kept, one whose node went away is replaced.
+    void Rescan();
     // Reads a device from fd (taking ownership; the tests give the read end of a pipe).
     void AddDevice(int fd, const InputDeviceInfo& info, const QString& path);
     int DeviceCount() const { return static_cast<int>(m_devices.size()); }

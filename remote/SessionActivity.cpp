@@ -27,6 +27,10 @@ void CSessionActivity::Start()
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected())
         return;
+    bus.connect(QLatin1String(kService), QStringLiteral("/org/freedesktop/login1"),
+                QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+                SLOT(OnPrepareForSleep(bool)));
+    TakeSleepDelay();
     QDBusInterface manager(QLatin1String(kService), QStringLiteral("/org/freedesktop/login1"),
                            QStringLiteral("org.freedesktop.login1.Manager"), bus);
     manager.setTimeout(kCallTimeoutMs);
@@ -46,6 +50,27 @@ void CSessionActivity::Start()
                 QStringLiteral("PropertiesChanged"), this,
                 SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList)));
     Refresh();
+}
+
+void CSessionActivity::TakeSleepDelay()
+{
+    QDBusInterface manager(QLatin1String(kService), QStringLiteral("/org/freedesktop/login1"),
+                           QStringLiteral("org.freedesktop.login1.Manager"), QDBusConnection::systemBus());
+    manager.setTimeout(kCallTimeoutMs);
+    const QDBusReply<QDBusUnixFileDescriptor> lock
+        = manager.call(QStringLiteral("Inhibit"), QStringLiteral("sleep"), QStringLiteral("krel"),
+                       QStringLiteral("Holds what plays on the TV"), QStringLiteral("delay"));
+    m_sleepDelay = lock.isValid() ? lock.value() : QDBusUnixFileDescriptor();
+}
+
+void CSessionActivity::OnPrepareForSleep(bool start)
+{
+    qCInfo(lcRemote) << (start ? "the PC is going to sleep" : "the PC woke");
+    emit sleepChanged(start);
+    if (start)
+        m_sleepDelay = QDBusUnixFileDescriptor(); // done: the PC may sleep now
+    else if (!m_sleepDelay.isValid())
+        TakeSleepDelay(); // for the next time
 }
 
 void CSessionActivity::Refresh()

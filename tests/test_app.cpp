@@ -328,9 +328,12 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
     EXPECT_EQ(started.size(), 1);
     dialog->OnTvPower(false); // the TV went to standby
-    EXPECT_TRUE(dialog->MainFrame()->IsTvAsleep());
+    EXPECT_TRUE(dialog->MainFrame()->IsHeld());
+    dialog->OnPcSleep(true); // and the PC went to sleep, and woke: the TV still sleeps
+    dialog->OnPcSleep(false);
+    EXPECT_TRUE(dialog->MainFrame()->IsHeld());
     dialog->OnTvPower(true);
-    EXPECT_FALSE(dialog->MainFrame()->IsTvAsleep());
+    EXPECT_FALSE(dialog->MainFrame()->IsHeld());
 
     // Power with TV output on: the TV window goes and the prompt comes up on the TV; Digit1 shuts down.
     router.PostKey(RC_Power, 0x08);

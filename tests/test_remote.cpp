@@ -278,7 +278,7 @@ TEST(RemoteRouting, PowerTvAndControl)
 }
 
 // Another login session active on the seat: no key is routed until this one is active again.
-TEST(RemoteRouting, OnlyWhileTheSessionIsActive)
+TEST(RemoteRouting, OnlyWhileTheSessionIsActiveAndAwake)
 {
     SystemBus bus;
     ASSERT_TRUE(bus.IsRunning());
@@ -299,6 +299,21 @@ TEST(RemoteRouting, OnlyWhileTheSessionIsActive)
     rig.router.PostKey(RC_Digit2, 0);
     ASSERT_TRUE(WaitFor([&] { return !rig.control.messages.empty(); }));
     EXPECT_EQ(rig.control.messages, (std::vector<Msg> { { WM_REMOTE_COMMAND, RC_Digit2, 0 } }));
+
+    // Sleep: logind waits for our delay lock while we hold what plays; we take it again after waking.
+    std::vector<bool> sleeps;
+    QObject::connect(&session, &CSessionActivity::sleepChanged, [&](bool sleeping) {
+        sleeps.push_back(sleeping);
+        EXPECT_EQ(bus.HeldLocks(), sleeping ? 1 : 0) << "the PC was let sleep before the program was ready";
+    });
+    EXPECT_EQ(bus.HeldLocks(), 1);
+    bus.PrepareForSleep(true);
+    ASSERT_TRUE(WaitFor([&] { return sleeps.size() == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return bus.HeldLocks() == 0; }));
+    bus.PrepareForSleep(false);
+    ASSERT_TRUE(WaitFor([&] { return sleeps.size() == 2; }));
+    EXPECT_EQ(sleeps, (std::vector<bool> { true, false }));
+    EXPECT_EQ(bus.HeldLocks(), 1);
 }
 
 // Learning: raw codes, synchronously, from the reader thread; nothing posted; no deadlock when the window goes.

@@ -239,9 +239,9 @@ TEST_F(WebPlayers, PlaybackKeepsTheScreenOnPausesAndResumes)
     EXPECT_TRUE(WaitFor([&] { return player->Position() >= beforeRight + 9; }, 10000));
     command(RC_Left); // and back
     EXPECT_TRUE(WaitFor([&] { return player->Position() < beforeRight + 5; }, 10000));
-    frame->SetTvAsleep(true); // the TV went to standby and said so over HDMI-CEC
+    frame->SetHeld(CMainFrame::TvStandby, true); // the TV went to standby and said so over HDMI-CEC
     EXPECT_TRUE(WaitFor([&] { return player->IsPaused(); }));
-    frame->SetTvAsleep(false);
+    frame->SetHeld(CMainFrame::TvStandby, false);
     EXPECT_TRUE(WaitFor([&] { return !player->IsPaused(); }));
 
     command(RC_NextPage); // 30 s on
@@ -278,9 +278,9 @@ TEST_F(WebPlayers, PlaybackKeepsTheScreenOnPausesAndResumes)
     EXPECT_TRUE(frame->View()->IsPaused());
     command(RC_PlayPause);
     EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(false); }));
-    frame->SetTvAsleep(true);
+    frame->SetHeld(CMainFrame::TvStandby, true);
     EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(true); }));
-    frame->SetTvAsleep(false);
+    frame->SetHeld(CMainFrame::TvStandby, false);
     EXPECT_TRUE(WaitFor([&] { return web.Js(paused) == QVariant(false); }));
 
     // An episode left halfway starts again where it was, the same way.

@@ -141,19 +141,20 @@ void CMainFrame::SetTvScreen(QScreen* screen)
     UpdateScreenHold();
 }
 
-void CMainFrame::SetTvAsleep(bool asleep)
+void CMainFrame::SetHeld(HoldReason reason, bool held)
 {
-    if (asleep == m_bAsleep)
+    const int before = m_nHolds;
+    m_nHolds = held ? m_nHolds | reason : m_nHolds & ~reason;
+    if ((before != 0) == (m_nHolds != 0))
         return;
-    m_bAsleep = asleep;
-    if (asleep) {
-        m_bAsleepHeld = PlaybackStatus() == Status::Playing;
-        if (m_bAsleepHeld)
+    if (m_nHolds) {
+        m_bPausedByHold = PlaybackStatus() == Status::Playing;
+        if (m_bPausedByHold)
             SetPaused(true);
     } else {
-        if (m_bAsleepHeld && PlaybackStatus() == Status::Paused)
+        if (m_bPausedByHold && PlaybackStatus() == Status::Paused)
             SetPaused(false);
-        m_bAsleepHeld = false;
+        m_bPausedByHold = false;
     }
     UpdateScreenHold();
 }

@@ -51,10 +51,12 @@ public:
     // What the TV shows now (for a phone remote); menuChanged says when it may have changed.
     TvMenuSnapshot MenuSnapshot() const;
     bool IsTvAway() const { return m_bAway; }
-    // The TV went to standby (asleep) with its screen still connected, or came back: what plays is held while it
-    // sleeps and goes on when it wakes, unless the remote paused it meanwhile.
-    void SetTvAsleep(bool asleep);
-    bool IsTvAsleep() const { return m_bAsleep; }
+    // Why what plays is held with the window still on the TV: the TV in standby (its screen still connected), the
+    // PC about to sleep. What plays pauses while any reason holds and goes on when none is left, unless the remote
+    // paused it meanwhile.
+    enum HoldReason { TvStandby = 1, PcSleep = 2 };
+    void SetHeld(HoldReason reason, bool held);
+    bool IsHeld() const { return m_nHolds != 0; }
 
     // Shown full screen on the TV's screen (the X11 full-screen state, xdg_toplevel.set_fullscreen on that output
     // under Wayland): a window manager's panel never covers it, and under Wayland, where a window cannot place
@@ -119,8 +121,8 @@ private:
     CMediaControls* m_pMediaControls = nullptr;
     bool m_bAway = false; // the TV is away: hidden, film held
     bool m_bFilmHeld = false; // the film was held because the TV went away
-    bool m_bAsleep = false; // the TV is in standby
-    bool m_bAsleepHeld = false; // what played was held because the TV went to standby
+    int m_nHolds = 0; // HoldReason bits
+    bool m_bPausedByHold = false; // what played was paused by a hold
 };
 
 // Whether the web engine would end the process if it started now (root, with its sandbox on).

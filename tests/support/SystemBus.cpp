@@ -1,5 +1,8 @@
 #include "SystemBus.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusReply>
 #include <QFile>
 
 #include "TestEnv.h"
@@ -48,4 +51,27 @@ SystemBus::~SystemBus()
 QByteArray SystemBus::PowerOffCalls() const
 {
     return ReadFile(m_dir.path() + QStringLiteral("/poweroff.log"));
+}
+
+namespace
+{
+QDBusMessage CallFakeManager(const QString& method, const QVariantList& arguments = {})
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"),
+                                                       QStringLiteral("/org/freedesktop/login1"),
+                                                       QStringLiteral("org.freedesktop.login1.Manager"), method);
+    call.setArguments(arguments);
+    return QDBusConnection::systemBus().call(call);
+}
+} // namespace
+
+void SystemBus::PrepareForSleep(bool start)
+{
+    CallFakeManager(QStringLiteral("PrepareForSleepForTest"), { start });
+}
+
+int SystemBus::HeldLocks()
+{
+    const QDBusReply<int> held = CallFakeManager(QStringLiteral("HeldLocksForTest"));
+    return held.isValid() ? held.value() : -1;
 }

@@ -18,6 +18,10 @@ public:
     QString Address() const { return m_strAddress; }
     // The PowerOff calls the fake logind received, one line each.
     QByteArray PowerOffCalls() const;
+    // Sends logind's PrepareForSleep(start), as before the PC sleeps (true) and after it woke (false).
+    void PrepareForSleep(bool start);
+    // How many inhibitor locks handed out are still held.
+    int HeldLocks();
 
 private:
     QTemporaryDir m_dir;

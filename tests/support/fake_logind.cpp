@@ -1,12 +1,19 @@
 // A stand-in for systemd-logind on a private system bus: answers CanPowerOff with the first argument and records
 // every PowerOff call as a line "PowerOff <interactive>" in the file named by the second argument. Every process is
-// in session "c1", whose Active property the tests switch with its SetActiveForTest method.
+// in session "c1", whose Active property the tests switch with its SetActiveForTest method. Inhibit hands out the
+// write end of a pipe as the lock; PrepareForSleepForTest sends PrepareForSleep, and HeldLocksForTest counts the locks
+// whose holder has not closed them.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QFile>
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
+
+#include <poll.h>
+#include <unistd.h>
+#include <vector>
 
 const char kSessionPath[] = "/org/freedesktop/login1/session/c1";
 
@@ -47,6 +54,33 @@ public:
 
 public slots:
     QString CanPowerOff() { return m_answer; }
+    QDBusUnixFileDescriptor Inhibit(const QString&, const QString&, const QString&, const QString&)
+    {
+        int ends[2];
+        if (::pipe(ends) != 0)
+            return {};
+        m_locks.push_back(ends[0]);
+        QDBusUnixFileDescriptor lock(ends[1]); // a copy of it
+        ::close(ends[1]);
+        return lock;
+    }
+    int HeldLocksForTest()
+    {
+        int held = 0;
+        for (int fd : m_locks) {
+            pollfd p { fd, POLLIN, 0 };
+            held += ::poll(&p, 1, 0) == 0; // no hang-up yet: a write end is still open
+        }
+        return held;
+    }
+    void PrepareForSleepForTest(bool start)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+                                                         QStringLiteral("org.freedesktop.login1.Manager"),
+                                                         QStringLiteral("PrepareForSleep"));
+        signal << start;
+        QDBusConnection::systemBus().send(signal);
+    }
     QDBusObjectPath GetSessionByPID(uint) { return QDBusObjectPath(QLatin1String(kSessionPath)); }
     void PowerOff(bool interactive)
     {
@@ -58,6 +92,7 @@ public slots:
 private:
     QString m_answer;
     QString m_log;
+    std::vector<int> m_locks; // read ends of the lock pipes
 };
 
 int main(int argc, char** argv)
