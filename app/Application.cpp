@@ -1,5 +1,9 @@
 #include "Application.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -15,6 +19,7 @@
 #include "common/Log.h"
 #include "common/Paths.h"
 #include "common/Settings.h"
+#include "display/DisplayServer.h"
 #include "remote/CecLinux.h"
 #include "remote/HidIRDevice.h"
 #include "remote/IRReceiverThread.h"
@@ -27,6 +32,27 @@
 namespace
 {
 const char kUpdaterName[] = "AutoUpdate";
+
+// What the end of the process needs to know while the event loop runs.
+struct LoopState {
+    bool running = false;
+    bool wayland = false;
+    QByteArray socketPath;
+};
+LoopState g_loop;
+
+// Qt's platform plugins end the process with exit(1) when the display server goes away (the user logged out): no
+// crash, so nothing should start the program again. At exit while the loop runs and the display server is gone, the
+// program's own traces go (its software-remote socket; the browser it started ends with it, the instance lock with
+// the process) and it ends with 0.
+void EndWithTheDisplayServer()
+{
+    if (!g_loop.running || DisplayServerReachable(g_loop.wayland))
+        return;
+    std::fputs("krel: the display server went away; ending\n", stderr);
+    ::unlink(g_loop.socketPath.constData());
+    ::_exit(0);
+}
 } // namespace
 
 bool PrepareStateFolder()
@@ -148,7 +174,13 @@ int RunControlWindow()
     dialog.show();
     dialog.ApplyPointerFence(); // DisableMouseCtrl was read as the window started
 
+    g_loop.wayland = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+    g_loop.socketPath = QFile::encodeName(RemoteSocketPath());
+    static const bool registered = std::atexit(EndWithTheDisplayServer) == 0;
+    Q_UNUSED(registered);
+    g_loop.running = true;
     QApplication::exec();
+    g_loop.running = false;
 
     MouseLimitDisable();
     return 0;

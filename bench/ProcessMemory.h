@@ -50,13 +50,22 @@ inline bool DescendsFrom(const std::map<qint64, qint64>& parentOf, qint64 p, qin
     return false;
 }
 
-inline long DescendantsKb(qint64 pid, const char* field)
+// Every process below pid, now.
+inline QList<qint64> DescendantsOf(qint64 pid)
 {
     const std::map<qint64, qint64> parentOf = ParentsOfAll();
-    long total = 0;
+    QList<qint64> below;
     for (const auto& entry : parentOf)
         if (DescendsFrom(parentOf, entry.first, pid))
-            total += RollupKb(entry.first, field);
+            below << entry.first;
+    return below;
+}
+
+inline long DescendantsKb(qint64 pid, const char* field)
+{
+    long total = 0;
+    for (qint64 p : DescendantsOf(pid))
+        total += RollupKb(p, field);
     return total;
 }
 

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bench/ProcessMemory.h"
+#include "remote/RemoteSocket.h"
 #include "support/HttpServer.h"
 #include "support/PulseServer.h"
 #include "support/QtWait.h"
@@ -548,4 +550,33 @@ TEST_F(Program, TvOutputUnderAWindowManagerWithAPanelOnTheTv)
     ASSERT_TRUE(press(QStringLiteral("Power")));
     EXPECT_TRUE(WaitFor([&] { return geometriesOf(QStringLiteral("关机提示")).contains(QRect(2020, 100, 700, 300)); }));
     expectPromptBoxAtItsPlace();
+}
+
+// The display server going away (the user logging out) while a web video plays: the program ends with 0 (nothing is
+// to start it again), leaving no process of its own and no socket behind.
+TEST_F(Program, EndsCleanlyWhenTheDisplayServerGoes)
+{
+    auto display = std::make_unique<XvfbServer>(); // a server of its own, which the test may end
+    ASSERT_TRUE(display->isRunning());
+    QProcess* p = start();
+    ASSERT_TRUE(waitReady());
+    ASSERT_TRUE(press(QStringLiteral("Power")));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(press(QStringLiteral("Digit0")));
+    ASSERT_TRUE(WaitFor([&] { return !pulse.SinkInputs().empty(); }, 30000)) << "the episode does not play";
+    const QList<qint64> descendants = DescendantsOf(p->processId());
+    ASSERT_FALSE(descendants.isEmpty()) << "no web engine process";
+    ASSERT_TRUE(QFile::exists(RemoteSocketPath()));
+
+    display.reset();
+    ASSERT_TRUE(p->waitForFinished(20000));
+    EXPECT_EQ(p->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p->exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(RemoteSocketPath()));
+    EXPECT_TRUE(WaitFor([&] {
+        for (qint64 pid : descendants)
+            if (QFileInfo::exists(QStringLiteral("/proc/%1").arg(pid)))
+                return false;
+        return true;
+    }));
 }

@@ -1,6 +1,8 @@
 #include "ChromiumProcess.h"
 
+#include <csignal>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -97,6 +99,9 @@ bool CChromiumProcess::Start(const Options& options)
     // In the child, before exec: the browser's ends become fds 3 and 4. Each is first copied above 10 (so that
     // neither is already 3 or 4, where dup2 would keep its close-on-exec flag), then put in place.
     m_process.setChildProcessModifier([childRead, childWrite] {
+        // The browser ends with us, however we end: a browser left behind would hold the profile, and the next
+        // start of the program would find its own browser refusing to start.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int r = ::fcntl(childRead, F_DUPFD, 10);
         const int w = ::fcntl(childWrite, F_DUPFD, 10);
         if (r < 0 || w < 0 || ::dup2(r, 3) < 0 || ::dup2(w, 4) < 0)
