@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <linux/input.h>
 #include <unistd.h>
 
+#include "bench/ProcessMemory.h"
 #include "catalogue/ItemBase.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
@@ -234,6 +236,29 @@ TEST(TvWindow, WebViewStretchesTheLargestQualifyingPlayer)
     ASSERT_TRUE(WaitFor([&] { return frame.Menu().ListSet().State() == CItemListSet::Home; }));
     EXPECT_FALSE(view->isVisible());
     EXPECT_EQ(web.Url(), QLatin1String("about:blank"));
+
+    // The page's renderer killed (a crash, the kernel's out-of-memory killer): the page is opened again; killed
+    // again, the TV goes back to the address list with a line.
+    const auto killRenderers = [] {
+        int killed = 0;
+        for (qint64 pid : DescendantsOf(::getpid())) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("--type=renderer"))
+                killed += ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+        }
+        return killed;
+    };
+    frame.PlaySentPage(http.Url(QStringLiteral("players.html?crash")));
+    ASSERT_TRUE(WaitFor([&] { return enlarged.count() == 3; }, 60000));
+    ASSERT_GT(killRenderers(), 0);
+    EXPECT_TRUE(WaitFor([&] { return enlarged.count() == 4; }, 60000)) << "the page was not opened again";
+    EXPECT_TRUE(view->isVisible());
+    ASSERT_TRUE(frame.Menu().ListSet().IsPlaying());
+    ASSERT_GT(killRenderers(), 0);
+    EXPECT_TRUE(WaitFor([&] { return !view->isVisible() && !frame.Menu().ListSet().IsPlaying(); }, 20000));
+    const auto labels = frame.findChildren<QLabel*>();
+    ASSERT_FALSE(labels.isEmpty());
+    EXPECT_EQ(labels.first()->text(), QStringLiteral("网页意外退出，请重新选择视频"));
     g_rcTvScreen = {};
     g_nScrollY = 0;
 }

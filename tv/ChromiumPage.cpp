@@ -91,6 +91,8 @@ void CChromiumPage::Navigate(const QString& address, int scrollY, double startAt
 void CChromiumPage::StartNavigation()
 {
     const QString address = std::exchange(m_strPendingAddress, QString());
+    m_strAddress = address;
+    m_bCrashed = false;
     m_strSource = PageScriptSource(m_strScript, m_nPendingScroll, m_dPendingStart);
     m_bFilePage = QUrl(address).isLocalFile();
     m_nSerial = 0;
@@ -113,6 +115,22 @@ void CChromiumPage::StartNavigation()
                     m_strLoader = navigated.result.value(QStringLiteral("loaderId")).toString();
                 },
                 m_strSession);
+        },
+        m_strSession);
+}
+
+void CChromiumPage::OpenAgain()
+{
+    if (!IsReady() || m_strAddress.isEmpty())
+        return;
+    m_bCrashed = false;
+    m_nSerial = 0;
+    m_nKrelContext = 0;
+    m_pPipe->Send(
+        QStringLiteral("Page.navigate"), { { QStringLiteral("url"), m_strAddress } },
+        [this, self = QPointer<CChromiumPage>(this)](const CDevToolsPipe::Answer& navigated) {
+            if (self)
+                m_strLoader = navigated.result.value(QStringLiteral("loaderId")).toString();
         },
         m_strSession);
 }
@@ -141,6 +159,15 @@ void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, co
 {
     if (method == QLatin1String("Target.targetCreated") && sessionId.isEmpty()) {
         OnTargetCreated(params.value(QStringLiteral("targetInfo")).toObject());
+        return;
+    }
+    // The renderer's death, as the browser tells of its targets.
+    if (method == QLatin1String("Target.targetCrashed") && sessionId.isEmpty()
+        && params.value(QStringLiteral("targetId")).toString() == m_strTarget && !m_strTarget.isEmpty()) {
+        if (!std::exchange(m_bCrashed, true)) {
+            qCWarning(lcDevTools) << "the page's renderer died";
+            emit crashed();
+        }
         return;
     }
     if (method == QLatin1String("Target.attachedToTarget") && sessionId == m_strSession) {

@@ -29,6 +29,10 @@ public:
     bool IsReady() const { return !m_strSession.isEmpty(); }
     // Opens the address (once attached: earlier calls wait) with the page script for this scroll offset.
     void Navigate(const QString& address, int scrollY, double startAt = 0);
+    // Opens the address opened last again, with its page script, after its renderer died: only what the browser
+    // itself does is asked (what the renderer would do waits for a renderer that never comes), and the page script
+    // already given to the page goes into the new renderer with the page's state.
+    void OpenAgain();
     // Tells the page script in every frame that the page is hidden (its media held) or shown again (they go on):
     // an embedded browser's page does not notice its window leaving the screen.
     void SetHidden(bool hidden);
@@ -55,6 +59,8 @@ signals:
     void failed(const QString& why);
     // Each time the script has stretched a player over the page: its movie address.
     void playerEnlarged(const QString& address);
+    // The page's renderer died (a crash, the kernel's out-of-memory killer); once per page opened.
+    void crashed();
 
 private:
     void OnEvent(const QString& method, const QJsonObject& params, const QString& sessionId);
@@ -71,6 +77,7 @@ private:
     bool m_bFilePage = false; // the program opened a file: page
     bool m_bNavigated = false; // the program's first address is in
     QString m_strLoader; // the program's last navigation
+    QString m_strAddress; // its address
     QString m_strMainFrame;
     QString m_strPendingAddress;
     int m_nPendingScroll = 0;
@@ -80,6 +87,7 @@ private:
     int m_nKrelContext = 0; // the page script's world in the top frame
     QMultiHash<QString, int> m_contexts; // the page script's world in each frame, by session
     bool m_bHidden = false;
+    bool m_bCrashed = false; // told for the page opened now
     QTimer m_poll;
     int m_nPolls = 0;
     int m_nSerial = 0;

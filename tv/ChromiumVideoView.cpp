@@ -45,6 +45,7 @@ CChromiumVideoView::~CChromiumVideoView()
 {
     // The browser ended on purpose, with the TV window that owns the view going: nobody is told.
     m_gone = nullptr;
+    m_crashed = nullptr;
     m_find.stop();
     // The browser first: as it ends, its pipe answers what waits, and the page is still there to hear it.
     if (m_pBrowser)
@@ -88,6 +89,7 @@ bool CChromiumVideoView::EnsureBrowser()
     m_pPage = new CChromiumPage(m_pBrowser->Pipe(), QString::fromUtf8(kPlayerScript));
     connect(m_pPage, &CChromiumPage::playerEnlarged, this,
             [this](const QString& address) { emit playersEnlarged({ address }); });
+    connect(m_pPage, &CChromiumPage::crashed, this, &CChromiumVideoView::OnPageCrashed);
     connect(m_pPage, &CChromiumPage::failed, this,
             [](const QString& why) { qCWarning(lcChromium).noquote() << "the browser's page:" << why; });
     m_pPage->Attach();
@@ -168,10 +170,28 @@ void CChromiumVideoView::Leave(std::function<void(double position, double durati
 void CChromiumVideoView::Navigate(const QString& address, int scrollY, double startAt)
 {
     m_bPaused = false;
+    m_strAddress = address;
+    m_nCrashes = 0;
     if (!EnsureBrowser())
         return;
     show();
     m_pPage->Navigate(address, scrollY, startAt);
+}
+
+void CChromiumVideoView::OnPageCrashed()
+{
+    if (isHidden() || m_strAddress.isEmpty())
+        return; // nothing shown: the next page opens a new renderer anyway
+    if (++m_nCrashes == 1) {
+        qCWarning(lcChromium, "the page is opened again");
+        m_bPaused = false;
+        m_pPage->OpenAgain();
+        return;
+    }
+    hide();
+    m_strAddress.clear();
+    if (m_crashed)
+        m_crashed();
 }
 
 void CChromiumVideoView::Prepare()

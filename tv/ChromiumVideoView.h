@@ -24,6 +24,7 @@ public:
     void Leave(std::function<void(double position, double duration)> done) override;
     void Prepare() override;
     void SetGoneHandler(std::function<void()> handler) override { m_gone = std::move(handler); }
+    void SetCrashHandler(std::function<void()> handler) override { m_crashed = std::move(handler); }
     void TogglePause() override;
     bool IsPaused() const override { return m_bPaused; }
     void Seek(double seconds, bool relative) override;
@@ -51,6 +52,7 @@ private:
     bool EnsureBrowser();
     void FindWindow();
     void OnBrowserGone();
+    void OnPageCrashed();
 
     CChromiumProcess* m_pBrowser = nullptr;
     CChromiumPage* m_pPage = nullptr;
@@ -58,5 +60,9 @@ private:
     QTimer m_find; // looks for the browser's window until it is there
     int m_nFindTries = 0;
     std::function<void()> m_gone;
+    std::function<void()> m_crashed;
+    // The page opened last, and how often its renderer died since.
+    QString m_strAddress;
+    int m_nCrashes = 0;
     bool m_bPaused = false;
 };

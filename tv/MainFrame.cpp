@@ -91,6 +91,17 @@ void CMainFrame::Prewarm()
     painter.drawText(0, 60, QStringLiteral("用遥控器数字键0-9进行选择:0123456789第页共<用CH键前后翻页>"));
 }
 
+void CMainFrame::LeaveBrokenVideo(const QString& line)
+{
+    UpdateScreenHold();
+    if (!m_menu.ListSet().IsPlaying())
+        return;
+    m_menu.OnCommand(RC_LeaveVideo);
+    update();
+    ShowNotice(line);
+    emit menuChanged();
+}
+
 IWebVideoView* CMainFrame::EnsureView()
 {
     if (!m_pView) {
@@ -99,17 +110,10 @@ IWebVideoView* CMainFrame::EnsureView()
             return nullptr;
         m_pView->Widget()->setGeometry(rect());
         m_pView->Widget()->hide();
-        // The engine went away under a video (a crashed or hung browser): back to the address list, with a line
-        // on the TV; the next choice starts it again.
-        m_pView->SetGoneHandler([this] {
-            UpdateScreenHold();
-            if (!m_menu.ListSet().IsPlaying())
-                return;
-            m_menu.OnCommand(RC_LeaveVideo);
-            update();
-            ShowNotice(QStringLiteral("浏览器意外退出，请重新选择视频"));
-            emit menuChanged();
-        });
+        // The engine went away under a video (a crashed or hung browser), or the page's renderer died twice under
+        // it: back to the address list, with a line on the TV; the next choice starts them again.
+        m_pView->SetGoneHandler([this] { LeaveBrokenVideo(QStringLiteral("浏览器意外退出，请重新选择视频")); });
+        m_pView->SetCrashHandler([this] { LeaveBrokenVideo(QStringLiteral("网页意外退出，请重新选择视频")); });
     }
     return m_pView;
 }

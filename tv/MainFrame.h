@@ -104,6 +104,8 @@ private:
     // Keeps where the film that plays now is, for the next time it is chosen.
     void RememberFilmPosition();
     CResumePositions& Resume();
+    // The web view gave up on the video that plays: back to the address list with the line.
+    void LeaveBrokenVideo(const QString& line);
     // A line of text over the bottom of the TV for a few seconds.
     void ShowNotice(const QString& text);
 

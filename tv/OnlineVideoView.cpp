@@ -90,6 +90,23 @@ COnlineVideoView::COnlineVideoView(QWidget* parent)
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &COnlineVideoView::Poll);
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) { StartWatching(); });
+    // The page's renderer died (a crash, the kernel's out-of-memory killer): opened again once, then given up.
+    connect(page(), &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+                if (status == QWebEnginePage::NormalTerminationStatus || isHidden() || m_strAddress.isEmpty())
+                    return;
+                qWarning("krel: the page's renderer died");
+                if (++m_nCrashes == 1) {
+                    const int crashes = m_nCrashes;
+                    Navigate(m_strAddress, m_nScrollY, m_dStartAt);
+                    m_nCrashes = crashes;
+                    return;
+                }
+                hide();
+                m_strAddress.clear();
+                if (m_crashed)
+                    m_crashed();
+            });
     // An in-page navigation (history.pushState, a new hash) changes the address without a load: watch again.
     connect(this, &QWebEngineView::urlChanged, this, [this] {
         if (!page()->isLoading())
@@ -161,6 +178,10 @@ void COnlineVideoView::Navigate(const QString& address, int scrollY, double star
     // A new page counts its stretches from 0 again, and plays.
     m_nSerial = 0;
     m_bPaused = false;
+    m_strAddress = address;
+    m_nScrollY = scrollY;
+    m_dStartAt = startAt;
+    m_nCrashes = 0;
     // The scroll offset belongs to the video chosen now.
     InstallPageScript(scrollY, startAt);
     show();

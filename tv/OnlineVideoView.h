@@ -24,6 +24,7 @@ public:
     void TogglePause() override;
     bool IsPaused() const override { return m_bPaused; }
     void Seek(double seconds, bool relative) override;
+    void SetCrashHandler(std::function<void()> handler) override { m_crashed = std::move(handler); }
 
     // The script world of the page script (the page's own scripts cannot reach it); tests query the script there.
     static constexpr quint32 kScriptWorld = 1;
@@ -48,4 +49,10 @@ private:
     int m_nPolls = 0;
     int m_nSerial = 0; // the page script's stretch count last seen
     bool m_bPaused = false;
+    // The page opened last, and how often its renderer died since.
+    QString m_strAddress;
+    int m_nScrollY = 0;
+    double m_dStartAt = 0;
+    int m_nCrashes = 0;
+    std::function<void()> m_crashed;
 };

@@ -31,6 +31,9 @@ public:
     // Called when the engine went away under a page (its browser process crashed, was killed or hung): the view
     // has hidden itself, and the next Navigate starts the engine again. Engines that cannot go away never call it.
     virtual void SetGoneHandler(std::function<void()> handler) { (void)handler; }
+    // The page's renderer died (a crash, the kernel's out-of-memory killer): the view opens the page again once, as
+    // it was opened; when it dies again the view hides itself and calls this.
+    virtual void SetCrashHandler(std::function<void()> handler) { (void)handler; }
     // The remote's play/pause key: the page's chosen player pauses or goes on, in whichever frame it is.
     virtual void TogglePause() = 0;
     // The video is left: its chosen player pauses, and done hears where it was (seconds) and its length (0 when
