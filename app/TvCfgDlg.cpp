@@ -29,6 +29,7 @@
 #include "catalogue/AdoDatabase.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
+#include "common/Memory.h"
 #include "common/Paths.h"
 #include "common/RemoteCommand.h"
 #include "common/Settings.h"
@@ -472,6 +473,7 @@ void CTvCfgDlg::StopTvOutput()
 {
     delete m_pMainFrame;
     m_pMainFrame = nullptr;
+    ReturnFreeMemorySoon(); // the box rests in the tray now
     ShowTvNote();
     m_pPhonePanel->MenuChanged();
 }

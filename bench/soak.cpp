@@ -44,6 +44,8 @@ const char kPhoneSecret[] = "soak-phone-secret-0123456789abcdef";
 struct Sample {
     double minute;
     long pssKb;
+    long anonKb; // of it: the tree's own memory, not shared with programs outside it
+    long fileKb; // the libraries' and fonts' pages, whose share moves with who else maps them
     int files;
     int threads;
 };
@@ -142,7 +144,10 @@ bool Soak::Setup()
     m_krel.setProcessChannelMode(QProcess::MergedChannels);
     m_krel.setStandardOutputFile(QStringLiteral(KREL_SOAK_LOG));
     DiesWithTheTest(m_krel);
-    m_krel.start(app + QStringLiteral("krel"), {});
+    // KREL_SOAK_WRAPPER runs it under a tool ("heaptrack -o FILE", "valgrind ..."), to find what grows.
+    QStringList command = QString::fromLocal8Bit(qgetenv("KREL_SOAK_WRAPPER")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    command << app + QStringLiteral("krel");
+    m_krel.start(command.takeFirst(), command);
     if (!m_krel.waitForStarted(10000))
         return false;
     QElapsedTimer ready;
@@ -281,7 +286,8 @@ Sample Soak::Measure(double minute) const
         for (const QByteArray& line : status.readAll().split('\n'))
             if (line.startsWith("Threads:"))
                 threads = line.mid(8).trimmed().toInt();
-    return { minute, RollupKb(pid, "Pss:") + DescendantsKb(pid, "Pss:"), Count(QStringLiteral("/proc/%1/fd").arg(pid)),
+    const auto tree = [&](const char* field) { return RollupKb(pid, field) + DescendantsKb(pid, field); };
+    return { minute, tree("Pss:"), tree("Pss_Anon:"), tree("Pss_File:"), Count(QStringLiteral("/proc/%1/fd").arg(pid)),
              threads };
 }
 
@@ -300,9 +306,9 @@ int Soak::Run()
     double nextReport = 0;
     const auto minutes = [&] { return clock.elapsed() / 60000.0; };
     const auto report = [&](const Sample& s) {
-        std::printf("soak %5.1f min: PSS %6.1f MB, %d open files, %d threads; %d videos, %d films, %d TV outputs, "
-                    "%d TV switches, %d sound restarts, %d phone keys, %d remote keys\n",
-                    s.minute, s.pssKb / 1024.0, s.files, s.threads, m_nVideos, m_nFilms, m_nTvOutputs, m_nTvSwitches,
+        std::printf("soak %5.1f min: PSS %6.1f MB (anonymous %.1f, files %.1f), %d open files, %d threads; %d videos, "
+                    "%d films, %d TV outputs, %d TV switches, %d sound restarts, %d phone keys, %d remote keys\n",
+                    s.minute, s.pssKb / 1024.0, s.anonKb / 1024.0, s.fileKb / 1024.0, s.files, s.threads, m_nVideos, m_nFilms, m_nTvOutputs, m_nTvSwitches,
                     m_nSoundRestarts, m_nPhoneKeys, m_nRemoteKeys);
         std::fflush(stdout);
     };
@@ -330,7 +336,7 @@ int Soak::Run()
         // Measured in the same state each time: the tray, TV output off, the browser kept.
         Pause(2000);
         samples.push_back(Measure(minutes()));
-        if (samples.back().minute >= nextReport) {
+        if (samples.back().minute >= nextReport || qEnvironmentVariableIsSet("KREL_SOAK_EVERY_ROUND")) {
             report(samples.back());
             nextReport = samples.back().minute + std::max(1.0, m_nMinutes / 10.0);
         }

@@ -19,6 +19,7 @@
 #include "common/Log.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
+#include "common/Memory.h"
 #include "common/Paths.h"
 #include "common/RemoteCommand.h"
 #include "display/ScreenSaver.h"
@@ -334,6 +335,7 @@ void CMainFrame::StopVideo()
     const auto blank = [this] {
         m_pView->Navigate(QStringLiteral("about:blank"), 0, 0);
         m_pView->Widget()->hide();
+        ReturnFreeMemorySoon();
     };
     if (!shown || m_strAddress.isEmpty()) {
         blank();
@@ -461,6 +463,7 @@ void CMainFrame::OnPlayFile(const QString& path)
             // Watched to its end: the next choice starts it from the beginning.
             if (ok)
                 Resume().Forget(m_strFilm);
+            ReturnFreeMemorySoon();
             update();
             emit menuChanged();
         });
