@@ -236,6 +236,7 @@ void CTvCfgDlg::OnInitDialog()
     QTimer::singleShot(0, this, [this] {
         CMainFrame::Prewarm();
         m_bTvWarm = true;
+        ReturnFreeMemorySoon(); // what starting up needed only once
     });
     // Centred on the primary screen, at the size the layout gives the window (not yet applied before it is shown).
     adjustSize();

@@ -2,10 +2,12 @@
 #include <cstring>
 
 #include "Application.h"
+#include "common/Memory.h"
 #include "common/Settings.h"
 
 int main(int argc, char** argv)
 {
+    UseOneHeap();
     // For an administrator: "krel --autostart=system" writes the machine-wide start-at-boot entry and ends, so that
     // the whole program never has to run as root for it.
     if (argc == 2 && std::strcmp(argv[1], "--autostart=system") == 0) {

@@ -145,7 +145,8 @@ bool Soak::Setup()
     m_krel.setStandardOutputFile(QStringLiteral(KREL_SOAK_LOG));
     DiesWithTheTest(m_krel);
     // KREL_SOAK_WRAPPER runs it under a tool ("heaptrack -o FILE", "valgrind ..."), to find what grows.
-    QStringList command = QString::fromLocal8Bit(qgetenv("KREL_SOAK_WRAPPER")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList command
+        = QString::fromLocal8Bit(qgetenv("KREL_SOAK_WRAPPER")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     command << app + QStringLiteral("krel");
     m_krel.start(command.takeFirst(), command);
     if (!m_krel.waitForStarted(10000))
@@ -308,8 +309,8 @@ int Soak::Run()
     const auto report = [&](const Sample& s) {
         std::printf("soak %5.1f min: PSS %6.1f MB (anonymous %.1f, files %.1f), %d open files, %d threads; %d videos, "
                     "%d films, %d TV outputs, %d TV switches, %d sound restarts, %d phone keys, %d remote keys\n",
-                    s.minute, s.pssKb / 1024.0, s.anonKb / 1024.0, s.fileKb / 1024.0, s.files, s.threads, m_nVideos, m_nFilms, m_nTvOutputs, m_nTvSwitches,
-                    m_nSoundRestarts, m_nPhoneKeys, m_nRemoteKeys);
+                    s.minute, s.pssKb / 1024.0, s.anonKb / 1024.0, s.fileKb / 1024.0, s.files, s.threads, m_nVideos,
+                    m_nFilms, m_nTvOutputs, m_nTvSwitches, m_nSoundRestarts, m_nPhoneKeys, m_nRemoteKeys);
         std::fflush(stdout);
     };
     while (minutes() < m_nMinutes) {
@@ -343,23 +344,26 @@ int Soak::Run()
     }
     report(samples.back());
 
-    // After the warm-up: the tree's PSS may vary with what the browser keeps, within 10 %; krel's files and
-    // threads come back to the same counts (the lowest of the last samples against the highest after warming up).
+    // After the warm-up: the tree's PSS may vary with what the browser keeps (its shared file pages come and go by
+    // several megabytes from one sample to the next), within 10 %; krel's files and threads come back to the same
+    // counts. Each end is the lowest of three samples, so that a passing swing at either end tells nothing.
     std::vector<Sample> after;
     std::copy_if(samples.begin(), samples.end(), std::back_inserter(after),
                  [&](const Sample& s) { return s.minute >= warmUp; });
-    if (after.size() < 4) {
+    if (after.size() < 6) {
         std::fprintf(stderr, "soak: too few rounds after the warm-up to tell\n");
         return 1;
     }
-    const Sample& first = after.front();
-    const auto last = std::vector<Sample>(after.end() - 3, after.end());
-    const long lastPss
-        = std::min_element(last.begin(), last.end(), [](auto& a, auto& b) { return a.pssKb < b.pssKb; })->pssKb;
-    const int lastFiles
-        = std::min_element(last.begin(), last.end(), [](auto& a, auto& b) { return a.files < b.files; })->files;
-    const int lastThreads
-        = std::min_element(last.begin(), last.end(), [](auto& a, auto& b) { return a.threads < b.threads; })->threads;
+    const auto lowest = [](std::vector<Sample>::const_iterator from, auto field) {
+        const auto to = from + 3;
+        return (*std::min_element(from, to, [&](const Sample& a, const Sample& b) { return a.*field < b.*field; }))
+            .*field;
+    };
+    const Sample first { 0, lowest(after.cbegin(), &Sample::pssKb), 0,
+                         0, lowest(after.cbegin(), &Sample::files), lowest(after.cbegin(), &Sample::threads) };
+    const long lastPss = lowest(after.cend() - 3, &Sample::pssKb);
+    const int lastFiles = lowest(after.cend() - 3, &Sample::files);
+    const int lastThreads = lowest(after.cend() - 3, &Sample::threads);
     int failed = 0;
     if (lastPss > first.pssKb * 1.10) {
         std::printf("soak FAILED: PSS grew from %.1f MB to %.1f MB\n", first.pssKb / 1024.0, lastPss / 1024.0);

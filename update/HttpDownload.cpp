@@ -10,8 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <curl/curl.h>
-
+#include "CurlLibrary.h"
 #include "DownloadMessageQueue.h"
 #include "common/Log.h"
 
@@ -174,11 +173,6 @@ int FCHttpDownload::CCalculateSpeed::CurrentSpeed() const
 
 // ---- the task ---------------------------------------------------------------------------------------------------
 
-namespace
-{
-std::once_flag s_curlInit;
-} // namespace
-
 FCHttpDownload::FCHttpDownload(const CRequestInfo& request, int taskId, FIDownloadMessageQueue* owner)
     : m_nTaskId(taskId)
     , m_request(request)
@@ -186,7 +180,6 @@ FCHttpDownload::FCHttpDownload(const CRequestInfo& request, int taskId, FIDownlo
     , m_connectTimer(this, &FCHttpDownload::CheckConnected)
     , m_finishTimer(this, &FCHttpDownload::CheckFinished)
 {
-    std::call_once(s_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     m_connectTimer.StartTimer(kPollMs);
     try {
         m_worker = std::thread([this] { Work(); });
@@ -330,7 +323,9 @@ int FCHttpDownload::OnProgress(void* selfPtr, std::int64_t, std::int64_t, std::i
 void FCHttpDownload::Work()
 {
     const auto started = std::chrono::steady_clock::now();
-    CURL* curl = curl_easy_init();
+    const CurlLibrary* lib = LoadCurl();
+    CURL* curl = lib ? lib->easyInit() : nullptr;
+    const auto set = [&](CURLoption option, auto value) { lib->easySetopt(curl, option, value); };
     int readResult = 0;
     std::int64_t received = 0;
     if (!m_request.strSaveFile.isEmpty()) {
@@ -344,62 +339,62 @@ void FCHttpDownload::Work()
         const QByteArray agent = m_request.strUserAgent.toUtf8();
         curl_slist* headers = nullptr;
         for (const QString& line : m_request.HeaderLines())
-            headers = curl_slist_append(headers, line.toUtf8().constData());
-        curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, m_request.bHttpsRedirectsOnly ? "https" : "http,https");
+            headers = lib->slistAppend(headers, line.toUtf8().constData());
+        set(CURLOPT_URL, url.constData());
+        set(CURLOPT_PROTOCOLS_STR, "http,https");
+        set(CURLOPT_REDIR_PROTOCOLS_STR, m_request.bHttpsRedirectsOnly ? "https" : "http,https");
         // A server that never answers, or goes silent mid-body, fails the transfer instead of holding it.
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_request.nStallSeconds));
+        set(CURLOPT_CONNECTTIMEOUT, 30L);
+        set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+        set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_request.nStallSeconds));
         // A server that sends just enough never to stall still ends, at the request's deadline.
         if (m_request.nDeadlineSeconds > 0)
-            curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(m_request.nDeadlineSeconds));
+            set(CURLOPT_TIMEOUT, static_cast<long>(m_request.nDeadlineSeconds));
         if (m_request.nMaxBytes > 0)
-            curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_request.nMaxBytes));
-        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+            set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(m_request.nMaxBytes));
+        set(CURLOPT_FOLLOWLOCATION, 1L);
         // A proxy's answer to the tunnel request ("200 Connection established") is not the server's response.
-        curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        set(CURLOPT_MAXREDIRS, 10L);
+        set(CURLOPT_NOSIGNAL, 1L);
         if (!agent.isEmpty())
-            curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.constData());
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+            set(CURLOPT_USERAGENT, agent.constData());
+        set(CURLOPT_HTTPHEADER, headers);
         const QByteArray proxy = m_request.ProxyText().toUtf8();
         const QByteArray proxyUser = m_request.strProxyUser.toUtf8();
         const QByteArray proxyPassword = m_request.strProxyPassword.toUtf8();
         if (!proxy.isEmpty()) {
-            curl_easy_setopt(curl, CURLOPT_PROXY, proxy.constData());
+            set(CURLOPT_PROXY, proxy.constData());
             if (!proxyUser.isEmpty())
-                curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, proxyUser.constData());
+                set(CURLOPT_PROXYUSERNAME, proxyUser.constData());
             if (!proxyPassword.isEmpty())
-                curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, proxyPassword.constData());
+                set(CURLOPT_PROXYPASSWORD, proxyPassword.constData());
         }
-        curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(kChunkBytes));
-        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &FCHttpDownload::OnHeader);
-        curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &FCHttpDownload::OnBody);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+        set(CURLOPT_BUFFERSIZE, static_cast<long>(kChunkBytes));
+        set(CURLOPT_HEADERFUNCTION, &FCHttpDownload::OnHeader);
+        set(CURLOPT_HEADERDATA, this);
+        set(CURLOPT_WRITEFUNCTION, &FCHttpDownload::OnBody);
+        set(CURLOPT_WRITEDATA, this);
         // The abort flag is checked by the progress callback, which libcurl calls at least once a second even
         // while nothing arrives.
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &FCHttpDownload::OnProgress);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
-        curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &FCHttpDownload::OnOpenSocket);
-        curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
-        curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &FCHttpDownload::OnCloseSocket);
-        curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, this);
-        const CURLcode result = curl_easy_perform(curl);
+        set(CURLOPT_NOPROGRESS, 0L);
+        set(CURLOPT_XFERINFOFUNCTION, &FCHttpDownload::OnProgress);
+        set(CURLOPT_XFERINFODATA, this);
+        set(CURLOPT_OPENSOCKETFUNCTION, &FCHttpDownload::OnOpenSocket);
+        set(CURLOPT_OPENSOCKETDATA, this);
+        set(CURLOPT_CLOSESOCKETFUNCTION, &FCHttpDownload::OnCloseSocket);
+        set(CURLOPT_CLOSESOCKETDATA, this);
+        const CURLcode result = lib->easyPerform(curl);
         readResult = result == CURLE_OK ? 1 : 0;
         curl_off_t bytes = 0;
-        curl_easy_getinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &bytes);
+        lib->easyGetinfo(curl, CURLINFO_SIZE_DOWNLOAD_T, &bytes);
         received = bytes;
         if (result != CURLE_OK)
-            qCDebug(lcUpdate) << "download" << m_request.strUrl << "ended:" << curl_easy_strerror(result);
-        curl_slist_free_all(headers);
+            qCDebug(lcUpdate) << "download" << m_request.strUrl << "ended:" << lib->easyStrerror(result);
+        lib->slistFreeAll(headers);
     }
     if (curl)
-        curl_easy_cleanup(curl);
+        lib->easyCleanup(curl);
     if (m_nFile >= 0) {
         // On the disk before the caller renames it into place.
         if (::fdatasync(m_nFile) != 0 || ::close(m_nFile) != 0)
