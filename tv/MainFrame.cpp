@@ -1,5 +1,7 @@
 #include "MainFrame.h"
 
+#include <utility>
+
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -463,6 +465,15 @@ void CMainFrame::OnPlayFile(const QString& path)
             // Watched to its end: the next choice starts it from the beginning.
             if (ok)
                 Resume().Forget(m_strFilm);
+            // The player failed (a read error of a disk that went to sleep, a decoder that gave up): once it is
+            // started again where it was; failing again, the listing comes back with a line on the TV.
+            if (!ok && !std::exchange(m_bFilmRetried, true)) {
+                qCWarning(lcTv).noquote() << "the film failed; starting it again:" << m_strFilm;
+                if (m_pPlayer->Play(m_strFilm, m_pPlayer->Position()))
+                    return;
+            }
+            if (!ok)
+                ShowNotice(QStringLiteral("影片无法播放，请重新选择"));
             ReturnFreeMemorySoon();
             update();
             emit menuChanged();
@@ -471,6 +482,7 @@ void CMainFrame::OnPlayFile(const QString& path)
     // A film replaced by another one is left where it was.
     RememberFilmPosition();
     m_strFilm = path;
+    m_bFilmRetried = false;
     const double start = Resume().StartFor(path);
     if (!m_pPlayer->Play(path, start)) {
         qCWarning(lcTv).noquote() << "cannot play" << path;

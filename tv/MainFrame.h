@@ -117,6 +117,7 @@ private:
     CScreenSaverKeeper* m_pScreenKeeper = nullptr;
     std::unique_ptr<CResumePositions> m_pResume;
     QString m_strFilm; // the film chosen last
+    bool m_bFilmRetried = false; // the film chosen last failed once and was started again where it was
     QString m_strAddress; // the web page opened last
     int m_nNavigations = 0; // counts the pages opened
     bool m_bClosing = false;
