@@ -8,7 +8,6 @@
 
 #include <QSocketNotifier>
 
-#include <libudev.h>
 #include <linux/cec.h>
 
 #include "CecPlayback.h"
@@ -167,56 +166,22 @@ void CLinuxCecAdapter::OnEvent()
 CCecDevices::CCecDevices(std::function<void(int)> keySink, QObject* parent)
     : QObject(parent)
     , m_keySink(std::move(keySink))
+    // The first adapter that opens is the one used.
+    , m_watch("cec", [this](const QString& node) {
+        if (!m_pPlayback)
+            TryOpen(node);
+    })
 {
 }
 
 CCecDevices::~CCecDevices()
 {
     m_pPlayback.reset();
-    delete m_pMonitorNotifier;
-    if (m_pMonitor)
-        udev_monitor_unref(m_pMonitor);
-    if (m_pUdev)
-        udev_unref(m_pUdev);
 }
 
 void CCecDevices::Start()
 {
-    m_pUdev = udev_new();
-    if (!m_pUdev)
-        return;
-    m_pMonitor = udev_monitor_new_from_netlink(m_pUdev, "udev");
-    if (m_pMonitor && udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "cec", nullptr) >= 0
-        && udev_monitor_enable_receiving(m_pMonitor) >= 0) {
-        m_pMonitorNotifier = new QSocketNotifier(udev_monitor_get_fd(m_pMonitor), QSocketNotifier::Read);
-        connect(m_pMonitorNotifier, &QSocketNotifier::activated, this, &CCecDevices::OnUdevEvent);
-    }
-    udev_enumerate* list = udev_enumerate_new(m_pUdev);
-    udev_enumerate_add_match_subsystem(list, "cec");
-    udev_enumerate_scan_devices(list);
-    udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list))
-    {
-        udev_device* dev = udev_device_new_from_syspath(m_pUdev, udev_list_entry_get_name(entry));
-        if (!dev)
-            continue;
-        if (const char* node = udev_device_get_devnode(dev); node && !m_pPlayback)
-            TryOpen(QString::fromLocal8Bit(node));
-        udev_device_unref(dev);
-    }
-    udev_enumerate_unref(list);
-}
-
-void CCecDevices::OnUdevEvent()
-{
-    udev_device* dev = udev_monitor_receive_device(m_pMonitor);
-    if (!dev)
-        return;
-    const char* node = udev_device_get_devnode(dev);
-    const char* action = udev_device_get_action(dev);
-    if (node && action && std::strcmp(action, "add") == 0 && !m_pPlayback)
-        TryOpen(QString::fromLocal8Bit(node));
-    udev_device_unref(dev);
+    m_watch.Start();
 }
 
 void CCecDevices::TryOpen(const QString& devnode)

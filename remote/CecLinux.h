@@ -6,11 +6,10 @@
 #include <QString>
 
 #include "CecAdapter.h"
+#include "UdevWatch.h"
 
 class QSocketNotifier;
 class CCecPlayback;
-struct udev;
-struct udev_monitor;
 
 // A CEC adapter of the kernel's CEC framework (/dev/cecN: USB-CEC adapters, DisplayPort-to-HDMI adapters with CEC,
 // the HDMI ports of some mini PCs), through linux/cec.h. Opened non-blocking and as initiator and (shared) follower:
@@ -65,12 +64,9 @@ signals:
 
 private:
     void TryOpen(const QString& devnode);
-    void OnUdevEvent();
 
     std::function<void(int)> m_keySink;
     std::unique_ptr<CCecPlayback> m_pPlayback;
     QString m_strNode;
-    udev* m_pUdev = nullptr;
-    udev_monitor* m_pMonitor = nullptr;
-    QSocketNotifier* m_pMonitorNotifier = nullptr;
+    CUdevWatch m_watch;
 };

@@ -11,7 +11,6 @@
 #include <QSocketNotifier>
 
 #include <libevdev/libevdev.h>
-#include <libudev.h>
 #include <linux/input.h>
 
 #include "KeyRouter.h"
@@ -183,6 +182,7 @@ struct CInputDeviceSource::Device {
 CInputDeviceSource::CInputDeviceSource(CRemoteKeyRouter* router, QObject* parent)
     : QObject(parent)
     , m_pRouter(router)
+    , m_watch("input", [this](const QString& node) { Probe(node); })
 {
 }
 
@@ -190,60 +190,17 @@ CInputDeviceSource::~CInputDeviceSource()
 {
     while (!m_devices.empty())
         Remove(m_devices.begin()->first);
-    delete m_pMonitorNotifier;
-    if (m_pMonitor)
-        udev_monitor_unref(m_pMonitor);
-    if (m_pUdev)
-        udev_unref(m_pUdev);
 }
 
 void CInputDeviceSource::Start(const QString& setting)
 {
     m_strChoice = setting;
-    m_pUdev = udev_new();
-    if (!m_pUdev)
-        return;
-    // Devices plugged in later: the monitor first, so that nothing falls between it and the enumeration.
-    m_pMonitor = udev_monitor_new_from_netlink(m_pUdev, "udev");
-    if (m_pMonitor && udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "input", nullptr) >= 0
-        && udev_monitor_enable_receiving(m_pMonitor) >= 0) {
-        m_pMonitorNotifier = new QSocketNotifier(udev_monitor_get_fd(m_pMonitor), QSocketNotifier::Read);
-        connect(m_pMonitorNotifier, &QSocketNotifier::activated, this, &CInputDeviceSource::OnUdevEvent);
-    }
-    Rescan();
+    m_watch.Start();
 }
 
 void CInputDeviceSource::Rescan()
 {
-    if (!m_pUdev)
-        return;
-    udev_enumerate* list = udev_enumerate_new(m_pUdev);
-    udev_enumerate_add_match_subsystem(list, "input");
-    udev_enumerate_scan_devices(list);
-    udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(list))
-    {
-        udev_device* dev = udev_device_new_from_syspath(m_pUdev, udev_list_entry_get_name(entry));
-        if (!dev)
-            continue;
-        if (const char* node = udev_device_get_devnode(dev))
-            Probe(QString::fromLocal8Bit(node));
-        udev_device_unref(dev);
-    }
-    udev_enumerate_unref(list);
-}
-
-void CInputDeviceSource::OnUdevEvent()
-{
-    udev_device* dev = udev_monitor_receive_device(m_pMonitor);
-    if (!dev)
-        return;
-    const char* node = udev_device_get_devnode(dev);
-    const char* action = udev_device_get_action(dev);
-    if (node && action && std::strcmp(action, "add") == 0)
-        Probe(QString::fromLocal8Bit(node));
-    // A removed device ends its reads with an error; it goes then.
-    udev_device_unref(dev);
+    m_watch.Scan();
 }
 
 void CInputDeviceSource::Probe(const QString& devnode)

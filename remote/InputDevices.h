@@ -10,10 +10,10 @@
 #include <QObject>
 #include <QString>
 
+#include "UdevWatch.h"
+
 class QSocketNotifier;
 class CRemoteKeyRouter;
-struct udev;
-struct udev_monitor;
 struct libevdev;
 
 // Remotes the kernel already drives (an infrared receiver with a kernel driver, a USB media remote or air mouse
@@ -31,8 +31,8 @@ struct InputDeviceInfo {
 InputDeviceInfo DescribeInputDevice(const libevdev* device);
 
 // The remote command of a key code: digits (KEY_0..9, KEY_NUMERIC_0..9, KEY_KP0..9), pages (KEY_CHANNELUP/DOWN,
-// KEY_PAGEUP/DOWN), volume, Back (KEY_BACK, KEY_ESC, KEY_BACKSPACE), LeaveVideo (KEY_STOP, KEY_STOPCD, KEY_EXIT), and Power
-// (KEY_POWER) when powerAllowed. 0 for any other key.
+// KEY_PAGEUP/DOWN), volume, Back (KEY_BACK, KEY_ESC, KEY_BACKSPACE), LeaveVideo (KEY_STOP, KEY_STOPCD, KEY_EXIT), and
+// Power (KEY_POWER) when powerAllowed. 0 for any other key.
 int RemoteCommandForKey(int code, bool powerAllowed);
 // A device is taken when it reports a remote-like key other than power.
 bool IsRemoteLikeDevice(const InputDeviceInfo& device);
@@ -86,14 +86,11 @@ public:
 private:
     struct Device;
     void OnReadable(int fd);
-    void OnUdevEvent();
     void Probe(const QString& devnode);
     void Remove(int fd);
 
     CRemoteKeyRouter* m_pRouter;
     QString m_strChoice;
     std::map<int, std::unique_ptr<Device>> m_devices;
-    udev* m_pUdev = nullptr;
-    udev_monitor* m_pMonitor = nullptr;
-    QSocketNotifier* m_pMonitorNotifier = nullptr;
+    CUdevWatch m_watch;
 };
