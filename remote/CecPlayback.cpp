@@ -19,7 +19,7 @@ struct CecKeyCommand {
     int command;
 };
 
-// User control codes of the CEC specification's table, by the remote command they give.
+// HDMI-CEC user control codes (the key codes a TV sends in <User Control Pressed>), by the remote command they give.
 constexpr CecKeyCommand kCecKeys[] = {
     { 0x00, RC_Ok }, // Select
     { 0x01, RC_Up },           { 0x02, RC_Down },       { 0x03, RC_Left },      { 0x04, RC_Right },
@@ -178,8 +178,8 @@ void CCecPlayback::OnFrame(const CecFrame& in)
     if ((!broadcast && in.Destination() != m_logical) || from == m_logical)
         return;
     const int opcode = in.Opcode();
-    // A frame too short for its opcode is answered as the specification asks of a malformed one: directed, with
-    // <Feature Abort> "invalid operand"; broadcast, not at all.
+    // A frame too short for its opcode is malformed: answered when directed to us, with <Feature Abort> "invalid
+    // operand" (so that the TV does not wait for an answer); a broadcast is never answered.
     const auto needs = [&](std::size_t operands) {
         if (in.OperandCount() >= operands)
             return true;

@@ -14,7 +14,7 @@
 // any other key (the TV's power key among them: the TV handles that one itself).
 int RemoteCommandForCecKey(int uiCode);
 
-// Frames written as cec-ctl and the CEC specification write them: hex bytes separated by ':' ("40:04"); an empty
+// Frames written as cec-ctl writes them: hex bytes separated by ':' ("40:04"); an empty
 // frame for text that is not such a list.
 CecFrame CecFrameFromText(const QString& text);
 QString CecFrameText(const CecFrame& frame);

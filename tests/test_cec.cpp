@@ -51,7 +51,7 @@ Device MakeDevice()
 
 } // namespace
 
-// One TV's session with us, frame by frame, as the CEC specification writes it (header: initiator and destination;
+// One TV's session with us, frame by frame, in cec-ctl's notation (header: initiator and destination;
 // 4 is our playback address, 0 the TV, f everyone). State carries from row to row.
 TEST(Cec, AnswersWhatTheTvAsks)
 {
@@ -95,7 +95,7 @@ TEST(Cec, AnswersWhatTheTvAsks)
         { "04:44:40", "", 0, true }, // the TV's power key is the TV's own
         { "04:44", "40:00:44:03", 0, true },
         { "54:44:20", "", RC_Digit0, true }, // keys from another device are keys too
-        { "04:ff", "40:00:ff:04", 0, true }, // <Abort>: refused, as the specification asks
+        { "04:ff", "40:00:ff:04", 0, true }, // <Abort>: always answered with a refusal
         { "04:1a:01", "40:00:1a:00", 0, true }, // unsupported directed: <Feature Abort>
         { "04:00:8c:00", "", 0, true }, // a <Feature Abort> is never answered
         { "0f:a6:06:02:00:00", "", 0, true }, // unsupported broadcast: ignored
@@ -137,7 +137,7 @@ TEST(Cec, WakesTheTvOnlyWhenAsked)
     EXPECT_EQ(d.tv->Take(), "40:36");
 }
 
-// The TV remote's keys (user control codes of the CEC specification's table) as remote commands.
+// The TV remote's keys (HDMI-CEC user control codes) as remote commands.
 TEST(Cec, TvRemoteKeys)
 {
     const std::pair<int, int> keys[] = {
