@@ -221,8 +221,11 @@ int RunApplication(int argc, char** argv)
                   kUpdaterName);
     }
 
+    const char* platformWhy = PreferX11InWaylandSessions();
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("krel"));
+    if (platformWhy)
+        qCInfo(lcApp, "windows: X11 (%s)", platformWhy);
     app.setQuitOnLastWindowClosed(false);
 
     return RunControlWindow();

@@ -49,3 +49,17 @@ bool DisplayServerReachable(bool wayland)
     XCloseDisplay(display);
     return true;
 }
+
+const char* PreferX11InWaylandSessions()
+{
+    const char* chosen = std::getenv("QT_QPA_PLATFORM");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* x11 = std::getenv("DISPLAY");
+    if ((chosen && *chosen) || !wayland || !*wayland || !x11 || !*x11)
+        return nullptr;
+    if (!DisplayServerReachable(false))
+        return nullptr;
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    return "a Wayland session with Xwayland: the windows go through X11, where the TV window stays on the TV and "
+           "hosts the browser";
+}

@@ -18,6 +18,9 @@ PACKAGES=(
     fonts-noto-cjk ffmpeg zip playerctl
     # other sessions: a Wayland compositor and Qt's Wayland platform, a window manager with a panel
     weston qt6-wayland icewm
+    # the desktops people run: GNOME (mutter, on Wayland with Xwayland and on Xorg), KDE Plasma (kwin_x11), Xfce (xfwm4),
+    # and a two-output X server for the X11 ones (Xorg with the dummy driver)
+    mutter xwayland kwin-x11 xfwm4 xserver-xorg-core xserver-xorg-video-dummy
     # the Debian package and its checks
     dpkg-dev lintian systemd
 )

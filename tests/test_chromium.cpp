@@ -3,14 +3,18 @@
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
+#include "common/AppMessages.h"
 #include "common/Globals.h"
+#include "common/RemoteCommand.h"
 #include "common/Settings.h"
 #include "support/HttpServer.h"
 #include "support/PulseServer.h"
@@ -144,4 +148,50 @@ TEST(ChromiumView, HostilePageGetsNothing)
                                 QStandardPaths::writableLocation(QStandardPaths::HomeLocation) })
         EXPECT_FALSE(QFile::exists(dir + QLatin1Char('/') + download)) << dir.toStdString();
     g_rcTvScreen = {};
+}
+
+// A browser that stops answering, and one whose window never appears (another class than the one looked for): each
+// time the TV goes back to its list with the line and the program goes on, nothing of the ended browser is used
+// afterwards (its page's timer runs on for a while after a load), and the next video plays in a new browser.
+TEST(ChromiumView, ABrowserThatHangsOrHidesItsWindowGivesTheListBack)
+{
+    TempMachine machine;
+    qputenv("KREL_WEB_ENGINE", "chromium");
+    ASSERT_EQ(ChosenWebEngine(), WebEngineKind::Chromium);
+    HttpServer http { QStringLiteral(KREL_WEB_PLAYERS "/site") };
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    const auto tvRed = [] { return RedShare(CaptureTvScreen(*g_pXServer)); };
+    const QByteArray flags = qgetenv("KREL_CHROMIUM_FLAGS");
+    const auto restore = qScopeGuard([flags] {
+        qputenv("KREL_CHROMIUM_FLAGS", flags);
+        g_rcTvScreen = {};
+    });
+    CMainFrame frame;
+    frame.show();
+    ASSERT_NE(frame.EnsureView(), nullptr);
+    auto* view = static_cast<CChromiumVideoView*>(frame.View());
+    const auto listWithTheLine = [&] {
+        const QLabel* notice = frame.findChild<QLabel*>();
+        return !frame.Menu().ListSet().IsPlaying() && notice && notice->isVisible()
+            && notice->text() == QStringLiteral("浏览器意外退出，请重新选择视频");
+    };
+
+    frame.PlaySentPage(http.Url(QStringLiteral("videojs.html")));
+    ASSERT_TRUE(WaitFor([&] { return tvRed() >= 0.9; }, 40000));
+    const qint64 hung = view->BrowserPid();
+    ::kill(static_cast<pid_t>(hung), SIGSTOP);
+    // The pause key asks the page; no answer comes.
+    QCoreApplication::postEvent(&frame, new CAppEvent(WM_REMOTE_COMMAND, RC_PlayPause, 0));
+    EXPECT_TRUE(WaitFor(listWithTheLine, 30000)) << "a hung browser kept the TV";
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/proc/%1").arg(hung)));
+
+    qputenv("KREL_CHROMIUM_FLAGS", flags + " --class=elsewhere");
+    frame.PlaySentPage(http.Url(QStringLiteral("videojs.html")));
+    ASSERT_NE(view->BrowserPid(), 0);
+    EXPECT_TRUE(WaitFor([&] { return view->BrowserPid() == 0 && listWithTheLine(); }, 40000))
+        << "a browser whose window never came kept the TV";
+
+    qputenv("KREL_CHROMIUM_FLAGS", flags);
+    frame.PlaySentPage(http.Url(QStringLiteral("videojs.html")));
+    EXPECT_TRUE(WaitFor([&] { return tvRed() >= 0.9; }, 40000)) << "the next video did not play";
 }

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -161,21 +162,24 @@ TEST(ChromiumPage, TheRealBrowserRunsThePageScriptInEveryFrame)
     ASSERT_TRUE(WaitFor([&] { return !product.isEmpty(); }, 30000));
     EXPECT_TRUE(product.startsWith(QLatin1String("Chrome/"))) << product.toStdString();
 
-    CChromiumPage page(browser.Pipe(), pageScript());
+    // The page belongs to the browser's pipe.
+    const QPointer<CChromiumPage> page = new CChromiumPage(browser.Pipe(), pageScript());
     QStringList enlarged;
-    QObject::connect(&page, &CChromiumPage::playerEnlarged, [&](const QString& address) { enlarged << address; });
-    page.Attach();
-    page.Navigate(http.Url(QStringLiteral("players.html")), 0);
+    QObject::connect(page, &CChromiumPage::playerEnlarged, [&](const QString& address) { enlarged << address; });
+    page->Attach();
+    page->Navigate(http.Url(QStringLiteral("players.html")), 0);
     EXPECT_TRUE(
         WaitFor([&] { return !enlarged.isEmpty() && enlarged.last().endsWith(QLatin1String("/clip.webm")); }, 30000))
         << enlarged.join(QLatin1Char(' ')).toStdString();
 
     const QString inner = QStringLiteral("http://localhost:%1/players/plain.html").arg(http.Port());
     enlarged.clear();
-    page.Navigate(http.Url(QStringLiteral("players/framed.html?src=")) + inner, 0);
+    page->Navigate(http.Url(QStringLiteral("players/framed.html?src=")) + inner, 0);
     EXPECT_TRUE(WaitFor([&] { return enlarged.contains(inner); }, 30000))
         << enlarged.join(QLatin1Char(' ')).toStdString();
     browser.Stop();
+    // Nothing of the page outlives its browser: its timer, its callbacks and it go with the pipe.
+    EXPECT_TRUE(WaitFor([&] { return page.isNull(); }));
     EXPECT_FALSE(browser.IsRunning());
 }
 

@@ -10,12 +10,14 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcDevTools)
 
-CChromiumPage::CChromiumPage(CDevToolsPipe* pipe, QString pageScript, QObject* parent)
-    : QObject(parent)
+CChromiumPage::CChromiumPage(CDevToolsPipe* pipe, QString pageScript)
+    : QObject(pipe)
     , m_pPipe(pipe)
     , m_strScript(std::move(pageScript))
 {
     connect(m_pPipe, &CDevToolsPipe::event, this, &CChromiumPage::OnEvent);
+    // Nothing more to ask of a browser that went.
+    connect(m_pPipe, &CDevToolsPipe::closed, this, [this] { m_poll.stop(); });
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &CChromiumPage::Poll);
 }

@@ -17,12 +17,15 @@ class QJsonObject;
 // script for news while the page is watched, and clicks where the script wants a click, with a real input event.
 // Downloads are refused, every other window the page opens (a pop-up, a new tab) is closed at once, and the top frame
 // is taken back to an empty page if it ever leaves the addresses allowed to it.
+//
+// A page belongs to its pipe (it is the pipe's child): it goes when the pipe goes, so nothing of a page, its timer
+// or its callbacks can reach a pipe whose browser has ended. Once the pipe is closed the page stops watching.
 class CChromiumPage : public QObject
 {
     Q_OBJECT
 public:
     // pageScript holds __KREL_SCROLL_Y__ where the page's scroll offset goes.
-    CChromiumPage(CDevToolsPipe* pipe, QString pageScript, QObject* parent = nullptr);
+    CChromiumPage(CDevToolsPipe* pipe, QString pageScript);
 
     // Attaches to the browser's page; ready() follows, or failed().
     void Attach();

@@ -20,10 +20,20 @@ CChromiumProcess::CChromiumProcess(QObject* parent)
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.setStandardOutputFile(QProcess::nullDevice());
     connect(&m_process, &QProcess::finished, this, [this] {
-        if (m_pPipe)
-            m_pPipe->Close(QStringLiteral("the browser ended"));
+        DropPipe(QStringLiteral("the browser ended"));
         emit exited();
     });
+}
+
+void CChromiumProcess::DropPipe(const QString& why)
+{
+    if (!m_pPipe)
+        return;
+    // Waiting commands hear of it now; the object itself (with its pages) goes once the caller's work is done, as
+    // the caller may be one of its callbacks.
+    m_pPipe->Close(why);
+    m_pPipe->deleteLater();
+    m_pPipe = nullptr;
 }
 
 CChromiumProcess::~CChromiumProcess()
@@ -118,7 +128,7 @@ bool CChromiumProcess::Start(const Options& options)
         ::close(answers[0]);
         return false;
     }
-    m_pPipe = std::make_unique<CDevToolsPipe>(commands[1], answers[0]);
+    m_pPipe = new CDevToolsPipe(commands[1], answers[0], this);
     return true;
 }
 
@@ -135,7 +145,7 @@ qint64 CChromiumProcess::Pid() const
 void CChromiumProcess::Stop(int graceMs)
 {
     if (!IsRunning()) {
-        m_pPipe.reset();
+        DropPipe(QStringLiteral("the browser ended"));
         return;
     }
     if (m_pPipe && m_pPipe->IsOpen())
@@ -147,5 +157,5 @@ void CChromiumProcess::Stop(int graceMs)
             m_process.waitForFinished(graceMs);
         }
     }
-    m_pPipe.reset();
+    DropPipe(QStringLiteral("the browser was ended"));
 }

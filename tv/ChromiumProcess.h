@@ -1,7 +1,5 @@
 #pragma once
 
-#include <memory>
-
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
@@ -39,8 +37,9 @@ public:
     bool Start(const Options& options);
     bool IsRunning() const;
     qint64 Pid() const;
-    // The browser's DevTools pipe while it runs, else null.
-    CDevToolsPipe* Pipe() const { return m_pPipe.get(); }
+    // The browser's DevTools pipe while it runs, else null. The pipe (and every page on it) belongs to this object
+    // and goes soon after the browser ended: keep a QPointer to it, never a plain pointer.
+    CDevToolsPipe* Pipe() const { return m_pPipe; }
     // Asks the browser to close, ends it if it does not within graceMs, and waits until it is gone.
     void Stop(int graceMs = 3000);
 
@@ -49,6 +48,9 @@ signals:
     void exited();
 
 private:
+    // Closes the pipe and lets it go once the event that ended it is handled.
+    void DropPipe(const QString& why);
+
     QProcess m_process;
-    std::unique_ptr<CDevToolsPipe> m_pPipe;
+    CDevToolsPipe* m_pPipe = nullptr; // a child of this object
 };

@@ -47,11 +47,11 @@ CChromiumVideoView::~CChromiumVideoView()
     m_gone = nullptr;
     m_crashed = nullptr;
     m_find.stop();
-    // The browser first: as it ends, its pipe answers what waits, and the page is still there to hear it.
+    // The browser first: as it ends, its pipe answers what waits, and the page is still there to hear it; the pipe
+    // and the page go with it.
     if (m_pBrowser)
         disconnect(m_pBrowser, nullptr, this, nullptr);
     delete m_pBrowser;
-    delete m_pPage;
 }
 
 QStringList CChromiumVideoView::ExtraFlags()
@@ -63,14 +63,16 @@ bool CChromiumVideoView::EnsureBrowser()
 {
     if (m_pBrowser && m_pBrowser->IsRunning())
         return true;
-    delete m_pPage;
-    m_pPage = nullptr;
-    delete m_pBrowser;
+    delete m_pBrowser; // its pipe and page with it
     m_pBrowser = new CChromiumProcess;
     CChromiumProcess::Options options;
-    // Born outside every monitor's view until it is inside ours.
-    options.extraArguments = QStringList { QStringLiteral("--window-position=-32000,-32000"),
-                                           QStringLiteral("--window-size=%1,%2").arg(width()).arg(height()) }
+    // Born where the view is, the TV, at the view's size: until it is inside ours (a few tens of milliseconds), a
+    // window manager that takes it places it there rather than on the PC monitor (X11 keeps windows that ask for a
+    // place outside every monitor on the primary one).
+    const QPoint at = mapToGlobal(QPoint(0, 0)) * devicePixelRatioF();
+    const QSize extent = size() * devicePixelRatioF();
+    options.extraArguments = QStringList { QStringLiteral("--window-position=%1,%2").arg(at.x()).arg(at.y()),
+                                           QStringLiteral("--window-size=%1,%2").arg(extent.width()).arg(extent.height()) }
         + ExtraFlags();
     if (!m_pBrowser->Start(options)) {
         delete m_pBrowser;
@@ -94,9 +96,15 @@ bool CChromiumVideoView::EnsureBrowser()
             [](const QString& why) { qCWarning(lcChromium).noquote() << "the browser's page:" << why; });
     m_pPage->Attach();
     m_nWindow = 0;
+    m_nFound = 0;
     m_nFindTries = 0;
     m_find.start();
     return true;
+}
+
+CChromiumPage* CChromiumVideoView::Page() const
+{
+    return m_pPage;
 }
 
 qint64 CChromiumVideoView::BrowserPid() const
@@ -108,16 +116,24 @@ void CChromiumVideoView::FindWindow()
 {
     if (!m_pBrowser)
         return;
-    const unsigned long window = X11Embed::FindWindow("krel-tv", m_pBrowser->Pid());
-    if (window && X11Embed::Embed(window, winId(), size() * devicePixelRatioF())) {
-        m_nWindow = window;
-        m_find.stop();
-        X11Embed::SetShown(m_nWindow, isVisible());
-        return;
+    // Found once; a window manager that took it first may need a few rounds to give it back.
+    if (!m_nFound)
+        m_nFound = X11Embed::FindWindow("krel-tv", m_pBrowser->Pid());
+    if (m_nFound) {
+        const X11Embed::Embedding result = X11Embed::Embed(m_nFound, winId(), size() * devicePixelRatioF());
+        if (result == X11Embed::Embedding::Done) {
+            m_nWindow = m_nFound;
+            m_find.stop();
+            X11Embed::SetShown(m_nWindow, isVisible());
+            return;
+        }
+        if (result == X11Embed::Embedding::Waiting && m_nFindTries % 20 == 0)
+            qCInfo(lcChromium, "the browser's window is held by the window manager: taking it back");
     }
     if (++m_nFindTries >= kFindTries) {
         m_find.stop();
-        qCWarning(lcChromium, "the browser's window did not appear: it is ended");
+        qCWarning(lcChromium, m_nFound ? "the window manager did not give the browser's window back: it is ended"
+                                       : "the browser's window did not appear: it is ended");
         m_pBrowser->Stop(500);
     }
 }
@@ -127,6 +143,7 @@ void CChromiumVideoView::OnBrowserGone()
     // Never takes krel with it: the view hides, the TV window goes back to its menu, and the next video starts a new
     // browser.
     m_nWindow = 0;
+    m_nFound = 0;
     m_find.stop();
     qCWarning(lcChromium, "the browser ended");
     const bool shown = !isHidden(); // shown, or meant to be while the TV is away

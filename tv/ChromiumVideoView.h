@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
@@ -30,7 +31,7 @@ public:
     void Seek(double seconds, bool relative) override;
 
     // The browser's page (null before the first video); tests ask it about the page.
-    CChromiumPage* Page() const { return m_pPage; }
+    CChromiumPage* Page() const;
     // The browser's process id (0 when none runs).
     qint64 BrowserPid() const;
 
@@ -55,8 +56,9 @@ private:
     void OnPageCrashed();
 
     CChromiumProcess* m_pBrowser = nullptr;
-    CChromiumPage* m_pPage = nullptr;
+    QPointer<CChromiumPage> m_pPage; // belongs to the browser's pipe, and goes with it
     unsigned long m_nWindow = 0; // the browser's X window, once embedded
+    unsigned long m_nFound = 0; // the browser's X window, once found
     QTimer m_find; // looks for the browser's window until it is there
     int m_nFindTries = 0;
     std::function<void()> m_gone;

@@ -24,6 +24,7 @@
 #include "common/Memory.h"
 #include "common/Paths.h"
 #include "common/RemoteCommand.h"
+#include "display/FullScreenX11.h"
 #include "display/ScreenSaver.h"
 #include "remote/KeyRouter.h"
 
@@ -46,11 +47,14 @@ QFont menuFont()
 } // namespace
 
 CMainFrame::CMainFrame(CRemoteKeyRouter* router)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
+    // The remotes drive it, never the keyboard: it takes no keyboard focus from the person at the PC, neither when
+    // it opens nor later (under a window manager its input hint says so).
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus)
     , m_font(menuFont())
 {
     setWindowTitle(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
     if (router)
         router->SetTvWindow(this);
@@ -63,6 +67,7 @@ CMainFrame::CMainFrame(CRemoteKeyRouter* router)
             g_rcTvScreen = ScreenRect::fromQRect(primary->geometry());
     }
     const QRect rect = g_rcTvScreen.toQRect();
+    m_rcTv = rect;
     // Put the native window on the screen that holds the rectangle before it is shown, so that it opens there.
     create();
     if (QScreen* screen = QGuiApplication::screenAt(rect.center()))
@@ -134,6 +139,7 @@ void CMainFrame::SetTvScreen(QScreen* screen)
         return;
     }
     const QRect rect = screen->geometry();
+    m_rcTv = rect;
     // Out of the full-screen state while the window moves, so that the new place and size are taken.
     if (windowState() & Qt::WindowFullScreen)
         setWindowState(windowState() & ~Qt::WindowFullScreen);
@@ -195,13 +201,37 @@ void CMainFrame::resizeEvent(QResizeEvent* e)
         m_pNotice->setGeometry(0, height() - height() / 8, width(), height() / 8);
 }
 
+void CMainFrame::moveEvent(QMoveEvent* e)
+{
+    QWidget::moveEvent(e);
+    fprintf(stderr, "DEBUG move %d,%d asks=%d vis=%d\n", geometry().x(), geometry().y(), m_nPlacingAsks, isVisible());
+    // A window manager placed the window on a monitor of its choice (the pointer's, or before it had heard of it).
+    KeepOnTheTv();
+}
+
+void CMainFrame::KeepOnTheTv()
+{
+    // A few times per showing at most: a manager that does not do it is not asked for ever.
+    if (m_nPlacingAsks <= 0 || !isVisible() || m_bAway || m_rcTv.isEmpty())
+        return;
+    if (geometry() == m_rcTv && m_nPlacingAsks < 5)
+        return; // on the TV after an ask
+    if (KeepFullScreenOnMonitor(windowHandle(), m_rcTv))
+        --m_nPlacingAsks;
+    else
+        m_nPlacingAsks = 0; // no window manager to ask: the window's own geometry holds
+}
+
 void CMainFrame::setVisible(bool visible)
 {
     // While the TV is away nothing shows the window: it would land on another monitor.
     if (visible && m_bAway)
         return;
-    if (visible)
+    if (visible) {
         setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowFullScreen);
+        if (!isVisible())
+            m_nPlacingAsks = 5;
+    }
     QWidget::setVisible(visible);
 }
 
@@ -587,6 +617,8 @@ void CMainFrame::OnShowVideo()
 
 void CMainFrame::paintEvent(QPaintEvent*)
 {
+    // Painted, the window is mapped: a window manager manages it and can be asked to keep it on the TV.
+    KeepOnTheTv();
     QPainter painter(this);
     painter.fillRect(rect(), g_clrBackground.isValid() ? g_clrBackground : QColor(127, 127, 127));
     painter.setFont(m_font);

@@ -87,6 +87,7 @@ protected:
     void keyReleaseEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
 
 private:
     void OnRemoteCommand(int command);
@@ -106,6 +107,8 @@ private:
     CResumePositions& Resume();
     // The web view gave up on the video that plays: back to the address list with the line.
     void LeaveBrokenVideo(const QString& line);
+    // Under a window manager: asks it to keep the window full screen on the TV while it is elsewhere.
+    void KeepOnTheTv();
     // A line of text over the bottom of the TV for a few seconds.
     void ShowNotice(const QString& text);
 
@@ -123,6 +126,8 @@ private:
     bool m_bClosing = false;
     CMediaControls* m_pMediaControls = nullptr;
     bool m_bAway = false; // the TV is away: hidden, film held
+    QRect m_rcTv; // the TV's monitor, where the window belongs
+    int m_nPlacingAsks = 0; // how often the window manager may still be asked to put the window back on the TV
     bool m_bFilmHeld = false; // the film was held because the TV went away
     int m_nHolds = 0; // HoldReason bits
     bool m_bPausedByHold = false; // what played was paused by a hold

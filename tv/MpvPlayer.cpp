@@ -232,6 +232,14 @@ void CMpvPlayer::paintEvent(QPaintEvent*)
             { MPV_RENDER_PARAM_INVALID, nullptr },
         };
         mpv_render_context_render(m_pRender, params);
+        // libmpv leaves the fourth byte undefined (often 0), where RGB32 means 0xff. Passed on as it is, a
+        // compositor that blends by alpha (any Wayland one, for a window with an alpha channel) shows what is
+        // beneath through the film: every pixel is made opaque.
+        for (int y = 0; y < m_frame.height(); ++y) {
+            auto* line = reinterpret_cast<quint32*>(m_frame.scanLine(y));
+            for (int x = 0; x < m_frame.width(); ++x)
+                line[x] |= 0xff000000u;
+        }
     }
     if (m_frame.isNull())
         painter.fillRect(rect(), Qt::black);

@@ -13,10 +13,30 @@ namespace X11Embed
 namespace
 {
 
+Display* g_display = nullptr;
+XErrorHandler g_previousHandler = nullptr;
+
+// The browser's window may go at any moment (the browser ends, or closes it): a request about a window that is gone
+// fails with BadWindow, which Xlib's default handler answers by ending the process. On our connection an error
+// means only that the window is gone; other connections keep whatever handler they had.
+int onXError(Display* d, XErrorEvent* e)
+{
+    if (d == g_display || !g_previousHandler)
+        return 0;
+    return g_previousHandler(d, e);
+}
+
 // A connection of our own, so that nothing here depends on the toolkit's; kept for the process.
 Display* display()
 {
-    static Display* d = QGuiApplication::platformName() == QLatin1String("xcb") ? XOpenDisplay(nullptr) : nullptr;
+    static Display* d = [] {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            return static_cast<Display*>(nullptr);
+        g_display = XOpenDisplay(nullptr);
+        if (g_display)
+            g_previousHandler = XSetErrorHandler(onXError);
+        return g_display;
+    }();
     return d;
 }
 
@@ -36,6 +56,68 @@ long long pidOf(Display* d, Window w)
     return pid;
 }
 
+// The window's parent (0 when the window is gone).
+Window parentOf(Display* d, Window w)
+{
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(d, w, &root, &parent, &children, &count))
+        return 0;
+    if (children)
+        XFree(children);
+    return parent;
+}
+
+// The WM_STATE a window manager gives the windows it manages: 1 normal, 3 iconic; 0 withdrawn or none.
+long wmState(Display* d, Window w)
+{
+    static const Atom stateAtom = XInternAtom(d, "WM_STATE", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    long state = 0;
+    if (XGetWindowProperty(d, w, stateAtom, 0, 2, False, stateAtom, &type, &format, &count, &after, &data) == Success
+        && data && format == 32 && count >= 1)
+        state = *reinterpret_cast<long*>(data);
+    if (data)
+        XFree(data);
+    return state;
+}
+
+bool matches(Display* d, Window w, const QByteArray& wmClass, long long pid)
+{
+    XClassHint hint { nullptr, nullptr };
+    if (!XGetClassHint(d, w, &hint))
+        return false;
+    const bool sameClass = hint.res_class && wmClass == hint.res_class;
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    XWindowAttributes attributes;
+    return sameClass && pidOf(d, w) == pid && XGetWindowAttributes(d, w, &attributes)
+        && attributes.map_state == IsViewable;
+}
+
+// Depth first below w, to the depth of a window manager's frames (a frame, a decoration, the client).
+Window findBelow(Display* d, Window w, const QByteArray& wmClass, long long pid, int depth)
+{
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(d, w, &root, &parent, &children, &count))
+        return 0;
+    Window found = 0;
+    for (unsigned int i = 0; i < count && !found; ++i)
+        if (matches(d, children[i], wmClass, pid))
+            found = children[i];
+    for (unsigned int i = 0; i < count && !found && depth > 1; ++i)
+        found = findBelow(d, children[i], wmClass, pid, depth - 1);
+    if (children)
+        XFree(children);
+    return found;
+}
+
 } // namespace
 
 unsigned long FindWindow(const QByteArray& wmClass, long long pid)
@@ -43,35 +125,35 @@ unsigned long FindWindow(const QByteArray& wmClass, long long pid)
     Display* d = display();
     if (!d)
         return 0;
-    Window root = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count))
-        return 0;
-    unsigned long found = 0;
-    for (unsigned int i = 0; i < count && !found; ++i) {
-        XClassHint hint { nullptr, nullptr };
-        if (!XGetClassHint(d, children[i], &hint))
-            continue;
-        const bool sameClass = hint.res_class && wmClass == hint.res_class;
-        XFree(hint.res_name);
-        XFree(hint.res_class);
-        XWindowAttributes attributes;
-        if (sameClass && pidOf(d, children[i]) == pid && XGetWindowAttributes(d, children[i], &attributes)
-            && attributes.map_state == IsViewable)
-            found = children[i];
-    }
-    if (children)
-        XFree(children);
-    return found;
+    return findBelow(d, DefaultRootWindow(d), wmClass, pid, 4);
 }
 
-bool Embed(unsigned long window, unsigned long parent, const QSize& size)
+Embedding Embed(unsigned long window, unsigned long parent, const QSize& size)
 {
     Display* d = display();
     if (!d || !window || !parent)
-        return false;
-    // Out of the window manager's hands: no frame, no task bar entry, no focus of its own to take.
+        return Embedding::NoX11;
+    const Window root = DefaultRootWindow(d);
+    const Window holder = parentOf(d, window);
+    if (holder != root && holder != parent) {
+        // In a window manager's frame. Withdrawn once (unmapped), the manager takes it out of the frame, back to
+        // the root; until then there is nothing to do but wait.
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(d, window, &attributes) && attributes.map_state != IsUnmapped)
+            XWithdrawWindow(d, window, DefaultScreen(d));
+        XSync(d, False);
+        return Embedding::Waiting;
+    }
+    if (holder == root && wmState(d, window) != 0) {
+        // Managed without a frame of its own (a manager that does not reparent): withdrawn as well, and embedded
+        // once the manager has dropped it.
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(d, window, &attributes) && attributes.map_state != IsUnmapped)
+            XWithdrawWindow(d, window, DefaultScreen(d));
+        XSync(d, False);
+        return Embedding::Waiting;
+    }
+    // Out of every window manager's hands from now on: no frame, no task bar entry, no focus of its own to take.
     XSetWindowAttributes attributes;
     attributes.override_redirect = True;
     XChangeWindowAttributes(d, window, CWOverrideRedirect, &attributes);
@@ -89,12 +171,13 @@ bool Embed(unsigned long window, unsigned long parent, const QSize& size)
         XFixesSetWindowShapeRegion(d, window, ShapeInput, 0, 0, none);
         XFixesDestroyRegion(d, none);
     }
-    XReparentWindow(d, window, parent, 0, 0);
+    if (holder != parent)
+        XReparentWindow(d, window, parent, 0, 0);
     XMoveResizeWindow(d, window, 0, 0, static_cast<unsigned>(std::max(1, size.width())),
                       static_cast<unsigned>(std::max(1, size.height())));
     XMapWindow(d, window);
     XSync(d, False);
-    return true;
+    return Embedding::Done;
 }
 
 void SetShown(unsigned long window, bool shown)

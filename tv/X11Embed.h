@@ -9,12 +9,21 @@
 namespace X11Embed
 {
 
-// The top-level window of process pid whose WM_CLASS class is wmClass and that is mapped; 0 while there is none.
+// The top-level window of process pid whose WM_CLASS class is wmClass and that is mapped, wherever it is in the
+// window tree (a window manager puts it in a frame of its own); 0 while there is none.
 unsigned long FindWindow(const QByteArray& wmClass, long long pid);
-// Reparents window into parent at (0, 0) and gives it size; false when the display server is no X server. The
-// window takes no pointer input (its input region is empty: clicks and the wheel go to the parent) and no
-// keyboard focus; the program drives it by other means.
-bool Embed(unsigned long window, unsigned long parent, const QSize& size);
+
+enum class Embedding {
+    Done, // the window is inside parent
+    Waiting, // a window manager still holds it: ask again a little later
+    NoX11, // the display server is no X server
+};
+// Reparents window into parent at (0, 0) and gives it size. The window takes no pointer input (its input region is
+// empty: clicks and the wheel go to the parent) and no keyboard focus; the program drives it by other means.
+// A window that a window manager has taken (framed, maximised, with a task bar entry) is first withdrawn as the X11
+// conventions describe (unmapped, and a synthetic UnmapNotify sent to the root): the manager then gives it back,
+// and a later call embeds it. Made override-redirect, the window is never managed again, wherever it is mapped.
+Embedding Embed(unsigned long window, unsigned long parent, const QSize& size);
 // Maps or unmaps an embedded window: unmapped, the program in it sees itself hidden (a browser then pauses the
 // page's media, as for a hidden tab).
 void SetShown(unsigned long window, bool shown);

@@ -35,6 +35,39 @@ void DiesWithTheTest(QProcess& process)
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
+PrivateSessionBus::PrivateSessionBus()
+    : m_oldAddress(qgetenv("DBUS_SESSION_BUS_ADDRESS"))
+{
+    // The session bus of dbus-daemon's own configuration, less its service folders: nothing is activated.
+    const QString config = m_dir.path() + QStringLiteral("/session.conf");
+    WriteFile(config,
+              QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                             "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                             "<busconfig><type>session</type><listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
+                             "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                             "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
+                  .arg(m_dir.path())
+                  .toUtf8());
+    DiesWithTheTest(m_daemon);
+    m_daemon.start(
+        QStringLiteral("dbus-daemon"),
+        { QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address") });
+    if (!m_daemon.waitForStarted(5000) || !m_daemon.waitForReadyRead(5000))
+        return;
+    m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
+}
+
+PrivateSessionBus::~PrivateSessionBus()
+{
+    m_daemon.kill();
+    m_daemon.waitForFinished(3000);
+    if (m_oldAddress.isEmpty())
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_oldAddress);
+}
+
 TempMachine::TempMachine()
     : m_oldRoot(qgetenv("KREL_ROOT"))
 {
@@ -125,9 +158,14 @@ QImage CaptureTvScreen(const XvfbServer& server)
 
 QImage CaptureScreen(const XvfbServer& server, const QRect& area)
 {
+    return CaptureDisplay(server.display(), area);
+}
+
+QImage CaptureDisplay(const QString& name, const QRect& area)
+{
     // Read from the X server on a connection of our own rather than through a helper program: the caller's thread,
     // which may host the web engine's browser thread, is held only for the read itself.
-    Display* display = XOpenDisplay(server.display().toLatin1().constData());
+    Display* display = XOpenDisplay(name.toLatin1().constData());
     if (!display)
         return {};
     QImage tv;

@@ -43,12 +43,35 @@ private:
     bool m_running = false;
 };
 
+// A session bus of the test's own (dbus-daemon), which starts no service by itself: whatever services the machine
+// has installed (a desktop portal, a notification daemon) stay out of the test. DBUS_SESSION_BUS_ADDRESS points at
+// it while the object lives.
+class PrivateSessionBus
+{
+public:
+    PrivateSessionBus();
+    ~PrivateSessionBus();
+    PrivateSessionBus(const PrivateSessionBus&) = delete;
+    PrivateSessionBus& operator=(const PrivateSessionBus&) = delete;
+
+    bool isRunning() const { return !m_address.isEmpty(); }
+    QString address() const { return m_address; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_daemon;
+    QString m_address;
+    QByteArray m_oldAddress;
+};
+
 // The TV monitor (the right half of the test X server) as it shows now; a null image when it cannot be read.
 class QImage;
 class QRect;
 QImage CaptureTvScreen(const XvfbServer& server);
 // Any part of the test X server's screen as it shows now.
 QImage CaptureScreen(const XvfbServer& server, const QRect& area);
+// Any part of the screen of the X server at display name (":N"), with the X authority of the environment.
+QImage CaptureDisplay(const QString& name, const QRect& area);
 // The share of a capture's pixels (every sixth both ways) that are the test clips' red, or the menu's grey.
 double RedShare(const QImage& image);
 double MenuGreyShare(const QImage& image);
