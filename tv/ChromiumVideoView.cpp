@@ -79,6 +79,9 @@ bool CChromiumVideoView::EnsureBrowser()
         m_pBrowser = nullptr;
         return false;
     }
+    // Its window comes inside ours before it is first shown; should it be shown first (a slow start of ours), a
+    // window manager may take it, and FindWindow takes it back.
+    X11Embed::AdoptWhenMade("krel-tv", m_pBrowser->Pid(), winId());
     connect(m_pBrowser, &CChromiumProcess::exited, this, &CChromiumVideoView::OnBrowserGone);
     // A browser that stops answering is as good as gone: it is ended, and the next video starts a new one.
     connect(m_pBrowser->Pipe(), &CDevToolsPipe::unresponsive, this, [this](const QString& method) {

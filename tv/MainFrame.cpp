@@ -367,6 +367,7 @@ void CMainFrame::StopVideo()
     const auto blank = [this] {
         m_pView->Navigate(QStringLiteral("about:blank"), 0, 0);
         m_pView->Widget()->hide();
+        RepaintAfterTheView();
         ReturnFreeMemorySoon();
     };
     if (!shown || m_strAddress.isEmpty()) {
@@ -386,6 +387,19 @@ void CMainFrame::StopVideo()
     });
     // Hidden after the player was paused, so that being shown for the empty page starts nothing again.
     m_pView->Widget()->hide();
+    RepaintAfterTheView();
+}
+
+void CMainFrame::RepaintAfterTheView()
+{
+    // The whole menu again, now and twice more soon after the view's window went: a compositing window manager lets
+    // a full-screen window that plays video draw to the screen directly (mutter does), and as it takes the window
+    // back into its own picture it may keep the video's last frame until the window draws once more.
+    for (int ms : { 0, 300, 1000 })
+        QTimer::singleShot(ms, this, [this] {
+            if (!VideoShown())
+                repaint();
+        });
 }
 
 bool WebEngineRefusesToRun()

@@ -97,6 +97,7 @@ private:
     // Remote keys while a local film plays; false when the key is not the film's.
     bool OnFilmCommand(int command);
     void StopVideo();
+    void RepaintAfterTheView();
     // A film plays (or is paused); the web view shows a page (or would, were the TV there).
     bool FilmPlays() const;
     bool VideoShown() const;

@@ -1,6 +1,10 @@
 #include "X11Embed.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <QGuiApplication>
+#include <QSocketNotifier>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -86,7 +90,7 @@ long wmState(Display* d, Window w)
     return state;
 }
 
-bool matches(Display* d, Window w, const QByteArray& wmClass, long long pid)
+bool hasClassAndPid(Display* d, Window w, const QByteArray& wmClass, long long pid)
 {
     XClassHint hint { nullptr, nullptr };
     if (!XGetClassHint(d, w, &hint))
@@ -94,9 +98,82 @@ bool matches(Display* d, Window w, const QByteArray& wmClass, long long pid)
     const bool sameClass = hint.res_class && wmClass == hint.res_class;
     XFree(hint.res_name);
     XFree(hint.res_class);
+    return sameClass && pidOf(d, w) == pid;
+}
+
+// Mapped (shown, or inside a window that is hidden now).
+bool matches(Display* d, Window w, const QByteArray& wmClass, long long pid)
+{
     XWindowAttributes attributes;
-    return sameClass && pidOf(d, w) == pid && XGetWindowAttributes(d, w, &attributes)
-        && attributes.map_state == IsViewable;
+    return hasClassAndPid(d, w, wmClass, pid) && XGetWindowAttributes(d, w, &attributes)
+        && attributes.map_state != IsUnmapped;
+}
+
+// Out of every window manager's hands from now on: no frame, no task bar entry, no focus of its own to take, and
+// no pointer input (an empty input region: clicks and the wheel fall through to our window, never to the page).
+void makeGuest(Display* d, Window window)
+{
+    XSetWindowAttributes attributes;
+    attributes.override_redirect = True;
+    XChangeWindowAttributes(d, window, CWOverrideRedirect, &attributes);
+    XWMHints* hints = XAllocWMHints();
+    if (hints) {
+        hints->flags = InputHint;
+        hints->input = False;
+        XSetWMHints(d, window, hints);
+        XFree(hints);
+    }
+    int eventBase = 0, errorBase = 0;
+    if (XFixesQueryExtension(d, &eventBase, &errorBase)) {
+        const XserverRegion none = XFixesCreateRegion(d, nullptr, 0);
+        XFixesSetWindowShapeRegion(d, window, ShapeInput, 0, 0, none);
+        XFixesDestroyRegion(d, none);
+    }
+}
+
+// The window being waited for as the browser makes it (see AdoptWhenMade).
+struct Adoption {
+    QByteArray wmClass;
+    long long pid = 0;
+    Window parent = 0;
+    std::vector<Window> candidates; // the program's top-levels of a browser window's size, their names not yet set
+    QSocketNotifier* notifier = nullptr;
+};
+Adoption g_adoption;
+
+void tryAdopt(Display* d, Window w)
+{
+    Adoption& a = g_adoption;
+    if (!a.parent || std::find(a.candidates.begin(), a.candidates.end(), w) == a.candidates.end())
+        return;
+    XWindowAttributes attributes;
+    if (!hasClassAndPid(d, w, a.wmClass, a.pid) || !XGetWindowAttributes(d, w, &attributes)
+        || attributes.map_state != IsUnmapped || parentOf(d, w) != DefaultRootWindow(d))
+        return;
+    // Not yet shown: put inside ours before the program maps it, so that no window manager ever sees it.
+    makeGuest(d, w);
+    XReparentWindow(d, w, a.parent, 0, 0);
+    XSync(d, False);
+    a.parent = 0;
+    a.candidates.clear();
+}
+
+void drainEvents(Display* d)
+{
+    while (XPending(d)) {
+        XEvent e;
+        XNextEvent(d, &e);
+        if (e.type == CreateNotify && !e.xcreatewindow.override_redirect && g_adoption.parent
+            && e.xcreatewindow.parent == DefaultRootWindow(d) && e.xcreatewindow.width >= 100
+            && e.xcreatewindow.height >= 100) {
+            // Its class and process are set a moment later: watched until then.
+            g_adoption.candidates.push_back(e.xcreatewindow.window);
+            XSelectInput(d, e.xcreatewindow.window, PropertyChangeMask);
+            tryAdopt(d, e.xcreatewindow.window);
+        } else if (e.type == PropertyNotify) {
+            tryAdopt(d, e.xproperty.window);
+        }
+    }
 }
 
 // Depth first below w, to the depth of a window manager's frames (a frame, a decoration, the client).
@@ -125,7 +202,26 @@ unsigned long FindWindow(const QByteArray& wmClass, long long pid)
     Display* d = display();
     if (!d)
         return 0;
-    return findBelow(d, DefaultRootWindow(d), wmClass, pid, 4);
+    drainEvents(d);
+    return findBelow(d, DefaultRootWindow(d), wmClass, pid, 5);
+}
+
+void AdoptWhenMade(const QByteArray& wmClass, long long pid, unsigned long parent)
+{
+    Display* d = display();
+    if (!d)
+        return;
+    g_adoption.wmClass = wmClass;
+    g_adoption.pid = pid;
+    g_adoption.parent = parent;
+    g_adoption.candidates.clear();
+    if (!g_adoption.notifier) {
+        // The root's children as they are made (a window manager's own selection of the root is not touched).
+        XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);
+        g_adoption.notifier = new QSocketNotifier(ConnectionNumber(d), QSocketNotifier::Read, qApp);
+        QObject::connect(g_adoption.notifier, &QSocketNotifier::activated, qApp, [d] { drainEvents(d); });
+    }
+    XFlush(d);
 }
 
 Embedding Embed(unsigned long window, unsigned long parent, const QSize& size)
@@ -153,24 +249,7 @@ Embedding Embed(unsigned long window, unsigned long parent, const QSize& size)
         XSync(d, False);
         return Embedding::Waiting;
     }
-    // Out of every window manager's hands from now on: no frame, no task bar entry, no focus of its own to take.
-    XSetWindowAttributes attributes;
-    attributes.override_redirect = True;
-    XChangeWindowAttributes(d, window, CWOverrideRedirect, &attributes);
-    XWMHints* hints = XAllocWMHints();
-    if (hints) {
-        hints->flags = InputHint;
-        hints->input = False;
-        XSetWMHints(d, window, hints);
-        XFree(hints);
-    }
-    // An empty input region: the pointer's clicks and wheel fall through to our window, never to the page.
-    int eventBase = 0, errorBase = 0;
-    if (XFixesQueryExtension(d, &eventBase, &errorBase)) {
-        const XserverRegion none = XFixesCreateRegion(d, nullptr, 0);
-        XFixesSetWindowShapeRegion(d, window, ShapeInput, 0, 0, none);
-        XFixesDestroyRegion(d, none);
-    }
+    makeGuest(d, window);
     if (holder != parent)
         XReparentWindow(d, window, parent, 0, 0);
     XMoveResizeWindow(d, window, 0, 0, static_cast<unsigned>(std::max(1, size.width())),

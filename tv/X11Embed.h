@@ -13,6 +13,12 @@ namespace X11Embed
 // window tree (a window manager puts it in a frame of its own); 0 while there is none.
 unsigned long FindWindow(const QByteArray& wmClass, long long pid);
 
+// Arms a watch for the next top-level window that process pid makes with class wmClass: as soon as it is made and
+// named, and before the program shows it, it becomes a window of parent (override-redirect, as Embed makes it), so
+// that no window manager ever takes it, frames it or gives it the focus. The watch ends with the one window; a
+// window that is shown before the watch sees it is left to Embed.
+void AdoptWhenMade(const QByteArray& wmClass, long long pid, unsigned long parent);
+
 enum class Embedding {
     Done, // the window is inside parent
     Waiting, // a window manager still holds it: ask again a little later

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QPainter>
 
 #include "common/Globals.h"
 
@@ -168,14 +169,28 @@ QImage CaptureDisplay(const QString& name, const QRect& area)
     Display* display = XOpenDisplay(name.toLatin1().constData());
     if (!display)
         return {};
+    // Only what the screen has (a monitor switched off may have shrunk it): the rest stays black, as nothing shows
+    // there (a read outside the screen would be an X error, which ends the process).
+    const QRect inside = area.intersected(
+        QRect(0, 0, DisplayWidth(display, DefaultScreen(display)), DisplayHeight(display, DefaultScreen(display))));
     QImage tv;
-    if (XImage* image = XGetImage(display, DefaultRootWindow(display), area.x(), area.y(),
-                                      static_cast<unsigned>(area.width()), static_cast<unsigned>(area.height()),
-                                      AllPlanes, ZPixmap)) {
-        if (image->bits_per_pixel == 32 && image->byte_order == LSBFirst)
-            tv = QImage(reinterpret_cast<const uchar*>(image->data), image->width, image->height, image->bytes_per_line,
-                        QImage::Format_RGB32)
-                     .copy();
+    if (inside.isEmpty()) {
+        tv = QImage(area.size(), QImage::Format_RGB32);
+        tv.fill(Qt::black);
+    } else if (XImage* image = XGetImage(display, DefaultRootWindow(display), inside.x(), inside.y(),
+                                             static_cast<unsigned>(inside.width()),
+                                             static_cast<unsigned>(inside.height()), AllPlanes, ZPixmap)) {
+        if (image->bits_per_pixel == 32 && image->byte_order == LSBFirst) {
+            const QImage part(reinterpret_cast<const uchar*>(image->data), image->width, image->height,
+                              image->bytes_per_line, QImage::Format_RGB32);
+            if (inside == area) {
+                tv = part.copy();
+            } else {
+                tv = QImage(area.size(), QImage::Format_RGB32);
+                tv.fill(Qt::black);
+                QPainter(&tv).drawImage(inside.topLeft() - area.topLeft(), part);
+            }
+        }
         XDestroyImage(image);
     }
     XCloseDisplay(display);
