@@ -3,6 +3,7 @@
 // (xfwm4), the X11 ones on an Xorg with two outputs, PC left and TV right. The same walk runs in each and is judged
 // by what each monitor shows: the menu, a web video and a film over the whole TV and nothing on the PC monitor, the
 // browser never a window of the desktop, the PC user's keyboard focus where it was, the prompt on the TV.
+#include <algorithm>
 #include <memory>
 
 #include <QDir>
@@ -25,6 +26,8 @@ namespace
 
 const QRect kPc(0, 0, 1920, 1080);
 const QRect kTv(1920, 0, 1920, 1080);
+// Where the pointer rests all along (nobody moves it): a compositor draws it into the picture when it likes.
+const QRect kPointer(0, 0, 64, 64);
 
 // An X server that names its own free display on its standard output (-displayfd 1); ":N", or "" when it did not
 // start.
@@ -309,10 +312,13 @@ EndSection
         int differ = 0;
         for (int y = 0; y < now.height(); y += 4)
             for (int x = 0; x < now.width(); x += 4)
-                differ += !control.contains(x, y) && !near(now.pixel(x, y), pcBefore.pixel(x, y));
+                differ += !control.contains(x, y) && !kPointer.contains(x, y)
+                    && !near(now.pixel(x, y), pcBefore.pixel(x, y));
         EXPECT_LT(differ, 100) << step << ": the PC monitor changed";
-        if (differ >= 50)
+        if (differ >= 100) {
             keepScreen(step);
+            pcBefore.save(QDir::tempPath() + QStringLiteral("/krel-pc-before.png"));
+        }
     }
     // What both monitors show, kept for whoever reads a failure.
     void keepScreen(const char* step) const
@@ -331,12 +337,22 @@ EndSection
     }
     void expectClipOnTheWholeTv(const char* step)
     {
-        QImage tv;
-        EXPECT_TRUE(WaitFor([&] { return RedShare(tv = screen(kTv)) >= 0.97; }, 60000))
-            << step << ": red share on the TV " << RedShare(tv);
         // Corner to corner: no title bar, no frame, no panel.
-        for (const QPoint p : { QPoint(3, 3), QPoint(1916, 3), QPoint(3, 1076), QPoint(1916, 1076) })
-            EXPECT_GT(qRed(tv.pixel(p)), 180) << step << ": corner " << p.x() << "," << p.y();
+        const QList<QPoint> corners { QPoint(3, 3), QPoint(1916, 3), QPoint(3, 1076), QPoint(1916, 1076) };
+        QImage tv;
+        const bool whole = WaitFor(
+            [&] {
+                tv = screen(kTv);
+                return RedShare(tv) >= 0.97
+                    && std::all_of(corners.begin(), corners.end(), [&](QPoint p) { return qRed(tv.pixel(p)) > 180; });
+            },
+            60000);
+        EXPECT_TRUE(whole) << step << ": red share on the TV " << RedShare(tv);
+        if (!whole) {
+            for (const QPoint p : corners)
+                ADD_FAILURE() << step << ": corner " << p.x() << "," << p.y() << " red " << qRed(tv.pixel(p));
+            keepScreen(step);
+        }
     }
 
     // Power, an address list, a web video and a second one, a film, the prompt: the walk of every session.
@@ -410,18 +426,6 @@ EndSection
                     return s.volumeLeft < stream.volumeLeft;
             return false;
         }));
-        if (tvCanBeUnplugged) {
-            // The TV switched off and on under the video: nothing comes to the PC monitor, and the video comes back.
-            // (The desktop's background is drawn again for the smaller screen: only the TV's pictures are looked
-            // for on the PC monitor.)
-            ASSERT_TRUE(plugTv(false));
-            WaitFor([] { return false; }, 1500);
-            const QImage pc = screen(kPc);
-            EXPECT_LT(RedShare(pc), 0.001) << "the video on the PC monitor";
-            EXPECT_LT(MenuGreyShare(pc), 0.01) << "the menu on the PC monitor";
-            ASSERT_TRUE(plugTv(true));
-            expectClipOnTheWholeTv("TV on again");
-        }
         ASSERT_TRUE(press(QStringLiteral("LeaveVideo")));
         expectMenu("leave video");
 
@@ -447,6 +451,28 @@ EndSection
         ASSERT_TRUE(press(QStringLiteral("Digit0")));
         EXPECT_TRUE(WaitFor([&] { return screen(kTv).pixel(300, 250) != inside; }, 10000)) << "the prompt stays";
         expectPcAsBefore("prompt");
+
+        if (tvCanBeUnplugged) {
+            // TV output again, a video, and the TV switched off and on under it: nothing comes to the PC monitor,
+            // and the video comes back on the TV. (Last: some window managers draw the PC monitor anew, or not
+            // quite, as the screen shrinks and grows.)
+            ASSERT_TRUE(pressAll({ "Power", "Digit0", "Digit0", "Digit0" }));
+            expectClipOnTheWholeTv("video before the TV goes");
+            ASSERT_TRUE(plugTv(false));
+            EXPECT_TRUE(WaitFor(
+                [&] {
+                    return x(QStringLiteral("xdotool"), { QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                          QStringLiteral("--name"), QStringLiteral("^MIRA$") })
+                        .isEmpty();
+                },
+                10000))
+                << "the TV window stays with the TV gone";
+            const QImage pc = screen(kPc);
+            EXPECT_LT(RedShare(pc), 0.001) << "the video on the PC monitor";
+            EXPECT_LT(MenuGreyShare(pc), 0.01) << "the menu on the PC monitor";
+            ASSERT_TRUE(plugTv(true));
+            expectClipOnTheWholeTv("TV on again");
+        }
         EXPECT_EQ(krel->state(), QProcess::Running);
     }
 

@@ -105,7 +105,7 @@ void CMainFrame::LeaveBrokenVideo(const QString& line)
     if (!m_menu.ListSet().IsPlaying())
         return;
     m_menu.OnCommand(RC_LeaveVideo);
-    update();
+    RepaintAfterTheView();
     ShowNotice(line);
     emit menuChanged();
 }
@@ -186,7 +186,10 @@ void CMainFrame::UpdateScreenHold()
 {
     const bool film = FilmPlays() && !m_pPlayer->IsPaused();
     const bool video = VideoShown() && !m_pView->IsPaused();
-    m_pScreenKeeper->SetPlaying(!m_bAway && (film || video));
+    const bool playing = !m_bAway && (film || video);
+    m_pScreenKeeper->SetPlaying(playing);
+    if (std::exchange(m_bPlayed, playing) && !playing)
+        RepaintAfterTheView();
 }
 
 void CMainFrame::resizeEvent(QResizeEvent* e)

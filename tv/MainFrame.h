@@ -132,6 +132,7 @@ private:
     bool m_bFilmHeld = false; // the film was held because the TV went away
     int m_nHolds = 0; // HoldReason bits
     bool m_bPausedByHold = false; // what played was paused by a hold
+    bool m_bPlayed = false; // something played on the TV when last looked
 };
 
 // Whether the web engine would end the process if it started now (root, with its sandbox on).
