@@ -61,7 +61,6 @@ bool KeepFullScreenOnMonitor(QWindow* window, const QRect& monitor)
     if (data)
         XFree(data);
     const int index = managed ? monitorIndex(d, monitor) : -1;
-    fprintf(stderr, "DEBUG keep managed=%d index=%d %d,%d\n", managed, index, monitor.x(), monitor.width());
     if (index < 0)
         return false;
     const Window id = static_cast<Window>(window->winId());

@@ -187,7 +187,7 @@ TEST(ChromiumView, ABrowserThatHangsOrHidesItsWindowGivesTheListBack)
 
     qputenv("KREL_CHROMIUM_FLAGS", flags + " --class=elsewhere");
     frame.PlaySentPage(http.Url(QStringLiteral("videojs.html")));
-    ASSERT_NE(view->BrowserPid(), 0);
+    ASSERT_TRUE(WaitFor([&] { return view->BrowserPid() != 0 && view->BrowserPid() != hung; }, 10000));
     EXPECT_TRUE(WaitFor([&] { return view->BrowserPid() == 0 && listWithTheLine(); }, 40000))
         << "a browser whose window never came kept the TV";
 

@@ -207,7 +207,6 @@ void CMainFrame::resizeEvent(QResizeEvent* e)
 void CMainFrame::moveEvent(QMoveEvent* e)
 {
     QWidget::moveEvent(e);
-    fprintf(stderr, "DEBUG move %d,%d asks=%d vis=%d\n", geometry().x(), geometry().y(), m_nPlacingAsks, isVisible());
     // A window manager placed the window on a monitor of its choice (the pointer's, or before it had heard of it).
     KeepOnTheTv();
 }

@@ -84,11 +84,12 @@ WebEngineKind ChosenWebEngine()
         else if (!QFileInfo(QStringLiteral("/usr/bin/chromium")).isExecutable())
             why = "chromium is not installed";
         else if (QGuiApplication::platformName() != QLatin1String("xcb"))
-            why = "the session is not X11, where the browser's window can be embedded";
+            why = "no X11 (neither an X11 session nor Xwayland), where the browser's window can be embedded";
         if (!why) {
             qCInfo(lcTv, "web view: Debian's Chromium (%s)",
                    wanted == QLatin1String("chromium") ? "asked for by WebEngine=chromium"
-                                                       : "installed, and the session is X11");
+                                                       : "installed, and krel's windows are X11 ones: an X11 "
+                                                         "session, or Xwayland in a Wayland one");
             return WebEngineKind::Chromium;
         }
         qCInfo(lcTv, "web view: Qt WebEngine (%s)", why);
