@@ -37,22 +37,10 @@ protected:
         ASSERT_TRUE(bus.IsRunning());
         ASSERT_TRUE(http.IsRunning());
         // The program with the player libraries it loads from beside itself.
-        for (const char* file : { "krel", "libkrel_web.so", "libkrel_chromium.so", "libkrel_film.so" })
-            ASSERT_TRUE(QFile::copy(QFileInfo(QStringLiteral(KREL_BINARY)).absolutePath() + QLatin1Char('/')
-                                        + QLatin1String(file),
-                                    machine.appDir() + QLatin1String(file)));
-        const QString source = machine.root() + QStringLiteral("/catalogue.json");
-        WriteFile(source,
-                  QStringLiteral(R"({
-            "types": [{"id": 1, "name": "测试类型"}],
-            "videos": [{"id": 10, "name": "测试视频", "type": 1, "value2": 0, "scroll": 0}],
-            "addresses": [{"id": 100, "video": 10, "name": "第1集", "url": "%1"}]
-        })")
-                      .arg(http.Url(QStringLiteral("audio.html")))
-                      .toUtf8());
-        ASSERT_EQ(QProcess::execute(QStringLiteral(KREL_CATALOGUE_TOOL),
-                                    { QStringLiteral("build"), source, machine.appDir() }),
-                  0);
+        // The program with the player libraries it loads from beside itself.
+        ASSERT_TRUE(machine.installProgram(QStringLiteral(KREL_BINARY)));
+        ASSERT_TRUE(machine.buildCatalogue(QStringLiteral(KREL_CATALOGUE_TOOL), http.Url(QStringLiteral("audio.html")),
+                                           { QStringLiteral("第1集") }));
         WriteFile(machine.settingsFile(),
                   "[Config]\nDisplayCard=1920 0 3840 1080\nSoundCard=HDMI-TV\n"
                   "DisableMouseCtrl=1\n");

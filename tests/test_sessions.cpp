@@ -50,23 +50,9 @@ protected:
         ASSERT_TRUE(pulse.Start()); // its runtime folder is the session's, as on a desktop
         ASSERT_TRUE(bus.isRunning());
         ASSERT_TRUE(http.IsRunning());
-        for (const char* file : { "krel", "libkrel_web.so", "libkrel_chromium.so", "libkrel_film.so" })
-            ASSERT_TRUE(QFile::copy(QFileInfo(QStringLiteral(KREL_BINARY)).absolutePath() + QLatin1Char('/')
-                                        + QLatin1String(file),
-                                    machine.appDir() + QLatin1String(file)));
-        const QString source = machine.root() + QStringLiteral("/catalogue.json");
-        WriteFile(source,
-                  QStringLiteral(R"({
-            "types": [{"id": 1, "name": "测试类型"}],
-            "videos": [{"id": 10, "name": "测试视频", "type": 1, "value2": 0, "scroll": 0}],
-            "addresses": [{"id": 100, "video": 10, "name": "第1集", "url": "%1"},
-                          {"id": 101, "video": 10, "name": "第2集", "url": "%1"}]
-        })")
-                      .arg(http.Url(QStringLiteral("videojs.html")))
-                      .toUtf8());
-        ASSERT_EQ(QProcess::execute(QStringLiteral(KREL_CATALOGUE_TOOL),
-                                    { QStringLiteral("build"), source, machine.appDir() }),
-                  0);
+        ASSERT_TRUE(machine.installProgram(QStringLiteral(KREL_BINARY)));
+        ASSERT_TRUE(machine.buildCatalogue(QStringLiteral(KREL_CATALOGUE_TOOL), http.Url(QStringLiteral("videojs.html")),
+                                           { QStringLiteral("第1集"), QStringLiteral("第2集") }));
         const QString films = machine.root() + QStringLiteral("/films");
         QDir().mkpath(films);
         ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), films + QStringLiteral("/红色.webm")));

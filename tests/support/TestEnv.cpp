@@ -97,6 +97,30 @@ void TempMachine::writeAppFile(const QString& relative, const QByteArray& bytes)
     WriteFile(appDir() + relative, bytes);
 }
 
+bool TempMachine::installProgram(const QString& program) const
+{
+    for (const char* file : { "krel", "libkrel_web.so", "libkrel_chromium.so", "libkrel_film.so" })
+        if (!QFile::copy(QFileInfo(program).absolutePath() + QLatin1Char('/') + QLatin1String(file),
+                         appDir() + QLatin1String(file)))
+            return false;
+    return true;
+}
+
+bool TempMachine::buildCatalogue(const QString& tool, const QString& address, const QStringList& episodes) const
+{
+    QStringList rows;
+    for (int i = 0; i < episodes.size(); ++i)
+        rows << QStringLiteral(R"({"id": %1, "video": 10, "name": "%2", "url": "%3"})").arg(100 + i).arg(episodes[i], address);
+    const QString source = root() + QStringLiteral("/catalogue.json");
+    WriteFile(source,
+              QStringLiteral(R"({"types": [{"id": 1, "name": "测试类型"}],
+                  "videos": [{"id": 10, "name": "测试视频", "type": 1, "value2": 0, "scroll": 0}],
+                  "addresses": [%1]})")
+                  .arg(rows.join(QStringLiteral(", ")))
+                  .toUtf8());
+    return QProcess::execute(tool, { QStringLiteral("build"), source, appDir() }) == 0;
+}
+
 XvfbServer::XvfbServer()
     : m_oldDisplay(qgetenv("DISPLAY"))
 {

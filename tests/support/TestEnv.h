@@ -17,6 +17,12 @@ public:
     QString settingsFile() const;
     // Writes a file under the application folder, creating folders on the way.
     void writeAppFile(const QString& relative, const QByteArray& bytes) const;
+    // The program (the executable named by program) with the player libraries it loads from beside itself, copied
+    // into the application folder; false when a file is missing.
+    bool installProgram(const QString& program) const;
+    // The catalogue of one type, one video and one address for each episode name (all at address), built by the
+    // catalogue tool into the application folder; false when the tool failed.
+    bool buildCatalogue(const QString& tool, const QString& address, const QStringList& episodes) const;
 
 private:
     QTemporaryDir m_dir;
