@@ -195,3 +195,30 @@ TEST(ChromiumView, ABrowserThatHangsOrHidesItsWindowGivesTheListBack)
     frame.PlaySentPage(http.Url(QStringLiteral("videojs.html")));
     EXPECT_TRUE(WaitFor([&] { return tvRed() >= 0.9; }, 40000)) << "the next video did not play";
 }
+
+// A page's alert, confirm and prompt are answered at once, unseen ("no" to the last two), and a page that asks to be
+// kept is left: the same browser goes on to the next page.
+TEST(ChromiumView, DialogsAreAnsweredUnseen)
+{
+    TempMachine machine;
+    qputenv("KREL_WEB_ENGINE", "chromium");
+    ASSERT_EQ(ChosenWebEngine(), WebEngineKind::Chromium);
+    HttpServer http { QStringLiteral(KREL_TEST_PAGES) };
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    const auto restore = qScopeGuard([] { g_rcTvScreen = {}; });
+    CMainFrame frame;
+    frame.show();
+    ASSERT_NE(frame.EnsureView(), nullptr);
+    auto* view = static_cast<CChromiumVideoView*>(frame.View());
+    const WebProbe web(view);
+    frame.PlaySentPage(http.Url(QStringLiteral("dialogs.html")));
+    const auto report = [&] { return web.Js(QStringLiteral("window.report")).toMap(); };
+    ASSERT_TRUE(WaitFor([&] { return report().value(QStringLiteral("step")) == QLatin1String("done"); }, 30000))
+        << report().value(QStringLiteral("step")).toString().toStdString();
+    EXPECT_EQ(report().value(QStringLiteral("confirmed")), QVariant(false));
+    EXPECT_TRUE(report().value(QStringLiteral("prompted")).isNull());
+    const qint64 browser = view->BrowserPid();
+    frame.PlaySentPage(http.Url(QStringLiteral("players.html")));
+    EXPECT_TRUE(WaitFor([&] { return web.Url() == http.Url(QStringLiteral("players.html")); }, 20000));
+    EXPECT_EQ(view->BrowserPid(), browser);
+}

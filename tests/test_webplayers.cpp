@@ -343,6 +343,13 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
     command(digitOf("a-long.webm"));
     expectClipOnTheWholeTv();
     ASSERT_TRUE(playerShown());
+    // Opaque as drawn into a window with an alpha channel (a Wayland compositor blends by it): the film's pixels
+    // keep no undefined alpha.
+    QImage drawn(frame->size(), QImage::Format_ARGB32_Premultiplied);
+    drawn.fill(Qt::transparent);
+    frame->Player()->Widget()->render(&drawn);
+    for (const QPoint p : { QPoint(10, 10), QPoint(drawn.width() / 2, drawn.height() / 2) })
+        EXPECT_EQ(qAlpha(drawn.pixel(p)), 255) << p.x() << "," << p.y();
     const auto before = pulse->SinkInputs();
     ASSERT_FALSE(before.empty());
     command(RC_VolumeDown);

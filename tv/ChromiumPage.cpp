@@ -205,6 +205,16 @@ void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, co
     } else if (method == QLatin1String("Target.detachedFromTarget")) {
         m_contexts.remove(params.value(QStringLiteral("sessionId")).toString());
     }
+    if (method == QLatin1String("Page.javascriptDialogOpening")) {
+        // Nobody at the TV could answer a dialog, and the page (and every command to it) waits until one is: each is
+        // answered at once and never shown. A confirm or prompt hears "no"; a page that asks to be kept
+        // (beforeunload) is left all the same.
+        const QString type = params.value(QStringLiteral("type")).toString();
+        Send(QStringLiteral("Page.handleJavaScriptDialog"),
+             { { QStringLiteral("accept"), type == QLatin1String("beforeunload") } }, sessionId);
+        qCInfo(lcDevTools).noquote() << "the page's" << type.left(20) << "dialog was answered without showing it";
+        return;
+    }
     if (sessionId != m_strSession)
         return;
     if (method == QLatin1String("Page.frameNavigated")) {
