@@ -74,6 +74,8 @@ protected:
             (*it)->kill();
             (*it)->waitForFinished(5000);
         }
+        xserver.kill();
+        xserver.waitForFinished(5000);
     }
 
     // A program of the desktop running until the test ends, with the session's environment plus extra entries.

@@ -47,13 +47,13 @@ QFont menuFont()
 } // namespace
 
 CMainFrame::CMainFrame(CRemoteKeyRouter* router)
-    // The remotes drive it, never the keyboard: it takes no keyboard focus from the person at the PC, neither when
-    // it opens nor later (under a window manager its input hint says so).
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
     , m_font(menuFont())
 {
     setWindowTitle(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // The remotes drive it, never the keyboard: opening, it takes no keyboard focus from the person at the PC (under
+    // a window manager, its user time of 0 says so). "启动电视输出" pressed again still brings it to the front.
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
     if (router)

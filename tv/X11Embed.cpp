@@ -1,6 +1,7 @@
 #include "X11Embed.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include <QGuiApplication>
@@ -133,6 +134,8 @@ void makeGuest(Display* d, Window window)
 
 // The window being waited for as the browser makes it (see AdoptWhenMade).
 struct Adoption {
+    Window focusBefore = 0; // the window manager's active window as the browser started
+    bool withdrawn = false; // the browser's window was taken from a window manager
     QByteArray wmClass;
     long long pid = 0;
     Window parent = 0;
@@ -156,6 +159,42 @@ void tryAdopt(Display* d, Window w)
     XSync(d, False);
     a.parent = 0;
     a.candidates.clear();
+}
+
+Window activeWindow(Display* d)
+{
+    static const Atom active = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    Window window = 0;
+    if (XGetWindowProperty(d, DefaultRootWindow(d), active, 0, 1, False, XA_WINDOW, &type, &format, &count, &after,
+                           &data)
+            == Success
+        && data && format == 32 && count == 1)
+        window = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
+    if (data)
+        XFree(data);
+    return window;
+}
+
+// A window manager that managed the browser's window gave it the keyboard focus, and took it to nothing when the
+// window was withdrawn: the window that had it gets it back (asked as a pager asks, which managers honour).
+void giveFocusBack(Display* d)
+{
+    const Window before = std::exchange(g_adoption.focusBefore, 0);
+    if (!std::exchange(g_adoption.withdrawn, false) || !before || activeWindow(d) == before)
+        return;
+    XEvent e {};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = before;
+    e.xclient.message_type = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = 2; // from a pager: the user's own wish
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+    XFlush(d);
 }
 
 void drainEvents(Display* d)
@@ -211,6 +250,8 @@ void AdoptWhenMade(const QByteArray& wmClass, long long pid, unsigned long paren
     Display* d = display();
     if (!d)
         return;
+    g_adoption.focusBefore = activeWindow(d);
+    g_adoption.withdrawn = false;
     g_adoption.wmClass = wmClass;
     g_adoption.pid = pid;
     g_adoption.parent = parent;
@@ -238,6 +279,7 @@ Embedding Embed(unsigned long window, unsigned long parent, const QSize& size)
         if (XGetWindowAttributes(d, window, &attributes) && attributes.map_state != IsUnmapped)
             XWithdrawWindow(d, window, DefaultScreen(d));
         XSync(d, False);
+        g_adoption.withdrawn = true;
         return Embedding::Waiting;
     }
     if (holder == root && wmState(d, window) != 0) {
@@ -247,6 +289,7 @@ Embedding Embed(unsigned long window, unsigned long parent, const QSize& size)
         if (XGetWindowAttributes(d, window, &attributes) && attributes.map_state != IsUnmapped)
             XWithdrawWindow(d, window, DefaultScreen(d));
         XSync(d, False);
+        g_adoption.withdrawn = true;
         return Embedding::Waiting;
     }
     makeGuest(d, window);
@@ -256,6 +299,7 @@ Embedding Embed(unsigned long window, unsigned long parent, const QSize& size)
                       static_cast<unsigned>(std::max(1, size.height())));
     XMapWindow(d, window);
     XSync(d, False);
+    giveFocusBack(d);
     return Embedding::Done;
 }
 

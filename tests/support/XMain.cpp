@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,11 @@ int main(int argc, char** argv)
 {
     XvfbServer x;
     g_pXServer = &x;
+    // A cache folder of this program's own: the browser's profile lives there, and two browsers on one profile (two
+    // test programs side by side) would have the second one end at once.
+    QTemporaryDir cache;
+    if (qEnvironmentVariableIsEmpty("XDG_CACHE_HOME"))
+        qputenv("XDG_CACHE_HOME", cache.path().toUtf8());
     qputenv("QT_QPA_PLATFORM", "xcb");
     // No session bus runs here. Without an address libdbus would start one for the tray icon, forking the test (and
     // the programs it starts) while other threads run; under AddressSanitizer such a child can spin forever on a
