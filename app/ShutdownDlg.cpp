@@ -17,6 +17,11 @@ CShutdownPCDlg::CShutdownPCDlg(QWidget* parent)
 {
     setWindowTitle(QStringLiteral("关机提示?"));
     setWindowIcon(AppIcon());
+    // The remote answers it; the keyboard stays with whoever works at the PC. A window of its own rather than a
+    // dialog of krel's: a window manager hands the focus to a dialog's main window (the control window) as the
+    // dialog closes.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowDoesNotAcceptFocus);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     QFont font(QStringLiteral("宋体"));
     font.setFamilies({ QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("Noto Serif CJK SC"),
                        QStringLiteral("Noto Sans CJK SC") });
@@ -30,7 +35,7 @@ CShutdownPCDlg::CShutdownPCDlg(QWidget* parent)
     m_bSurface = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     QWidget* content = this;
     if (m_bSurface) {
-        setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
         const QColor dialogColour = palette().color(QPalette::Window);
         QPalette grey = palette();
         grey.setColor(QPalette::Window, QColor(127, 127, 127));

@@ -60,9 +60,12 @@ bool KeepFullScreenOnMonitor(QWindow* window, const QRect& monitor)
         && data && count == 1;
     if (data)
         XFree(data);
-    const int index = managed ? monitorIndex(d, monitor) : -1;
-    if (index < 0)
+    if (!managed)
         return false;
+    // A monitor that has just been switched on may not be in the list yet: nothing to send now, ask again later.
+    const int index = monitorIndex(d, monitor);
+    if (index < 0)
+        return true;
     const Window id = static_cast<Window>(window->winId());
     // The monitors first, then the state (a manager that is told full screen first may pick a monitor itself).
     sendToRoot(d, id, XInternAtom(d, "_NET_WM_FULLSCREEN_MONITORS", False), { index, index, index, index, 1 });

@@ -8,6 +8,6 @@ class QWindow;
 // placed the window as it appeared. This asks the manager to keep window full screen on the monitor whose rectangle
 // is monitor (_NET_WM_FULLSCREEN_MONITORS with that monitor on all four sides, and _NET_WM_STATE_FULLSCREEN), as
 // the window manager conventions provide. Call it once the window is mapped (the manager only hears of windows it
-// manages). Does nothing without a window manager, on a display server that is no X server, or when no monitor has
-// that rectangle; returns whether the request was sent.
+// manages). Does nothing without a window manager, on a display server that is no X server, or while no monitor has
+// that rectangle yet; returns whether there is a window manager to ask (false: the window's own geometry places it).
 bool KeepFullScreenOnMonitor(QWindow* window, const QRect& monitor);

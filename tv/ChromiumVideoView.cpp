@@ -135,8 +135,10 @@ void CChromiumVideoView::FindWindow()
     }
     if (++m_nFindTries >= kFindTries) {
         m_find.stop();
-        qCWarning(lcChromium, m_nFound ? "the window manager did not give the browser's window back: it is ended"
-                                       : "the browser's window did not appear: it is ended");
+        qCWarning(lcChromium).noquote() << (m_nFound
+                                                ? "the window manager did not give the browser's window back: it is ended"
+                                                : "the browser's window did not appear: it is ended")
+                                        << "(its windows:" << X11Embed::DescribeWindows(m_pBrowser->Pid()) << ")";
         m_pBrowser->Stop(500);
     }
 }

@@ -1,5 +1,6 @@
 #include "MainFrame.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <QCloseEvent>
@@ -70,6 +71,15 @@ CMainFrame::CMainFrame(CRemoteKeyRouter* router)
     m_rcTv = rect;
     // Put the native window on the screen that holds the rectangle before it is shown, so that it opens there.
     create();
+    // While the TV is away nothing may show the window, however it is asked to (Qt moving the windows of a removed
+    // screen to the primary one): it would land on the PC monitor.
+    connect(windowHandle(), &QWindow::visibleChanged, this, [this](bool visible) {
+        if (visible && m_bAway)
+            QTimer::singleShot(0, this, [this] {
+                if (m_bAway)
+                    QWidget::setVisible(false);
+            });
+    });
     if (QScreen* screen = QGuiApplication::screenAt(rect.center()))
         windowHandle()->setScreen(screen);
     setGeometry(rect);
@@ -218,10 +228,17 @@ void CMainFrame::KeepOnTheTv()
         return;
     if (geometry() == m_rcTv && m_nPlacingAsks < 5)
         return; // on the TV after an ask
-    if (KeepFullScreenOnMonitor(windowHandle(), m_rcTv))
-        --m_nPlacingAsks;
-    else
+    if (!KeepFullScreenOnMonitor(windowHandle(), m_rcTv)) {
         m_nPlacingAsks = 0; // no window manager to ask: the window's own geometry holds
+        return;
+    }
+    --m_nPlacingAsks;
+    // A manager that has not yet heard of a TV just switched on leaves the window where it put it, and may not move
+    // it again: look once more, later each time, while asks are left.
+    QTimer::singleShot(250 << (4 - std::max(m_nPlacingAsks, 0)), this, [this] {
+        if (geometry() != m_rcTv)
+            KeepOnTheTv();
+    });
 }
 
 void CMainFrame::setVisible(bool visible)

@@ -234,7 +234,51 @@ Window findBelow(Display* d, Window w, const QByteArray& wmClass, long long pid,
     return found;
 }
 
+// Every window of process pid below w, to the given depth, one line each.
+void describeBelow(Display* d, Window w, long long pid, int depth, QString& out)
+{
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(d, w, &root, &parent, &children, &count))
+        return;
+    for (unsigned int i = 0; i < count; ++i) {
+        const Window c = children[i];
+        if (pidOf(d, c) == pid) {
+            XClassHint hint { nullptr, nullptr };
+            XWindowAttributes attributes {};
+            XGetClassHint(d, c, &hint);
+            XGetWindowAttributes(d, c, &attributes);
+            out += QStringLiteral("0x%1 class %2 in 0x%3, %4x%5, %6%7; ")
+                       .arg(c, 0, 16)
+                       .arg(QString::fromLocal8Bit(hint.res_class ? hint.res_class : "(none)"))
+                       .arg(w, 0, 16)
+                       .arg(attributes.width)
+                       .arg(attributes.height)
+                       .arg(attributes.map_state == IsUnmapped ? QStringLiteral("unmapped")
+                                                                : QStringLiteral("mapped"))
+                       .arg(attributes.override_redirect ? QStringLiteral(", override-redirect") : QString());
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+        }
+        if (depth > 1)
+            describeBelow(d, c, pid, depth - 1, out);
+    }
+    if (children)
+        XFree(children);
+}
+
 } // namespace
+
+QString DescribeWindows(long long pid)
+{
+    Display* d = display();
+    if (!d)
+        return {};
+    QString out;
+    describeBelow(d, DefaultRootWindow(d), pid, 5, out);
+    return out.isEmpty() ? QStringLiteral("none") : out;
+}
 
 unsigned long FindWindow(const QByteArray& wmClass, long long pid)
 {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QSize>
+#include <QString>
 
 // Putting another program's X11 window inside one of ours (the browser's window inside the TV window): it then
 // moves, hides and stacks with ours, never shows on another monitor, and is no top-level a window switcher or a
@@ -12,6 +13,9 @@ namespace X11Embed
 // The top-level window of process pid whose WM_CLASS class is wmClass and that is mapped, wherever it is in the
 // window tree (a window manager puts it in a frame of its own); 0 while there is none.
 unsigned long FindWindow(const QByteArray& wmClass, long long pid);
+
+// The windows of process pid, where they are and whether they are mapped (for a log line when one is missing).
+QString DescribeWindows(long long pid);
 
 // Arms a watch for the next top-level window that process pid makes with class wmClass: as soon as it is made and
 // named, and before the program shows it, it becomes a window of parent (override-redirect, as Embed makes it), so
