@@ -9,6 +9,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,7 @@
 #include "tv/MediaPlugins.h"
 
 // Last: Xlib defines names (None, Bool) that Qt uses.
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 extern XvfbServer* g_pXServer;
@@ -196,29 +198,124 @@ TEST(ChromiumView, ABrowserThatHangsOrHidesItsWindowGivesTheListBack)
     EXPECT_TRUE(WaitFor([&] { return tvRed() >= 0.9; }, 40000)) << "the next video did not play";
 }
 
-// A page's alert, confirm and prompt are answered at once, unseen ("no" to the last two), and a page that asks to be
-// kept is left: the same browser goes on to the next page.
-TEST(ChromiumView, DialogsAreAnsweredUnseen)
+namespace
 {
+
+// The mapped top-level windows of process pid: windows a window manager would show on some monitor.
+int TopLevelWindowsOf(qint64 pid)
+{
+    Display* d = XOpenDisplay(nullptr);
+    if (!d)
+        return -1;
+    const Atom pidAtom = XInternAtom(d, "_NET_WM_PID", False);
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    int found = 0;
+    if (XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count; ++i) {
+            Atom type = 0;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char* data = nullptr;
+            XWindowAttributes attributes {};
+            if (XGetWindowProperty(d, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items, &after,
+                                   &data)
+                    == Success
+                && data && items == 1 && *reinterpret_cast<unsigned long*>(data) == static_cast<unsigned long>(pid)
+                && XGetWindowAttributes(d, children[i], &attributes) && attributes.map_state == IsViewable)
+                ++found;
+            if (data)
+                XFree(data);
+        }
+        XFree(children);
+    }
+    XCloseDisplay(d);
+    return found;
+}
+
+} // namespace
+
+// Nothing a page does reaches past the TV, and all in one browser: its alert, confirm, prompt and question on
+// leaving are answered at once and never shown; addresses of other schemes (from a script, a clicked link, a meta
+// refresh) start no program, not even the opener programs first on the PATH; a file input clicked opens no
+// chooser; Picture-in-Picture is not there to ask for; and sound the page plays in no element of its document ends
+// as the video is left.
+TEST(ChromiumView, NothingAPageDoesReachesPastTheTv)
+{
+    ASSERT_TRUE(QFile::exists(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"))) << "run web_players.sh first";
     TempMachine machine;
     qputenv("KREL_WEB_ENGINE", "chromium");
     ASSERT_EQ(ChosenWebEngine(), WebEngineKind::Chromium);
+    // Opener programs of the test's own, first on the PATH: each leaves a mark if it is ever started.
+    QTemporaryDir openers;
+    for (const char* name : { "xdg-open", "xdg-email", "gio" }) {
+        QFile stub(openers.filePath(QLatin1String(name)));
+        ASSERT_TRUE(stub.open(QIODevice::WriteOnly));
+        stub.write("#!/bin/sh\ntouch \"$0.started\"\n");
+        stub.close();
+        stub.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", openers.path().toLocal8Bit() + ':' + path);
+    PulseServer pulse;
+    ASSERT_TRUE(pulse.Start());
+    CAudioRouter audio;
+    ASSERT_TRUE(WaitFor([&] { return audio.SoundCards().size() == 2; }));
     HttpServer http { QStringLiteral(KREL_TEST_PAGES) };
+    HttpServer clips { QStringLiteral(KREL_WEB_PLAYERS "/site") };
     g_rcTvScreen = { 1920, 0, 3840, 1080 };
-    const auto restore = qScopeGuard([] { g_rcTvScreen = {}; });
+    const auto restore = qScopeGuard([path] {
+        g_rcTvScreen = {};
+        qputenv("PATH", path);
+    });
     CMainFrame frame;
     frame.show();
     ASSERT_NE(frame.EnsureView(), nullptr);
     auto* view = static_cast<CChromiumVideoView*>(frame.View());
     const WebProbe web(view);
-    frame.PlaySentPage(http.Url(QStringLiteral("dialogs.html")));
     const auto report = [&] { return web.Js(QStringLiteral("window.report")).toMap(); };
+
+    frame.PlaySentPage(http.Url(QStringLiteral("dialogs.html")));
     ASSERT_TRUE(WaitFor([&] { return report().value(QStringLiteral("step")) == QLatin1String("done"); }, 30000))
         << report().value(QStringLiteral("step")).toString().toStdString();
     EXPECT_EQ(report().value(QStringLiteral("confirmed")), QVariant(false));
     EXPECT_TRUE(report().value(QStringLiteral("prompted")).isNull());
     const qint64 browser = view->BrowserPid();
+
+    // The page that reaches; left for an empty page in spite of its wish to stay.
+    const QString reach = http.Url(QStringLiteral("reach.html?audio=") + clips.Url(QStringLiteral("clip.webm")));
+    frame.PlaySentPage(reach);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const QVariantMap r = report();
+            return r.value(QStringLiteral("step")) == QLatin1String("asked") && r.contains(QStringLiteral("audio"))
+                && r.contains(QStringLiteral("small"));
+        },
+        30000));
+    EXPECT_EQ(view->BrowserPid(), browser) << "a dialog ended the browser";
+    EXPECT_EQ(report().value(QStringLiteral("audio")).toString(), QStringLiteral("playing"));
+    QSignalSpy refused(view->Page(), &CChromiumPage::fileChooserRefused);
+    web.Click(QPoint(480, 540));
+    EXPECT_TRUE(WaitFor([&] { return refused.size() == 1; }, 10000)) << "the click opened no file chooser we took";
+    EXPECT_EQ(report().value(QStringLiteral("clicks")).toInt(), 1);
+    web.Click(QPoint(1440, 540));
+    ASSERT_TRUE(WaitFor([&] { return report().contains(QStringLiteral("pip")); }));
+    EXPECT_EQ(report().value(QStringLiteral("pip")).toString(), QStringLiteral("NotSupportedError"));
+    EXPECT_NE(report().value(QStringLiteral("documentPip")).toString(), QStringLiteral("opened"));
+    EXPECT_EQ(TopLevelWindowsOf(browser), 0) << "a window of the browser outside the TV window";
+    EXPECT_TRUE(WaitFor([&] { return !pulse.SinkInputs().empty(); }, 20000)) << "the page's sound never played";
+    EXPECT_EQ(web.Url(), reach) << "the page went to another scheme's address";
+
+    QCoreApplication::postEvent(&frame, new CAppEvent(WM_REMOTE_COMMAND, RC_LeaveVideo, 0));
+    EXPECT_TRUE(WaitFor([&] { return web.Url() == QLatin1String("about:blank"); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return pulse.SinkInputs().empty(); }, 10000)) << "the page's sound outlived it";
+    EXPECT_EQ(view->BrowserPid(), browser);
+
+    // The next page plays in the same browser; no opener program was ever started.
     frame.PlaySentPage(http.Url(QStringLiteral("players.html")));
     EXPECT_TRUE(WaitFor([&] { return web.Url() == http.Url(QStringLiteral("players.html")); }, 20000));
     EXPECT_EQ(view->BrowserPid(), browser);
+    for (const char* name : { "xdg-open", "xdg-email", "gio" })
+        EXPECT_FALSE(QFile::exists(openers.filePath(QLatin1String(name) + QStringLiteral(".started")))) << name;
 }

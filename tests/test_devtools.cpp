@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QPointer>
@@ -118,6 +120,46 @@ TEST(DevToolsPipe, FramesCommandsAnswersAndEvents)
     EXPECT_FALSE(answers[3].ok);
     EXPECT_EQ(browser.client->Send(QStringLiteral("Browser.getVersion"), {}, keep), 0);
     EXPECT_EQ(answers.size(), 5u);
+}
+
+// A page flooding the pipe (console output and a message larger than any we use): what nobody wants is dropped
+// unread, the oversized message is skipped whole, and the pipe goes on with the next message and answer.
+TEST(DevToolsPipe, DropsWhatNobodyUsesAndSkipsWhatIsTooLarge)
+{
+    FakeBrowser browser;
+    browser.client->WantEvents({ QLatin1String("Page.frameNavigated") });
+    QSignalSpy events(browser.client.get(), &CDevToolsPipe::event);
+    std::vector<CDevToolsPipe::Answer> answers;
+    const int id = browser.client->Send(QStringLiteral("Runtime.evaluate"), {},
+                                        [&](const CDevToolsPipe::Answer& a) { answers.push_back(a); });
+    browser.command();
+
+    const QByteArray nul(1, '\0');
+    const QByteArray console = "{\"method\":\"Runtime.consoleAPICalled\",\"params\":{\"args\":[{\"value\":\""
+        + QByteArray(4096, 'x') + "\"}]}}" + nul;
+    const QByteArray huge = "{\"method\":\"Page.frameNavigated\",\"params\":{\"url\":\""
+        + QByteArray(CDevToolsPipe::kMaxMessageBytes + 1000, 'y') + "\"}}" + nul;
+    const QByteArray wanted = "{\"method\":\"Page.frameNavigated\",\"params\":{\"frame\":{\"id\":\"F\"}}}" + nul;
+    const QByteArray answer = "{\"id\":" + QByteArray::number(id) + ",\"result\":{\"n\":1}}" + nul;
+    // Written from a thread of its own: far more than the pipe holds.
+    QByteArray flood = console.repeated(2000) + huge + console + wanted + answer;
+    std::thread writer([&] {
+        for (qsizetype at = 0; at < flood.size();) {
+            const ssize_t n = ::write(browser.writes, flood.constData() + at, size_t(flood.size() - at));
+            if (n > 0)
+                at += n;
+        }
+    });
+    const bool through = WaitFor([&] { return !answers.empty(); }, 60000);
+    writer.join();
+    ASSERT_TRUE(through);
+    EXPECT_TRUE(answers[0].ok);
+    EXPECT_EQ(answers[0].result.value(QStringLiteral("n")).toInt(), 1);
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events[0][0].toString(), QStringLiteral("Page.frameNavigated"));
+    EXPECT_EQ(events[0][1].toJsonObject().value(QStringLiteral("frame")).toObject().value(QStringLiteral("id")),
+              QStringLiteral("F"));
+    EXPECT_TRUE(browser.client->IsOpen());
 }
 
 namespace

@@ -16,6 +16,14 @@ CChromiumPage::CChromiumPage(CDevToolsPipe* pipe, QString pageScript)
     , m_strScript(std::move(pageScript))
 {
     connect(m_pPipe, &CDevToolsPipe::event, this, &CChromiumPage::OnEvent);
+    // What OnEvent uses; the rest (console output, exceptions, network and load events) is dropped unread.
+    m_pPipe->WantEvents({ QLatin1String("Target.targetCreated"), QLatin1String("Target.targetCrashed"),
+                          QLatin1String("Target.attachedToTarget"), QLatin1String("Target.detachedFromTarget"),
+                          QLatin1String("Runtime.executionContextCreated"),
+                          QLatin1String("Runtime.executionContextDestroyed"),
+                          QLatin1String("Runtime.executionContextsCleared"), QLatin1String("Page.javascriptDialogOpening"),
+                          QLatin1String("Page.fileChooserOpened"), QLatin1String("Page.frameNavigated"),
+                          QLatin1String("Page.navigatedWithinDocument") });
     // Nothing more to ask of a browser that went.
     connect(m_pPipe, &CDevToolsPipe::closed, this, [this] { m_poll.stop(); });
     m_poll.setInterval(kPollMs);
@@ -66,6 +74,7 @@ void CChromiumPage::Attach()
                               Send(QStringLiteral("Target.setDiscoverTargets"),
                                    { { QStringLiteral("discover"), true } }, QString());
                               Send(QStringLiteral("Page.enable"), {}, m_strSession);
+                              RefuseFileChoosers(m_strSession);
                               Send(QStringLiteral("Runtime.enable"), {}, m_strSession);
                               // Frames of other origins run in processes of their own: each is attached as it appears,
                               // held until the page script is in it.
@@ -137,6 +146,12 @@ void CChromiumPage::OpenAgain()
         m_strSession);
 }
 
+void CChromiumPage::RefuseFileChoosers(const QString& session)
+{
+    // A file input clicked opens no chooser window: the browser tells us instead, and nobody answers.
+    Send(QStringLiteral("Page.setInterceptFileChooserDialog"), { { QStringLiteral("enabled"), true } }, session);
+}
+
 bool CChromiumPage::MayGoTo(const QUrl& url, bool fromFilePage)
 {
     const QString scheme = url.scheme().toLower();
@@ -182,6 +197,7 @@ void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, co
             return;
         }
         Send(QStringLiteral("Page.enable"), {}, child);
+        RefuseFileChoosers(child);
         Send(QStringLiteral("Runtime.enable"), {}, child);
         Send(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
              { { QStringLiteral("source"), m_strSource.isEmpty() ? PageScriptSource(m_strScript, 0, 0) : m_strSource },
@@ -213,6 +229,12 @@ void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, co
         Send(QStringLiteral("Page.handleJavaScriptDialog"),
              { { QStringLiteral("accept"), type == QLatin1String("beforeunload") } }, sessionId);
         qCInfo(lcDevTools).noquote() << "the page's" << type.left(20) << "dialog was answered without showing it";
+        return;
+    }
+    if (method == QLatin1String("Page.fileChooserOpened")) {
+        // Taken by us instead of a chooser window on whatever monitor: nothing is chosen, ever.
+        qCInfo(lcDevTools, "the page's file chooser was refused");
+        emit fileChooserRefused();
         return;
     }
     if (sessionId != m_strSession)

@@ -64,6 +64,8 @@ signals:
     void playerEnlarged(const QString& address);
     // The page's renderer died (a crash, the kernel's out-of-memory killer); once per page opened.
     void crashed();
+    // The page opened a file chooser: none was shown.
+    void fileChooserRefused();
 
 private:
     void OnEvent(const QString& method, const QJsonObject& params, const QString& sessionId);
@@ -72,6 +74,7 @@ private:
     void OnTargetCreated(const QJsonObject& info);
     void StartNavigation();
     void TellHidden(const QString& session, int context);
+    void RefuseFileChoosers(const QString& session);
 
     CDevToolsPipe* m_pPipe;
     QString m_strScript;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStandardPaths>
@@ -66,6 +67,10 @@ QStringList CChromiumProcess::Arguments(const Options& options)
         QStringLiteral("--disable-default-apps"),
         // (Nor pages kept alive for going back: nobody goes back, and each would hold its memory.)
         QStringLiteral("--disable-features=Translate,MediaRouter,GlobalMediaControls,BackForwardCache"),
+        // No Picture-in-Picture window: it would float over whatever monitor, outside the TV view (a page that
+        // asks is refused as where the system has none).
+        QStringLiteral("--blink-settings=pictureInPictureEnabled=false"),
+        QStringLiteral("--disable-blink-features=DocumentPictureInPictureAPI"),
         QStringLiteral("--disable-session-crashed-bubble"),
         QStringLiteral("--hide-crash-restore-bubble"),
         QStringLiteral("--noerrdialogs"),
@@ -86,6 +91,40 @@ QStringList CChromiumProcess::Arguments(const Options& options)
     return args;
 }
 
+QString CChromiumProcess::WriteHandlerStubs(const QString& profile)
+{
+    // The browser hands an address of another scheme (mailto:, tel:, any registered handler) to the desktop's
+    // opener programs, found on its PATH, and those start mail programs, dialers, "Open With" windows: outside
+    // the sandbox, on the PC monitor, outliving krel. Ahead of them on the browser's PATH stand programs of ours
+    // by the same names that refuse, with a line on krel's error output.
+    const QString dir = profile + QStringLiteral("/krel-handlers");
+    if (!QDir().mkpath(dir))
+        return {};
+    const QByteArray stub = QByteArrayLiteral("#!/bin/sh\n"
+                                              "echo \"krel.chromium: a page asked to start ${0##*/}: refused\" >&2\n"
+                                              "exit 1\n");
+    for (const char* name : { "xdg-open", "xdg-email", "gio", "gvfs-open", "gnome-open", "kde-open", "kde-open5",
+                              "kfmclient", "exo-open", "sensible-browser", "x-www-browser", "www-browser" }) {
+        QFile file(dir + QLatin1Char('/') + QLatin1String(name));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(stub) != stub.size())
+            return {};
+        file.close();
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+    return dir;
+}
+
+QProcessEnvironment CChromiumProcess::Environment(const QString& handlerStubs)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"), handlerStubs + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+    // Nor through the session bus: the desktop portal's OpenURI would open the same programs, or ask on the PC
+    // monitor which one. The browser needs no bus (the screen saver and the media controls are krel's own); an
+    // address that cannot be reached keeps it from starting a bus of its own.
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/krel-no-bus"));
+    return env;
+}
+
 bool CChromiumProcess::Start(const Options& options)
 {
     if (IsRunning())
@@ -97,6 +136,12 @@ bool CChromiumProcess::Start(const Options& options)
     const QString profile = options.profileDir.isEmpty() ? DefaultProfileDir() : options.profileDir;
     QDir().mkpath(profile);
     QFile::setPermissions(profile, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString stubs = WriteHandlerStubs(profile);
+    if (stubs.isEmpty()) {
+        qCWarning(lcDevTools).noquote() << "cannot write" << profile << "(the browser is not started)";
+        return false;
+    }
+    m_process.setProcessEnvironment(Environment(stubs));
     int commands[2], answers[2];
     if (::pipe2(commands, O_CLOEXEC) != 0)
         return false;

@@ -30,6 +30,11 @@ public:
     // $XDG_CACHE_HOME/krel/chromium: what a site remembers (consent, login) lives there, and nothing else uses it.
     static QString DefaultProfileDir();
     static QStringList Arguments(const Options& options);
+    // The refusing stand-ins for the desktop's opener programs, written into the profile; their folder, "" when it
+    // cannot be written.
+    static QString WriteHandlerStubs(const QString& profile);
+    // The browser's environment: the stand-ins first on its PATH, and no session bus.
+    static QProcessEnvironment Environment(const QString& handlerStubs);
     // Whether the program is there to be started.
     static bool IsInstalled(const QString& program = QString::fromLatin1(kProgram));
 

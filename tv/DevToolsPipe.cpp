@@ -1,5 +1,6 @@
 #include "DevToolsPipe.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -97,26 +98,57 @@ void CDevToolsPipe::OnWritable()
     Flush();
 }
 
+void CDevToolsPipe::SkippedTooLarge()
+{
+    qCWarning(lcDevTools, "a message from the browser of over %lld bytes was skipped",
+              static_cast<long long>(kMaxMessageBytes));
+}
+
+void CDevToolsPipe::WantEvents(std::initializer_list<QLatin1String> methods)
+{
+    for (const QLatin1String method : methods)
+        m_wanted.insert(QByteArray(method.data(), method.size()));
+}
+
 void CDevToolsPipe::OnReadable()
 {
     char buffer[65536];
-    for (;;) {
+    for (qsizetype budget = kReadBudgetBytes; budget > 0;) {
         if (m_nRead < 0)
             return;
         const ssize_t n = ::read(m_nRead, buffer, sizeof buffer);
         if (n > 0) {
+            budget -= n;
+            qsizetype start = m_incoming.size();
             m_incoming.append(buffer, n);
-            qsizetype end;
-            while ((end = m_incoming.indexOf('\0')) >= 0) {
-                const QByteArray message = m_incoming.left(end);
-                m_incoming.remove(0, end + 1);
+            if (m_bSkipping) {
+                // The rest of a message too large to keep: dropped up to its end.
+                const qsizetype end = m_incoming.indexOf('\0', start);
+                m_incoming.clear();
+                if (end < 0)
+                    continue;
+                m_bSkipping = false;
+                m_incoming.append(buffer + (end - start) + 1, n - (end - start) - 1);
+                start = 0;
+            }
+            // Every whole message in what has come, then what is left kept for the next read.
+            qsizetype from = 0, end;
+            while ((end = m_incoming.indexOf('\0', std::max(from, start))) >= 0) {
+                const QByteArray message = m_incoming.mid(from, end - from);
+                from = end + 1;
+                if (message.size() > kMaxMessageBytes) {
+                    SkippedTooLarge();
+                    continue;
+                }
                 Dispatch(message);
                 if (m_nRead < 0)
                     return; // a callback closed the pipe
             }
+            m_incoming.remove(0, from);
             if (m_incoming.size() > kMaxMessageBytes) {
-                Close(QStringLiteral("the browser sent a message of over %1 bytes").arg(kMaxMessageBytes));
-                return;
+                SkippedTooLarge();
+                m_incoming.clear();
+                m_bSkipping = true;
             }
             continue;
         }
@@ -131,6 +163,14 @@ void CDevToolsPipe::OnReadable()
 
 void CDevToolsPipe::Dispatch(const QByteArray& message)
 {
+    // An event starts with its name: one that nobody here uses is dropped before it is parsed (a page's console
+    // output comes as such events, as large and as often as the page likes).
+    static const QByteArray eventStart = QByteArrayLiteral("{\"method\":\"");
+    if (!m_wanted.isEmpty() && message.startsWith(eventStart)) {
+        const qsizetype nameEnd = message.indexOf('"', eventStart.size());
+        if (nameEnd < 0 || !m_wanted.contains(message.mid(eventStart.size(), nameEnd - eventStart.size())))
+            return;
+    }
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(message, &error);
     if (!doc.isObject()) {

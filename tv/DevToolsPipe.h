@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 class QSocketNotifier;
@@ -31,8 +32,11 @@ public:
     using Callback = std::function<void(const Answer&)>;
 
     static constexpr int kDefaultTimeoutMs = 10000;
-    // A message larger than this is no DevTools message we asked for: the pipe is closed.
-    static constexpr qsizetype kMaxMessageBytes = 64 * 1024 * 1024;
+    // A message larger than this is no DevTools message we use (a page can make the browser send anything it
+    // likes, its console output whole): it is skipped unread.
+    static constexpr qsizetype kMaxMessageBytes = 8 * 1024 * 1024;
+    // Read from the browser at one go at most; then the event loop (the remote's keys) has its turn.
+    static constexpr qsizetype kReadBudgetBytes = 1024 * 1024;
 
     // Takes both ends: toBrowser (written, the browser's fd 3) and fromBrowser (read, the browser's fd 4).
     CDevToolsPipe(int toBrowser, int fromBrowser, QObject* parent = nullptr);
@@ -43,6 +47,9 @@ public:
     int Send(const QString& method, const QJsonObject& params = {}, Callback done = {},
              const QString& sessionId = QString(), int timeoutMs = kDefaultTimeoutMs);
     bool IsOpen() const { return m_nWrite >= 0; }
+    // Only these events are read and passed on from now on (added to those wanted before); every other event is
+    // dropped by its name, unparsed. Until the first call every event is passed on.
+    void WantEvents(std::initializer_list<QLatin1String> methods);
     // Closes both ends; every command still waiting gets its error.
     void Close(const QString& why);
 
@@ -64,6 +71,7 @@ private:
     void OnWritable();
     void Flush();
     void Dispatch(const QByteArray& message);
+    void SkippedTooLarge();
     void CheckDeadlines();
     void Finish(int id, const Answer& answer);
 
@@ -72,6 +80,8 @@ private:
     QSocketNotifier* m_pReadNotifier = nullptr;
     QSocketNotifier* m_pWriteNotifier = nullptr;
     QByteArray m_incoming;
+    bool m_bSkipping = false; // in the middle of a message too large to keep
+    QSet<QByteArray> m_wanted;
     QByteArray m_outgoing;
     int m_nNextId = 1;
     std::map<int, Pending> m_pending;

@@ -18,6 +18,7 @@
   var START_AFTER_MS = 3000; // a stretched player that may start by itself, still paused after this long, is started
   var FRAME_GRACE_MS = 3000; // how long after a load a frame waits for a media player to appear before it wins
   var MAX_Z = '2147483647';
+  var MAX_ADDRESS = 4096; // characters of a movie address reported at most
   var top = window === window.top;
 
   var chosen = null; // the stretched element
@@ -25,6 +26,7 @@
   var serial = 0; // counts stretches, so the C++ side sees each one once
   var saved = []; // [element, style attribute] to put back when another player is chosen
   var clickWanted = null; // [x, y] where a click should start the chosen player
+  var clickGiven = false; // a page gets one click at most
   var watchUntil = 0;
   var framesFrom = 0; // when a frame may be chosen while no media player qualifies
   var startTimer = 0;
@@ -66,7 +68,8 @@
       }
       break;
     }
-    address = String(address).trim();
+    // What the page put there may be of any length: what is reported is bounded.
+    address = String(address).slice(0, MAX_ADDRESS).trim();
     return address === 'about:blank' ? '' : address;
   }
 
@@ -276,9 +279,10 @@
       if (played && played.then)
         played.then(function () {}, check);
       setTimeout(check, 1000);
-    } else if (e.tagName === 'OBJECT' || e.tagName === 'EMBED') {
-      clickWanted = centre(); // a plug-in player: only a click can reach it
     }
+    // Nothing else is clicked: a click is a user's gesture to the page, which could then open what nobody at the
+    // TV can see or close (a file chooser, a pop-out window, another program), and no plug-in player is left to
+    // start with one.
   }
 
   // A frame below the top one stretches its player only once the frame itself covers most of the view, that is
@@ -391,8 +395,10 @@
 
   // For the C++ side (top frame only; the page cannot reach this world).
   window.__krelPoll = function () {
-    var click = clickWanted;
+    var click = clickGiven ? null : clickWanted;
     clickWanted = null;
+    if (click)
+      clickGiven = true;
     return { serial: serial, address: chosen ? movieAddress(chosen) : '', click: click };
   };
   // For tests: the same state, without taking the click.
