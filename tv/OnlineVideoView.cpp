@@ -83,6 +83,9 @@ COnlineVideoView::COnlineVideoView(QWidget* parent)
     s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
     s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
     s->setAttribute(QWebEngineSettings::ShowScrollBars, false);
+    // An address of another scheme (mailto:, tel:, a registered handler) never starts another program, clicked or
+    // not: the engine would hand it to the desktop's opener.
+    s->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
     // A page's own full-screen button: the view already covers the television, so the request is simply granted.
     s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
     connect(page(), &QWebEnginePage::fullScreenRequested, this,
