@@ -152,9 +152,10 @@ TEST(ChromiumView, HostilePageGetsNothing)
     g_rcTvScreen = {};
 }
 
-// A browser that stops answering, and one whose window never appears (another class than the one looked for): each
-// time the TV goes back to its list with the line and the program goes on, nothing of the ended browser is used
-// afterwards (its page's timer runs on for a while after a load), and the next video plays in a new browser.
+// A browser that stops answering, one whose window never appears (another class than the one looked for), and one
+// that cannot start: each time the TV goes back to its list with the line and the program goes on, nothing of the
+// ended browser is used afterwards (its page's timer runs on for a while after a load), and the next video plays in
+// a new browser.
 TEST(ChromiumView, ABrowserThatHangsOrHidesItsWindowGivesTheListBack)
 {
     TempMachine machine;
@@ -193,7 +194,14 @@ TEST(ChromiumView, ABrowserThatHangsOrHidesItsWindowGivesTheListBack)
     EXPECT_TRUE(WaitFor([&] { return view->BrowserPid() == 0 && listWithTheLine(); }, 40000))
         << "a browser whose window never came kept the TV";
 
+    // A browser that cannot start (its profile cannot be written).
     qputenv("KREL_CHROMIUM_FLAGS", flags);
+    const QByteArray cache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", "/dev/null/cache");
+    frame.PlaySentPage(http.Url(QStringLiteral("videojs.html")));
+    EXPECT_TRUE(WaitFor(listWithTheLine, 10000)) << "a browser that never started kept the TV";
+    qputenv("XDG_CACHE_HOME", cache);
+
     frame.PlaySentPage(http.Url(QStringLiteral("videojs.html")));
     EXPECT_TRUE(WaitFor([&] { return tvRed() >= 0.9; }, 40000)) << "the next video did not play";
 }

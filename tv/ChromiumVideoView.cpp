@@ -194,8 +194,16 @@ void CChromiumVideoView::Navigate(const QString& address, int scrollY, double st
     m_bPaused = false;
     m_strAddress = address;
     m_nCrashes = 0;
-    if (!EnsureBrowser())
+    if (!EnsureBrowser()) {
+        // As for a browser that ended: the TV goes back to the list with its line, and the next choice tries again.
+        qCWarning(lcChromium, "the browser cannot be started");
+        hide();
+        QTimer::singleShot(0, this, [this] {
+            if (m_gone)
+                m_gone();
+        });
         return;
+    }
     show();
     m_pPage->Navigate(address, scrollY, startAt);
 }
