@@ -327,3 +327,35 @@ TEST(ChromiumView, NothingAPageDoesReachesPastTheTv)
     for (const char* name : { "xdg-open", "xdg-email", "gio" })
         EXPECT_FALSE(QFile::exists(openers.filePath(QLatin1String(name) + QStringLiteral(".started")))) << name;
 }
+
+// A player that an in-page navigation (history.pushState) brings after the page stopped being watched is stretched
+// all the same: the in-page navigation starts the watch again. (The watch is shortened to a second for the test.)
+TEST(ChromiumView, APlayerComingWithPushStateIsStretched)
+{
+    ASSERT_TRUE(QFile::exists(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"))) << "run web_players.sh first";
+    TempMachine machine;
+    qputenv("KREL_WEB_ENGINE", "chromium");
+    qputenv("KREL_PAGE_WATCH_MS", "1000");
+    HttpServer http { QStringLiteral(KREL_TEST_PAGES) };
+    HttpServer clips { QStringLiteral(KREL_WEB_PLAYERS "/site") };
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    const auto restore = qScopeGuard([] {
+        g_rcTvScreen = {};
+        qunsetenv("KREL_PAGE_WATCH_MS");
+    });
+    CMainFrame frame;
+    frame.show();
+    ASSERT_NE(frame.EnsureView(), nullptr);
+    auto* view = static_cast<CChromiumVideoView*>(frame.View());
+    QSignalSpy enlarged(view, SIGNAL(playersEnlarged(QStringList)));
+    frame.PlaySentPage(http.Url(QStringLiteral("pushstate.html?after=4000&clip="))
+                       + clips.Url(QStringLiteral("clip.webm")));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return !enlarged.isEmpty()
+                && enlarged.last().at(0).toStringList().value(0).endsWith(QLatin1String("/clip.webm"));
+        },
+        30000))
+        << "the player that came with pushState was never stretched";
+    EXPECT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) >= 0.9; }, 20000));
+}

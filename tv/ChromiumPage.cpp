@@ -269,7 +269,13 @@ void CChromiumPage::OnEvent(const QString& method, const QJsonObject& params, co
     } else if (method == QLatin1String("Runtime.executionContextsCleared")) {
         m_nKrelContext = 0;
     } else if (method == QLatin1String("Page.navigatedWithinDocument")) {
-        // history.pushState or a new hash: the script watches again, and so do we.
+        // history.pushState or a new hash (no event tells the page script of pushState): the script watches
+        // again, and so do we.
+        if (m_nKrelContext)
+            Send(QStringLiteral("Runtime.evaluate"),
+                 { { QStringLiteral("expression"), QStringLiteral("window.__krelWatch && window.__krelWatch()") },
+                   { QStringLiteral("contextId"), m_nKrelContext } },
+                 m_strSession);
         m_nPolls = 0;
         m_poll.start();
     }

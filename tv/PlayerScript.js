@@ -14,7 +14,7 @@
     return;
   var SCROLL_Y = __KREL_SCROLL_Y__;
   var START_AT = __KREL_START_AT__; // seconds: where the chosen media player starts (a video left before), or 0
-  var WATCH_MS = 30000; // how long after a load (or an in-page navigation) the page is watched
+  var WATCH_MS = __KREL_WATCH_MS__; // how long after a load (or an in-page navigation) the page is watched
   var START_AFTER_MS = 3000; // a stretched player that may start by itself, still paused after this long, is started
   var FRAME_GRACE_MS = 3000; // how long after a load a frame waits for a media player to appear before it wins
   var MAX_Z = '2147483647';

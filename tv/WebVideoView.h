@@ -7,10 +7,14 @@
 class QUrl;
 
 // The page script with the page's scroll offset and the chosen player's start (seconds) put in.
+// How long the script watches a page after a load or an in-page navigation: 30 s, or KREL_PAGE_WATCH_MS (tests).
 inline QString PageScriptSource(QString script, int scrollY, double startAt)
 {
+    bool set = false;
+    const int watchMs = qEnvironmentVariableIntValue("KREL_PAGE_WATCH_MS", &set);
     return script.replace(QLatin1String("__KREL_SCROLL_Y__"), QString::number(scrollY))
-        .replace(QLatin1String("__KREL_START_AT__"), QString::number(startAt > 0 ? startAt : 0.0, 'f', 1));
+        .replace(QLatin1String("__KREL_START_AT__"), QString::number(startAt > 0 ? startAt : 0.0, 'f', 1))
+        .replace(QLatin1String("__KREL_WATCH_MS__"), QString::number(set && watchMs > 0 ? watchMs : 30000));
 }
 class QWidget;
 
