@@ -1,5 +1,6 @@
 // Where films and episodes were left: the rules of what is kept, the bound, and a file that is torn or cannot be
 // written.
+#include <cmath>
 #include <sys/stat.h>
 
 #include <QDir>
@@ -51,6 +52,9 @@ TEST(ResumePositions, KeptOnlyBetweenTheStartAndTheEnd)
     EXPECT_EQ(CResumePositions::FormatTime(754), QStringLiteral("12:34"));
     EXPECT_EQ(CResumePositions::FormatTime(25), QStringLiteral("00:25"));
     EXPECT_EQ(CResumePositions::FormatTime(3723), QStringLiteral("1:02:03"));
+    // Whatever a player reports, a time that can be read.
+    EXPECT_EQ(CResumePositions::FormatTime(1e300), QStringLiteral("168:00:00"));
+    EXPECT_EQ(CResumePositions::FormatTime(std::nan("")), QStringLiteral("00:00"));
 }
 
 TEST(ResumePositions, BoundedTornAndOnAFullDisk)
@@ -68,8 +72,11 @@ TEST(ResumePositions, BoundedTornAndOnAFullDisk)
     EXPECT_EQ(ReadFile(file).count('\n'), CResumePositions::kMaxEntries);
 
     // A torn file: what can be read is kept, the rest ignored.
-    WriteFile(file, "120.0\thttp://a\nxyz\tb\n-5\tc\ninf\td\n\t\n300.0\thttp://b\n77");
+    WriteFile(file, "120.0\thttp://a\nxyz\tb\n-5\tc\ninf\td\n\t\n300.0\thttp://b\n77\n"
+                    "9.2e15\thttp://absurd\n1e300\thttp://huge\n");
     CResumePositions torn(file);
+    EXPECT_EQ(torn.StartFor(QStringLiteral("http://absurd")), 0);
+    EXPECT_EQ(torn.StartFor(QStringLiteral("http://huge")), 0);
     EXPECT_EQ(torn.StartFor(QStringLiteral("http://a")), 115);
     EXPECT_EQ(torn.StartFor(QStringLiteral("http://b")), 295);
 

@@ -1,6 +1,7 @@
 #include "MainFrame.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include <QCloseEvent>
@@ -572,14 +573,26 @@ QString CMainFrame::Title() const
     return name.isEmpty() ? m_strAddress : name;
 }
 
+namespace
+{
+
+// Seconds as a player reports them (possibly NaN, or beyond any film) in microseconds, within what a film can be.
+qint64 ToUs(double seconds)
+{
+    return std::isfinite(seconds) ? static_cast<qint64>(std::clamp(seconds, 0.0, CResumePositions::kMaxSeconds) * 1e6)
+                                  : 0;
+}
+
+} // namespace
+
 qint64 CMainFrame::LengthUs() const
 {
-    return FilmPlays() ? static_cast<qint64>(m_pPlayer->Duration() * 1e6) : 0;
+    return FilmPlays() ? ToUs(m_pPlayer->Duration()) : 0;
 }
 
 qint64 CMainFrame::PositionUs() const
 {
-    return FilmPlays() ? static_cast<qint64>(m_pPlayer->Position() * 1e6) : 0;
+    return FilmPlays() ? ToUs(m_pPlayer->Position()) : 0;
 }
 
 void CMainFrame::SetPaused(bool paused)

@@ -1,5 +1,7 @@
 #include "MediaControls.h"
 
+#include <algorithm>
+
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -102,6 +104,9 @@ public slots:
     {
         if (!CanSeek())
             return;
+        // Any offset a client sends, without overflow: no film is longer than a week.
+        constexpr qint64 kWeekUs = 7LL * 24 * 3600 * 1000000;
+        offset = std::clamp<qlonglong>(offset, -kWeekUs, kWeekUs);
         Session()->SeekByUs(offset);
         m_pControls->Seeked(std::max<qint64>(0, Session()->PositionUs() + offset));
     }

@@ -1,5 +1,7 @@
 #include "ResumePositions.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -36,7 +38,7 @@ void CResumePositions::Load()
         bool ok = false;
         const double at = line.left(tab).toDouble(&ok);
         const QString key = QString::fromUtf8(line.mid(tab + 1));
-        if (tab <= 0 || !ok || !std::isfinite(at) || at <= 0 || key.isEmpty())
+        if (tab <= 0 || !ok || !std::isfinite(at) || at <= 0 || at > kMaxSeconds || key.isEmpty())
             continue;
         Drop(key);
         m_entries.append({ key, at });
@@ -102,7 +104,7 @@ bool CResumePositions::Drop(const QString& key)
 
 QString CResumePositions::FormatTime(double seconds)
 {
-    const qint64 s = std::llround(std::max(0.0, seconds));
+    const qint64 s = std::isfinite(seconds) ? std::llround(std::clamp(seconds, 0.0, kMaxSeconds)) : 0;
     if (s >= 3600)
         return QStringLiteral("%1:%2:%3")
             .arg(s / 3600)

@@ -20,6 +20,8 @@ public:
     void Forget(const QString& key);
 
     static constexpr int kMaxEntries = 300;
+    // No film or page plays longer than this: a position beyond it is no position.
+    static constexpr double kMaxSeconds = 7 * 24 * 3600.0;
     static constexpr double kRewindSeconds = 5; // starts this much earlier than where it was left
     static constexpr double kMinSeconds = 15; // left before this: starts from the beginning next time
     // Within the last tenth of its length (at most the last three minutes), a film counts as watched.
