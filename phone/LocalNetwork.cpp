@@ -134,6 +134,15 @@ const char* SendToTvRefusal(const QUrl& address)
     return nullptr;
 }
 
+const char* ResolvedHostRefusal(const QList<QHostAddress>& addresses)
+{
+    // (A name this machine cannot resolve is left to the browser, which may reach it through a proxy.)
+    for (const QHostAddress& a : addresses)
+        if (isOwnAddress(a))
+            return "an address of this machine";
+    return nullptr;
+}
+
 QString LanAddress(const QList<NetInterface>& all)
 {
     for (const NetInterface& i : HomeInterfaces(all))

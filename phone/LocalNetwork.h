@@ -37,6 +37,9 @@ bool IsOwnHost(const QByteArray& host, quint16 port);
 // Why a page a phone sends to the TV is refused, or null when the TV may open it: only http and https, no user
 // name or password in the address, and no address of this machine (its own services are not the phone's to open).
 const char* SendToTvRefusal(const QUrl& address);
+// The same for the addresses a host name of such a page resolves to, judged once resolved (a name of any zone may
+// point at this machine): refused when any of them is an address of this machine.
+const char* ResolvedHostRefusal(const QList<QHostAddress>& addresses);
 
 // The address a phone on the home network reaches this machine at: the first IPv4 address of a home interface,
 // else 127.0.0.1.

@@ -1,15 +1,18 @@
 #include "PhoneRemote.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include <QFile>
+#include <QHostInfo>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -472,6 +475,8 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
             const QUrl address(form.queryItemValue(QStringLiteral("url"), QUrl::FullyDecoded), QUrl::StrictMode);
             if (const char* refusal = SendToTvRefusal(address)) {
                 Refuse(request, socket, 400, refusal);
+            } else if (QHostAddress(address.host()).isNull()) {
+                SendOnceResolved(request, socket, address, renew);
             } else {
                 emit sendToTv(address);
                 Reply(request, socket, 204, "text/plain", QByteArray(), renew);
@@ -481,6 +486,29 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
         Refuse(request, socket, 404, "no such page");
     }
     return true;
+}
+
+void CPhoneRemote::SendOnceResolved(const QHttpServerRequest& request, QTcpSocket* socket, const QUrl& address,
+                                    const QList<std::pair<QByteArray, QByteArray>>& renew)
+{
+    // A host name is judged by what it resolves to: a name of any zone may point at this machine. The answer waits
+    // for the resolver, off the GUI thread's path.
+    auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
+    const QString peer = request.remoteAddress().toString();
+    QHostInfo::lookupHost(
+        address.host(), this,
+        [this, responder, socket = QPointer<QTcpSocket>(socket), address, renew, peer](const QHostInfo& info) {
+            if (!socket)
+                return; // the phone went
+            if (const char* refusal = ResolvedHostRefusal(info.addresses())) {
+                if (MayLog())
+                    qCWarning(lcPhone).noquote() << "phone remote refused" << peer << "/send :" << refusal;
+                Write(*responder, socket, 400, "text/plain; charset=utf-8", QByteArray(refusal) + '\n');
+                return;
+            }
+            emit sendToTv(address);
+            Write(*responder, socket, 204, "text/plain", QByteArray(), renew);
+        });
 }
 
 void CPhoneRemote::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)

@@ -91,6 +91,9 @@ protected:
 private:
     class Listener;
     void Refuse(const QHttpServerRequest& request, QTcpSocket* socket, int status, const char* why);
+    // Sends a page whose host is a name once the name is resolved and found to be no address of this machine.
+    void SendOnceResolved(const QHttpServerRequest& request, QTcpSocket* socket, const QUrl& address,
+                          const QList<std::pair<QByteArray, QByteArray>>& renew);
     bool MayLog();
     static QString LoggedPath(const QHttpServerRequest& request);
     static QByteArray CookieHeader(const QString& secret);

@@ -1,5 +1,6 @@
 // Which peers the phone remote takes, and which pages a phone may send to the TV.
 #include <QHostInfo>
+#include <QNetworkInterface>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -81,4 +82,25 @@ TEST(LocalNetwork, PagesAPhoneMaySendToTheTv)
     };
     for (const Case& c : cases)
         EXPECT_EQ(SendToTvRefusal(QUrl(c.address, QUrl::StrictMode)) != nullptr, c.refused) << c.address.toStdString();
+
+    // A host name, by what it resolves to: refused when any of its addresses is this machine's (one that does not
+    // resolve here is the browser's to reach, through a proxy perhaps).
+    const QHostAddress own = QNetworkInterface::allAddresses().value(0);
+    const struct {
+        QList<QHostAddress> addresses;
+        bool refused;
+    } resolved[] = {
+        { { QHostAddress(QStringLiteral("93.184.216.34")) }, false },
+        { { QHostAddress(QStringLiteral("192.168.1.20")), QHostAddress(QStringLiteral("2001:db8::1")) }, false },
+        { {}, false },
+        { { QHostAddress(QStringLiteral("127.0.0.1")) }, true },
+        { { QHostAddress(QStringLiteral("93.184.216.34")), QHostAddress(QStringLiteral("127.0.0.2")) }, true },
+        { { QHostAddress(QStringLiteral("::1")) }, true },
+        { { QHostAddress(QStringLiteral("::ffff:127.0.0.1")) }, true },
+        { { QHostAddress(QStringLiteral("0.0.0.0")) }, true },
+        { { own }, true },
+    };
+    for (const auto& r : resolved)
+        EXPECT_EQ(ResolvedHostRefusal(r.addresses) != nullptr, r.refused)
+            << (r.addresses.isEmpty() ? std::string("none") : r.addresses.last().toString().toStdString());
 }

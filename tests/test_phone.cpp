@@ -1,6 +1,9 @@
 // The phone remote: a real browser (Debian's chromium driven by puppeteer-core) pairs with the QR code read from
 // the TV and drives the TV; and every way of getting in without pairing is refused.
 #include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QScopeGuard>
@@ -144,6 +147,26 @@ protected:
     std::unique_ptr<CTvCfgDlg> dialog;
 };
 
+// A name /etc/hosts gives the loopback address besides localhost and this machine's own name ("" when there is none).
+QString LoopbackAlias()
+{
+    QFile hosts(QStringLiteral("/etc/hosts"));
+    if (!hosts.open(QIODevice::ReadOnly))
+        return {};
+    const QString self = QHostInfo::localHostName().toLower();
+    for (const QByteArray& line : hosts.readAll().split('\n')) {
+        const QStringList fields = QString::fromLatin1(line).section(QLatin1Char('#'), 0, 0).simplified().split(
+            QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (fields.size() < 2 || !QHostAddress(fields[0]).isLoopback())
+            continue;
+        for (const QString& name : fields.mid(1))
+            if (!name.toLower().startsWith(QLatin1String("localhost")) && name.toLower() != self
+                && name.toLower() != self + QLatin1String(".local"))
+                return name;
+    }
+    return {};
+}
+
 } // namespace
 
 TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
@@ -210,7 +233,11 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
         QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
         qputenv("KREL_CHROMIUM_FLAGS", flags);
     });
-    EXPECT_EQ(phone.Do(QStringLiteral("send http://video.example/videojs.html")), QStringLiteral("ok"));
+    // A name that resolves to this machine (an alias of the loopback address in /etc/hosts) is refused as its
+    // address is.
+    if (const QString alias = LoopbackAlias(); !alias.isEmpty())
+        EXPECT_EQ(phone.Do(QStringLiteral("send http://%1:631/").arg(alias)), QStringLiteral("ok 400")) << alias.toStdString();
+    EXPECT_EQ(phone.Do(QStringLiteral("send http://video.example/videojs.html")), QStringLiteral("ok 204"));
     EXPECT_TRUE(WaitFor(
         [&] {
             const QImage tv = CaptureTvScreen(*g_pXServer);

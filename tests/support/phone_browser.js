@@ -62,8 +62,9 @@ const puppeteer = require(path.join(process.argv[2], 'node_modules', 'puppeteer-
         say('ok');
       } else if (command === 'send') {
         await page.$eval('#url', (e, v) => { e.value = v; }, arg);
+        const answered = page.waitForResponse((r) => r.url().endsWith('/send'));
         await page.tap('#send button');
-        say('ok');
+        say('ok ' + (await answered).status());
       } else if (command === 'visit') {
         const other = await browser.newPage();
         await other.goto(arg, { waitUntil: 'load' });
