@@ -13,6 +13,7 @@ namespace
 {
 
 constexpr int kTv = 0;
+constexpr int kAudioSystem = 5;
 
 struct CecKeyCommand {
     int uiCode;
@@ -163,7 +164,12 @@ void CCecPlayback::SetTvOn(bool on)
     if (on == m_bTvOn)
         return;
     m_bTvOn = on;
-    qCInfo(lcRemote, "CEC: the TV is %s", on ? "on" : "in standby");
+    if (!m_powerLogMinute.isValid() || m_powerLogMinute.elapsed() >= 60000) {
+        m_powerLogMinute.start();
+        m_nPowerLines = 0;
+    }
+    if (++m_nPowerLines <= kPowerLinesPerMinute)
+        qCInfo(lcRemote, "CEC: the TV is %s", on ? "on" : "in standby");
     emit tvPowerChanged(on);
 }
 
@@ -230,7 +236,9 @@ void CCecPlayback::OnFrame(const CecFrame& in)
               static_cast<std::uint8_t>(m_bMenuActive ? CEC_OP_MENU_STATE_ACTIVATED : CEC_OP_MENU_STATE_DEACTIVATED) });
         return;
     case CEC_MSG_USER_CONTROL_PRESSED:
-        if (broadcast || !needs(1))
+        // Keys of the TV's remote, as the TV passes them on, or of the sound system's: any other device on the
+        // bus (a console, a streaming stick) is no remote of ours.
+        if (broadcast || (from != kTv && from != kAudioSystem) || !needs(1))
             return;
         if (from == kTv)
             SetTvOn(true);

@@ -35,6 +35,7 @@ public:
     static constexpr char kOsdName[] = "krel";
     // How long a wake asked for before we have an address (the TV's HDMI link down) is kept.
     static constexpr int kWakePendingMs = 60000;
+    static constexpr int kPowerLinesPerMinute = 6;
 
     // Claims the address.
     bool Start();
@@ -71,4 +72,7 @@ private:
     bool m_bTvOn = true;
     bool m_bWakePending = false;
     QElapsedTimer m_wakeAsked;
+    // The TV's power lines of the last minute: a device on the bus that flips it on and off writes a few at most.
+    QElapsedTimer m_powerLogMinute;
+    int m_nPowerLines = 0;
 };

@@ -94,7 +94,10 @@ TEST(Cec, AnswersWhatTheTvAsks)
         { "04:45", "", 0, true }, // <User Control Released>
         { "04:44:40", "", 0, true }, // the TV's power key is the TV's own
         { "04:44", "40:00:44:03", 0, true },
-        { "54:44:20", "", RC_Digit0, true }, // keys from another device are keys too
+        { "54:44:20", "", RC_Digit0, true }, // the sound system's keys are keys too
+        { "34:44:20", "", 0, true }, // a tuner's are not
+        { "84:44:20", "", 0, true }, // nor another playback device's
+        { "e4:44:20", "", 0, true }, // nor those of a device of specific use
         { "04:ff", "40:00:ff:04", 0, true }, // <Abort>: always answered with a refusal
         { "04:1a:01", "40:00:1a:00", 0, true }, // unsupported directed: <Feature Abort>
         { "04:00:8c:00", "", 0, true }, // a <Feature Abort> is never answered
@@ -135,6 +138,20 @@ TEST(Cec, WakesTheTvOnlyWhenAsked)
     EXPECT_EQ(power.takeFirst().at(0).toBool(), true);
     d.playback->StandbyTv();
     EXPECT_EQ(d.tv->Take(), "40:36");
+
+    // A TV (or a device posing as one) flipping on and off: every flip is heard, a few are logged.
+    static int s_lines = 0;
+    s_lines = 0;
+    const QtMessageHandler before = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+        s_lines += m.contains(QLatin1String("CEC: the TV is"));
+    });
+    power.clear();
+    for (int i = 0; i < 50; ++i)
+        d.tv->Send(i % 2 ? "04:90:00" : "04:36");
+    qInstallMessageHandler(before);
+    EXPECT_EQ(power.size(), 50);
+    EXPECT_GE(s_lines, 1);
+    EXPECT_LE(s_lines, CCecPlayback::kPowerLinesPerMinute);
 }
 
 // The TV remote's keys (HDMI-CEC user control codes) as remote commands.
