@@ -92,8 +92,11 @@ bool CChromiumVideoView::EnsureBrowser()
         });
     });
     m_pPage = new CChromiumPage(m_pBrowser->Pipe(), QString::fromUtf8(kPlayerScript));
-    connect(m_pPage, &CChromiumPage::playerEnlarged, this,
-            [this](const QString& address) { emit playersEnlarged({ address }); });
+    connect(m_pPage, &CChromiumPage::playerEnlarged, this, [this](const QString& address) {
+        // The chosen player's movie address, as the other engine logs it (the page script bounds its length).
+        qCDebug(lcChromium).noquote() << "player stretched:" << address;
+        emit playersEnlarged({ address });
+    });
     connect(m_pPage, &CChromiumPage::crashed, this, &CChromiumVideoView::OnPageCrashed);
     connect(m_pPage, &CChromiumPage::failed, this,
             [](const QString& why) { qCWarning(lcChromium).noquote() << "the browser's page:" << why; });
