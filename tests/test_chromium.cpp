@@ -328,9 +328,10 @@ TEST(ChromiumView, NothingAPageDoesReachesPastTheTv)
         EXPECT_FALSE(QFile::exists(openers.filePath(QLatin1String(name) + QStringLiteral(".started")))) << name;
 }
 
-// A player that an in-page navigation (history.pushState) brings after the page stopped being watched is stretched
-// all the same: the in-page navigation starts the watch again. (The watch is shortened to a second for the test.)
-TEST(ChromiumView, APlayerComingWithPushStateIsStretched)
+// A player that comes late is stretched all the same: one that an in-page navigation (history.pushState) brings after
+// the page stopped being watched (the watch is shortened to a second for the test), and one that comes after an ad
+// frame was taken.
+TEST(ChromiumView, APlayerComingLateIsStretched)
 {
     ASSERT_TRUE(QFile::exists(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"))) << "run web_players.sh first";
     TempMachine machine;
@@ -357,5 +358,23 @@ TEST(ChromiumView, APlayerComingWithPushStateIsStretched)
         },
         30000))
         << "the player that came with pushState was never stretched";
+    EXPECT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) >= 0.9; }, 20000));
+
+    // A video that comes after an ad frame was taken (the frame is taken once no video came for a moment) wins.
+    qputenv("KREL_PAGE_WATCH_MS", "30000");
+    enlarged.clear();
+    frame.PlaySentPage(http.Url(QStringLiteral("late.html?after=6000&clip=")) + clips.Url(QStringLiteral("clip.webm")));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return !enlarged.isEmpty() && enlarged.first().at(0).toStringList().value(0).endsWith(QLatin1String("frame.html"));
+        },
+        30000))
+        << "the ad frame was never taken";
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return enlarged.last().at(0).toStringList().value(0).endsWith(QLatin1String("/clip.webm"));
+        },
+        30000))
+        << "the late video lost to the ad frame";
     EXPECT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) >= 0.9; }, 20000));
 }
