@@ -1,8 +1,8 @@
 #include "Log.h"
 
-Q_LOGGING_CATEGORY(lcApp, "krel.app")
-Q_LOGGING_CATEGORY(lcRemote, "krel.remote")
-Q_LOGGING_CATEGORY(lcTv, "krel.tv")
-Q_LOGGING_CATEGORY(lcAudio, "krel.audio")
-Q_LOGGING_CATEGORY(lcCatalogue, "krel.catalogue")
-Q_LOGGING_CATEGORY(lcUpdate, "krel.update")
+Q_LOGGING_CATEGORY(lcApp, "krel.app", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcRemote, "krel.remote", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcTv, "krel.tv", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcAudio, "krel.audio", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcCatalogue, "krel.catalogue", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcUpdate, "krel.update", QtInfoMsg)

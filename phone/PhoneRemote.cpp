@@ -22,7 +22,7 @@
 #include "common/RemoteCommand.h"
 #include "remote/KeyRouter.h"
 
-Q_LOGGING_CATEGORY(lcPhone, "krel.phone")
+Q_LOGGING_CATEGORY(lcPhone, "krel.phone", QtInfoMsg)
 
 namespace
 {

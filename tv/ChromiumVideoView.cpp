@@ -13,7 +13,7 @@
 namespace
 {
 
-Q_LOGGING_CATEGORY(lcChromium, "krel.tv")
+Q_LOGGING_CATEGORY(lcChromium, "krel.tv", QtInfoMsg)
 
 // The page script (tv/PlayerScript.js), as a string literal made by the build.
 const char kPlayerScript[] =

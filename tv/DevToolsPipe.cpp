@@ -9,7 +9,7 @@
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 
-Q_LOGGING_CATEGORY(lcDevTools, "krel.devtools")
+Q_LOGGING_CATEGORY(lcDevTools, "krel.devtools", QtInfoMsg)
 
 namespace
 {

@@ -13,7 +13,7 @@ namespace
 {
 
 // The TV's category; the library links nothing of the program, so it has its own.
-Q_LOGGING_CATEGORY(lcFilm, "krel.tv")
+Q_LOGGING_CATEGORY(lcFilm, "krel.tv", QtInfoMsg)
 
 } // namespace
 

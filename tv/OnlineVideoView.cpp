@@ -16,7 +16,7 @@ namespace
 {
 
 // The TV's category; the library links nothing of the program, so it has its own.
-Q_LOGGING_CATEGORY(lcWebView, "krel.tv")
+Q_LOGGING_CATEGORY(lcWebView, "krel.tv", QtInfoMsg)
 
 // A page that raises nothing: no script dialogs, no certificate prompts, no file choosers, no permission prompts
 // (every request is denied: camera, microphone, location, notifications, screen capture), no new windows, no

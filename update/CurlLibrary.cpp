@@ -7,7 +7,7 @@
 namespace
 {
 
-Q_LOGGING_CATEGORY(lcCurl, "krel.update")
+Q_LOGGING_CATEGORY(lcCurl, "krel.update", QtInfoMsg)
 
 template <typename Fn> bool Resolve(void* library, const char* name, Fn* fn)
 {
