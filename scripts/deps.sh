@@ -36,7 +36,8 @@ fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    # (Installed with its triggers still to run is installed.)
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -Eq 'install ok (installed|triggers-pending|triggers-awaited)'; then
         missing+=("$p")
     fi
 done
@@ -46,6 +47,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     SUDO=""
     [ "$(id -u)" -eq 0 ] || SUDO="sudo"
     export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # Another apt (an unattended upgrade, a software centre) may hold the package lock: waited for, 10 minutes at most.
+    LOCK=(-o DPkg::Lock::Timeout=600)
+    $SUDO apt-get "${LOCK[@]}" update -qq
+    $SUDO apt-get "${LOCK[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi
