@@ -30,8 +30,7 @@ CShutdownPCDlg::CShutdownPCDlg(QWidget* parent)
     const QRect tv = g_rcTvScreen.toQRect();
     const QRect box(100, 100, 700, 300); // on the television, whatever monitor that is
     // Under Wayland a window cannot place itself: the prompt is then a surface over the whole TV output, grey as
-    // the TV menu's background, with the prompt's box drawn at its place; the box also shows the title, which has
-    // no frame there.
+    // the TV menu's background, with the prompt's box drawn at its place.
     m_bSurface = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     QWidget* content = this;
     if (m_bSurface) {
@@ -52,11 +51,12 @@ CShutdownPCDlg::CShutdownPCDlg(QWidget* parent)
     auto* layout = new QVBoxLayout(content);
     // The box is 700 x 300 on the TV whatever the font makes of the two lines: the layout must not grow it.
     layout->setSizeConstraint(QLayout::SetNoConstraint);
-    if (m_bSurface) {
-        m_pTitle = new QLabel(windowTitle(), content);
-        m_pTitle->setFont(QGuiApplication::font());
-        layout->addWidget(m_pTitle);
-    }
+    // The title with its countdown, inside the box as well: on the TV a window has no title bar a viewer could read
+    // (none at all without a window manager, or under Wayland), and the viewer should see that the prompt closes by
+    // itself and the PC stays on.
+    m_pTitle = new QLabel(windowTitle(), content);
+    m_pTitle->setFont(QGuiApplication::font());
+    layout->addWidget(m_pTitle);
     layout->addWidget(new QLabel(QStringLiteral("关闭电脑,请按1"), content));
     layout->addWidget(new QLabel(QStringLiteral("不关电脑,请按0"), content));
     if (m_bSurface) {

@@ -28,7 +28,7 @@ private:
     void OnTick();
 
     bool m_bSurface = false; // a full-screen surface with the box drawn inside (Wayland)
-    QLabel* m_pTitle = nullptr; // the title shown in the box on such a surface
+    QLabel* m_pTitle = nullptr; // the title with its countdown, shown in the box
     int m_nCountdown = kSeconds;
     QTimer m_timer;
 };

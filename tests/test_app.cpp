@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -348,6 +350,11 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
 
     ASSERT_TRUE(WaitFor([&] { return prompt->windowTitle() == QStringLiteral("关机提示?[30]"); }, 3000));
     EXPECT_TRUE(prompt->isVisible());
+    // The countdown is in the box too, where a viewer of the TV reads it (no title bar shows there).
+    const auto labels = prompt->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](const QLabel* l) {
+        return l->isVisible() && l->text() == prompt->windowTitle() && prompt->rect().contains(l->geometry());
+    }));
     router.PostKey(RC_Digit1, 0x11);
     ASSERT_TRUE(WaitFor([&] { return bus.PowerOffCalls() == "PowerOff false\n"; }));
     EXPECT_FALSE(dialog->ShutdownPromptArmed());
