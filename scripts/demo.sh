@@ -8,7 +8,10 @@ ROOT=$PWD
 
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
+# Only what the demo runs: the program, its engines and players, its two tools and the catalogue (the tests and
+# benchmarks are scripts/test.sh's).
+cmake --build build -j"$(nproc)" --target krel krel_web krel_chromium krel_film krel-remote krel-catalogue \
+    demo_catalogue
 
 APP=$ROOT/build/demo
 STATE=$ROOT/build/demo-machine
@@ -16,23 +19,54 @@ mkdir -p "$STATE/var/lib/krel" "$STATE/etc/xdg/autostart"
 # Per-machine files of the demo live under build/demo-machine, never in /var/lib or /etc.
 export KREL_ROOT=$STATE
 
-# The demo's local video pages, on the address the demo catalogue names.
-python3 -m http.server 8765 --bind 127.0.0.1 --directory "$ROOT/catalogue/demo/pages" >/dev/null 2>&1 &
+# The demo's local video pages, on a free port; the demo catalogue is built again for that port.
+PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+sed "s|http://127.0.0.1:8765/|http://127.0.0.1:$PORT/|g" catalogue/demo/catalogue.json >"$STATE/catalogue.json"
+"$ROOT/build/tools/krel-catalogue" build "$STATE/catalogue.json" "$APP" >/dev/null
+python3 -m http.server "$PORT" --bind 127.0.0.1 --directory "$ROOT/catalogue/demo/pages" >/dev/null 2>&1 &
 PIDS=($!)
-cleanup() { kill "${PIDS[@]}" 2>/dev/null || true; }
+TEMPS=()
+cleanup() {
+    kill "${PIDS[@]}" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "${TEMPS[@]}"
+}
 trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+KEYS="Power (TV output on/off, and the shutdown prompt), Digit0..Digit9 (choose a row; 1 or 0 answers the prompt),
+  Back, NextPage (CH+), PreviousPage (CH-), Up, Down, Left, Right, Ok (arrows and OK: the highlight; Left/Right seek
+  in a video), PlayPause, LeaveVideo, LeaveVideo2, VolumeUp, VolumeDown, Subtitle, AudioTrack"
+
+# Run as root (a container, a VM), the web engines' sandboxes cannot start: they are turned off for the demo.
+CHROMIUM_FLAGS="--disable-background-networking --disable-component-update"
+# (A virtual display has no GPU.)
+[ -n "${DISPLAY:-}" ] || CHROMIUM_FLAGS="$CHROMIUM_FLAGS --disable-gpu"
+if [ "$(id -u)" -eq 0 ]; then
+    echo "Running as root: the web engines' sandboxes are off for this demo (never do that for the open web)."
+    # (--test-type: without the browser's warning bar about it over the top of the TV.)
+    CHROMIUM_FLAGS="$CHROMIUM_FLAGS --no-sandbox --test-type"
+    export QTWEBENGINE_DISABLE_SANDBOX=1
+fi
+export KREL_CHROMIUM_FLAGS=$CHROMIUM_FLAGS
+export QTWEBENGINE_CHROMIUM_FLAGS="$CHROMIUM_FLAGS"
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "Starting krel on $DISPLAY (settings: $STATE/var/lib/krel/Krel.ini)."
-    echo "Keys: $ROOT/build/tools/krel-remote Power | Digit0..Digit9 | Back | NextPage | PreviousPage | VolumeUp | VolumeDown"
+    echo "Note: this is your own session. Power ends TV output with a prompt on the TV: answering it with 1 really"
+    echo "powers this PC off (0 or waiting 30 seconds keeps it on)."
+    echo "Keys: $ROOT/build/tools/krel-remote NAME, NAME one of"
+    echo "  $KEYS"
     "$APP/krel"
     exit 0
 fi
 
 # No display: a virtual desktop with the PC monitor on the left and the TV on the right.
 export XDG_RUNTIME_DIR=$(mktemp -d)
+TEMPS+=("$XDG_RUNTIME_DIR")
 chmod 700 "$XDG_RUNTIME_DIR"
 DISPLAY_FILE=$(mktemp)
+TEMPS+=("$DISPLAY_FILE")
 Xvfb -displayfd 3 -screen 0 3840x1080x24 +extension RANDR -nolisten tcp -noreset 3>"$DISPLAY_FILE" >/dev/null 2>&1 &
 PIDS+=($!)
 for _ in $(seq 50); do [ -s "$DISPLAY_FILE" ] && break; sleep 0.1; done
@@ -58,8 +92,6 @@ if [ "${KREL_DEMO_WAYLAND:-0}" = 1 ]; then
     xdotool windowmove "$TV_OUTPUT" 1920 0
     export WAYLAND_DISPLAY=krel-demo QT_QPA_PLATFORM=wayland
 fi
-export QTWEBENGINE_DISABLE_SANDBOX=1
-export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox --disable-background-networking --disable-component-update"
 
 # Choose the TV monitor and the TV's sound card, as the configuration dialog would save them; the local movies
 # are a folder of the demo with a short film made now.
@@ -74,15 +106,21 @@ INI=$STATE/var/lib/krel/Krel.ini
 "$APP/krel" &
 KREL=$!
 PIDS+=($KREL)
-sleep 3
-"$ROOT/build/tools/krel-remote" Power
+# TV output on, as soon as krel answers its software remote.
+for _ in $(seq 120); do
+    "$ROOT/build/tools/krel-remote" Power 2>/dev/null && break
+    kill -0 "$KREL" 2>/dev/null || { echo "krel ended at start" >&2; exit 1; }
+    sleep 0.5
+done
 SHOT=$ROOT/build/demo-tv.png
 echo
 echo "krel runs on a virtual display ($DISPLAY) with the TV monitor on the right."
-echo "Press keys:   XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR $ROOT/build/tools/krel-remote Digit0   (Power, Digit0..9, Back,"
-echo "              NextPage, PreviousPage, LeaveVideo, VolumeUp, VolumeDown)"
+echo "Press keys:   XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR $ROOT/build/tools/krel-remote NAME, NAME one of"
+echo "  $KEYS"
 echo "The TV screen is written to $SHOT every 2 seconds. Ctrl+C ends the demo."
 while kill -0 "$KREL" 2>/dev/null; do
-    import -display "$DISPLAY" -window root -crop 1920x1080+1920+0 "$SHOT" 2>/dev/null || true
+    # Written whole: a reader never finds half a picture.
+    import -display "$DISPLAY" -window root -crop 1920x1080+1920+0 +repage "$SHOT.new.png" 2>/dev/null \
+        && mv -f "$SHOT.new.png" "$SHOT"
     sleep 2
 done
