@@ -76,18 +76,23 @@ WebEngineKind ChosenWebEngine()
     static const WebEngineKind chosen = [] {
         // KREL_WEB_ENGINE forces an engine for one run; else the WebEngine setting; else whichever fits.
         QString wanted = qEnvironmentVariable("KREL_WEB_ENGINE").trimmed().toLower();
-        if (wanted.isEmpty())
+        // What asked, for the log line: the environment or the setting.
+        const char* asker = "KREL_WEB_ENGINE";
+        if (wanted.isEmpty()) {
             wanted = ReadSetting(QString::fromLatin1(SettingKey::WebEngine)).trimmed().toLower();
+            asker = "the setting WebEngine";
+        }
+        const QByteArray askedFor = QByteArray("asked for by ") + asker + '=' + wanted.toUtf8();
         const char* why = nullptr;
         if (wanted == QLatin1String("qtwebengine"))
-            why = "asked for by WebEngine=qtwebengine";
+            why = askedFor.constData();
         else if (!QFileInfo(QStringLiteral("/usr/bin/chromium")).isExecutable())
             why = "chromium is not installed";
         else if (QGuiApplication::platformName() != QLatin1String("xcb"))
             why = "no X11 (neither an X11 session nor Xwayland), where the browser's window can be embedded";
         if (!why) {
             qCInfo(lcTv, "web view: Debian's Chromium (%s)",
-                   wanted == QLatin1String("chromium") ? "asked for by WebEngine=chromium"
+                   wanted == QLatin1String("chromium") ? askedFor.constData()
                                                        : "installed, and krel's windows are X11 ones: an X11 "
                                                          "session, or Xwayland in a Wayland one");
             return WebEngineKind::Chromium;
