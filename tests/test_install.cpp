@@ -55,7 +55,7 @@ protected:
 
         for (const QString& own : { home, runtime }) {
             QDir().mkpath(own);
-            ::chown(QFile::encodeName(own).constData(), uid, gid);
+            EXPECT_EQ(::chown(QFile::encodeName(own).constData(), uid, gid), 0) << own.toStdString();
             ::chmod(QFile::encodeName(own).constData(), 0700);
         }
         // The machine root is shared like /tmp (the instance lock lives there); its etc/krel is root's.

@@ -235,8 +235,10 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
     });
     // A name that resolves to this machine (an alias of the loopback address in /etc/hosts) is refused as its
     // address is.
-    if (const QString alias = LoopbackAlias(); !alias.isEmpty())
-        EXPECT_EQ(phone.Do(QStringLiteral("send http://%1:631/").arg(alias)), QStringLiteral("ok 400")) << alias.toStdString();
+    if (const QString alias = LoopbackAlias(); !alias.isEmpty()) {
+        EXPECT_EQ(phone.Do(QStringLiteral("send http://%1:631/").arg(alias)), QStringLiteral("ok 400"))
+            << alias.toStdString();
+    }
     EXPECT_EQ(phone.Do(QStringLiteral("send http://video.example/videojs.html")), QStringLiteral("ok 204"));
     EXPECT_TRUE(WaitFor(
         [&] {
