@@ -349,7 +349,7 @@ TEST(ChromiumView, APlayerComingLateIsStretched)
     ASSERT_NE(frame.EnsureView(), nullptr);
     auto* view = static_cast<CChromiumVideoView*>(frame.View());
     QSignalSpy enlarged(view, SIGNAL(playersEnlarged(QStringList)));
-    frame.PlaySentPage(http.Url(QStringLiteral("pushstate.html?after=4000&clip="))
+    frame.PlaySentPage(http.Url(QStringLiteral("late.html?push&after=4000&clip="))
                        + clips.Url(QStringLiteral("clip.webm")));
     EXPECT_TRUE(WaitFor(
         [&] {
@@ -363,7 +363,7 @@ TEST(ChromiumView, APlayerComingLateIsStretched)
     // A video that comes after an ad frame was taken (the frame is taken once no video came for a moment) wins.
     qputenv("KREL_PAGE_WATCH_MS", "30000");
     enlarged.clear();
-    frame.PlaySentPage(http.Url(QStringLiteral("late.html?after=6000&clip=")) + clips.Url(QStringLiteral("clip.webm")));
+    frame.PlaySentPage(http.Url(QStringLiteral("late.html?ad&after=6000&clip=")) + clips.Url(QStringLiteral("clip.webm")));
     EXPECT_TRUE(WaitFor(
         [&] {
             return !enlarged.isEmpty() && enlarged.first().at(0).toStringList().value(0).endsWith(QLatin1String("frame.html"));

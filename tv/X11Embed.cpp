@@ -45,20 +45,26 @@ Display* display()
     return d;
 }
 
-long long pidOf(Display* d, Window w)
+// The first 32-bit item of a window's property of that type, or fallback when it has none.
+long long firstItem(Display* d, Window w, Atom property, Atom type, long long fallback)
 {
-    static const Atom pidAtom = XInternAtom(d, "_NET_WM_PID", False);
-    Atom type = None;
+    Atom actualType = None;
     int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    long long pid = -1;
-    if (XGetWindowProperty(d, w, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &count, &after, &data) == Success
-        && data && format == 32 && count == 1)
-        pid = static_cast<long long>(*reinterpret_cast<unsigned long*>(data));
+    long long value = fallback;
+    if (XGetWindowProperty(d, w, property, 0, 1, False, type, &actualType, &format, &count, &after, &data) == Success
+        && data && format == 32 && count >= 1)
+        value = static_cast<long long>(*reinterpret_cast<unsigned long*>(data));
     if (data)
         XFree(data);
-    return pid;
+    return value;
+}
+
+long long pidOf(Display* d, Window w)
+{
+    static const Atom pidAtom = XInternAtom(d, "_NET_WM_PID", False);
+    return firstItem(d, w, pidAtom, XA_CARDINAL, -1);
 }
 
 // The window's parent (0 when the window is gone).
@@ -78,17 +84,7 @@ Window parentOf(Display* d, Window w)
 long wmState(Display* d, Window w)
 {
     static const Atom stateAtom = XInternAtom(d, "WM_STATE", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    long state = 0;
-    if (XGetWindowProperty(d, w, stateAtom, 0, 2, False, stateAtom, &type, &format, &count, &after, &data) == Success
-        && data && format == 32 && count >= 1)
-        state = *reinterpret_cast<long*>(data);
-    if (data)
-        XFree(data);
-    return state;
+    return static_cast<long>(firstItem(d, w, stateAtom, stateAtom, 0));
 }
 
 bool hasClassAndPid(Display* d, Window w, const QByteArray& wmClass, long long pid)
@@ -164,19 +160,7 @@ void tryAdopt(Display* d, Window w)
 Window activeWindow(Display* d)
 {
     static const Atom active = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    Window window = 0;
-    if (XGetWindowProperty(d, DefaultRootWindow(d), active, 0, 1, False, XA_WINDOW, &type, &format, &count, &after,
-                           &data)
-            == Success
-        && data && format == 32 && count == 1)
-        window = static_cast<Window>(*reinterpret_cast<unsigned long*>(data));
-    if (data)
-        XFree(data);
-    return window;
+    return static_cast<Window>(firstItem(d, DefaultRootWindow(d), active, XA_WINDOW, 0));
 }
 
 // A window manager that managed the browser's window gave it the keyboard focus, and took it to nothing when the
