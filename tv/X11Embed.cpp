@@ -300,19 +300,10 @@ Embedding Embed(unsigned long window, unsigned long parent, const QSize& size)
         return Embedding::NoX11;
     const Window root = DefaultRootWindow(d);
     const Window holder = parentOf(d, window);
-    if (holder != root && holder != parent) {
-        // In a window manager's frame. Withdrawn once (unmapped), the manager takes it out of the frame, back to
-        // the root; until then there is nothing to do but wait.
-        XWindowAttributes attributes;
-        if (XGetWindowAttributes(d, window, &attributes) && attributes.map_state != IsUnmapped)
-            XWithdrawWindow(d, window, DefaultScreen(d));
-        XSync(d, False);
-        g_adoption.withdrawn = true;
-        return Embedding::Waiting;
-    }
-    if (holder == root && wmState(d, window) != 0) {
-        // Managed without a frame of its own (a manager that does not reparent): withdrawn as well, and embedded
-        // once the manager has dropped it.
+    // In a window manager's frame, or managed without a frame of its own (a manager that does not reparent).
+    // Withdrawn once (unmapped), the manager drops it (out of its frame, back to the root); until then there is
+    // nothing to do but wait.
+    if ((holder != root && holder != parent) || (holder == root && wmState(d, window) != 0)) {
         XWindowAttributes attributes;
         if (XGetWindowAttributes(d, window, &attributes) && attributes.map_state != IsUnmapped)
             XWithdrawWindow(d, window, DefaultScreen(d));
