@@ -359,6 +359,17 @@ EndSection
                                 { QStringLiteral("KREL_CHROMIUM_FLAGS=--disable-gpu --no-sandbox --test-type "
                                                  "--disable-background-networking --disable-component-update") });
         ASSERT_TRUE(WaitFor([&] { return press(QStringLiteral("raw 0707 01")); }, 30000)) << "krel did not start";
+        // Its control window opens as it starts (there is no tray host), and a window manager gives a new window the
+        // focus: the PC user starts working once it is there.
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                return !x(QStringLiteral("xdotool"), { QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                       QStringLiteral("--name"), QStringLiteral("^系统配置$") })
+                            .trimmed()
+                            .isEmpty();
+            },
+            30000))
+            << "krel's control window did not open";
         // The person at the PC works in a window of their own, which keeps the keyboard throughout.
         launch(QStringLiteral("xmessage"), { QStringLiteral("-geometry"), QStringLiteral("+300+300"),
                                              QStringLiteral("-name"), QStringLiteral("pc-user"),
