@@ -22,6 +22,7 @@ const char kPlayerScript[] =
 
 constexpr int kFindMs = 50;
 constexpr int kFindTries = 400; // the browser's window within 20 s, or the browser is taken as failed
+constexpr int kShowLostMs = 3000; // a window taken in and not shown after this long is shown by us
 
 } // namespace
 
@@ -125,6 +126,9 @@ void CChromiumVideoView::FindWindow()
     // Found once; a window manager that took it first may need a few rounds to give it back.
     if (!m_nFound)
         m_nFound = X11Embed::FindWindow("krel-tv", m_pBrowser->Pid());
+    // Taken in as it was made, and still not shown after a few seconds: its request to be shown was lost.
+    if (!m_nFound && m_nFindTries * kFindMs >= kShowLostMs)
+        m_nFound = X11Embed::AdoptedButNeverShown("krel-tv", m_pBrowser->Pid());
     if (m_nFound) {
         const X11Embed::Embedding result = X11Embed::Embed(m_nFound, winId(), size() * devicePixelRatioF());
         if (result == X11Embed::Embedding::Done) {

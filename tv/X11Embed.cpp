@@ -135,6 +135,7 @@ struct Adoption {
     QByteArray wmClass;
     long long pid = 0;
     Window parent = 0;
+    Window adopted = 0; // the window taken in
     std::vector<Window> candidates; // the program's top-levels of a browser window's size, their names not yet set
     QSocketNotifier* notifier = nullptr;
 };
@@ -153,6 +154,7 @@ void tryAdopt(Display* d, Window w)
     makeGuest(d, w);
     XReparentWindow(d, w, a.parent, 0, 0);
     XSync(d, False);
+    a.adopted = w;
     a.parent = 0;
     a.candidates.clear();
 }
@@ -254,6 +256,21 @@ void describeBelow(Display* d, Window w, long long pid, int depth, QString& out)
 
 } // namespace
 
+unsigned long AdoptedButNeverShown(const QByteArray& wmClass, long long pid)
+{
+    Display* d = display();
+    const Window w = g_adoption.adopted;
+    XWindowAttributes attributes;
+    if (!d || !w || !hasClassAndPid(d, w, wmClass, pid) || !XGetWindowAttributes(d, w, &attributes)
+        || attributes.map_state != IsUnmapped)
+        return 0;
+    // The program asked to show it while it was still a top-level: that request went to the window manager, which
+    // dropped it once the window was ours. Shown now, as the program meant.
+    XMapWindow(d, w);
+    XSync(d, False);
+    return w;
+}
+
 QString DescribeWindows(long long pid)
 {
     Display* d = display();
@@ -284,6 +301,7 @@ void AdoptWhenMade(const QByteArray& wmClass, long long pid, unsigned long paren
     g_adoption.pid = pid;
     g_adoption.parent = parent;
     g_adoption.candidates.clear();
+    g_adoption.adopted = 0;
     if (!g_adoption.notifier) {
         // The root's children as they are made (a window manager's own selection of the root is not touched).
         XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);

@@ -14,6 +14,11 @@ namespace X11Embed
 // window tree (a window manager puts it in a frame of its own); 0 while there is none.
 unsigned long FindWindow(const QByteArray& wmClass, long long pid);
 
+// The window AdoptWhenMade took in for process pid when it is still not shown, shown now; 0 for none. The program
+// may have asked to show it just as it was taken in, a request a window manager then dropped: call it once the
+// window has had time to be shown.
+unsigned long AdoptedButNeverShown(const QByteArray& wmClass, long long pid);
+
 // The windows of process pid, where they are and whether they are mapped (for a log line when one is missing).
 QString DescribeWindows(long long pid);
 
