@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKREL_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench -j"$(nproc)"
-# The pages and clips that bench_picture plays (the web player tests' site).
+# The clips and pages that bench_picture and bench_flood play (the web player tests' site).
 bash tests/support/web_players.sh "$PWD/build-bench/web-players" >/dev/null
 failed=0
 for b in build-bench/bench/bench_*; do

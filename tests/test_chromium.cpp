@@ -4,6 +4,9 @@
 
 #include <QGuiApplication>
 #include <QFileInfo>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QImage>
 #include <QLabel>
 #include <QScopeGuard>
@@ -242,11 +245,27 @@ int TopLevelWindowsOf(qint64 pid)
     return found;
 }
 
+// A stand-in for the desktop portal (which opens addresses of other schemes with the user's programs) on a session
+// bus of the test's own: it records every call made to it but krel's own screen saver requests.
+class PortalStandIn : public QDBusVirtualObject
+{
+public:
+    QStringList calls;
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override
+    {
+        if (message.interface() != QLatin1String("org.freedesktop.portal.Inhibit"))
+            calls << message.interface() + QLatin1Char('.') + message.member();
+        return false;
+    }
+};
+
 } // namespace
 
 // Nothing a page does reaches past the TV, and all in one browser: its alert, confirm, prompt and question on
 // leaving are answered at once and never shown; addresses of other schemes (from a script, a clicked link, a meta
-// refresh) start no program, not even the opener programs first on the PATH; a file input clicked opens no
+// refresh) start no program, not even the opener programs first on the PATH, nor reach the desktop portal on the
+// session bus krel has; a file input clicked opens no
 // chooser; Picture-in-Picture is not there to ask for; and sound the page plays in no element of its document ends
 // as the video is left.
 TEST(ChromiumView, NothingAPageDoesReachesPastTheTv)
@@ -266,6 +285,12 @@ TEST(ChromiumView, NothingAPageDoesReachesPastTheTv)
     }
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", openers.path().toLocal8Bit() + ':' + path);
+    PrivateSessionBus bus;
+    QDBusConnection portalBus = QDBusConnection::connectToBus(bus.address(), QStringLiteral("portal"));
+    PortalStandIn portal;
+    ASSERT_TRUE(portalBus.registerVirtualObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
+                                                QDBusConnection::SubPath));
+    ASSERT_TRUE(portalBus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
     PulseServer pulse;
     ASSERT_TRUE(pulse.Start());
     CAudioRouter audio;
@@ -326,6 +351,9 @@ TEST(ChromiumView, NothingAPageDoesReachesPastTheTv)
     EXPECT_EQ(view->BrowserPid(), browser);
     for (const char* name : { "xdg-open", "xdg-email", "gio" })
         EXPECT_FALSE(QFile::exists(openers.filePath(QLatin1String(name) + QStringLiteral(".started")))) << name;
+    EXPECT_TRUE(portal.calls.isEmpty()) << portal.calls.join(QLatin1String("; ")).toStdString();
+    portalBus.unregisterObject(QStringLiteral("/org/freedesktop/portal/desktop"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("portal"));
 }
 
 // A player that comes late is stretched all the same: one that an in-page navigation (history.pushState) brings after

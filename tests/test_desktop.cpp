@@ -24,18 +24,24 @@ extern XvfbServer* g_pXServer;
 namespace
 {
 
-// playerctl's answer (its output without the line end), run without blocking: it talks to this process's bus
+// A program's answer (its output without the line end), run without blocking: it talks to this process's bus
 // objects, which answer from this thread's event loop.
-QString Playerctl(const char* args)
+QString Answer(const QString& program, const QStringList& args)
 {
     QProcess p;
-    p.start(QStringLiteral("playerctl"),
-            QStringList { QStringLiteral("--player=krel") } + QString::fromLatin1(args).split(QLatin1Char(' ')));
+    p.start(program, args);
     if (!WaitFor([&] { return p.state() == QProcess::NotRunning; }, 20000))
         p.kill();
     p.waitForFinished(2000);
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed()
         + QString::fromUtf8(p.readAllStandardError()).trimmed();
+}
+
+// playerctl's answer (a real MPRIS client).
+QString Playerctl(const char* args)
+{
+    return Answer(QStringLiteral("playerctl"),
+                  QStringList { QStringLiteral("--player=krel") } + QString::fromLatin1(args).split(QLatin1Char(' ')));
 }
 
 // A stand-in for the desktop's org.freedesktop.ScreenSaver service on a connection of its own: it records each call.
@@ -127,6 +133,12 @@ TEST(DesktopServices, MediaControlsAndTheScreenSaverService)
     Playerctl("position 10-");
     EXPECT_TRUE(WaitFor([&] { return player->Position() >= 19 && player->Position() < 29; }, 10000))
         << player->Position();
+    // The longest step back a client can ask for goes to the beginning (no overflow on the way).
+    Answer(QStringLiteral("dbus-send"),
+           { QStringLiteral("--session"), QStringLiteral("--print-reply"), QStringLiteral("--dest=org.mpris.MediaPlayer2.krel"),
+             QStringLiteral("/org/mpris/MediaPlayer2"), QStringLiteral("org.mpris.MediaPlayer2.Player.Seek"),
+             QStringLiteral("int64:-9223372036854775808") });
+    EXPECT_TRUE(WaitFor([&] { return player->Position() < 5; }, 10000)) << player->Position();
     // The volume is the TV stream's.
     Playerctl("volume 0.5");
     EXPECT_TRUE(WaitFor([&] {

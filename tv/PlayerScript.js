@@ -33,6 +33,7 @@
   var startedFor = null; // the chosen player that was started (once per choice)
   var looks = 0; // counts looks at the page, so that a caller can wait for one
   var starts = 0; // counts the starts of chosen players
+  var refusals = 0; // counts chosen videos that did not play when started (a click was then considered)
   var pausedWhileHidden = []; // media this script paused while the page was hidden
   var resumed = false; // START_AT was applied (once a page)
   var startWhenShown = false;
@@ -208,7 +209,7 @@
   }
 
   // The media element to start: the player itself when it is one. A frame (of any origin) runs this script too and
-  // starts its own media; a plug-in player (object, embed) is started with a click.
+  // starts its own media; a plug-in player (object, embed) is never started: nothing but a click would start it.
   function mediaOf(e) {
     return e.tagName === 'VIDEO' ? e : null;
   }
@@ -272,9 +273,14 @@
       if (!media.paused)
         return;
       var played = media.play();
+      // Once per start: the refusal of play() or, if that never comes, the video still paused a second later.
+      var checked = false;
       var check = function () {
-        if (chosen === e && media.paused)
-          clickWanted = centre();
+        if (checked || chosen !== e || !media.paused)
+          return;
+        checked = true;
+        ++refusals;
+        clickWanted = centre();
       };
       if (played && played.then)
         played.then(function () {}, check);
@@ -404,7 +410,7 @@
   // For tests: the same state, without taking the click.
   window.__krelState = function () {
     return { serial: serial, address: chosen ? movieAddress(chosen) : '', clickPending: clickWanted !== null,
-             looks: looks, starts: starts, pausedWhileHidden: pausedWhileHidden.length };
+             refusals: refusals, looks: looks, starts: starts, pausedWhileHidden: pausedWhileHidden.length };
   };
   window.__krelWatch = watch;
   window.__krelSetHidden = function (hidden) {
