@@ -1,3 +1,5 @@
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QImage>
@@ -278,14 +280,17 @@ TEST(TvWindow, TheOneClickIsForAVideoThatDidNotPlay)
     const auto state = [&] { return web.Js(QStringLiteral("window.__krelState ? __krelState() : null"), true).toMap(); };
     // Waits until the page script has considered a click for the n-th video that did not play, and krel has taken
     // (or dropped) it.
-    const auto considered = [&](int refusals) {
-        return WaitFor(
-            [&] {
-                const QVariantMap s = state();
-                return s.value(QStringLiteral("refusals")).toInt() == refusals
-                    && !s.value(QStringLiteral("clickPending")).toBool();
-            },
-            20000);
+    const auto considered = [&](int refusals) -> testing::AssertionResult {
+        QVariantMap s;
+        if (WaitFor(
+                [&] {
+                    s = state();
+                    return s.value(QStringLiteral("refusals")).toInt() == refusals
+                        && !s.value(QStringLiteral("clickPending")).toBool();
+                },
+                20000))
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure() << QJsonDocument(QJsonObject::fromVariantMap(s)).toJson().toStdString();
     };
 
     QCoreApplication::postEvent(&frame, new CPlayUrlEvent(http.Url(QStringLiteral("covered.html"))));
@@ -295,7 +300,13 @@ TEST(TvWindow, TheOneClickIsForAVideoThatDidNotPlay)
     EXPECT_EQ(web.Js(QStringLiteral("coverClicks")).toInt(), 1);
 
     QCoreApplication::postEvent(&frame, new CPlayUrlEvent(http.Url(QStringLiteral("clicks.html"))));
-    ASSERT_TRUE(WaitFor([&] { return state().value(QStringLiteral("starts")).toInt() == 1; }, 20000))
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const QVariantMap s = state();
+            return s.value(QStringLiteral("address")).toString().endsWith(QLatin1String("movie.swf"))
+                && s.value(QStringLiteral("starts")).toInt() == 1;
+        },
+        20000))
         << "the plug-in player was never chosen";
     web.Js(QStringLiteral("swap(1)"));
     ASSERT_TRUE(considered(1));
