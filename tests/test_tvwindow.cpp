@@ -1,8 +1,8 @@
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QWindow>
 #include <QKeyEvent>
 #include <QLabel>
@@ -317,6 +317,29 @@ TEST(TvWindow, TheOneClickIsForAVideoThatDidNotPlay)
     web.Click(QPoint(5, 5));
     ASSERT_TRUE(WaitFor([&] { return web.Js(QStringLiteral("clicks")).toInt() > 1; }));
     EXPECT_EQ(web.Js(QStringLiteral("clicks")).toInt(), 2);
+    g_rcTvScreen = {};
+}
+
+// A page that asks the one watching (alert, confirm, prompt) is answered at once, and one that asks to be kept when
+// it is left (after a click gave it a user's gesture) is left all the same.
+TEST(TvWindow, APageIsAnsweredAndLeftWhateverItAsks)
+{
+    TempMachine machine;
+    HttpServer http(QStringLiteral(KREL_TEST_PAGES));
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    CMainFrame frame;
+    frame.show();
+    ASSERT_NE(frame.EnsureView(), nullptr);
+    const WebProbe web(frame.View());
+    const auto report = [&] { return web.Js(QStringLiteral("window.report")).toMap(); };
+    frame.PlaySentPage(http.Url(QStringLiteral("dialogs.html")));
+    ASSERT_TRUE(WaitFor([&] { return report().value(QStringLiteral("step")) == QLatin1String("done"); }, 30000))
+        << report().value(QStringLiteral("step")).toString().toStdString();
+    EXPECT_EQ(report().value(QStringLiteral("confirmed")), QVariant(false));
+    EXPECT_TRUE(report().value(QStringLiteral("prompted")).isNull());
+    web.Click(QPoint(5, 5));
+    QCoreApplication::postEvent(&frame, new CAppEvent(WM_REMOTE_COMMAND, RC_LeaveVideo, 0));
+    EXPECT_TRUE(WaitFor([&] { return web.Url() == QLatin1String("about:blank"); }, 10000)) << web.Url().toStdString();
     g_rcTvScreen = {};
 }
 
