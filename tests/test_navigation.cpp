@@ -219,6 +219,57 @@ TEST_F(Navigation, ArrowsAndOkWalkAsDigitsDo)
     EXPECT_EQ(digits.ListSet().State(), CItemListSet::VideoList);
 }
 
+// The highlight always sits on a row of the page shown and OK acts on that row: walking the 25 videos of type 3
+// (pages of 10, 10 and 5) down and back up, checked at every step; paging to the shorter last page; opening a
+// folder with fewer entries than the highlighted row.
+TEST_F(Navigation, TheHighlightStaysOnARowOfThePageShown)
+{
+    CScreenMenu menu;
+    menu.SetWindow(&window);
+    press(menu, RC_Digit2);
+    const auto at = [&] { return std::make_pair(menu.CurrentList()->PageIndex(), menu.Highlight()); };
+    // Down: the highlight appears on video 0, walks to video 24 and stays there.
+    for (int step = 0; step <= 25; ++step) {
+        press(menu, RC_Down);
+        const int video = std::min(step, 24);
+        EXPECT_EQ(at(), std::make_pair(video / 10, video % 10)) << "Down, step " << step;
+    }
+    // Up: back to video 0, and it stays there.
+    for (int step = 1; step <= 25; ++step) {
+        press(menu, RC_Up);
+        const int video = std::max(24 - step, 0);
+        EXPECT_EQ(at(), std::make_pair(video / 10, video % 10)) << "Up, step " << step;
+    }
+    // Row 7 of the first page, then the last page of five rows: the highlight on its last row, and OK chooses it.
+    for (int i = 0; i < 7; ++i)
+        press(menu, RC_Down);
+    EXPECT_EQ(at(), std::make_pair(0, 7));
+    press(menu, RC_Right);
+    EXPECT_EQ(at(), std::make_pair(1, 7));
+    press(menu, RC_NextPage);
+    EXPECT_EQ(at(), std::make_pair(2, 4));
+    press(menu, RC_Ok);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::AddressList);
+
+    // The third of three folders, which holds one film: the highlight on it once opened, and OK plays it.
+    const QString movies = machine.root() + QStringLiteral("/movies");
+    WriteFile(machine.root() + QStringLiteral("/third/c.mkv"), "x");
+    WriteSetting(QString::fromLatin1(SettingKey::LocalMovieFolders),
+                 movies + QLatin1Char(';') + movies + QStringLiteral(";") + machine.root() + QStringLiteral("/third"));
+    CScreenMenu local;
+    local.SetWindow(&window);
+    press(local, RC_Back);
+    press(local, RC_Digit3);
+    for (int i = 0; i < 3; ++i)
+        press(local, RC_Down);
+    ASSERT_EQ(local.Highlight(), 2);
+    press(local, RC_Ok);
+    ASSERT_EQ(local.CurrentList()->RowCount(), 1);
+    EXPECT_EQ(local.Highlight(), 0);
+    press(local, RC_Ok);
+    EXPECT_EQ(window.files, QStringList { machine.root() + QStringLiteral("/third/c.mkv") });
+}
+
 // A page sent from a phone plays as a chosen episode does: the menu is in its playing state, and each way out
 // leads where it leads from an episode, from the list the page was sent over.
 TEST_F(Navigation, APageSentOverAListPlaysAsAnEpisode)

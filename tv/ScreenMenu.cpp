@@ -1,5 +1,7 @@
 #include "ScreenMenu.h"
 
+#include <algorithm>
+
 #include <QPainter>
 #include <QRect>
 
@@ -40,6 +42,23 @@ void CScreenMenu::OnCommand(int command)
     if (m_pCurrent != before) {
         m_pHighlightList = nullptr;
         m_nHighlight = -1;
+    }
+    KeepHighlightOnPage();
+}
+
+void CScreenMenu::KeepHighlightOnPage()
+{
+    if (Highlight() < 0)
+        return;
+    // The page shown may have fewer rows than before (a shorter last page, a folder opened in the same list): the
+    // highlight goes to its last row, so that it stays visible and OK acts on the row it sits on.
+    int first = 0, end = 0;
+    m_pCurrent->VisibleRange(first, end);
+    if (end <= first) {
+        m_pHighlightList = nullptr;
+        m_nHighlight = -1;
+    } else {
+        m_nHighlight = std::min(m_nHighlight, end - first - 1);
     }
 }
 
@@ -118,6 +137,7 @@ void CScreenMenu::MoveHighlight(int step)
 
 void CScreenMenu::Draw(QPainter& painter, const QRect& rect)
 {
+    KeepHighlightOnPage(); // (the list may have been loaded again since the last key)
     if (m_pCurrent)
         m_nRowHeight = DrawPage(painter, rect, m_strTitle, m_pCurrent, m_clrPen, Highlight());
 }

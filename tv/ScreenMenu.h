@@ -49,6 +49,7 @@ public:
 private:
     void StepBack();
     void MoveHighlight(int step);
+    void KeepHighlightOnPage();
     void Handle(int command);
 
     QColor m_clrPen { 255, 255, 255 };
