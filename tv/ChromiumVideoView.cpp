@@ -164,12 +164,23 @@ void CChromiumVideoView::OnBrowserGone()
         m_gone();
 }
 
-void CChromiumVideoView::TogglePause()
+void CChromiumVideoView::TogglePause(std::function<void()> answered)
 {
     if (!m_pPage)
         return;
-    m_bPaused = !m_bPaused;
-    m_pPage->EvaluateEverywhere(QStringLiteral("window.__krelTogglePause && window.__krelTogglePause()"));
+    // The frame whose script has a chosen media player answers whether it is paused now; the others answer "none".
+    m_pPage->EvaluateEverywhere(QStringLiteral("window.__krelTogglePause ? window.__krelTogglePause() : 'none'"),
+                                [this, page = m_nPages, answered = std::move(answered)](const QList<QJsonValue>& answers) {
+                                    if (page != m_nPages)
+                                        return; // another page was opened meanwhile
+                                    for (const QJsonValue& a : answers)
+                                        if (a.isBool()) {
+                                            m_bPaused = a.toBool();
+                                            break;
+                                        }
+                                    if (answered)
+                                        answered();
+                                });
 }
 
 void CChromiumVideoView::Seek(double seconds, bool relative)
@@ -199,6 +210,7 @@ void CChromiumVideoView::Leave(std::function<void(double position, double durati
 void CChromiumVideoView::Navigate(const QString& address, int scrollY, double startAt)
 {
     m_bPaused = false;
+    ++m_nPages;
     m_strAddress = address;
     m_nCrashes = 0;
     if (!EnsureBrowser()) {

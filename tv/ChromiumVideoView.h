@@ -26,7 +26,7 @@ public:
     void Prepare() override;
     void SetGoneHandler(std::function<void()> handler) override { m_gone = std::move(handler); }
     void SetCrashHandler(std::function<void()> handler) override { m_crashed = std::move(handler); }
-    void TogglePause() override;
+    void TogglePause(std::function<void()> answered) override;
     bool IsPaused() const override { return m_bPaused; }
     void Seek(double seconds, bool relative) override;
 
@@ -67,4 +67,5 @@ private:
     QString m_strAddress;
     int m_nCrashes = 0;
     bool m_bPaused = false;
+    int m_nPages = 0; // pages opened: an answer about an earlier one is not this one's
 };

@@ -329,7 +329,7 @@ void CMainFrame::OnRemoteCommand(int command)
         break;
     case RC_PlayPause:
         if (VideoShown())
-            m_pView->TogglePause();
+            TogglePause();
         break;
     case RC_Ok:
     case RC_Left:
@@ -337,7 +337,7 @@ void CMainFrame::OnRemoteCommand(int command)
         // Over a web video: OK pauses and goes on, Left and Right seek 10 s. Else the menu's.
         if (VideoShown()) {
             if (command == RC_Ok)
-                m_pView->TogglePause();
+                TogglePause();
             else
                 m_pView->Seek(command == RC_Left ? -10 : 10, true);
             break;
@@ -600,8 +600,18 @@ void CMainFrame::SetPaused(bool paused)
     if (FilmPlays())
         m_pPlayer->SetPaused(paused);
     else if (VideoShown() && m_pView->IsPaused() != paused)
-        m_pView->TogglePause();
+        TogglePause();
     emit menuChanged();
+}
+
+void CMainFrame::TogglePause()
+{
+    m_pView->TogglePause([this] {
+        if (m_bClosing)
+            return;
+        emit menuChanged();
+        emit pauseAnswered();
+    });
 }
 
 void CMainFrame::StopPlayback()

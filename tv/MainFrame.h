@@ -78,6 +78,8 @@ public:
 
 signals:
     void menuChanged();
+    // A web page answered the play/pause key: the paused state is what its player reported.
+    void pauseAnswered();
 
 protected:
     bool event(QEvent* e) override;
@@ -97,6 +99,7 @@ private:
     // Remote keys while a local film plays; false when the key is not the film's.
     bool OnFilmCommand(int command);
     void StopVideo();
+    void TogglePause();
     void RepaintAfterTheView();
     // A film plays (or is paused); the web view shows a page (or would, were the TV there).
     bool FilmPlays() const;

@@ -156,10 +156,20 @@ bool COnlineVideoView::eventFilter(QObject* watched, QEvent* e)
     }
 }
 
-void COnlineVideoView::TogglePause()
+void COnlineVideoView::TogglePause(std::function<void()> answered)
 {
-    m_bPaused = !m_bPaused;
-    page()->runJavaScript(QStringLiteral("window.__krelTogglePause && window.__krelTogglePause()"), kScriptWorld);
+    // The top frame's script answers whether its player is paused now; a player in a frame below is out of its
+    // reach, and the answer is then "none".
+    page()->runJavaScript(QStringLiteral("window.__krelTogglePause ? window.__krelTogglePause() : 'none'"), kScriptWorld,
+                          [this, page = m_nPages, answered = std::move(answered)](const QVariant& v) {
+                              // (No value at all: the page is going, and with it this view.)
+                              if (!v.isValid() || page != m_nPages)
+                                  return;
+                              if (v.typeId() == QMetaType::Bool)
+                                  m_bPaused = v.toBool();
+                              if (answered)
+                                  answered();
+                          });
 }
 
 void COnlineVideoView::Seek(double seconds, bool relative)
@@ -181,6 +191,7 @@ void COnlineVideoView::Navigate(const QString& address, int scrollY, double star
     // A new page counts its stretches from 0 again, and plays.
     m_nSerial = 0;
     m_bPaused = false;
+    ++m_nPages;
     m_strAddress = address;
     m_nScrollY = scrollY;
     m_dStartAt = startAt;

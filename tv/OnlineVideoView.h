@@ -21,7 +21,7 @@ public:
     void Leave(std::function<void(double position, double duration)> done) override;
     void Prepare() override;
     // (The top frame's player: Qt WebEngine runs the view's scripts in the top frame only.)
-    void TogglePause() override;
+    void TogglePause(std::function<void()> answered) override;
     bool IsPaused() const override { return m_bPaused; }
     void Seek(double seconds, bool relative) override;
     void SetCrashHandler(std::function<void()> handler) override { m_crashed = std::move(handler); }
@@ -49,6 +49,7 @@ private:
     int m_nPolls = 0;
     int m_nSerial = 0; // the page script's stretch count last seen
     bool m_bPaused = false;
+    int m_nPages = 0; // pages opened: an answer about an earlier one is not this one's
     // The page opened last, and how often its renderer died since.
     QString m_strAddress;
     int m_nScrollY = 0;

@@ -444,12 +444,13 @@
     media.currentTime = Math.max(0, to);
     return media.currentTime;
   };
-  // The remote's play/pause key: the chosen player of this frame (a media element) pauses or goes on. A frame
-  // whose choice is a frame below it, or a plug-in, has nothing to do: the frame below does it.
+  // The remote's play/pause key: the chosen player of this frame (a media element) pauses or goes on, and the
+  // answer is whether it is paused now. A frame whose choice is a frame below it, or a plug-in, has nothing to do
+  // (the frame below does it): "none".
   window.__krelTogglePause = function () {
     var media = chosen && mediaOf(chosen);
     if (!media)
-      return null;
+      return 'none';
     if (media.paused) {
       var played = media.play();
       if (played && played.catch)

@@ -38,12 +38,15 @@ public:
     // The page's renderer died (a crash, the kernel's out-of-memory killer): the view opens the page again once, as
     // it was opened; when it dies again the view hides itself and calls this.
     virtual void SetCrashHandler(std::function<void()> handler) { (void)handler; }
-    // The remote's play/pause key: the page's chosen player pauses or goes on, in whichever frame it is.
-    virtual void TogglePause() = 0;
+    // The remote's play/pause key: the page's chosen player pauses or goes on, in whichever frame it is. answered is
+    // called once the page's answer came (IsPaused() then says what the player reported), never when it cannot come
+    // (the page or the engine went first).
+    virtual void TogglePause(std::function<void()> answered) = 0;
     // The video is left: its chosen player pauses, and done hears where it was (seconds) and its length (0 when
     // not known), both 0 when the page has no such player; once, soon (also when the engine does not answer).
     virtual void Leave(std::function<void(double position, double duration)> done) = 0;
-    // Paused by the remote since the page was opened.
+    // Paused, as the page's player said when it last answered the play/pause key (a page that no player of ours
+    // answers for, a plug-in's or one in a frame the engine does not reach, plays on as far as krel knows).
     virtual bool IsPaused() const = 0;
     // The chosen player seeks by seconds (relative) or to seconds from its start.
     virtual void Seek(double seconds, bool relative) = 0;
