@@ -38,10 +38,7 @@ void BM_DigitToRepaint(benchmark::State& state)
 
     const QSize size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     QImage surface(size, QImage::Format_RGB32);
-    QFont font;
-    font.setFamilies(
-        { QStringLiteral("隶书"), QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC") });
-    font.setPixelSize(60);
+    const QFont font = CScreenMenu::MenuFont();
     CScreenMenu menu;
     menu.SetTitle(QStringLiteral("用遥控器数字键0-9进行选择:"));
     // Forward first: a step back on the first page would climb to the home screen and time its four rows.

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
 #include <QSet>
@@ -525,9 +526,7 @@ QImage render(const CItemBase* list, QSize size)
     QImage img(size, QImage::Format_RGB32);
     img.fill(QColor(127, 127, 127));
     QPainter p(&img);
-    QFont f;
-    f.setPixelSize(60);
-    p.setFont(f);
+    p.setFont(CScreenMenu::MenuFont());
     CScreenMenu::DrawPage(p, QRect(QPoint(0, 0), size), QStringLiteral("用遥控器数字键0-9进行选择:"), list,
                           QColor(255, 255, 255));
     return img;
@@ -538,6 +537,16 @@ class DrawMenu : public ::testing::TestWithParam<QSize>
 };
 
 } // namespace
+
+// The menu font's height is its cell's, ascent and descent: 60 pixels (to the pixel below, as em sizes go), with
+// the CJK face installed here, whose cell is about 1.45 ems.
+TEST(MenuFont, CellIsSixtyPixelsHigh)
+{
+    const QFontMetrics metrics(CScreenMenu::MenuFont());
+    EXPECT_LE(metrics.height(), 60);
+    EXPECT_GE(metrics.height(), 58);
+    EXPECT_TRUE(metrics.inFont(QChar(0x7528))) << "no CJK face for the menu"; // 用
+}
 
 TEST_P(DrawMenu, GridRowsAndPageLine)
 {

@@ -32,25 +32,9 @@
 
 #include <unistd.h>
 
-namespace
-{
-
-QFont menuFont()
-{
-    // The calligraphic face of the menu; fontconfig falls back to an installed CJK face when it is missing.
-    QFont font;
-    font.setFamilies({ QStringLiteral("隶书"), QStringLiteral("LiSu"), QStringLiteral("Noto Serif CJK SC"),
-                       QStringLiteral("Noto Sans CJK SC") });
-    font.setPixelSize(60);
-    font.setWeight(QFont::Normal);
-    return font;
-}
-
-} // namespace
-
 CMainFrame::CMainFrame(CRemoteKeyRouter* router)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
-    , m_font(menuFont())
+    , m_font(CScreenMenu::MenuFont())
 {
     setWindowTitle(QString::fromLatin1(kTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -106,7 +90,7 @@ void CMainFrame::Prewarm()
 {
     QImage scratch(64, 64, QImage::Format_RGB32);
     QPainter painter(&scratch);
-    painter.setFont(menuFont());
+    painter.setFont(CScreenMenu::MenuFont());
     painter.drawText(0, 60, QStringLiteral("用遥控器数字键0-9进行选择:0123456789第页共<用CH键前后翻页>"));
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QRect>
 
@@ -21,6 +22,24 @@ void drawCell(QPainter& painter, const QRect& cell, int flags, const QString& te
 }
 
 } // namespace
+
+QFont CScreenMenu::MenuFont()
+{
+    QFont font;
+    font.setFamilies({ QStringLiteral("隶书"), QStringLiteral("LiSu"), QStringLiteral("Noto Serif CJK SC"),
+                       QStringLiteral("Noto Sans CJK SC") });
+    font.setWeight(QFont::Normal);
+    // The largest pixel size (em) whose cell fits: a CJK face's cell is commonly 1.3 to 1.5 ems.
+    int size = kCellHeight;
+    font.setPixelSize(size);
+    const int cell = QFontMetrics(font).height();
+    if (cell > kCellHeight) {
+        size = std::max(1, size * kCellHeight / cell + 1);
+        for (font.setPixelSize(size); size > 1 && QFontMetrics(font).height() > kCellHeight;)
+            font.setPixelSize(--size);
+    }
+    return font;
+}
 
 CScreenMenu::CScreenMenu()
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QString>
 
 #include "ItemListSet.h"
@@ -36,6 +37,10 @@ public:
     TvMenuSnapshot Snapshot() const;
     // The page line of a list of more than one page, else "".
     static QString PageLine(const CItemBase* list);
+    // The menu's face ("隶书", or the CJK face fontconfig puts in its place), sized so that its cell (ascent and
+    // descent, what a font's height means on the TV menu) is kCellHeight pixels, whatever the face's em.
+    static QFont MenuFont();
+    static constexpr int kCellHeight = 60;
 
     CItemBase* CurrentList() const { return m_pCurrent; }
     const CItemListSet& ListSet() const { return m_listSet; }
