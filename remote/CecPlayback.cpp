@@ -36,7 +36,11 @@ constexpr CecKeyCommand kCecKeys[] = {
     { 0x41, RC_VolumeUp },     { 0x42, RC_VolumeDown }, { 0x44, RC_PlayPause }, // Play
     { 0x45, RC_LeaveVideo }, // Stop
     { 0x46, RC_PlayPause }, // Pause
-    { 0x4c, RC_Back }, // Backward
+    // The wind and skip keys seek in a video, as Left and Right do (and page in the menu as they do).
+    { 0x48, RC_Left }, // Rewind
+    { 0x49, RC_Right }, // Fast forward
+    { 0x4b, RC_Right }, // Forward
+    { 0x4c, RC_Left }, // Backward
     { 0x51, RC_Subtitle }, // Sub picture
     { 0x60, RC_PlayPause }, // Play Function
     { 0x61, RC_PlayPause }, // Pause-Play Function

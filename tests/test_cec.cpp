@@ -1,3 +1,5 @@
+#include <map>
+
 #include <QSignalSpy>
 #include <QStringList>
 
@@ -88,6 +90,10 @@ TEST(Cec, AnswersWhatTheTvAsks)
         { "0f:86:10", "", 0, true }, // a torn broadcast is ignored
         { "04:36", "", 0, false }, // <Standby>: the TV goes off
         { "04:90:00", "", 0, true }, // <Report Power Status> on
+        { "04:90:01", "", 0, false }, // standby
+        { "04:90:02", "", 0, true }, // going from standby to on
+        { "04:90:03", "", 0, false }, // going from on to standby
+        { "04:90:00", "", 0, true },
         { "0f:36", "", 0, false }, // <Standby> to all
         { "5f:36", "", 0, false }, // a sound system's standby says nothing of the TV
         { "04:44:01", "", RC_Up, true }, // <User Control Pressed> Up: the TV is on again
@@ -102,6 +108,14 @@ TEST(Cec, AnswersWhatTheTvAsks)
         { "04:1a:01", "40:00:1a:00", 0, true }, // unsupported directed: <Feature Abort>
         { "04:00:8c:00", "", 0, true }, // a <Feature Abort> is never answered
         { "0f:a6:06:02:00:00", "", 0, true }, // unsupported broadcast: ignored
+        // Requests that only a message directed to us may ask, broadcast: nobody answers them.
+        { "0f:83", "", 0, true },
+        { "0f:46", "", 0, true },
+        { "0f:8f", "", 0, true },
+        { "0f:9f", "", 0, true },
+        { "0f:8c", "", 0, true },
+        { "0f:8d:02", "", 0, true },
+        { "0f:44:01", "", 0, true }, // nor is a key pressed for everyone ours
         { "08:46", "", 0, true }, // for another device
         { "44:46", "", 0, true }, // our own frame
     };
@@ -154,37 +168,48 @@ TEST(Cec, WakesTheTvOnlyWhenAsked)
     EXPECT_LE(s_lines, CCecPlayback::kPowerLinesPerMinute);
 }
 
-// The TV remote's keys (HDMI-CEC user control codes) as remote commands.
+// The TV remote's keys as they come over the bus, <User Control Pressed> with every user control code there is:
+// the keys krel takes give their commands in the order pressed, every other code none.
 TEST(Cec, TvRemoteKeys)
 {
-    const std::pair<int, int> keys[] = {
+    // By the names HDMI-CEC gives the keys.
+    const std::map<int, int> taken = {
         { 0x00, RC_Ok }, // Select
-        { 0x01, RC_Up },
-        { 0x02, RC_Down },
-        { 0x03, RC_Left },
-        { 0x04, RC_Right },
+        { 0x01, RC_Up },           { 0x02, RC_Down },          { 0x03, RC_Left },          { 0x04, RC_Right },
         { 0x0d, RC_Back }, // Exit
-        { 0x20, RC_Digit0 },
-        { 0x25, RC_Digit5 },
-        { 0x29, RC_Digit9 },
+        { 0x20, RC_Digit0 },       { 0x21, RC_Digit1 },        { 0x22, RC_Digit2 },        { 0x23, RC_Digit3 },
+        { 0x24, RC_Digit4 },       { 0x25, RC_Digit5 },        { 0x26, RC_Digit6 },        { 0x27, RC_Digit7 },
+        { 0x28, RC_Digit8 },       { 0x29, RC_Digit9 },
         { 0x2b, RC_Ok }, // Enter
         { 0x30, RC_NextPage }, // Channel Up
         { 0x31, RC_PreviousPage }, // Channel Down
-        { 0x41, RC_VolumeUp },
-        { 0x42, RC_VolumeDown },
+        { 0x33, RC_AudioTrack }, // Sound Select
+        { 0x37, RC_NextPage }, // Page Up
+        { 0x38, RC_PreviousPage }, // Page Down
+        { 0x41, RC_VolumeUp },     { 0x42, RC_VolumeDown },
         { 0x44, RC_PlayPause }, // Play
-        { 0x46, RC_PlayPause }, // Pause
-        { 0x61, RC_PlayPause }, // Pause-Play Function
         { 0x45, RC_LeaveVideo }, // Stop
+        { 0x46, RC_PlayPause }, // Pause
+        { 0x48, RC_Left }, // Rewind
+        { 0x49, RC_Right }, // Fast forward
+        { 0x4b, RC_Right }, // Forward
+        { 0x4c, RC_Left }, // Backward
         { 0x51, RC_Subtitle }, // Sub picture
-        { 0x40, 0 }, // Power
-        { 0x6b, 0 }, // Power Toggle Function
-        { 0x09, 0 }, // Root Menu
-        { 0x2a, 0 }, // Dot
-        { 0xff, 0 },
+        { 0x60, RC_PlayPause }, // Play Function
+        { 0x61, RC_PlayPause }, // Pause-Play Function
+        { 0x64, RC_LeaveVideo }, // Stop Function
     };
-    for (const auto& [code, command] : keys)
-        EXPECT_EQ(RemoteCommandForCecKey(code), command) << code;
+    Device d = MakeDevice();
+    ASSERT_TRUE(d.playback->Start());
+    d.tv->AssignAddress();
+    std::vector<int> expected;
+    for (int code = 0; code <= 0xff; ++code) {
+        d.tv->Send(QStringLiteral("04:44:%1").arg(code, 2, 16, QLatin1Char('0')).toLatin1().constData());
+        d.tv->Send("04:45");
+        if (const auto it = taken.find(code); it != taken.end())
+            expected.push_back(it->second);
+    }
+    EXPECT_EQ(d.keys, expected);
 
     // Frames as text: what cannot be a frame is none.
     for (const char* bad : { "", "40:", "40:046", "zz", "40:04:00:00:00:00:00:00:00:00:00:00:00:00:00:00:00" })
