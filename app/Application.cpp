@@ -131,7 +131,8 @@ void ConnectCec(CTvCfgDlg& dialog, CCecDevices& cec)
         if (ReadSetting(QString::fromLatin1(SettingKey::CecWakeTv)).trimmed() != QLatin1String("0"))
             cec.WakeTv();
     });
-    QObject::connect(&dialog, &CTvCfgDlg::shutdownAnswered, &cec, [&cec] {
+    // Only once the PC is really going down: a refused shutdown leaves the TV as it is.
+    QObject::connect(&dialog, &CTvCfgDlg::shutdownAccepted, &cec, [&cec] {
         if (ReadSettingNumber(QString::fromLatin1(SettingKey::CecStandbyOnShutdown)) == 1)
             cec.StandbyTv();
     });

@@ -10,8 +10,8 @@ int RunApplication(int argc, char** argv);
 // pointer freed on the way out. Returns 0.
 int RunControlWindow();
 // HDMI-CEC for the control window: the TV's standby holds what plays; starting TV output wakes the TV and switches
-// it to the PC unless CecWakeTv is 0; answering the shutdown prompt with 1 puts the TV to standby where
-// CecStandbyOnShutdown is 1.
+// it to the PC unless CecWakeTv is 0; a shutdown the prompt asked for and the system accepted puts the TV to standby
+// where CecStandbyOnShutdown is 1.
 class CTvCfgDlg;
 class CCecDevices;
 void ConnectCec(CTvCfgDlg& dialog, CCecDevices& cec);

@@ -16,7 +16,7 @@ const char kPath[] = "/org/freedesktop/login1";
 const char kManager[] = "org.freedesktop.login1.Manager";
 } // namespace
 
-void ShutdownPC()
+void ShutdownPC(std::function<void()> accepted)
 {
     // A fresh connection each time: a system bus that was missing at some earlier moment is not held against us.
     const QString name = QStringLiteral("krel-shutdown");
@@ -31,7 +31,7 @@ void ShutdownPC()
     }
     const QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kManager, QStringLiteral("CanPowerOff"));
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [bus](QDBusPendingCallWatcher* w) mutable {
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [bus, accepted = std::move(accepted)](QDBusPendingCallWatcher* w) mutable {
         const QDBusPendingReply<QString> reply = *w;
         w->deleteLater();
         if (reply.isError()) {
@@ -43,7 +43,16 @@ void ShutdownPC()
             return;
         QDBusMessage off = QDBusMessage::createMethodCall(kService, kPath, kManager, QStringLiteral("PowerOff"));
         off << false; // not interactive: nobody can answer a password prompt on the TV
-        bus.asyncCall(off, 5000);
-        qCInfo(lcApp) << "shutting down";
+        auto* done = new QDBusPendingCallWatcher(bus.asyncCall(off, 5000));
+        QObject::connect(done, &QDBusPendingCallWatcher::finished, [accepted](QDBusPendingCallWatcher* d) {
+            d->deleteLater();
+            if (d->isError()) {
+                qCInfo(lcApp).noquote() << "the shutdown was refused:" << d->error().message();
+                return;
+            }
+            qCInfo(lcApp) << "shutting down";
+            if (accepted)
+                accepted();
+        });
     });
 }

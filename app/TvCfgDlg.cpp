@@ -533,8 +533,11 @@ void CTvCfgDlg::OnRemoteCommand(int command)
     if (command == RC_Digit1) {
         if (m_bShutdownPrompt == 1) {
             m_bShutdownPrompt = 0;
-            emit shutdownAnswered();
-            ShutdownPC(); // the prompt stays while the system goes down
+            // The prompt stays while the system goes down.
+            ShutdownPC([self = QPointer<CTvCfgDlg>(this)] {
+                if (self)
+                    emit self->shutdownAccepted();
+            });
         }
     } else if (command == RC_Digit0) {
         if (m_bShutdownPrompt == 1)

@@ -89,8 +89,8 @@ public:
 signals:
     // TV output was started or brought forward by the user: the TV may be woken and switched to the PC.
     void tvOutputStarted();
-    // The shutdown prompt was answered with 1: the PC goes down.
-    void shutdownAnswered();
+    // The shutdown prompt was answered with 1 and the system took the request: the PC goes down.
+    void shutdownAccepted();
     void woke();
 
 protected:

@@ -323,9 +323,9 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     makeCatalogue();
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0 3840 1080"));
     open();
-    // What HDMI-CEC follows: TV output started (the TV is woken), the prompt answered (the TV may go to standby).
+    // What HDMI-CEC follows: TV output started (the TV is woken), the shutdown accepted (the TV may go to standby).
     QSignalSpy started(dialog.get(), &CTvCfgDlg::tvOutputStarted);
-    QSignalSpy answered(dialog.get(), &CTvCfgDlg::shutdownAnswered);
+    QSignalSpy accepted(dialog.get(), &CTvCfgDlg::shutdownAccepted);
     router.PostKey(RC_Power, 0x08); // TV output off: starts it
     ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
     EXPECT_EQ(started.size(), 1);
@@ -357,6 +357,7 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     }));
     router.PostKey(RC_Digit1, 0x11);
     ASSERT_TRUE(WaitFor([&] { return bus.PowerOffCalls() == "PowerOff false\n"; }));
+    EXPECT_TRUE(WaitFor([&] { return accepted.size() == 1; }));
     EXPECT_FALSE(dialog->ShutdownPromptArmed());
     EXPECT_TRUE(prompt->isVisible()); // it stays while the system goes down
     router.PostKey(RC_Digit1, 0x11); // not armed any more: nothing
@@ -372,7 +373,29 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     EXPECT_GE(gone.elapsed(), 700);
     EXPECT_EQ(dialog->ShutdownDialog(), nullptr);
     EXPECT_EQ(bus.PowerOffCalls(), QByteArray("PowerOff false\n"));
-    EXPECT_EQ(answered.size(), 1);
+    EXPECT_EQ(accepted.size(), 1);
+}
+
+// A shutdown the system refuses (the user would have to authenticate, which nobody can on the TV) is not taken for
+// one: the TV is not put to standby.
+TEST_F(ControlWindow, ARefusedShutdownIsNoShutdown)
+{
+    SystemBus bus(QStringLiteral("challenge"));
+    ASSERT_TRUE(bus.IsRunning());
+    makeCatalogue();
+    open();
+    QSignalSpy accepted(dialog.get(), &CTvCfgDlg::shutdownAccepted);
+    static bool s_refused = false;
+    s_refused = false;
+    const QtMessageHandler before = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+        s_refused = s_refused || m.startsWith(QLatin1String("the shutdown was refused"));
+    });
+    const auto restore = qScopeGuard([before] { qInstallMessageHandler(before); });
+    powerToPrompt();
+    router.PostKey(RC_Digit1, 0x11);
+    ASSERT_TRUE(WaitFor([&] { return s_refused; }));
+    EXPECT_EQ(bus.PowerOffCalls(), QByteArray("PowerOff false\n"));
+    EXPECT_EQ(accepted.size(), 0);
 }
 
 // The prompt's later life: Esc does nothing, Power while it shows starts TV output again, and once the countdown

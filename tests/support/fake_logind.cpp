@@ -1,10 +1,12 @@
 // A stand-in for systemd-logind on a private system bus: answers CanPowerOff with the first argument and records
-// every PowerOff call as a line "PowerOff <interactive>" in the file named by the second argument. Every process is
+// every PowerOff call as a line "PowerOff <interactive>" in the file named by the second argument (refusing one that
+// is not interactive when the answer is "challenge"). Every process is
 // in session "c1", whose Active property the tests switch with its SetActiveForTest method. Inhibit hands out the
 // write end of a pipe as the lock; PrepareForSleepForTest sends PrepareForSleep, and HeldLocksForTest counts the locks
 // whose holder has not closed them.
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QFile>
@@ -41,7 +43,7 @@ private:
     bool m_active = true;
 };
 
-class Manager : public QObject
+class Manager : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
@@ -87,6 +89,10 @@ public slots:
         QFile f(m_log);
         if (f.open(QIODevice::Append))
             f.write(QByteArray("PowerOff ") + (interactive ? "true" : "false") + "\n");
+        // As logind for a user who would have to authenticate first.
+        if (m_answer == QLatin1String("challenge") && !interactive)
+            sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InteractiveAuthorizationRequired"),
+                           QStringLiteral("Interactive authentication required."));
     }
 
 private:
