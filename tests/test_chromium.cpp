@@ -26,8 +26,8 @@
 #include "support/TestEnv.h"
 #include "support/WebPage.h"
 #include "tv/AudioRouter.h"
-#include "tv/ChromiumPage.h"
-#include "tv/ChromiumVideoView.h"
+#include "tv/web/ChromiumPage.h"
+#include "tv/web/ChromiumVideoView.h"
 #include "tv/MainFrame.h"
 #include "tv/MediaPlugins.h"
 

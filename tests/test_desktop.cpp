@@ -16,7 +16,7 @@
 #include "support/TestEnv.h"
 #include "support/WebPage.h"
 #include "tv/AudioRouter.h"
-#include "tv/LocalPlayer.h"
+#include "tv/film/LocalPlayer.h"
 #include "tv/MainFrame.h"
 
 extern XvfbServer* g_pXServer;

@@ -15,9 +15,9 @@
 
 #include "support/HttpServer.h"
 #include "support/QtWait.h"
-#include "tv/ChromiumPage.h"
-#include "tv/ChromiumProcess.h"
-#include "tv/DevToolsPipe.h"
+#include "tv/web/ChromiumPage.h"
+#include "tv/web/ChromiumProcess.h"
+#include "tv/web/DevToolsPipe.h"
 
 namespace
 {

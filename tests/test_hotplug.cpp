@@ -25,9 +25,9 @@
 #include "support/TestEnv.h"
 #include "support/WebPage.h"
 #include "tv/AudioRouter.h"
-#include "tv/LocalPlayer.h"
+#include "tv/film/LocalPlayer.h"
 #include "tv/MainFrame.h"
-#include "tv/OnlineVideoView.h"
+#include "tv/web/OnlineVideoView.h"
 
 extern XvfbServer* g_pXServer;
 

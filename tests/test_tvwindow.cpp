@@ -30,7 +30,7 @@
 #include "support/TestEnv.h"
 #include "support/WebPage.h"
 #include "tv/MainFrame.h"
-#include "tv/OnlineVideoView.h"
+#include "tv/web/OnlineVideoView.h"
 
 extern XvfbServer* g_pXServer;
 

@@ -22,8 +22,8 @@
 #include "tv/AudioRouter.h"
 #include "tv/MainFrame.h"
 #include "tv/MediaPlugins.h"
-#include "tv/MpvPlayer.h"
-#include "tv/OnlineVideoView.h"
+#include "tv/film/MpvPlayer.h"
+#include "tv/web/OnlineVideoView.h"
 #include "tv/ResumePositions.h"
 #include "support/WebPage.h"
 

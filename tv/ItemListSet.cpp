@@ -10,7 +10,7 @@
 #include "catalogue/LocalMovieList.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
-#include "tv/LocalPlayer.h"
+#include "tv/film/LocalPlayer.h"
 
 namespace
 {

@@ -16,10 +16,10 @@
 #include <QWindow>
 
 #include "AudioRouter.h"
-#include "LocalPlayer.h"
+#include "tv/film/LocalPlayer.h"
 #include "MediaPlugins.h"
 #include "ResumePositions.h"
-#include "WebVideoView.h"
+#include "tv/web/WebVideoView.h"
 #include "common/Log.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"

@@ -10,10 +10,10 @@
 #include <QWebEngineScript>
 
 #include "QtWait.h"
-#include "tv/ChromiumPage.h"
-#include "tv/ChromiumVideoView.h"
+#include "tv/web/ChromiumPage.h"
+#include "tv/web/ChromiumVideoView.h"
 #include "tv/MediaPlugins.h"
-#include "tv/OnlineVideoView.h"
+#include "tv/web/OnlineVideoView.h"
 
 // The TV window's web view as a test sees it, on whichever engine this run chose: scripts in its top frame and a
 // click into its page.

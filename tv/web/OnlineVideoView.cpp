@@ -62,7 +62,7 @@ protected:
     }
 };
 
-// The page script (tv/PlayerScript.js), as a string literal made by the build.
+// The page script (tv/web/PlayerScript.js), as a string literal made by the build.
 const char kPlayerScript[] =
 #include "PlayerScript.inc"
     ;

@@ -15,7 +15,7 @@ namespace
 
 Q_LOGGING_CATEGORY(lcChromium, "krel.tv", QtInfoMsg)
 
-// The page script (tv/PlayerScript.js), as a string literal made by the build.
+// The page script (tv/web/PlayerScript.js), as a string literal made by the build.
 const char kPlayerScript[] =
 #include "PlayerScript.inc"
     ;
