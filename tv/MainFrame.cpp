@@ -1,11 +1,9 @@
 #include "MainFrame.h"
 
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -24,7 +22,6 @@
 #include "common/AppMessages.h"
 #include "common/Globals.h"
 #include "common/Memory.h"
-#include "common/Paths.h"
 #include "common/RemoteCommand.h"
 #include "display/FullScreenX11.h"
 #include "display/ScreenSaver.h"
@@ -453,197 +450,6 @@ void CMainFrame::PlaySentPage(const QString& url)
     update();
     QCoreApplication::postEvent(this, new CPlayUrlEvent(url));
     emit menuChanged();
-}
-
-bool CMainFrame::OnFilmCommand(int command)
-{
-    switch (command) {
-    case RC_Back:
-    case RC_LeaveVideo:
-    case RC_LeaveVideo2:
-        // Back to the listing the film was chosen from, as it was.
-        RememberFilmPosition();
-        m_pPlayer->Stop();
-        update();
-        return true;
-    case RC_NextPage:
-        m_pPlayer->Seek(30);
-        return true;
-    case RC_PreviousPage:
-        m_pPlayer->Seek(-30);
-        return true;
-    case RC_PlayPause:
-    case RC_Ok:
-        m_pPlayer->SetPaused(!m_pPlayer->IsPaused());
-        return true;
-    case RC_Left:
-        m_pPlayer->Seek(-10);
-        return true;
-    case RC_Right:
-        m_pPlayer->Seek(10);
-        return true;
-    case RC_Up:
-    case RC_Down:
-        return true; // the listing beneath the film keeps its highlight
-    case RC_Digit0:
-        // From the beginning (a film resumed where it was left, or one to see again).
-        m_pPlayer->SeekTo(0);
-        return true;
-    case RC_Subtitle:
-        m_pPlayer->NextTrack(ILocalPlayer::Track::Subtitle);
-        return true;
-    case RC_AudioTrack:
-        m_pPlayer->NextTrack(ILocalPlayer::Track::Audio);
-        return true;
-    default:
-        // A digit would act on the listing hidden beneath the film (start another film, open a folder) unseen: it
-        // does nothing while a film plays. Volume keys work as everywhere.
-        return IsDigitCommand(command);
-    }
-}
-
-void CMainFrame::OnPlayFile(const QString& path)
-{
-    if (!m_pPlayer) {
-        m_pPlayer = CreateLocalPlayer(this);
-        if (!m_pPlayer)
-            return;
-        m_pPlayer->Widget()->setGeometry(rect());
-        m_pPlayer->SetFinishedHandler([this](bool ok) {
-            // Watched to its end: the next choice starts it from the beginning.
-            if (ok)
-                Resume().Forget(m_strFilm);
-            // The player failed (a read error of a disk that went to sleep, a decoder that gave up): once it is
-            // started again where it was; failing again, the listing comes back with a line on the TV.
-            if (!ok && !std::exchange(m_bFilmRetried, true)) {
-                qCWarning(lcTv).noquote() << "the film failed; starting it again:" << m_strFilm;
-                if (m_pPlayer->Play(m_strFilm, m_pPlayer->Position()))
-                    return;
-            }
-            if (!ok)
-                ShowNotice(QStringLiteral("影片无法播放，请重新选择"));
-            ReturnFreeMemorySoon();
-            update();
-            emit menuChanged();
-        });
-    }
-    // A film replaced by another one is left where it was.
-    RememberFilmPosition();
-    m_strFilm = path;
-    m_bFilmRetried = false;
-    const double start = Resume().StartFor(path);
-    if (!m_pPlayer->Play(path, start)) {
-        qCWarning(lcTv).noquote() << "cannot play" << path;
-        return;
-    }
-    if (start > 0)
-        ShowNotice(QStringLiteral("从 %1 继续播放").arg(CResumePositions::FormatTime(start)));
-}
-
-IMediaSession::Status CMainFrame::PlaybackStatus() const
-{
-    if (FilmPlays())
-        return m_pPlayer->IsPaused() ? Status::Paused : Status::Playing;
-    if (VideoShown())
-        return m_pView->IsPaused() ? Status::Paused : Status::Playing;
-    return Status::Stopped;
-}
-
-QString CMainFrame::Title() const
-{
-    if (FilmPlays())
-        return QFileInfo(m_strFilm).completeBaseName();
-    const QString name = m_menu.ListSet().PlayingName();
-    return name.isEmpty() ? m_strAddress : name;
-}
-
-namespace
-{
-
-// Seconds as a player reports them (possibly NaN, or beyond any film) in microseconds, within what a film can be.
-qint64 ToUs(double seconds)
-{
-    return std::isfinite(seconds) ? static_cast<qint64>(std::clamp(seconds, 0.0, CResumePositions::kMaxSeconds) * 1e6)
-                                  : 0;
-}
-
-} // namespace
-
-qint64 CMainFrame::LengthUs() const
-{
-    return FilmPlays() ? ToUs(m_pPlayer->Duration()) : 0;
-}
-
-qint64 CMainFrame::PositionUs() const
-{
-    return FilmPlays() ? ToUs(m_pPlayer->Position()) : 0;
-}
-
-void CMainFrame::SetPaused(bool paused)
-{
-    if (FilmPlays())
-        m_pPlayer->SetPaused(paused);
-    else if (VideoShown() && m_pView->IsPaused() != paused)
-        TogglePause();
-    emit menuChanged();
-}
-
-void CMainFrame::TogglePause()
-{
-    m_pView->TogglePause([this] {
-        if (m_bClosing)
-            return;
-        emit menuChanged();
-        emit pauseAnswered();
-    });
-}
-
-void CMainFrame::StopPlayback()
-{
-    // As the remote's key that leaves a video.
-    if (PlaybackStatus() != Status::Stopped)
-        QCoreApplication::postEvent(this, new CAppEvent(WM_REMOTE_COMMAND, RC_LeaveVideo, 0));
-}
-
-void CMainFrame::SeekByUs(qint64 offset)
-{
-    if (FilmPlays())
-        m_pPlayer->SeekTo(std::max(0.0, m_pPlayer->Position() + offset / 1e6));
-    else if (VideoShown())
-        m_pView->Seek(offset / 1e6, true);
-}
-
-void CMainFrame::SeekToUs(qint64 position)
-{
-    if (FilmPlays())
-        m_pPlayer->SeekTo(position / 1e6);
-    else if (VideoShown())
-        m_pView->Seek(position / 1e6, false);
-}
-
-double CMainFrame::Volume() const
-{
-    const CAudioRouter* router = CAudioRouter::Instance();
-    return router ? router->StreamVolume() : 1.0;
-}
-
-void CMainFrame::SetVolume(double volume)
-{
-    if (CAudioRouter* router = CAudioRouter::Instance())
-        router->SetStreamVolume(volume);
-}
-
-CResumePositions& CMainFrame::Resume()
-{
-    if (!m_pResume)
-        m_pResume = std::make_unique<CResumePositions>(Paths::StateDir() + QStringLiteral("resume.dat"));
-    return *m_pResume;
-}
-
-void CMainFrame::RememberFilmPosition()
-{
-    if (FilmPlays() && !m_strFilm.isEmpty())
-        Resume().Remember(m_strFilm, m_pPlayer->Position(), m_pPlayer->Duration());
 }
 
 void CMainFrame::OnShowVideo()
