@@ -2,7 +2,12 @@
 // and driven by playerctl (a real MPRIS client), and the desktop's screen saver service (a stand-in that records
 // what it is asked).
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
+#include <QGuiApplication>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <gtest/gtest.h>
@@ -65,20 +70,56 @@ private:
     uint m_nCookie = 40;
 };
 
+// A stand-in for the desktop portal's Inhibit: each inhibition is a request object, closed to let go. It records
+// "Inhibit" and "Close" calls.
+class FakePortal : public QDBusVirtualObject
+{
+public:
+    QStringList calls;
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() == QLatin1String("Inhibit")) {
+            calls << QStringLiteral("Inhibit");
+            connection.send(message.createReply(QVariant::fromValue(
+                QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/1/krel%1").arg(calls.size())))));
+            return true;
+        }
+        if (message.member() == QLatin1String("Close")) {
+            calls << QStringLiteral("Close ") + message.path().section(QLatin1Char('/'), -1);
+            connection.send(message.createReply());
+            return true;
+        }
+        return false;
+    }
+};
+
+// The session bus of the whole program (a process connects to its session bus once): one that starts no service,
+// where a desktop portal installed on the machine would send an Inhibit of its own.
+class DesktopServices : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { daemon = new PrivateSessionBus; }
+    static void TearDownTestSuite()
+    {
+        delete daemon;
+        daemon = nullptr;
+    }
+    static inline PrivateSessionBus* daemon = nullptr;
+};
+
 } // namespace
 
 // playerctl sees a film's and a web page's status, title and length and drives their play, pause, seek, volume and
 // stop. The screen saver service is asked to hold off once while something plays, told when it is paused or ends with
 // the cookie it gave, and hears of remote keys; when it dies mid-film nothing breaks, and a service that comes back
 // is asked again.
-TEST(DesktopServices, MediaControlsAndTheScreenSaverService)
+TEST_F(DesktopServices, MediaControlsAndTheScreenSaverService)
 {
     // Chromium, a process of its own: Qt WebEngine's code in this process would abort when the test's bus goes.
     qputenv("KREL_WEB_ENGINE", "chromium");
-    // (A bus that starts no service: a desktop portal installed on the machine would send an Inhibit of its own.)
-    PrivateSessionBus daemon;
-    ASSERT_TRUE(daemon.isRunning());
-    const QString address = daemon.address();
+    ASSERT_TRUE(daemon->isRunning());
+    const QString address = daemon->address();
     const auto connectService = [&](const QString& name, FakeScreenSaver& fake) {
         QDBusConnection bus = QDBusConnection::connectToBus(address, name);
         return bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &fake,
@@ -130,6 +171,8 @@ TEST(DesktopServices, MediaControlsAndTheScreenSaverService)
     Playerctl("position 30");
     EXPECT_TRUE(WaitFor([&] { return player->Position() >= 29 && player->Position() < 40; }, 10000))
         << player->Position();
+    // The controls' Position is the film's, in microseconds (playerctl prints it in seconds).
+    EXPECT_NEAR(Playerctl("position").toDouble(), player->Position(), 1.0);
     Playerctl("position 10-");
     EXPECT_TRUE(WaitFor([&] { return player->Position() >= 19 && player->Position() < 29; }, 10000))
         << player->Position();
@@ -173,6 +216,66 @@ TEST(DesktopServices, MediaControlsAndTheScreenSaverService)
     EXPECT_TRUE(WaitFor([&] { return !frame.View()->Widget()->isVisible(); }));
     EXPECT_TRUE(WaitFor([&] { return second.calls.value(1) == QLatin1String("UnInhibit 41"); }));
     g_rcTvScreen = {};
+}
+
+// The screen may blank again once nothing plays on the TV: when the TV leaves during a web video and when TV output
+// closes while one plays, on each of the session's three ways of holding it (the X server's screen saver, the
+// desktop's screen saver service, the desktop portal).
+TEST_F(DesktopServices, TheScreenIsLetGoWhenTheTvLeavesOrTvOutputCloses)
+{
+    qputenv("KREL_WEB_ENGINE", "chromium");
+    ASSERT_TRUE(daemon->isRunning());
+    QDBusConnection services = QDBusConnection::connectToBus(daemon->address(), QStringLiteral("services"));
+    FakeScreenSaver saver;
+    FakePortal portal;
+    ASSERT_TRUE(services.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &saver,
+                                        QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(services.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+    ASSERT_TRUE(services.registerVirtualObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
+                                               QDBusConnection::SubPath));
+    ASSERT_TRUE(services.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+    ASSERT_EQ(g_pXServer->run(QStringLiteral("xset"), { QStringLiteral("s"), QStringLiteral("1"), QStringLiteral("0") }),
+              0);
+    const auto restore = qScopeGuard([] {
+        g_pXServer->run(QStringLiteral("xset"), { QStringLiteral("s"), QStringLiteral("default") });
+        QDBusConnection::disconnectFromBus(QStringLiteral("services"));
+        g_rcTvScreen = {};
+    });
+    TempMachine machine;
+    HttpServer http { QStringLiteral(KREL_WEB_PLAYERS "/site") };
+    g_rcTvScreen = { 1920, 0, 3840, 1080 };
+    const auto inhibitions = [&] { return saver.calls.filter(QRegularExpression(QStringLiteral("^(Un)?Inhibit"))); };
+    // Idle for twice the X server's 1 s timeout: a screen saver that is not held is on by then.
+    const auto x11Held = [] {
+        return WaitFor([] { return QuerySaver().idleMs > 2000; }, 20000) && !QuerySaver().on;
+    };
+
+    auto frame = std::make_unique<CMainFrame>();
+    frame->show();
+    frame->PlaySentPage(http.Url(QStringLiteral("plain.html")));
+    const QString inhibited = QStringLiteral("Inhibit krel (playing on the TV) -> %1");
+    ASSERT_TRUE(WaitFor([&] { return inhibitions() == QStringList { inhibited.arg(41) }; }, 40000))
+        << saver.calls.join(QLatin1String("; ")).toStdString();
+    EXPECT_TRUE(WaitFor([&] { return portal.calls == QStringList { QStringLiteral("Inhibit") }; }));
+    EXPECT_TRUE(x11Held()) << "the X server's screen saver came on during the video";
+
+    // The TV leaves: nothing plays on it.
+    frame->SetTvScreen(nullptr);
+    EXPECT_TRUE(WaitFor([&] { return inhibitions().value(1) == QLatin1String("UnInhibit 41"); }));
+    EXPECT_TRUE(WaitFor([&] { return portal.calls.value(1) == QLatin1String("Close krel1"); }));
+    EXPECT_TRUE(WaitFor([] { return QuerySaver().on; }, 20000)) << "the X server's screen saver is still held";
+
+    // Back, the video goes on and the screen is held again; then TV output closes under it.
+    frame->SetTvScreen(QGuiApplication::screens().value(1));
+    EXPECT_TRUE(WaitFor([&] { return inhibitions().value(2) == inhibited.arg(42); }));
+    EXPECT_TRUE(WaitFor([&] { return portal.calls.value(2) == QLatin1String("Inhibit"); }));
+    EXPECT_TRUE(x11Held()) << "the X server's screen saver is not held again";
+    frame.reset();
+    EXPECT_TRUE(WaitFor([&] { return inhibitions().value(3) == QLatin1String("UnInhibit 42"); }));
+    EXPECT_TRUE(WaitFor([&] { return portal.calls.value(3) == QLatin1String("Close krel3"); }));
+    EXPECT_TRUE(WaitFor([] { return QuerySaver().on; }, 20000)) << "the X server's screen saver is still held";
+    EXPECT_EQ(inhibitions().size(), 4);
+    EXPECT_EQ(portal.calls.size(), 4);
 }
 
 #include "test_desktop.moc"

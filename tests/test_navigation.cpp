@@ -285,22 +285,25 @@ TEST_F(Navigation, APageSentOverAListPlaysAsAnEpisode)
         { "a digit", RC_Digit4, CItemListSet::VideoList, true },
         { "Back", RC_Back, CItemListSet::VideoTypes, false },
     };
-    for (const Case& c : cases) {
-        CScreenMenu menu;
-        menu.SetWindow(&window);
-        press(menu, RC_Digit2);
-        press(menu, RC_NextPage);
-        CItemBase* shown = menu.CurrentList();
-        menu.PlaySent();
-        EXPECT_TRUE(menu.ListSet().IsPlaying()) << c.what;
-        EXPECT_EQ(menu.CurrentList(), nullptr) << c.what;
-        press(menu, c.key);
-        EXPECT_EQ(menu.ListSet().State(), c.state) << c.what;
-        EXPECT_EQ(menu.CurrentList() == shown, c.sameList) << c.what;
-        if (c.sameList) {
-            EXPECT_EQ(menu.CurrentList()->PageIndex(), 1) << c.what;
+    // One page sent, and a second one sent over the first: each way out leads from the list beneath both.
+    for (int sent : { 1, 2 })
+        for (const Case& c : cases) {
+            CScreenMenu menu;
+            menu.SetWindow(&window);
+            press(menu, RC_Digit2);
+            press(menu, RC_NextPage);
+            CItemBase* shown = menu.CurrentList();
+            for (int i = 0; i < sent; ++i)
+                menu.PlaySent();
+            EXPECT_TRUE(menu.ListSet().IsPlaying()) << c.what << ", pages sent: " << sent;
+            EXPECT_EQ(menu.CurrentList(), nullptr) << c.what << ", pages sent: " << sent;
+            press(menu, c.key);
+            EXPECT_EQ(menu.ListSet().State(), c.state) << c.what << ", pages sent: " << sent;
+            EXPECT_EQ(menu.CurrentList() == shown, c.sameList) << c.what << ", pages sent: " << sent;
+            if (c.sameList) {
+                EXPECT_EQ(menu.CurrentList()->PageIndex(), 1) << c.what << ", pages sent: " << sent;
+            }
         }
-    }
     EXPECT_TRUE(window.urls.isEmpty()); // the sent page's address travels apart from the menu
 
     // Sent over a playing episode, it leaves to that episode's addresses.

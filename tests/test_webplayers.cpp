@@ -29,32 +29,11 @@
 
 // Last: Xlib defines names (None, Bool) that Qt uses.
 #include <X11/Xlib.h>
-#include <X11/extensions/scrnsaver.h>
 
 extern XvfbServer* g_pXServer;
 
 namespace
 {
-
-// The X server's screen saver as any client sees it.
-struct SaverState {
-    bool on = false;
-    unsigned long idleMs = 0;
-};
-
-SaverState QuerySaver()
-{
-    SaverState state;
-    Display* dpy = XOpenDisplay(nullptr);
-    if (!dpy)
-        return state;
-    XScreenSaverInfo* info = XScreenSaverAllocInfo();
-    if (XScreenSaverQueryInfo(dpy, DefaultRootWindow(dpy), info))
-        state = { info->state == ScreenSaverOn, info->idle };
-    XFree(info);
-    XCloseDisplay(dpy);
-    return state;
-}
 
 class WebPlayers : public ::testing::Test
 {

@@ -16,6 +16,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
+#include <X11/extensions/scrnsaver.h>
 
 void WriteFile(const QString& path, const QByteArray& bytes)
 {
@@ -302,4 +303,18 @@ FullDisk::~FullDisk()
     limit.rlim_cur = m_oldLimit;
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ::signal(SIGXFSZ, m_oldHandler);
+}
+
+SaverState QuerySaver()
+{
+    SaverState state;
+    Display* dpy = XOpenDisplay(nullptr);
+    if (!dpy)
+        return state;
+    XScreenSaverInfo* info = XScreenSaverAllocInfo();
+    if (XScreenSaverQueryInfo(dpy, DefaultRootWindow(dpy), info))
+        state = { info->state == ScreenSaverOn, info->idle };
+    XFree(info);
+    XCloseDisplay(dpy);
+    return state;
 }

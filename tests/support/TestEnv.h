@@ -76,6 +76,13 @@ class QRect;
 QImage CaptureTvScreen(const XvfbServer& server);
 // Any part of the test X server's screen as it shows now.
 QImage CaptureScreen(const XvfbServer& server, const QRect& area);
+
+// The X server's screen saver (on DISPLAY) as any client sees it.
+struct SaverState {
+    bool on = false;
+    unsigned long idleMs = 0;
+};
+SaverState QuerySaver();
 // Any part of the screen of the X server at display name (":N"), with the X authority of the environment.
 QImage CaptureDisplay(const QString& name, const QRect& area);
 // The share of a capture's pixels (every sixth both ways) that are the test clips' red, or the menu's grey.
