@@ -325,6 +325,32 @@ TEST_F(PhoneRemote, Refusals)
               200);
     idle.clear();
 
+    // Requests one after another on a connection that stays open: each is answered. A paired phone's connection
+    // that is open when the cap is reached (and more newcomers come) stays, and is answered again.
+    remote.SetRequestDeadline(5000);
+    const QByteArray state = "GET /state HTTP/1.1\r\nHost: " + host() + "\r\nCookie: " + cookie + "\r\n\r\n";
+    std::unique_ptr<QTcpSocket> kept = idleConnection(QHostAddress(QStringLiteral("127.0.0.10")));
+    QByteArray got;
+    const auto answers = [&](int n) {
+        return WaitFor([&] {
+            got += kept->readAll();
+            return got.count("HTTP/1.1 200 ") >= n || kept->state() != QAbstractSocket::ConnectedState;
+        }) && got.count("HTTP/1.1 200 ") == n;
+    };
+    kept->write(state);
+    EXPECT_TRUE(answers(1));
+    kept->write(state);
+    EXPECT_TRUE(answers(2));
+    for (int i = 0; i < CPhoneRemote::kMaxConnections + 4; ++i)
+        idle.push_back(idleConnection(QHostAddress(0x7f000002 + quint32(i / CPhoneRemote::kMaxConnectionsPerPeer))));
+    kept->write(state);
+    EXPECT_TRUE(answers(3)) << "the paired phone's open connection was dropped for newcomers";
+    idle.clear();
+    // Left idle after its answer, it is closed at its deadline, which began with that answer.
+    EXPECT_TRUE(WaitFor([&] { return kept->state() != QAbstractSocket::ConnectedState; }, 60000))
+        << "an idle connection was never closed";
+    kept.reset();
+
     // A request whose bytes trickle in is cut at its deadline, however often a byte comes.
     remote.SetRequestDeadline(1500);
     std::unique_ptr<QTcpSocket> slow = idleConnection();
