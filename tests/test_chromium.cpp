@@ -119,7 +119,8 @@ TEST(ChromiumView, PlaysAPageOnTheTvAndSurvivesItsBrowser)
 }
 
 // A hostile page gets nothing of what it asks: the pop-up a click opens is closed at once, its download is refused,
-// the camera is refused without a prompt, and its top frame stays on its own address instead of a local file.
+// the camera is refused without a prompt, and its top frame stays on its own address instead of a local file. A page
+// that takes its top frame where the browser lets it (a blob: page of its own) is left for an empty page.
 TEST(ChromiumView, HostilePageGetsNothing)
 {
     TempMachine machine;
@@ -152,6 +153,11 @@ TEST(ChromiumView, HostilePageGetsNothing)
     for (const QString& dir : { QStandardPaths::writableLocation(QStandardPaths::DownloadLocation),
                                 QStandardPaths::writableLocation(QStandardPaths::HomeLocation) })
         EXPECT_FALSE(QFile::exists(dir + QLatin1Char('/') + download)) << dir.toStdString();
+
+    frame.PlaySentPage(http.Url(QStringLiteral("away.html")));
+    QString url;
+    EXPECT_TRUE(WaitFor([&] { return (url = web.Url()) == QLatin1String("about:blank"); }, 20000))
+        << url.toStdString();
     g_rcTvScreen = {};
 }
 
