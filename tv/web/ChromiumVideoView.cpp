@@ -157,8 +157,20 @@ void CChromiumVideoView::OnBrowserGone()
     m_nWindow = 0;
     m_nFound = 0;
     m_find.stop();
-    qCWarning(lcChromium, "the browser ended");
     const bool shown = !isHidden(); // shown, or meant to be while the TV is away
+    // One that ended before its page was ready (it crashed as it started: a full disk, a broken profile lock, a
+    // signal) is started once more for the same page before the TV gives up on it.
+    if (shown && !m_bStartedAgain && !m_strAddress.isEmpty() && !(m_pPage && m_pPage->IsReady())) {
+        qCWarning(lcChromium, "the browser ended as it started: it is started once more");
+        m_bStartedAgain = true;
+        // (Not from its own exit signal: the process object goes as the new one starts.)
+        QTimer::singleShot(0, this, [this] {
+            if (!isHidden() && m_bStartedAgain && !BrowserPid())
+                Open(m_strAddress, m_nScrollY, m_dStartAt);
+        });
+        return;
+    }
+    qCWarning(lcChromium, "the browser ended");
     hide();
     if (shown && m_gone)
         m_gone();
@@ -209,7 +221,15 @@ void CChromiumVideoView::Leave(std::function<void(double position, double durati
 
 void CChromiumVideoView::Navigate(const QString& address, int scrollY, double startAt)
 {
+    m_bStartedAgain = false;
+    Open(address, scrollY, startAt);
+}
+
+void CChromiumVideoView::Open(const QString& address, int scrollY, double startAt)
+{
     m_bPaused = false;
+    m_nScrollY = scrollY;
+    m_dStartAt = startAt;
     ++m_nPages;
     m_strAddress = address;
     m_nCrashes = 0;

@@ -51,6 +51,7 @@ protected:
 
 private:
     bool EnsureBrowser();
+    void Open(const QString& address, int scrollY, double startAt);
     void FindWindow();
     void OnBrowserGone();
     void OnPageCrashed();
@@ -63,9 +64,12 @@ private:
     int m_nFindTries = 0;
     std::function<void()> m_gone;
     std::function<void()> m_crashed;
-    // The page opened last, and how often its renderer died since.
+    // The page opened last (where it scrolls to, where its player starts), and how often its renderer died since.
     QString m_strAddress;
+    int m_nScrollY = 0;
+    double m_dStartAt = 0;
     int m_nCrashes = 0;
+    bool m_bStartedAgain = false; // a browser that ended as it started was started once more for this page
     bool m_bPaused = false;
     int m_nPages = 0; // pages opened: an answer about an earlier one is not this one's
 };
