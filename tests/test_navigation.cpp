@@ -524,6 +524,21 @@ bool anyDarkIn(const QImage& img, const QRect& r)
     return false;
 }
 
+// Whether the cell of img shows exactly text, as the menu font draws it alone in a cell of that size (aligned by
+// flags, black on the menu's grey); the cell's edges, where the grid's lines run, are left out.
+bool cellShows(const QImage& img, const QRect& cell, int flags, const QString& text)
+{
+    QImage reference(cell.size(), QImage::Format_RGB32);
+    reference.fill(QColor(127, 127, 127));
+    QPainter p(&reference);
+    p.setFont(CScreenMenu::MenuFont());
+    p.setPen(Qt::black);
+    p.drawText(QRect(QPoint(0, 0), cell.size()), flags | Qt::TextSingleLine, text);
+    p.end();
+    const QRect inner = QRect(QPoint(0, 0), cell.size()).adjusted(4, 5, -4, -2);
+    return img.copy(cell).copy(inner) == reference.copy(inner);
+}
+
 QImage render(const CItemBase* list, QSize size)
 {
     QImage img(size, QImage::Format_RGB32);
@@ -582,20 +597,33 @@ TEST_P(DrawMenu, GridRowsAndPageLine)
     for (int x : { 1, 100, W - 1 - 1 })
         EXPECT_TRUE(isWhite(img, x, h + 2 + h / 2) || isWhite(img, x + 1, h + 2 + h / 2)) << x;
     EXPECT_FALSE(anyDarkIn(img, QRect(0, 11 * h + 4, W, h - 8)));
-    // Row numbers and names are drawn in their cells.
-    EXPECT_TRUE(anyDarkIn(img, QRect(2, h + 4, 96, h - 4)));
-    EXPECT_TRUE(anyDarkIn(img, QRect(114, 10 * h + 4, 400, h - 4)));
+    // The title over the whole width, each row's number centred in its cell and its name after it.
+    const QString title = QStringLiteral("用遥控器数字键0-9进行选择:");
+    EXPECT_TRUE(cellShows(img, QRect(0, 0, W, h), Qt::AlignCenter, title));
+    const auto rowsShow = [&](const QImage& page, int rows, int firstName) {
+        for (int i = 0; i < rows; ++i) {
+            EXPECT_TRUE(cellShows(page, QRect(1, h + i * h, 99, h), Qt::AlignCenter, QString::number(i))) << i;
+            EXPECT_TRUE(cellShows(page, QRect(112, h + i * h, W - 1 - 112, h), Qt::AlignLeft | Qt::AlignVCenter,
+                                  QStringLiteral("第%1行").arg(firstName + i)))
+                << i;
+        }
+    };
+    rowsShow(img, 10, 0);
 
     // 25 rows: the page line under the rows; on the third page 5 rows and 6 lines.
     RowsList many(25);
     many.Load(0);
     img = render(&many, size);
-    EXPECT_TRUE(anyDarkIn(img, QRect(0, 11 * h + 4, W, h - 8)));
+    EXPECT_TRUE(cellShows(img, QRect(1, 11 * h, W - 2, h), Qt::AlignCenter,
+                          QStringLiteral("第1页/共3页<用CH键前后翻页>")));
     many.PageForward();
     many.PageForward();
     img = render(&many, size);
     EXPECT_EQ(whiteRowsInColumn(img, xMid), 6);
-    EXPECT_TRUE(anyDarkIn(img, QRect(0, 6 * h + 4, W, h - 8))); // the page line follows the last row
+    rowsShow(img, 5, 20);
+    EXPECT_TRUE(cellShows(img, QRect(1, 6 * h, W - 2, h), Qt::AlignCenter,
+                          QStringLiteral("第3页/共3页<用CH键前后翻页>"))); // the page line follows the last row
+    EXPECT_TRUE(cellShows(img, QRect(0, 0, W, h), Qt::AlignCenter, title));
     EXPECT_FALSE(anyDarkIn(img, QRect(0, 7 * h + 4, W, size.height() - 7 * h - 4)));
 }
 
