@@ -124,6 +124,11 @@ QString FindUpdater()
     return QStandardPaths::findExecutable(QLatin1String(kUpdaterName));
 }
 
+std::function<void(int command)> CommandSink(CRemoteKeyRouter& router)
+{
+    return [&router](int command) { router.PostKey(command, 0); };
+}
+
 void ConnectCec(CTvCfgDlg& dialog, CCecDevices& cec)
 {
     QObject::connect(&cec, &CCecDevices::tvPowerChanged, &dialog, &CTvCfgDlg::OnTvPower);
@@ -157,7 +162,7 @@ int RunControlWindow()
     if (inputChoice.trimmed() != QLatin1String("0"))
         inputDevices.Start(inputChoice);
     // The TV's own remote and power over HDMI-CEC, where an adapter is there.
-    CCecDevices cec([&router](int command) { router.PostKey(command, 0); });
+    CCecDevices cec(CommandSink(router));
     if (ReadSetting(QString::fromLatin1(SettingKey::Cec)).trimmed() != QLatin1String("0")) {
         ConnectCec(dialog, cec);
         cec.Start();
@@ -168,7 +173,7 @@ int RunControlWindow()
     QObject::connect(&session, &CSessionActivity::sleepChanged, &dialog, &CTvCfgDlg::OnPcSleep);
     QObject::connect(&dialog, &CTvCfgDlg::woke, &inputDevices, &CInputDeviceSource::Rescan);
     CRemoteSocketServer softwareRemote(&reader);
-    softwareRemote.SetCommandHandler([&router](int command) { router.PostKey(command, 0); });
+    softwareRemote.SetCommandHandler(CommandSink(router));
     QObject::connect(&softwareRemote, &CRemoteSocketServer::ShowRequested, &dialog, &CTvCfgDlg::ShowRestored);
     softwareRemote.Listen();
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 class QString;
 
 // The program: single instance, application folder, hand-over to the updater, the control window, pointer
@@ -15,6 +17,10 @@ int RunControlWindow();
 class CTvCfgDlg;
 class CCecDevices;
 void ConnectCec(CTvCfgDlg& dialog, CCecDevices& cec);
+// Where the remotes that give commands rather than key bytes (the TV's remote over HDMI-CEC, the software remote)
+// hand them: to the router, as the receiver's keys go, so that they reach the same window.
+class CRemoteKeyRouter;
+std::function<void(int command)> CommandSink(CRemoteKeyRouter& router);
 
 // Hands the start at log-in over to the systemd user unit (krel.service), which starts the program again when it
 // dies: gives the user manager this session's display and login session, then starts the unit. False where no user

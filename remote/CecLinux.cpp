@@ -193,6 +193,11 @@ void CCecDevices::TryOpen(const QString& devnode)
     connect(
         adapter.get(), &CLinuxCecAdapter::gone, this, [this] { m_pPlayback.reset(); }, Qt::QueuedConnection);
     m_strNode = devnode;
+    UseAdapter(std::move(adapter));
+}
+
+void CCecDevices::UseAdapter(std::unique_ptr<ICecAdapter> adapter)
+{
     m_pPlayback = std::make_unique<CCecPlayback>(std::move(adapter), m_keySink);
     connect(m_pPlayback.get(), &CCecPlayback::tvPowerChanged, this, &CCecDevices::tvPowerChanged);
     m_pPlayback->Start();

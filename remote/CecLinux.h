@@ -55,6 +55,8 @@ public:
     ~CCecDevices() override;
 
     void Start();
+    // Runs the playback device on the given adapter instead of one found (tests: a stand-in for the bus).
+    void UseAdapter(std::unique_ptr<ICecAdapter> adapter);
     void WakeTv();
     void StandbyTv();
     bool HasAdapter() const { return m_pPlayback != nullptr; }

@@ -32,6 +32,8 @@
 #include "common/Paths.h"
 #include "common/RemoteCommand.h"
 #include "common/Settings.h"
+#include "remote/CecLinux.h"
+#include "remote/CecPlayback.h"
 #include "remote/KeyRouter.h"
 #include "support/CatalogueFixture.h"
 #include "support/PointerPush.h"
@@ -97,6 +99,25 @@ protected:
     CRemoteKeyRouter router;
     std::unique_ptr<CTvCfgDlg> dialog;
     std::vector<Message> messages;
+};
+
+// The TV's side of an HDMI-CEC bus: what it sends reaches the program's playback device, and what the device sends
+// is kept, written as cec-ctl writes frames.
+class StandInTv : public ICecAdapter
+{
+public:
+    QStringList sent;
+    bool Claim(const QString&) override
+    {
+        onAddresses(0x1000, 4); // playback device 1 on the TV's first input
+        return true;
+    }
+    bool Transmit(const CecFrame& frame) override
+    {
+        sent << CecFrameText(frame);
+        return true;
+    }
+    void Send(const char* frame) { onFrame(CecFrameFromText(QString::fromLatin1(frame))); }
 };
 
 } // namespace
@@ -322,20 +343,30 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     ASSERT_TRUE(bus.IsRunning());
     makeCatalogue();
     WriteSetting(QString::fromLatin1(SettingKey::DisplayCard), QStringLiteral("1920 0 3840 1080"));
+    WriteSetting(QString::fromLatin1(SettingKey::CecStandbyOnShutdown), QStringLiteral("1"));
     open();
-    // What HDMI-CEC follows: TV output started (the TV is woken), the shutdown accepted (the TV may go to standby).
-    QSignalSpy started(dialog.get(), &CTvCfgDlg::tvOutputStarted);
+    // HDMI-CEC wired as the program wires it: the TV is woken as TV output starts, its standby holds what plays,
+    // its remote's keys reach the TV window, and an accepted shutdown puts it to standby.
+    CCecDevices cec(CommandSink(router));
+    ConnectCec(*dialog, cec);
+    auto standIn = std::make_unique<StandInTv>();
+    StandInTv* tv = standIn.get();
+    cec.UseAdapter(std::move(standIn));
     QSignalSpy accepted(dialog.get(), &CTvCfgDlg::shutdownAccepted);
     router.PostKey(RC_Power, 0x08); // TV output off: starts it
     ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
-    EXPECT_EQ(started.size(), 1);
-    dialog->OnTvPower(false); // the TV went to standby
+    EXPECT_EQ(tv->sent, QStringList({ QStringLiteral("40:04"), QStringLiteral("4f:82:10:00") })); // woken, ours
+    tv->Send("0f:36"); // the TV went to standby
     EXPECT_TRUE(dialog->MainFrame()->IsHeld());
     dialog->OnPcSleep(true); // and the PC went to sleep, and woke: the TV still sleeps
     dialog->OnPcSleep(false);
     EXPECT_TRUE(dialog->MainFrame()->IsHeld());
-    dialog->OnTvPower(true);
+    // A key of the TV's remote: the TV is on, and the key moves the TV window's menu (Exit: up to Home).
+    const int before = dialog->MainFrame()->Menu().ListSet().State();
+    tv->Send("04:44:0d");
     EXPECT_FALSE(dialog->MainFrame()->IsHeld());
+    EXPECT_TRUE(WaitFor([&] { return dialog->MainFrame()->Menu().ListSet().State() == CItemListSet::Home; }))
+        << "from state " << before;
 
     // Power with TV output on: the TV window goes and the prompt comes up on the TV; Digit1 shuts down.
     router.PostKey(RC_Power, 0x08);
@@ -355,9 +386,11 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [&](const QLabel* l) {
         return l->isVisible() && l->text() == prompt->windowTitle() && prompt->rect().contains(l->geometry());
     }));
+    tv->sent.clear();
     router.PostKey(RC_Digit1, 0x11);
     ASSERT_TRUE(WaitFor([&] { return bus.PowerOffCalls() == "PowerOff false\n"; }));
     EXPECT_TRUE(WaitFor([&] { return accepted.size() == 1; }));
+    EXPECT_EQ(tv->sent, QStringList { QStringLiteral("40:36") }); // the TV to standby
     EXPECT_FALSE(dialog->ShutdownPromptArmed());
     EXPECT_TRUE(prompt->isVisible()); // it stays while the system goes down
     router.PostKey(RC_Digit1, 0x11); // not armed any more: nothing
