@@ -358,7 +358,6 @@ TEST_F(Navigation, HomeStarsAndLocalMovies)
     press(menu, RC_Back);
     EXPECT_EQ(menu.ListSet().State(), CItemListSet::Home);
     ASSERT_NE(menu.CurrentList(), nullptr);
-    EXPECT_EQ(menu.CurrentList()->RowAt(3).name, QStringLiteral("本地电影"));
     press(menu, RC_Digit5); // no branch, but the branch is set
     EXPECT_EQ(menu.ListSet().State(), CItemListSet::Home);
     EXPECT_EQ(menu.ListSet().Branch(), 5);
@@ -625,6 +624,17 @@ TEST_P(DrawMenu, GridRowsAndPageLine)
                           QStringLiteral("第3页/共3页<用CH键前后翻页>"))); // the page line follows the last row
     EXPECT_TRUE(cellShows(img, QRect(0, 0, W, h), Qt::AlignCenter, title));
     EXPECT_FALSE(anyDarkIn(img, QRect(0, 7 * h + 4, W, size.height() - 7 * h - 4)));
+
+    // The home screen (one level above the first screen): its branches on the rows of their digits.
+    CScreenMenu menu;
+    menu.OnCommand(RC_Back);
+    img = render(menu.CurrentList(), size);
+    const char* branches[] = { "在线视频", "电影明星", "", "本地电影" };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(cellShows(img, QRect(112, h + i * h, W - 1 - 112, h), Qt::AlignLeft | Qt::AlignVCenter,
+                              QString::fromUtf8(branches[i])))
+            << i;
+    EXPECT_EQ(whiteRowsInColumn(img, xMid), 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(

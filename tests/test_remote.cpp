@@ -1,5 +1,6 @@
 #include <cmath>
 #include <deque>
+#include <map>
 #include <set>
 #include <mutex>
 #include <linux/input.h>
@@ -569,17 +570,6 @@ TEST(RemoteReader, ReceiverComesBackAndNoKeyIsLost)
 // device reports to libevdev, as the probe of a /dev/input node sees it.
 TEST(InputDevices, DeviceChoice)
 {
-    EXPECT_EQ(RemoteCommandForKey(KEY_POWER, true), RC_Power);
-    EXPECT_EQ(RemoteCommandForKey(KEY_POWER, false), 0);
-    for (const auto& [key, command] : { std::pair { KEY_PLAYPAUSE, RC_PlayPause }, { KEY_PAUSE, RC_PlayPause },
-                                        { KEY_PLAY, RC_PlayPause }, { KEY_SUBTITLE, RC_Subtitle },
-                                        { KEY_LANGUAGE, RC_AudioTrack }, { KEY_AUDIO, RC_AudioTrack },
-                                        { KEY_UP, RC_Up }, { KEY_DOWN, RC_Down }, { KEY_LEFT, RC_Left },
-                                        { KEY_RIGHT, RC_Right }, { KEY_OK, RC_Ok }, { KEY_ENTER, RC_Ok },
-                                        { KEY_KPENTER, RC_Ok }, { KEY_SELECT, RC_Ok }, { KEY_PLAYCD, RC_PlayPause },
-                                        { KEY_PAUSECD, RC_PlayPause }, { KEY_STOPCD, RC_LeaveVideo } })
-        EXPECT_EQ(RemoteCommandForKey(key, false), command) << key;
-
     // taken: by default, with "all", and with the setting naming "Sofa Keyboard".
     struct Device {
         const char* name;
@@ -625,6 +615,46 @@ QByteArray keyEvent(int code, int value, double seconds, int type = EV_KEY)
 }
 
 } // namespace
+
+// Every key code the kernel has, pressed and released on a remote as the device sends it: the keys krel takes give
+// their commands in the order pressed and every other key none; Power only from a device allowed to power the box.
+TEST(InputDevices, EveryKeyAsTheDeviceSendsIt)
+{
+    std::map<int, int> taken = {
+        { KEY_CHANNELUP, RC_NextPage },   { KEY_PAGEUP, RC_NextPage },      { KEY_CHANNELDOWN, RC_PreviousPage },
+        { KEY_PAGEDOWN, RC_PreviousPage }, { KEY_VOLUMEUP, RC_VolumeUp },   { KEY_VOLUMEDOWN, RC_VolumeDown },
+        { KEY_BACK, RC_Back },            { KEY_ESC, RC_Back },             { KEY_BACKSPACE, RC_Back },
+        { KEY_STOP, RC_LeaveVideo },      { KEY_EXIT, RC_LeaveVideo },      { KEY_STOPCD, RC_LeaveVideo },
+        { KEY_POWER, RC_Power },          { KEY_UP, RC_Up },                { KEY_DOWN, RC_Down },
+        { KEY_LEFT, RC_Left },            { KEY_RIGHT, RC_Right },          { KEY_OK, RC_Ok },
+        { KEY_ENTER, RC_Ok },             { KEY_KPENTER, RC_Ok },           { KEY_SELECT, RC_Ok },
+        { KEY_PLAYPAUSE, RC_PlayPause },  { KEY_PLAY, RC_PlayPause },       { KEY_PAUSE, RC_PlayPause },
+        { KEY_PLAYCD, RC_PlayPause },     { KEY_PAUSECD, RC_PlayPause },    { KEY_SUBTITLE, RC_Subtitle },
+        { KEY_AUDIO, RC_AudioTrack },     { KEY_LANGUAGE, RC_AudioTrack },
+    };
+    // The digits of the main keys, of a remote's numeric pad and of a keyboard's keypad.
+    const int digits[][10] = {
+        { KEY_0, KEY_1, KEY_2, KEY_3, KEY_4, KEY_5, KEY_6, KEY_7, KEY_8, KEY_9 },
+        { KEY_NUMERIC_0, KEY_NUMERIC_1, KEY_NUMERIC_2, KEY_NUMERIC_3, KEY_NUMERIC_4, KEY_NUMERIC_5, KEY_NUMERIC_6,
+          KEY_NUMERIC_7, KEY_NUMERIC_8, KEY_NUMERIC_9 },
+        { KEY_KP0, KEY_KP1, KEY_KP2, KEY_KP3, KEY_KP4, KEY_KP5, KEY_KP6, KEY_KP7, KEY_KP8, KEY_KP9 },
+    };
+    for (const auto& row : digits)
+        for (int d = 0; d < 10; ++d)
+            taken[row[d]] = RC_Digit0 + d;
+    for (bool power : { false, true }) {
+        CInputEventDecoder decoder(power);
+        QByteArray events;
+        std::vector<int> expected;
+        for (int code = 1; code < KEY_MAX; ++code) {
+            events += keyEvent(code, 1, code) + keyEvent(0, 0, code, EV_SYN) + keyEvent(code, 0, code + 0.1);
+            if (const auto it = taken.find(code); it != taken.end() && (it->second != RC_Power || power))
+                expected.push_back(it->second);
+        }
+        EXPECT_EQ(decoder.Feed(events.constData(), static_cast<std::size_t>(events.size())), expected)
+            << (power ? "a device that may power the box" : "a device that may not");
+    }
+}
 
 // The reader against a pipe standing in for a device node: presses, the repeat pace of a held key, records cut
 // across writes, garbage, and the device vanishing mid-read.
