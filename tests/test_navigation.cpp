@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QFile>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
@@ -318,6 +319,69 @@ TEST_F(Navigation, APageSentOverAListPlaysAsAnEpisode)
     EXPECT_EQ(firstName(menu), QStringLiteral("第1集"));
 }
 
+// "继续观看" at Home 2: nothing until something was played; then newest first, each with where it was left. A digit
+// resumes an episode from its own address list (with its video's scroll offset; leaving it comes back here, Back goes
+// Home) and a film over the list; kept across runs; what was watched to its end and a film deleted are left out.
+TEST_F(Navigation, ContinueWatchingAtHomeTwo)
+{
+    CScreenMenu menu;
+    menu.SetWindow(&window);
+    press(menu, RC_Back);
+    ASSERT_EQ(menu.ListSet().State(), CItemListSet::Home);
+    EXPECT_EQ(menu.CurrentList()->RowAt(2).name, QString());
+    press(menu, RC_Digit2);
+    EXPECT_EQ(menu.ListSet().State(), CItemListSet::Home) << "an empty 继续观看 was entered";
+
+    for (int key : { RC_Digit0, RC_Digit2, RC_Digit7, RC_Digit2 }) // type 3, 视频7, 第3集
+        press(menu, key);
+    ASSERT_EQ(window.urls.size(), 1);
+    const QString episode = window.urls.last();
+    menu.ListSet().WatchingList().Left(episode, 2530, 3000);
+    const QString film = machine.root() + QStringLiteral("/movies/a.mkv");
+    for (int key : { RC_LeaveVideo, RC_Back, RC_Back, RC_Back, RC_Back, RC_Digit3, RC_Digit0 })
+        press(menu, key);
+    ASSERT_EQ(menu.ListSet().State(), CItemListSet::LocalMovies);
+    press(menu, RC_Digit0 + (firstName(menu) == QLatin1String("a.mkv") ? 0 : 1));
+    ASSERT_EQ(window.files, QStringList { film });
+    menu.ListSet().WatchingList().Left(film, 100, 0);
+
+    const auto rows = [](const CScreenMenu& m) {
+        QStringList names;
+        for (int i = 0; i < m.CurrentList()->RowCount(); ++i)
+            names << m.CurrentList()->RowAt(i).name;
+        return names;
+    };
+    CScreenMenu later; // another run
+    later.SetWindow(&window);
+    press(later, RC_Back);
+    EXPECT_EQ(later.CurrentList()->RowAt(2).name, QStringLiteral("继续观看"));
+    press(later, RC_Digit2);
+    ASSERT_EQ(later.ListSet().State(), CItemListSet::Watching);
+    EXPECT_EQ(rows(later), QStringList({ QStringLiteral("本地: a.mkv  01:40"), QStringLiteral("视频7 第3集  42:10") }));
+    g_nScrollY = 0;
+    press(later, RC_Digit1);
+    EXPECT_EQ(window.urls.value(1), episode);
+    EXPECT_EQ(g_nScrollY, 99999);
+    EXPECT_TRUE(later.ListSet().IsPlaying());
+    EXPECT_EQ(later.ListSet().PlayingName(), QStringLiteral("第3集"));
+    press(later, RC_LeaveVideo);
+    EXPECT_EQ(later.ListSet().State(), CItemListSet::Watching);
+    EXPECT_EQ(rows(later).value(0), QStringLiteral("视频7 第3集  42:10")) << "the episode played last is first";
+    press(later, RC_Digit1);
+    EXPECT_EQ(window.files.value(1), film);
+    EXPECT_EQ(later.ListSet().State(), CItemListSet::Watching);
+    press(later, RC_Back);
+    EXPECT_EQ(later.ListSet().State(), CItemListSet::Home);
+
+    // Watched to its end, deleted: gone, and with them the row at Home.
+    later.ListSet().WatchingList().Left(episode, 2990, 3000);
+    ASSERT_TRUE(QFile::remove(film));
+    press(later, RC_Back);
+    EXPECT_EQ(later.CurrentList()->RowAt(2).name, QString());
+    press(later, RC_Digit2);
+    EXPECT_EQ(later.ListSet().State(), CItemListSet::Home);
+}
+
 TEST_F(Navigation, BackNeverPagesAndReloadShowsFirstPage)
 {
     CScreenMenu menu;
@@ -464,11 +528,11 @@ TEST_F(Navigation, EveryRouteLeavesAWayBack)
             EXPECT_EQ(firstName(menu), machine.root() + QStringLiteral("/movies")) << text(route);
         }
     }
-    // The walk reached every screen, not only the first one.
+    // The walk reached every screen, not only the first one ("继续观看" once an episode was played).
     EXPECT_EQ(states,
               (QSet<int> { CItemListSet::Home, CItemListSet::VideoTypes, CItemListSet::VideoList,
                            CItemListSet::AddressList, CItemListSet::StarList, CItemListSet::StarVideos,
-                           CItemListSet::Playing, CItemListSet::LocalMovies }));
+                           CItemListSet::Playing, CItemListSet::LocalMovies, CItemListSet::Watching }));
     window.urls.clear();
 }
 

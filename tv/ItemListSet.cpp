@@ -10,22 +10,65 @@
 #include "catalogue/LocalMovieList.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
+#include "common/Paths.h"
+#include "tv/ResumePositions.h"
 #include "tv/film/LocalPlayer.h"
 
 namespace
 {
 
-// The home screen: one row per branch, on the row of the digit that enters it (digit 2 has no branch).
+// The home screen: one row per branch, on the row of the digit that enters it. Row 2 is "继续观看" while something
+// is being watched, and blank otherwise.
 class CHomeList : public CItemBase
 {
 public:
-    void Load(int) override
+    void Load(int watching) override
     {
-        if (HasRows())
-            return;
-        for (const char* name : { "在线视频", "电影明星", "", "本地电影" })
+        ClearRows();
+        for (const char* name : { "在线视频", "电影明星", watching ? "继续观看" : "", "本地电影" })
             AppendRow({ QString::fromUtf8(name), 0, 0, 0 });
     }
+};
+
+// "继续观看": what is being watched, newest first, each with where it was left; what no longer exists (a film
+// deleted, an address gone from the catalogue) is left out.
+class CWatchingRows : public CItemBase
+{
+public:
+    explicit CWatchingRows(const CWatchingList& list)
+        : m_list(list)
+    {
+    }
+    void Load(int) override
+    {
+        ClearRows();
+        m_shown.clear();
+        for (const CWatchingList::Item& item : m_list.Items()) {
+            if (item.film ? !QFileInfo(item.key).isFile() : !StillInCatalogue(item))
+                continue;
+            const QString at = item.position > 0 ? QStringLiteral("  ") + CResumePositions::FormatTime(item.position)
+                                                 : QString();
+            AppendRow({ item.name + at, 0, 0, 0 });
+            m_shown.append(item);
+        }
+        SetPage(0);
+    }
+    // The item on the row of digit (the list is one page).
+    const CWatchingList::Item* ItemAt(int digit) const
+    {
+        return digit >= 0 && digit < m_shown.size() ? &m_shown[digit] : nullptr;
+    }
+
+private:
+    static bool StillInCatalogue(const CWatchingList::Item& item)
+    {
+        QString url;
+        LoadAddressUrl(item.addressId, &url);
+        return !url.isEmpty() && url == item.key;
+    }
+
+    const CWatchingList& m_list;
+    QList<CWatchingList::Item> m_shown;
 };
 
 std::unique_ptr<CItemBase> makeList(CItemListSet::Slot slot)
@@ -60,10 +103,35 @@ int CItemListSet::ScrollOffsetOf(int value)
     return (value < 0 || value > 99999) ? 0 : value;
 }
 
+CWatchingList& CItemListSet::WatchingList()
+{
+    if (!m_pWatching)
+        m_pWatching = std::make_unique<CWatchingList>(Paths::StateDir() + QStringLiteral("watching.dat"));
+    return *m_pWatching;
+}
+
+void CItemListSet::FilmStarted(const QString& path)
+{
+    CWatchingList::Item item;
+    item.film = true;
+    item.name = QStringLiteral("本地: ") + QFileInfo(path).fileName();
+    item.key = path;
+    WatchingList().Played(item);
+}
+
+void CItemListSet::Left(const QString& key, double position, double duration)
+{
+    WatchingList().Left(key, position, duration);
+    if (m_nState == Watching && m_lists[SlotWatching])
+        m_lists[SlotWatching]->Load(0);
+}
+
 CItemBase* CItemListSet::Enter(Slot slot, int key, int state)
 {
     if (!m_lists[slot])
-        m_lists[slot] = makeList(slot);
+        m_lists[slot] = slot == SlotWatching ? std::make_unique<CWatchingRows>(WatchingList()) : makeList(slot);
+    if (slot == SlotAddresses)
+        m_nAddressesOf = key;
     m_lists[slot]->Load(key);
     SetState(state);
     return m_lists[slot].get();
@@ -99,7 +167,14 @@ CItemBase* CItemListSet::Select(int digit)
             m_lists[SlotLocal].reset();
             return Enter(SlotLocal, 3, LocalMovies);
         }
+        if (digit == 2) {
+            CItemBase* watching = Enter(SlotWatching, 0, Watching);
+            if (watching->RowCount() > 0)
+                return watching;
+        }
         return EnterHome();
+    case Watching:
+        return SelectWatched(digit);
     case VideoTypes:
         return Descend(SlotVideoTypes, digit, SlotVideos, VideoList);
     case VideoList:
@@ -131,6 +206,7 @@ CItemBase* CItemListSet::Select(int digit)
         // nothing.
         const QString path = local->PathAt(local->PageIndex() * local->PageSize() + digit);
         if (IsPlayableFile(path)) {
+            FilmStarted(path);
             if (m_pWindow)
                 QCoreApplication::postEvent(m_pWindow, new CPlayFileEvent(path));
         } else if (QFileInfo(path).isDir() || !QFileInfo::exists(path)) {
@@ -148,12 +224,54 @@ CItemBase* CItemListSet::Descend(Slot from, int digit, Slot to, int state)
     CItemBase* list = m_lists[from].get();
     if (!list->IsValidSelection(digit))
         return list; // a digit beyond the page keeps the list and the state
+    if (to == SlotAddresses) {
+        int first = 0, end = 0;
+        list->VisibleRange(first, end);
+        m_strSeries = list->RowAt(first + digit).name;
+    }
     return Enter(to, list->IdAt(digit), state);
 }
 
 CItemBase* CItemListSet::EnterHome()
 {
-    return Enter(SlotHome, 0, Home);
+    // (Row 2 names "继续观看" only while it has something.)
+    CItemBase* watching = Enter(SlotWatching, 0, Home);
+    return Enter(SlotHome, watching->RowCount() > 0 ? 1 : 0, Home);
+}
+
+CItemBase* CItemListSet::SelectWatched(int digit)
+{
+    auto* rows = static_cast<CWatchingRows*>(m_lists[SlotWatching].get());
+    const CWatchingList::Item* chosen = rows->ItemAt(digit);
+    if (!chosen)
+        return rows;
+    const CWatchingList::Item item = *chosen;
+    if (item.film) {
+        // Over this list, as over a folder's listing.
+        FilmStarted(item.key);
+        if (m_pWindow)
+            QCoreApplication::postEvent(m_pWindow, new CPlayFileEvent(item.key));
+        return rows;
+    }
+    // An episode plays from its own address list, as choosing its video and row would (its page scroll offset, its
+    // next episode), and leaving it comes back here.
+    g_nScrollY = ScrollOffsetOf(item.scroll);
+    CItemBase* addresses = Enter(SlotAddresses, item.videoId, AddressList);
+    int index = 0;
+    while (index < addresses->RowCount() && addresses->RowAt(index).id != item.addressId)
+        ++index;
+    if (index == addresses->RowCount()) {
+        SetState(Watching);
+        return rows;
+    }
+    const QString episode = addresses->RowAt(index).name;
+    m_strSeries = item.name.endsWith(episode) ? item.name.chopped(episode.size()).trimmed() : item.name;
+    while (addresses->PageIndex() * addresses->PageSize() + addresses->PageSize() <= index)
+        addresses->PageForward();
+    StartPlaying(index - addresses->PageIndex() * addresses->PageSize());
+    m_nSentFrom = Watching;
+    m_pSentOver = rows;
+    return nullptr;
 }
 
 CItemBase* CItemListSet::StartPlaying(int digit)
@@ -168,6 +286,15 @@ CItemBase* CItemListSet::StartPlaying(int digit)
     m_strPlayingName = index >= 0 ? addresses.RowAt(index).name : QString();
     m_nState = Playing;
     m_nSentFrom = -1;
+    if (index >= 0 && !url.isEmpty()) {
+        CWatchingList::Item item;
+        item.name = m_strSeries.isEmpty() ? m_strPlayingName : m_strSeries + QLatin1Char(' ') + m_strPlayingName;
+        item.key = url;
+        item.videoId = m_nAddressesOf;
+        item.addressId = addresses.RowAt(index).id;
+        item.scroll = g_nScrollY;
+        WatchingList().Played(item);
+    }
     if (m_pWindow)
         QCoreApplication::postEvent(m_pWindow, new CPlayUrlEvent(url));
     return nullptr;
@@ -192,6 +319,9 @@ CItemBase* CItemListSet::LeaveSent()
 {
     m_nState = m_nSentFrom;
     m_nSentFrom = -1;
+    // "继续观看" shows what was just played first, and where it was left.
+    if (m_nState == Watching && m_pSentOver)
+        m_pSentOver->Load(0);
     return std::exchange(m_pSentOver, nullptr);
 }
 
@@ -234,6 +364,8 @@ CItemBase* CItemListSet::Climb(int from)
     case LocalMovies:
         SetState(VideoTypes);
         return Stay(SlotVideoTypes);
+    case Watching:
+        return EnterHome();
     case AddressList:
         if (m_nBranch == 0) {
             m_nState = VideoList;

@@ -5,6 +5,8 @@
 
 #include <QPointer>
 
+#include "WatchingList.h"
+
 class CItemBase;
 class QObject;
 
@@ -23,8 +25,19 @@ public:
         StarVideos = 10,
         Playing = 11,
         LocalMovies = 14,
+        Watching = 15, // Home's "继续观看"
     };
-    enum Slot { SlotHome, SlotVideoTypes, SlotStars, SlotStarVideos, SlotVideos, SlotAddresses, SlotLocal, SlotCount };
+    enum Slot {
+        SlotHome,
+        SlotVideoTypes,
+        SlotStars,
+        SlotStarVideos,
+        SlotVideos,
+        SlotAddresses,
+        SlotLocal,
+        SlotWatching,
+        SlotCount
+    };
 
     CItemListSet();
     ~CItemListSet();
@@ -50,6 +63,14 @@ public:
     // A page scroll offset as the video page uses it: below 0 or above 99999 gives 0.
     static int ScrollOffsetOf(int value);
 
+    // What is being watched (Home's "继续观看"), kept in the user's state folder.
+    CWatchingList& WatchingList();
+    // A film chosen in a listing of the local movies or in "继续观看" starts: it goes first in "继续观看".
+    void FilmStarted(const QString& path);
+    // Something was left at position of duration: "继续观看" keeps where (or drops what was watched to its end), and
+    // shows it at once when it is on the screen.
+    void Left(const QString& key, double position, double duration);
+
 private:
     CItemBase* Enter(Slot slot, int key, int state);
     void SetState(int state);
@@ -62,6 +83,7 @@ private:
     CItemBase* Stay(Slot slot) const { return m_lists[slot].get(); }
     // Back from a sent page: the list it was sent over, in its state.
     CItemBase* LeaveSent();
+    CItemBase* SelectWatched(int digit);
 
     std::array<std::unique_ptr<CItemBase>, SlotCount> m_lists;
     int m_nState = Start;
@@ -70,4 +92,7 @@ private:
     CItemBase* m_pSentOver = nullptr; // and the list shown then
     QPointer<QObject> m_pWindow;
     QString m_strPlayingName;
+    QString m_strSeries; // the video whose address list is loaded, by name
+    int m_nAddressesOf = 0; // and by id
+    std::unique_ptr<CWatchingList> m_pWatching;
 };

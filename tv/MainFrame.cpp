@@ -381,8 +381,11 @@ void CMainFrame::StopVideo()
         // (An engine that goes with the window may answer from its destructor: nothing is done then.)
         if (m_bClosing)
             return;
-        if (position > 0)
+        if (position > 0) {
             Resume().Remember(address, position, duration);
+            m_menu.ListSet().Left(address, position, duration);
+            update();
+        }
         if (navigation == m_nNavigations)
             blank();
     });

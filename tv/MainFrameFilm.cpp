@@ -68,8 +68,10 @@ void CMainFrame::OnPlayFile(const QString& path)
         m_pPlayer->Widget()->setGeometry(rect());
         m_pPlayer->SetFinishedHandler([this](bool ok) {
             // Watched to its end: the next choice starts it from the beginning.
-            if (ok)
+            if (ok) {
                 Resume().Forget(m_strFilm);
+                m_menu.ListSet().WatchingList().Finished(m_strFilm);
+            }
             // The player failed (a read error of a disk that went to sleep, a decoder that gave up): once it is
             // started again where it was; failing again, the listing comes back with a line on the TV.
             if (!ok && !std::exchange(m_bFilmRetried, true)) {
@@ -106,6 +108,8 @@ CResumePositions& CMainFrame::Resume()
 
 void CMainFrame::RememberFilmPosition()
 {
-    if (FilmPlays() && !m_strFilm.isEmpty())
+    if (FilmPlays() && !m_strFilm.isEmpty()) {
         Resume().Remember(m_strFilm, m_pPlayer->Position(), m_pPlayer->Duration());
+        m_menu.ListSet().Left(m_strFilm, m_pPlayer->Position(), m_pPlayer->Duration());
+    }
 }
