@@ -12,6 +12,7 @@
 #include "support/TestEnv.h"
 #include "phone/PhoneStore.h"
 #include "tv/ResumePositions.h"
+#include "tv/WatchingList.h"
 
 TEST(ResumePositions, KeptOnlyBetweenTheStartAndTheEnd)
 {
@@ -103,4 +104,47 @@ TEST(ResumePositions, BoundedTornAndOnAFullDisk)
     EXPECT_EQ(ReadFile(dir.path() + QStringLiteral("/phones.json")), paired);
     ASSERT_EQ(phones.Phones().size(), 2u);
     EXPECT_EQ(phones.Phones().front().name, QStringLiteral("first"));
+}
+
+// "继续观看"'s file as a torn write, another program or a hostile hand may leave it: what makes sense is read (each key
+// once, at most ten items), the rest dropped; names with tabs or line breaks are kept on one line.
+TEST(WatchingList, TornOrHostileFile)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("watching.dat"));
+    QByteArray bytes = "E\t7\t98\t250\t2530.0\t长城 第3集\thttp://v/507/3\n"
+                       "garbage\n"
+                       "F\t0\t0\t0\t-5\tnegative\t/films/a.mkv\n"
+                       "F\t0\t0\t0\tnan\tnot a number\t/films/b.mkv\n"
+                       "F\t0\t0\t0\t99999999999\ttoo far\t/films/c.mkv\n"
+                       "X\t0\t0\t0\t1\tunknown kind\t/films/d.mkv\n"
+                       "F\t0\t0\t0\t1\tno key\t\n"
+                       "E\t7\t98\t250\t10\tagain\thttp://v/507/3\n"
+                       "F\t0\t0\t\xff\xfe\t1\tbad number\t/films/e.mkv\n";
+    for (int i = 0; i < 20; ++i)
+        bytes += "F\t0\t0\t0\t" + QByteArray::number(i) + "\tfilm\t/films/" + QByteArray::number(i) + ".mkv\n";
+    bytes += QByteArray(100000, 'x') + "\tF"; // and a torn, oversized tail
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    CWatchingList list(file);
+    ASSERT_EQ(list.Items().size(), CWatchingList::kMaxItems);
+    EXPECT_EQ(list.Items()[0].key, QStringLiteral("http://v/507/3"));
+    EXPECT_EQ(list.Items()[0].name, QStringLiteral("长城 第3集"));
+    EXPECT_EQ(list.Items()[0].position, 2530.0);
+    EXPECT_EQ(list.Items()[1].key, QStringLiteral("/films/0.mkv"));
+    EXPECT_EQ(list.Items()[9].key, QStringLiteral("/films/8.mkv"));
+
+    CWatchingList::Item odd;
+    odd.film = true;
+    odd.name = QStringLiteral("a\tb\nc");
+    odd.key = QStringLiteral("/films/odd.mkv");
+    list.Played(odd);
+    list.Left(QStringLiteral("http://v/507/3"), 2990, 3000); // watched to its end
+    CWatchingList again(file);
+    ASSERT_EQ(again.Items().size(), CWatchingList::kMaxItems - 1);
+    EXPECT_EQ(again.Items()[0].name, QStringLiteral("a b c"));
+    EXPECT_EQ(again.Items()[1].key, QStringLiteral("/films/0.mkv"));
 }
