@@ -2,6 +2,8 @@
 // playing a red clip with a tone, in the real TV window under a two-monitor X server with a real PulseAudio server:
 // whatever the page or the file, the clip covers the TV and its sound plays on the TV's sound card.
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QScopeGuard>
@@ -10,11 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include "catalogue/AdoDatabase.h"
+#include "catalogue/DataFiles.h"
 #include "catalogue/ItemBase.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
 #include "common/RemoteCommand.h"
 #include "common/Settings.h"
+#include "support/CatalogueFixture.h"
 #include "support/HttpServer.h"
 #include "support/PulseServer.h"
 #include "support/QtWait.h"
@@ -22,6 +27,7 @@
 #include "tv/AudioRouter.h"
 #include "tv/MainFrame.h"
 #include "tv/MediaPlugins.h"
+#include "tv/film/LocalPlayer.h"
 #include "tv/film/MpvPlayer.h"
 #include "tv/web/OnlineVideoView.h"
 #include "tv/ResumePositions.h"
@@ -114,6 +120,85 @@ TEST_F(WebPlayers, VideoJsMadeLateInATransformedContainer)
     // The ad frame never covered the TV while the player was being made.
     for (const QList<QVariant>& stretch : *enlarged)
         EXPECT_FALSE(stretch.at(0).toStringList().value(0).endsWith(QLatin1String("ad.html")));
+}
+
+// The next episode by itself: an episode whose video plays to its end is followed, after the countdown, by the next
+// row of its address list; Back during the countdown calls it off; the last episode ends as before. A film that ends
+// is followed by the next film of its folder.
+TEST_F(WebPlayers, TheNextEpisodeFollows)
+{
+    qputenv("KREL_NEXT_COUNTDOWN_S", "2");
+    const auto restore = qScopeGuard([] {
+        qunsetenv("KREL_NEXT_COUNTDOWN_S");
+        g_dbCatalogue.Close();
+    });
+    HttpServer pages { QStringLiteral(KREL_TEST_PAGES) };
+    const QString ending = pages.Url(QStringLiteral("ending.html?clip=")) + http.Url(QStringLiteral("short.webm"));
+    machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile({ { 1, QStringLiteral("类型") } }));
+    machine.writeAppFile(QStringLiteral("Data/Data1.dat"), EncodeVideoFile({ { 500, QStringLiteral("剧"), 0, 0 } }));
+    ASSERT_TRUE(MakeKeyedDatabase(
+        machine.appDir(), QString::fromLatin1(kCataloguePassword),
+        QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER, videoname TEXT);"
+                       "CREATE TABLE tb_video_addr_list (id INTEGER, videoid INTEGER, name TEXT, url TEXT);"
+                       "INSERT INTO tb_video_addr_list VALUES (10, 500, '第1集', '%1&e=1'), (20, 500, '第2集', '%1&e=2'),"
+                       " (30, 500, '第3集', '%1&e=3');"
+                       "CREATE TABLE tb_star_list (starid INTEGER, starname TEXT, pos INTEGER);"
+                       "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);")
+            .arg(ending)));
+    ASSERT_TRUE(OpenCatalogue());
+    frame = std::make_unique<CMainFrame>();
+    frame->show();
+    ASSERT_NE(frame->EnsureView(), nullptr);
+    const WebProbe web(frame->View());
+    const auto command = [&](int c) {
+        QCoreApplication::postEvent(frame.get(), new CAppEvent(WM_REMOTE_COMMAND, static_cast<quint32>(c), 0));
+    };
+    // The band over the TV with the countdown, while it shows.
+    const auto countdown = [&] {
+        for (const QLabel* label : frame->findChildren<QLabel*>())
+            if (label->isVisible() && label->text().startsWith(QStringLiteral("下一集：")))
+                return label->text();
+        return QString();
+    };
+    const CItemListSet& menu = frame->Menu().ListSet();
+
+    for (int key : { RC_Digit0, RC_Digit0, RC_Digit0 })
+        command(key);
+    ASSERT_TRUE(WaitFor([&] { return web.Url().endsWith(QLatin1String("e=1")); }, 40000));
+    EXPECT_TRUE(WaitFor([&] { return countdown() == QStringLiteral("下一集：第2集  2"); }, 20000)) << countdown().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return countdown() == QStringLiteral("下一集：第2集  1"); }));
+    EXPECT_TRUE(WaitFor([&] { return web.Url().endsWith(QLatin1String("e=2")); }, 20000));
+    EXPECT_EQ(menu.PlayingName(), QStringLiteral("第2集"));
+    // LeaveVideo during the next countdown: no third episode, the address list.
+    ASSERT_TRUE(WaitFor([&] { return countdown().startsWith(QStringLiteral("下一集：第3集")); }, 20000));
+    command(RC_LeaveVideo);
+    ASSERT_TRUE(WaitFor([&] { return countdown().isEmpty(); }, 10000));
+    EXPECT_EQ(menu.State(), CItemListSet::AddressList);
+    // The last episode, chosen: it ends (and leaves "继续观看") with no countdown.
+    command(RC_Digit2);
+    ASSERT_TRUE(WaitFor([&] { return web.Url().endsWith(QLatin1String("e=3")); }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return menu.IsPlaying() && const_cast<CItemListSet&>(menu).WatchingList().Items().isEmpty(); }, 20000));
+    EXPECT_EQ(countdown(), QString());
+    command(RC_LeaveVideo);
+
+    // Two films in a folder: the first that ends is followed by the second.
+    const QString folder = machine.root() + QStringLiteral("/films");
+    QDir().mkpath(folder);
+    for (const char* name : { "a.webm", "b.webm" })
+        ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/short.webm"), folder + QLatin1Char('/') + name));
+    // (In the folder's own order, the file system's.)
+    QStringList films;
+    for (QDirIterator it(folder, QDir::Files); it.hasNext();)
+        films << it.next();
+    ASSERT_EQ(films.size(), 2);
+    EXPECT_EQ(NextPlayableFile(films[0]), films[1]);
+    EXPECT_EQ(NextPlayableFile(films[1]), QString());
+    QCoreApplication::postEvent(frame.get(), new CPlayFileEvent(films[0]));
+    const QString next = QStringLiteral("下一集：") + QFileInfo(films[1]).fileName();
+    EXPECT_TRUE(WaitFor([&] { return countdown() == next + QStringLiteral("  2"); }, 20000)) << countdown().toStdString();
+    EXPECT_TRUE(WaitFor(
+        [&] { return frame->Player()->IsPlaying() && const_cast<CItemListSet&>(menu).WatchingList().Items().value(0).key == films[1]; },
+        20000));
 }
 
 // Plyr in a frame of another origin: the page stretches the frame, the frame stretches its video and starts it. The

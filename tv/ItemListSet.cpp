@@ -284,6 +284,7 @@ CItemBase* CItemListSet::StartPlaying(int digit)
     addresses.VisibleRange(first, end);
     const int index = std::min(first + digit, addresses.RowCount() - 1);
     m_strPlayingName = index >= 0 ? addresses.RowAt(index).name : QString();
+    m_nPlayingIndex = index;
     m_nState = Playing;
     m_nSentFrom = -1;
     if (index >= 0 && !url.isEmpty()) {
@@ -312,6 +313,31 @@ CItemBase* CItemListSet::PlaySent(CItemBase* shown)
     }
     m_nState = Playing;
     m_strPlayingName.clear();
+    m_nPlayingIndex = -1;
+    return nullptr;
+}
+
+QString CItemListSet::NextEpisodeName() const
+{
+    const CItemBase* addresses = m_lists[SlotAddresses].get();
+    if (m_nState != Playing || m_nPlayingIndex < 0 || !addresses || m_nPlayingIndex + 1 >= addresses->RowCount())
+        return QString();
+    return addresses->RowAt(m_nPlayingIndex + 1).name;
+}
+
+CItemBase* CItemListSet::PlayNextEpisode()
+{
+    if (NextEpisodeName().isEmpty())
+        return nullptr;
+    CItemBase* addresses = m_lists[SlotAddresses].get();
+    const int next = m_nPlayingIndex + 1;
+    while (addresses->PageIndex() * addresses->PageSize() + addresses->PageSize() <= next)
+        addresses->PageForward();
+    const int sentFrom = m_nSentFrom;
+    CItemBase* const sentOver = m_pSentOver;
+    StartPlaying(next - addresses->PageIndex() * addresses->PageSize());
+    m_nSentFrom = sentFrom;
+    m_pSentOver = sentOver;
     return nullptr;
 }
 

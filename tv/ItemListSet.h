@@ -67,6 +67,11 @@ public:
     CWatchingList& WatchingList();
     // A film chosen in a listing of the local movies or in "继续观看" starts: it goes first in "继续观看".
     void FilmStarted(const QString& path);
+    // The next row of the address list the playing episode was chosen from (also from "继续观看"): its name, "" when
+    // there is none (the last episode, a page sent from a phone).
+    QString NextEpisodeName() const;
+    // Plays it as choosing it would; what leaving it comes back to stays as it was. Returns the list to show (none).
+    CItemBase* PlayNextEpisode();
     // Something was left at position of duration: "继续观看" keeps where (or drops what was watched to its end), and
     // shows it at once when it is on the screen.
     void Left(const QString& key, double position, double duration);
@@ -94,5 +99,6 @@ private:
     QString m_strPlayingName;
     QString m_strSeries; // the video whose address list is loaded, by name
     int m_nAddressesOf = 0; // and by id
+    int m_nPlayingIndex = -1; // the playing episode's row in it; -1 for a sent page
     std::unique_ptr<CWatchingList> m_pWatching;
 };

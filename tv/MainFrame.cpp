@@ -114,6 +114,7 @@ IWebVideoView* CMainFrame::EnsureView()
         // it: back to the address list, with a line on the TV; the next choice starts them again.
         m_pView->SetGoneHandler([this] { LeaveBrokenVideo(QStringLiteral("浏览器意外退出，请重新选择视频")); });
         m_pView->SetCrashHandler([this] { LeaveBrokenVideo(QStringLiteral("网页意外退出，请重新选择视频")); });
+        m_pView->SetEndedHandler([this] { OnVideoEnded(); });
     }
     return m_pView;
 }
@@ -287,6 +288,8 @@ TvMenuSnapshot CMainFrame::MenuSnapshot() const
 
 void CMainFrame::OnRemoteCommand(int command)
 {
+    if (command == RC_Back || command == RC_LeaveVideo || command == RC_LeaveVideo2)
+        CancelCountdown(); // the next episode is not wanted
     if (FilmPlays() && OnFilmCommand(command))
         return;
     switch (command) {
@@ -340,18 +343,24 @@ void CMainFrame::OnRemoteCommand(int command)
     }
 }
 
+QLabel* CMainFrame::MakeBand()
+{
+    auto* band = new QLabel(this);
+    // A window of its own, so that it stacks above the web view's (another program's window under Chromium).
+    band->setAttribute(Qt::WA_NativeWindow);
+    band->setAlignment(Qt::AlignCenter);
+    band->setStyleSheet(QStringLiteral("background: black; color: white;"));
+    QFont font = m_font;
+    font.setPixelSize(std::max(24, height() / 20));
+    band->setFont(font);
+    band->hide();
+    return band;
+}
+
 void CMainFrame::ShowNotice(const QString& text)
 {
-    if (!m_pNotice) {
-        m_pNotice = new QLabel(this);
-        // A window of its own, so that it stacks above the web view's (another program's window under Chromium).
-        m_pNotice->setAttribute(Qt::WA_NativeWindow);
-        m_pNotice->setAlignment(Qt::AlignCenter);
-        m_pNotice->setStyleSheet(QStringLiteral("background: black; color: white;"));
-        QFont font = m_font;
-        font.setPixelSize(std::max(24, height() / 20));
-        m_pNotice->setFont(font);
-    }
+    if (!m_pNotice)
+        m_pNotice = MakeBand();
     m_pNotice->setText(text);
     m_pNotice->setGeometry(0, height() - height() / 8, width(), height() / 8);
     m_pNotice->show();
@@ -361,6 +370,7 @@ void CMainFrame::ShowNotice(const QString& text)
 
 void CMainFrame::StopVideo()
 {
+    CancelCountdown();
     if (!m_pView)
         return;
     const bool shown = !m_pView->Widget()->isHidden();
@@ -419,6 +429,7 @@ bool WebEngineRefusesToRun()
 
 void CMainFrame::OnPlayUrl(const QString& url)
 {
+    CancelCountdown();
     if (MayOpenWebAddress(url) && WebEngineRefusesToRun()) {
         static bool told = false;
         if (!told)

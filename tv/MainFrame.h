@@ -115,12 +115,26 @@ private:
     void KeepOnTheTv();
     // A line of text over the bottom of the TV for a few seconds.
     void ShowNotice(const QString& text);
+    // A band over the bottom of the TV for lines of text (a window of its own, above the web view's).
+    QLabel* MakeBand();
+    // The next episode (MainFrameNext.cpp): an episode's player or a film played to its end; the countdown to the
+    // next one, which Back and LeaveVideo call off.
+    void OnVideoEnded();
+    void OnFilmEnded();
+    void StartCountdown(const QString& name, std::function<void()> then);
+    void OnCountdownTick();
+    void CancelCountdown();
 
     QFont m_font;
     IWebVideoView* m_pView = nullptr;
     ILocalPlayer* m_pPlayer = nullptr;
     CScreenMenu m_menu;
     QLabel* m_pNotice = nullptr;
+    QLabel* m_pCountdown = nullptr;
+    QTimer* m_pCountdownTimer = nullptr;
+    int m_nCountdown = 0; // seconds left before the next episode or film
+    QString m_strNext; // its name
+    std::function<void()> m_next; // and what plays it
     CScreenSaverKeeper* m_pScreenKeeper = nullptr;
     std::unique_ptr<CResumePositions> m_pResume;
     QString m_strFilm; // the film chosen last

@@ -61,6 +61,7 @@ bool CMainFrame::OnFilmCommand(int command)
 
 void CMainFrame::OnPlayFile(const QString& path)
 {
+    CancelCountdown();
     if (!m_pPlayer) {
         m_pPlayer = CreateLocalPlayer(this);
         if (!m_pPlayer)
@@ -81,6 +82,8 @@ void CMainFrame::OnPlayFile(const QString& path)
             }
             if (!ok)
                 ShowNotice(QStringLiteral("影片无法播放，请重新选择"));
+            else
+                OnFilmEnded();
             ReturnFreeMemorySoon();
             update();
             emit menuChanged();

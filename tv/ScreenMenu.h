@@ -37,6 +37,8 @@ public:
     TvMenuSnapshot Snapshot() const;
     // The page line of a list of more than one page, else "".
     static QString PageLine(const CItemBase* list);
+    // The next episode of the playing one plays (the list beneath is its address list, on its page).
+    void PlayNextEpisode() { m_pCurrent = m_listSet.PlayNextEpisode(); }
     // The menu's face ("隶书", or the CJK face fontconfig puts in its place), sized so that its cell (ascent and
     // descent, what a font's height means on the TV menu) is kCellHeight pixels, whatever the face's em.
     static QFont MenuFont();

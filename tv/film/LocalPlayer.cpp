@@ -1,5 +1,6 @@
 #include "LocalPlayer.h"
 
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -16,4 +17,19 @@ bool IsPlayableFile(const QString& path)
     };
     const QFileInfo info(path);
     return info.isFile() && kExtensions.contains(info.suffix().toLower());
+}
+
+QString NextPlayableFile(const QString& path)
+{
+    const QFileInfo film(path);
+    // As the local movies list a folder.
+    QDirIterator it(film.absolutePath(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    bool passed = false;
+    while (it.hasNext()) {
+        const QString entry = it.next();
+        if (passed && IsPlayableFile(entry))
+            return entry;
+        passed = passed || QFileInfo(entry) == film;
+    }
+    return QString();
 }

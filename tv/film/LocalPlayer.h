@@ -39,3 +39,5 @@ public:
 
 // Whether a file is a film by its name: the usual video and audio file extensions, compared without case.
 bool IsPlayableFile(const QString& path);
+// The film after path in its folder, in the order the folder's listing shows (the file system's); "" for none.
+QString NextPlayableFile(const QString& path);

@@ -40,6 +40,8 @@ CChromiumVideoView::CChromiumVideoView(QWidget* parent)
     setFocusPolicy(Qt::NoFocus);
     m_find.setInterval(kFindMs);
     connect(&m_find, &QTimer::timeout, this, &CChromiumVideoView::FindWindow);
+    m_endWatch.setInterval(kEndWatchMs);
+    connect(&m_endWatch, &QTimer::timeout, this, &CChromiumVideoView::WatchForTheEnd);
 }
 
 CChromiumVideoView::~CChromiumVideoView()
@@ -47,6 +49,7 @@ CChromiumVideoView::~CChromiumVideoView()
     // The browser ended on purpose, with the TV window that owns the view going: nobody is told.
     m_gone = nullptr;
     m_crashed = nullptr;
+    m_ended = nullptr;
     m_find.stop();
     // The browser first: as it ends, its pipe answers what waits, and the page is still there to hear it; the pipe
     // and the page go with it.
@@ -245,6 +248,27 @@ void CChromiumVideoView::Open(const QString& address, int scrollY, double startA
     }
     show();
     m_pPage->Navigate(address, scrollY, startAt);
+    if (address == QLatin1String("about:blank"))
+        m_endWatch.stop();
+    else
+        m_endWatch.start();
+}
+
+void CChromiumVideoView::WatchForTheEnd()
+{
+    if (!m_pPage || isHidden())
+        return;
+    m_pPage->EvaluateEverywhere(EndedScript(), [this, page = m_nPages](const QList<QJsonValue>& answers) {
+        if (page != m_nPages || !m_endWatch.isActive())
+            return;
+        for (const QJsonValue& a : answers)
+            if (a.toBool()) {
+                m_endWatch.stop();
+                if (m_ended)
+                    m_ended();
+                return;
+            }
+    });
 }
 
 void CChromiumVideoView::OnPageCrashed()

@@ -26,6 +26,7 @@ public:
     void Prepare() override;
     void SetGoneHandler(std::function<void()> handler) override { m_gone = std::move(handler); }
     void SetCrashHandler(std::function<void()> handler) override { m_crashed = std::move(handler); }
+    void SetEndedHandler(std::function<void()> handler) override { m_ended = std::move(handler); }
     void TogglePause(std::function<void()> answered) override;
     bool IsPaused() const override { return m_bPaused; }
     void Seek(double seconds, bool relative) override;
@@ -64,6 +65,9 @@ private:
     int m_nFindTries = 0;
     std::function<void()> m_gone;
     std::function<void()> m_crashed;
+    std::function<void()> m_ended;
+    QTimer m_endWatch; // asks the shown page whether its player ended, until it has
+    void WatchForTheEnd();
     // The page opened last (where it scrolls to, where its player starts), and how often its renderer died since.
     QString m_strAddress;
     int m_nScrollY = 0;

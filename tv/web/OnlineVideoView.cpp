@@ -90,6 +90,20 @@ COnlineVideoView::COnlineVideoView(QWidget* parent)
     s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, true);
     connect(page(), &QWebEnginePage::fullScreenRequested, this,
             [](QWebEngineFullScreenRequest request) { request.accept(); });
+    // (The top frame's player: Qt WebEngine runs the script's calls there only.)
+    m_endWatch.setInterval(kEndWatchMs);
+    connect(&m_endWatch, &QTimer::timeout, this, [this] {
+        if (isHidden())
+            return;
+        page()->runJavaScript(EndedScript(), kScriptWorld, [this, page = m_nPages](const QVariant& v) {
+            // (No value at all: the page is going, and with it this view.)
+            if (!v.isValid() || page != m_nPages || !m_endWatch.isActive() || !v.toBool())
+                return;
+            m_endWatch.stop();
+            if (m_ended)
+                m_ended();
+        });
+    });
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &COnlineVideoView::Poll);
     connect(this, &QWebEngineView::loadFinished, this, [this](bool) { StartWatching(); });
@@ -201,6 +215,10 @@ void COnlineVideoView::Navigate(const QString& address, int scrollY, double star
     show();
     load(QUrl(address));
     update();
+    if (address == QLatin1String("about:blank"))
+        m_endWatch.stop();
+    else
+        m_endWatch.start();
 }
 
 void COnlineVideoView::Prepare()

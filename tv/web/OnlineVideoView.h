@@ -25,6 +25,7 @@ public:
     bool IsPaused() const override { return m_bPaused; }
     void Seek(double seconds, bool relative) override;
     void SetCrashHandler(std::function<void()> handler) override { m_crashed = std::move(handler); }
+    void SetEndedHandler(std::function<void()> handler) override { m_ended = std::move(handler); }
 
     // The script world of the page script (the page's own scripts cannot reach it); tests query the script there.
     static constexpr quint32 kScriptWorld = 1;
@@ -56,4 +57,6 @@ private:
     double m_dStartAt = 0;
     int m_nCrashes = 0;
     std::function<void()> m_crashed;
+    std::function<void()> m_ended;
+    QTimer m_endWatch; // asks the shown page whether its player ended, until it has
 };

@@ -426,6 +426,20 @@
   };
   // The video is left: the chosen media player of this frame pauses and tells where it is, [seconds, length]
   // (length 0 when not known), or null when this frame has none.
+  // The chosen player played to its end (the TV may go on to the next episode). Media events do not bubble, but a
+  // listener of the capturing phase on the document hears them.
+  var ended = false;
+  document.addEventListener('ended', function (e) {
+    if (chosen && e.target === mediaOf(chosen))
+      ended = true;
+  }, true);
+  document.addEventListener('play', function (e) {
+    if (chosen && e.target === mediaOf(chosen))
+      ended = false;
+  }, true);
+  window.__krelEnded = function () {
+    return ended;
+  };
   window.__krelLeave = function () {
     var media = chosen && mediaOf(chosen);
     if (!media)

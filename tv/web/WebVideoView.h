@@ -38,6 +38,9 @@ public:
     // The page's renderer died (a crash, the kernel's out-of-memory killer): the view opens the page again once, as
     // it was opened; when it dies again the view hides itself and calls this.
     virtual void SetCrashHandler(std::function<void()> handler) { (void)handler; }
+    // The page's chosen player played to its end (the view looks about once a second while it is shown): called
+    // once per page opened.
+    virtual void SetEndedHandler(std::function<void()> handler) = 0;
     // The remote's play/pause key: the page's chosen player pauses or goes on, in whichever frame it is. answered is
     // called once the page's answer came (IsPaused() then says what the player reported), never when it cannot come
     // (the page or the engine went first).
@@ -50,6 +53,9 @@ public:
     virtual bool IsPaused() const = 0;
     // The chosen player seeks by seconds (relative) or to seconds from its start.
     virtual void Seek(double seconds, bool relative) = 0;
+    // How often a shown page is asked whether its player ended, and what it is asked.
+    static constexpr int kEndWatchMs = 1000;
+    static QString EndedScript() { return QStringLiteral("window.__krelEnded ? window.__krelEnded() : false"); }
     // The script that does that, for the views.
     static QString SeekScript(double seconds, bool relative)
     {
