@@ -136,6 +136,8 @@ void ConnectCec(CTvCfgDlg& dialog, CCecDevices& cec)
         if (ReadSetting(QString::fromLatin1(SettingKey::CecWakeTv)).trimmed() != QLatin1String("0"))
             cec.WakeTv();
     });
+    // Nobody watches: the TV sleeps too.
+    QObject::connect(&dialog, &CTvCfgDlg::nobodyWatching, &cec, &CCecDevices::StandbyTv);
     // Only once the PC is really going down: a refused shutdown leaves the TV as it is.
     QObject::connect(&dialog, &CTvCfgDlg::shutdownAccepted, &cec, [&cec] {
         if (ReadSettingNumber(QString::fromLatin1(SettingKey::CecStandbyOnShutdown)) == 1)

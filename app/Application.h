@@ -13,7 +13,7 @@ int RunApplication(int argc, char** argv);
 int RunControlWindow();
 // HDMI-CEC for the control window: the TV's standby holds what plays; starting TV output wakes the TV and switches
 // it to the PC unless CecWakeTv is 0; a shutdown the prompt asked for and the system accepted puts the TV to standby
-// where CecStandbyOnShutdown is 1.
+// where CecStandbyOnShutdown is 1; TV output ended for want of an answer to "还在看吗" puts it to standby too.
 class CTvCfgDlg;
 class CCecDevices;
 void ConnectCec(CTvCfgDlg& dialog, CCecDevices& cec);

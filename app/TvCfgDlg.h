@@ -91,6 +91,8 @@ signals:
     void tvOutputStarted();
     // The shutdown prompt was answered with 1 and the system took the request: the PC goes down.
     void shutdownAccepted();
+    // TV output ended because nobody answered "还在看吗" (the TV may go to standby).
+    void nobodyWatching();
     void woke();
 
 protected:

@@ -40,6 +40,17 @@ CMainFrame* CTvCfgDlg::StartTvOutput()
     }
     auto* frame = new CMainFrame(m_pRouter);
     connect(frame, &CMainFrame::menuChanged, m_pPhonePanel, &CPhonePanel::MenuChanged);
+    // Nobody answered "还在看吗": TV output ends as Power ends it, without the shutdown prompt (after the window's
+    // own signal has returned).
+    connect(
+        frame, &CMainFrame::nobodyWatching, this,
+        [this] {
+            if (!m_pMainFrame)
+                return;
+            StopTvOutput();
+            emit nobodyWatching();
+        },
+        Qt::QueuedConnection);
     // On the TV's screen; while the TV is away the window waits, shown on no other monitor.
     frame->SetTvScreen(m_tv.Screen());
     emit tvOutputStarted();

@@ -367,6 +367,15 @@ TEST_F(ControlWindow, PowerKeyAndTheShutdownPrompt)
     EXPECT_FALSE(dialog->MainFrame()->IsHeld());
     EXPECT_TRUE(WaitFor([&] { return dialog->MainFrame()->Menu().ListSet().State() == CItemListSet::Home; }))
         << "from state " << before;
+    // Nobody answered "还在看吗": TV output ends without the shutdown prompt, and the TV goes to standby.
+    tv->sent.clear();
+    emit dialog->MainFrame()->nobodyWatching();
+    EXPECT_TRUE(WaitFor([&] { return dialog->MainFrame() == nullptr; }));
+    EXPECT_EQ(dialog->ShutdownDialog(), nullptr);
+    EXPECT_EQ(tv->sent, QStringList { QStringLiteral("40:36") });
+    tv->sent.clear();
+    router.PostKey(RC_Power, 0x08); // TV output again
+    ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame() != nullptr; }));
 
     // Power with TV output on: the TV window goes and the prompt comes up on the TV; Digit1 shuts down.
     router.PostKey(RC_Power, 0x08);

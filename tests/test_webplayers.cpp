@@ -201,6 +201,40 @@ TEST_F(WebPlayers, TheNextEpisodeFollows)
         20000));
 }
 
+// "还在看吗" (with its hours shortened to seconds): a film that plays with no key pauses under the question; a key
+// only answers it and the film goes on; asked again and not answered, TV output is to end.
+TEST_F(WebPlayers, StillWatchingAsksAnEmptyRoom)
+{
+    qputenv("KREL_STILL_WATCHING_MS", "3000,3000");
+    const auto restore = qScopeGuard([] { qunsetenv("KREL_STILL_WATCHING_MS"); });
+    const QString film = machine.root() + QStringLiteral("/film.webm");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), film));
+    frame = std::make_unique<CMainFrame>();
+    frame->show();
+    QSignalSpy ended(frame.get(), &CMainFrame::nobodyWatching);
+    const auto asked = [&] {
+        for (const QLabel* label : frame->findChildren<QLabel*>())
+            if (label->isVisible() && label->text() == QStringLiteral("还在看吗？按任意键继续播放"))
+                return true;
+        return false;
+    };
+    QCoreApplication::postEvent(frame.get(), new CPlayFileEvent(film));
+    ASSERT_TRUE(WaitFor([&] { return frame->Player() && frame->Player()->Position() > 0.5; }, 20000));
+    ILocalPlayer* player = frame->Player();
+    ASSERT_TRUE(WaitFor(asked, 20000));
+    EXPECT_TRUE(player->IsPaused());
+    const double at = player->Position();
+    // Any key: the question goes and the film goes on where it was (the key does nothing else: Right would seek).
+    QCoreApplication::postEvent(frame.get(), new CAppEvent(WM_REMOTE_COMMAND, RC_Right, 0));
+    EXPECT_TRUE(WaitFor([&] { return !asked() && !player->IsPaused(); }));
+    EXPECT_LT(player->Position(), at + 5);
+    EXPECT_EQ(ended.size(), 0);
+    // No key this time.
+    ASSERT_TRUE(WaitFor(asked, 20000));
+    EXPECT_TRUE(player->IsPaused());
+    EXPECT_TRUE(WaitFor([&] { return ended.size() == 1; }, 20000));
+}
+
 // Plyr in a frame of another origin: the page stretches the frame, the frame stretches its video and starts it. The
 // play/pause key: what krel says (to the screen saver, to the desktop's media controls) is what the framed player
 // answered; on Qt WebEngine the key reaches the top frame only, nothing pauses, and the video plays on as krel says.

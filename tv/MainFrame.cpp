@@ -43,6 +43,7 @@ CMainFrame::CMainFrame(CRemoteKeyRouter* router)
         router->SetTvWindow(this);
     m_menu.SetTitle(QStringLiteral("用遥控器数字键0-9进行选择:"));
     m_menu.SetWindow(this);
+    ArmStillWatching();
 
     if (g_rcTvScreen.isEmpty()) {
         const QScreen* primary = QGuiApplication::primaryScreen();
@@ -288,6 +289,8 @@ TvMenuSnapshot CMainFrame::MenuSnapshot() const
 
 void CMainFrame::OnRemoteCommand(int command)
 {
+    if (AnswerStillWatching())
+        return; // the key said someone is there, and that is all it says
     if (command == RC_Back || command == RC_LeaveVideo || command == RC_LeaveVideo2)
         CancelCountdown(); // the next episode is not wanted
     if (FilmPlays() && OnFilmCommand(command))

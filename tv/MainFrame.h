@@ -80,6 +80,8 @@ signals:
     void menuChanged();
     // A web page answered the play/pause key: the paused state is what its player reported.
     void pauseAnswered();
+    // Nobody answered "还在看吗": TV output is to end.
+    void nobodyWatching();
 
 protected:
     bool event(QEvent* e) override;
@@ -124,6 +126,11 @@ private:
     void StartCountdown(const QString& name, std::function<void()> then);
     void OnCountdownTick();
     void CancelCountdown();
+    // "还在看吗" (MainFrameIdle.cpp): the wait for a key starts again; the wait ended; a key came, which only
+    // answers the question when it is asked (true then).
+    void ArmStillWatching();
+    void OnStillWatchingTimeout();
+    bool AnswerStillWatching();
 
     QFont m_font;
     IWebVideoView* m_pView = nullptr;
@@ -131,6 +138,9 @@ private:
     CScreenMenu m_menu;
     QLabel* m_pNotice = nullptr;
     QLabel* m_pCountdown = nullptr;
+    QLabel* m_pQuestion = nullptr; // "还在看吗"
+    QTimer* m_pStillWatching = nullptr;
+    bool m_bAskedStillWatching = false;
     QTimer* m_pCountdownTimer = nullptr;
     int m_nCountdown = 0; // seconds left before the next episode or film
     QString m_strNext; // its name
