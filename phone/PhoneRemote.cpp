@@ -19,6 +19,7 @@
 #include <QUrlQuery>
 
 #include "LocalNetwork.h"
+#include "common/Favourites.h"
 #include "common/RemoteCommand.h"
 #include "remote/KeyRouter.h"
 
@@ -458,7 +459,8 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
             }
             Refuse(request, socket, 403, "a wrong pairing code");
         }
-    } else if (!get && (path == QLatin1String("/key") || path == QLatin1String("/send"))) {
+    } else if (!get && (path == QLatin1String("/key") || path == QLatin1String("/send") || path == QLatin1String("/favourite")
+                        || path == QLatin1String("/unfavourite"))) {
         const QUrlQuery form(QString::fromUtf8(request.body()));
         if (!paired) {
             Refuse(request, socket, 401, "no or a wrong phone secret");
@@ -471,15 +473,36 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
                 m_pRouter->PostKey(command, 0);
                 Reply(request, socket, 204, "text/plain", QByteArray(), renew);
             }
+        } else if (path == QLatin1String("/unfavourite")) {
+            if (CFavourites().Remove(form.queryItemValue(QStringLiteral("url"), QUrl::FullyDecoded))) {
+                MenuChanged();
+                Reply(request, socket, 204, "text/plain", QByteArray(), renew);
+            } else {
+                Refuse(request, socket, 404, "no such favourite");
+            }
         } else {
+            // A page to the TV, or into the favourites under a name: the same rules for both.
             const QUrl address(form.queryItemValue(QStringLiteral("url"), QUrl::FullyDecoded), QUrl::StrictMode);
+            const QString name = form.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded);
+            std::function<int()> done = [this, address] {
+                emit sendToTv(address);
+                return 204;
+            };
+            if (path == QLatin1String("/favourite"))
+                done = [this, address, name] {
+                    if (!CFavourites().Add(name, address.toString(QUrl::FullyEncoded)))
+                        return 507;
+                    MenuChanged();
+                    return 204;
+                };
             if (const char* refusal = SendToTvRefusal(address)) {
                 Refuse(request, socket, 400, refusal);
             } else if (QHostAddress(address.host()).isNull()) {
-                SendOnceResolved(request, socket, address, renew);
-            } else {
-                emit sendToTv(address);
+                SendOnceResolved(request, socket, address, renew, std::move(done));
+            } else if (const int status = done(); status == 204) {
                 Reply(request, socket, 204, "text/plain", QByteArray(), renew);
+            } else {
+                Refuse(request, socket, status, "the favourites are full or cannot be kept");
             }
         }
     } else {
@@ -489,7 +512,7 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
 }
 
 void CPhoneRemote::SendOnceResolved(const QHttpServerRequest& request, QTcpSocket* socket, const QUrl& address,
-                                    const QList<std::pair<QByteArray, QByteArray>>& renew)
+                                    const QList<std::pair<QByteArray, QByteArray>>& renew, std::function<int()> done)
 {
     // A host name is judged by what it resolves to: a name of any zone may point at this machine. The answer waits
     // for the resolver, off the GUI thread's path.
@@ -497,7 +520,7 @@ void CPhoneRemote::SendOnceResolved(const QHttpServerRequest& request, QTcpSocke
     const QString peer = request.remoteAddress().toString();
     QHostInfo::lookupHost(
         address.host(), this,
-        [this, responder, socket = QPointer<QTcpSocket>(socket), address, renew, peer](const QHostInfo& info) {
+        [this, responder, socket = QPointer<QTcpSocket>(socket), address, renew, peer, done](const QHostInfo& info) {
             if (!socket)
                 return; // the phone went
             if (const char* refusal = ResolvedHostRefusal(info.addresses())) {
@@ -506,8 +529,8 @@ void CPhoneRemote::SendOnceResolved(const QHttpServerRequest& request, QTcpSocke
                 Write(*responder, socket, 400, "text/plain; charset=utf-8", QByteArray(refusal) + '\n');
                 return;
             }
-            emit sendToTv(address);
-            Write(*responder, socket, 204, "text/plain", QByteArray(), renew);
+            const int status = done();
+            Write(*responder, socket, status, "text/plain", QByteArray(), status == 204 ? renew : decltype(renew) {});
         });
 }
 
@@ -537,13 +560,29 @@ void CPhoneRemote::PairPhone(const QHttpServerRequest& request, QTcpSocket* sock
           { { "Location", "/" }, { "Set-Cookie", CookieHeader(secret) } });
 }
 
+namespace
+{
+
+// The favourites as the phone page lists them.
+QJsonArray FavouritesJson()
+{
+    QJsonArray list;
+    const CFavourites favourites;
+    for (const CFavourites::Item& item : favourites.Items())
+        list.append(QJsonObject { { QStringLiteral("name"), item.name }, { QStringLiteral("url"), item.address } });
+    return list;
+}
+
+} // namespace
+
 QByteArray CPhoneRemote::StateJson()
 {
     const TvMenuSnapshot s = m_menuSource ? m_menuSource() : TvMenuSnapshot();
     const QByteArray json = QJsonDocument(QJsonObject { { QStringLiteral("mode"), QLatin1String(modeName(s.mode)) },
                                                         { QStringLiteral("title"), s.title },
                                                         { QStringLiteral("rows"), QJsonArray::fromStringList(s.rows) },
-                                                        { QStringLiteral("page"), s.pageLine } })
+                                                        { QStringLiteral("page"), s.pageLine },
+                                                        { QStringLiteral("favourites"), FavouritesJson() } })
                                 .toJson(QJsonDocument::Compact);
     if (json != m_lastJson) {
         m_lastJson = json;

@@ -91,9 +91,10 @@ protected:
 private:
     class Listener;
     void Refuse(const QHttpServerRequest& request, QTcpSocket* socket, int status, const char* why);
-    // Sends a page whose host is a name once the name is resolved and found to be no address of this machine.
+    // Takes a page whose host is a name (done: to the TV, or into the favourites) once the name is resolved and
+    // found to be no address of this machine; done answers the request (an HTTP status).
     void SendOnceResolved(const QHttpServerRequest& request, QTcpSocket* socket, const QUrl& address,
-                          const QList<std::pair<QByteArray, QByteArray>>& renew);
+                          const QList<std::pair<QByteArray, QByteArray>>& renew, std::function<int()> done);
     bool MayLog();
     static QString LoggedPath(const QHttpServerRequest& request);
     static QByteArray CookieHeader(const QString& secret);

@@ -19,6 +19,7 @@
 #include "catalogue/AdoDatabase.h"
 #include "catalogue/DataFiles.h"
 #include "common/Globals.h"
+#include "catalogue/ItemBase.h"
 #include "common/RemoteCommand.h"
 #include "common/Settings.h"
 #include "phone/LocalNetwork.h"
@@ -248,6 +249,29 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
         90000));
     // The menu beneath is in its playing state, as for a chosen episode.
     EXPECT_TRUE(dialog->MainFrame()->Menu().ListSet().IsPlaying());
+
+    // "收藏" from the phone: a page of another site is kept under its name (an address of this machine is not, by the
+    // rules of "send to TV") and listed on the phone; at Home 4 on the TV it plays; removed on the phone, it is gone.
+    EXPECT_EQ(phone.Do(QStringLiteral("favourite http://127.0.0.1:631/ 本机")), QStringLiteral("ok 400"));
+    EXPECT_EQ(phone.Do(QStringLiteral("favourite http://video.example/plain.html 我的剧")), QStringLiteral("ok 204"));
+    EXPECT_EQ(phone.Do(QStringLiteral("favourites 1")), QStringLiteral("ok 我的剧"));
+    for (int key : { RC_LeaveVideo, RC_Back, RC_Back })
+        router.PostKey(key, 0);
+    ASSERT_TRUE(WaitFor([&] { return state() == CItemListSet::Home; }));
+    EXPECT_EQ(dialog->MainFrame()->Menu().CurrentList()->RowAt(4).name, QStringLiteral("收藏"));
+    router.PostKey(RC_Digit4, 0);
+    ASSERT_TRUE(WaitFor([&] { return state() == CItemListSet::Favourites; }));
+    EXPECT_EQ(dialog->MainFrame()->Menu().CurrentList()->RowAt(0).name, QStringLiteral("我的剧"));
+    router.PostKey(RC_Digit0, 0);
+    EXPECT_TRUE(WaitFor([&] { return dialog->MainFrame()->Menu().ListSet().PlayingName() == QStringLiteral("我的剧"); }));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const QImage tv = CaptureTvScreen(*g_pXServer);
+            return qRed(tv.pixel(960, 540)) > 180 && qGreen(tv.pixel(960, 540)) < 80 && qRed(tv.pixel(100, 100)) > 180;
+        },
+        90000));
+    EXPECT_EQ(phone.Do(QStringLiteral("unfavourite 0")), QStringLiteral("ok 204"));
+    EXPECT_EQ(phone.Do(QStringLiteral("favourites 0")), QStringLiteral("ok"));
 
     // Power, asked once on the phone, ends TV output with the shutdown prompt.
     EXPECT_EQ(phone.Do(QStringLiteral("power")), QStringLiteral("ok"));

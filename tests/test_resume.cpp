@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/Favourites.h"
 #include "support/TestEnv.h"
 #include "phone/PhoneStore.h"
 #include "tv/ResumePositions.h"
@@ -147,4 +148,43 @@ TEST(WatchingList, TornOrHostileFile)
     ASSERT_EQ(again.Items().size(), CWatchingList::kMaxItems - 1);
     EXPECT_EQ(again.Items()[0].name, QStringLiteral("a b c"));
     EXPECT_EQ(again.Items()[1].key, QStringLiteral("/films/0.mkv"));
+}
+
+// The favourites' file as a torn write or a hostile hand may leave it: each address once, at most kMaxItems, names
+// on one line and bounded; an address with white space or beyond the bound is dropped. Full, nothing more is added.
+TEST(Favourites, TornOrHostileFileAndTheBound)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("favourites.dat"));
+    QByteArray bytes = "我的剧\thttps://video.example/a\n"
+                       "no address\t\n"
+                       "spaces\thttps://video.example/a b\n"
+                       "\thttps://video.example/unnamed\n"
+                       "again\thttps://video.example/a\n"
+                       "three\tfields\there\n"
+                       + QByteArray(70, 'n') + "\thttps://video.example/long-name\n"
+                       "huge\thttps://" + QByteArray(CFavourites::kMaxAddressChars, 'x') + "\n";
+    for (int i = 0; i < 60; ++i)
+        bytes += "n" + QByteArray::number(i) + "\thttps://video.example/" + QByteArray::number(i) + "\n";
+    bytes += "torn\thttps://video.exa";
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    CFavourites list(file);
+    ASSERT_EQ(list.Items().size(), CFavourites::kMaxItems);
+    EXPECT_EQ(list.Items()[0].name, QStringLiteral("我的剧"));
+    EXPECT_EQ(list.Items()[1].address, QStringLiteral("https://video.example/unnamed"));
+    EXPECT_EQ(list.Items()[2].name.size(), CFavourites::kMaxNameChars);
+    EXPECT_EQ(list.Items()[3].address, QStringLiteral("https://video.example/0"));
+    EXPECT_FALSE(list.Add(QStringLiteral("more"), QStringLiteral("https://video.example/more")));
+    EXPECT_TRUE(list.Add(QStringLiteral("a\tnew\nname"), QStringLiteral("https://video.example/a")));
+    EXPECT_TRUE(list.Remove(QStringLiteral("https://video.example/0")));
+    EXPECT_FALSE(list.Remove(QStringLiteral("https://video.example/0")));
+    EXPECT_FALSE(list.Add(QStringLiteral("x"), QStringLiteral("https://video.example/with space")));
+    CFavourites again(file);
+    ASSERT_EQ(again.Items().size(), CFavourites::kMaxItems - 1);
+    EXPECT_EQ(again.Items()[0].name, QStringLiteral("a new name"));
+    EXPECT_EQ(again.Items()[3].address, QStringLiteral("https://video.example/1"));
 }

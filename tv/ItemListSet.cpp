@@ -10,6 +10,7 @@
 #include "catalogue/LocalMovieList.h"
 #include "common/AppMessages.h"
 #include "common/Globals.h"
+#include "common/Favourites.h"
 #include "common/Paths.h"
 #include "tv/ResumePositions.h"
 #include "tv/film/LocalPlayer.h"
@@ -22,12 +23,37 @@ namespace
 class CHomeList : public CItemBase
 {
 public:
-    void Load(int watching) override
+    // rows: bit 0 while something is being watched, bit 1 while there are favourites.
+    void Load(int rows) override
     {
         ClearRows();
-        for (const char* name : { "在线视频", "电影明星", watching ? "继续观看" : "", "本地电影" })
+        for (const char* name : { "在线视频", "电影明星", (rows & 1) ? "继续观看" : "", "本地电影" })
             AppendRow({ QString::fromUtf8(name), 0, 0, 0 });
+        if (rows & 2)
+            AppendRow({ QStringLiteral("收藏"), 0, 0, 0 });
     }
+};
+
+// "收藏": the household's own pages, in the order added.
+class CFavouriteRows : public CItemBase
+{
+public:
+    void Load(int) override
+    {
+        ClearRows();
+        m_items = CFavourites().Items();
+        for (const CFavourites::Item& item : m_items)
+            AppendRow({ item.name, 0, 0, 0 });
+        SetPage(0);
+    }
+    const CFavourites::Item* ItemAt(int digit) const
+    {
+        const int index = PageIndex() * PageSize() + digit;
+        return digit >= 0 && digit < PageSize() && index < m_items.size() ? &m_items[index] : nullptr;
+    }
+
+private:
+    QList<CFavourites::Item> m_items;
 };
 
 // "继续观看": what is being watched, newest first, each with where it was left; what no longer exists (a film
@@ -129,7 +155,9 @@ void CItemListSet::Left(const QString& key, double position, double duration)
 CItemBase* CItemListSet::Enter(Slot slot, int key, int state)
 {
     if (!m_lists[slot])
-        m_lists[slot] = slot == SlotWatching ? std::make_unique<CWatchingRows>(WatchingList()) : makeList(slot);
+        m_lists[slot] = slot == SlotWatching ? std::make_unique<CWatchingRows>(WatchingList())
+            : slot == SlotFavourites         ? std::make_unique<CFavouriteRows>()
+                                             : makeList(slot);
     if (slot == SlotAddresses)
         m_nAddressesOf = key;
     m_lists[slot]->Load(key);
@@ -167,14 +195,16 @@ CItemBase* CItemListSet::Select(int digit)
             m_lists[SlotLocal].reset();
             return Enter(SlotLocal, 3, LocalMovies);
         }
-        if (digit == 2) {
-            CItemBase* watching = Enter(SlotWatching, 0, Watching);
-            if (watching->RowCount() > 0)
-                return watching;
+        if (digit == 2 || digit == 4) {
+            CItemBase* list = digit == 2 ? Enter(SlotWatching, 0, Watching) : Enter(SlotFavourites, 0, Favourites);
+            if (list->RowCount() > 0)
+                return list;
         }
         return EnterHome();
     case Watching:
         return SelectWatched(digit);
+    case Favourites:
+        return SelectFavourite(digit);
     case VideoTypes:
         return Descend(SlotVideoTypes, digit, SlotVideos, VideoList);
     case VideoList:
@@ -234,9 +264,26 @@ CItemBase* CItemListSet::Descend(Slot from, int digit, Slot to, int state)
 
 CItemBase* CItemListSet::EnterHome()
 {
-    // (Row 2 names "继续观看" only while it has something.)
-    CItemBase* watching = Enter(SlotWatching, 0, Home);
-    return Enter(SlotHome, watching->RowCount() > 0 ? 1 : 0, Home);
+    // (Rows 2 and 4 name "继续观看" and "收藏" only while each has something.)
+    const bool watching = Enter(SlotWatching, 0, Home)->RowCount() > 0;
+    const bool favourites = Enter(SlotFavourites, 0, Home)->RowCount() > 0;
+    return Enter(SlotHome, (watching ? 1 : 0) | (favourites ? 2 : 0), Home);
+}
+
+CItemBase* CItemListSet::SelectFavourite(int digit)
+{
+    auto* rows = static_cast<CFavouriteRows*>(m_lists[SlotFavourites].get());
+    const CFavourites::Item* item = rows->ItemAt(digit);
+    if (!item)
+        return rows;
+    // As a page sent from a phone: leaving it comes back here.
+    const QString address = item->address;
+    const QString name = item->name;
+    PlaySent(rows);
+    m_strPlayingName = name;
+    if (m_pWindow)
+        QCoreApplication::postEvent(m_pWindow, new CPlayUrlEvent(address));
+    return nullptr;
 }
 
 CItemBase* CItemListSet::SelectWatched(int digit)
@@ -391,6 +438,7 @@ CItemBase* CItemListSet::Climb(int from)
         SetState(VideoTypes);
         return Stay(SlotVideoTypes);
     case Watching:
+    case Favourites:
         return EnterHome();
     case AddressList:
         if (m_nBranch == 0) {

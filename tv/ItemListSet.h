@@ -26,6 +26,7 @@ public:
         Playing = 11,
         LocalMovies = 14,
         Watching = 15, // Home's "继续观看"
+        Favourites = 16, // Home's "收藏"
     };
     enum Slot {
         SlotHome,
@@ -36,6 +37,7 @@ public:
         SlotAddresses,
         SlotLocal,
         SlotWatching,
+        SlotFavourites,
         SlotCount
     };
 
@@ -89,6 +91,7 @@ private:
     // Back from a sent page: the list it was sent over, in its state.
     CItemBase* LeaveSent();
     CItemBase* SelectWatched(int digit);
+    CItemBase* SelectFavourite(int digit);
 
     std::array<std::unique_ptr<CItemBase>, SlotCount> m_lists;
     int m_nState = Start;

@@ -7,7 +7,10 @@
 //   tap N            taps row N                                  -> "ok"
 //   key NAME         taps the key button with that data-key      -> "ok"
 //   power            taps Power and accepts its question         -> "ok"
-//   send URL         types an address into "send to TV"          -> "ok"
+//   send URL         types an address into "send to TV"          -> "ok <status>"
+//   favourite URL NAME  types an address and a name and taps "收藏" -> "ok <status>"
+//   favourites N     waits for N favourites listed               -> "ok <their names, | between>"
+//   unfavourite N    taps "删除" of favourite N                   -> "ok <status>"
 //   visit URL        opens a page of another site in a new tab and waits for its report -> "ok <its report>"
 //   cookie           the pairing cookie's flags                  -> "ok httpOnly=<b> sameSite=<s>"
 'use strict';
@@ -64,6 +67,20 @@ const puppeteer = require(path.join(process.argv[2], 'node_modules', 'puppeteer-
         await page.$eval('#url', (e, v) => { e.value = v; }, arg);
         const answered = page.waitForResponse((r) => r.url().endsWith('/send'));
         await page.tap('#send button');
+        say('ok ' + (await answered).status());
+      } else if (command === 'favourite') {
+        const [url, ...name] = arg.split(' ');
+        await page.$eval('#url', (e, v) => { e.value = v; }, url);
+        await page.$eval('#name', (e, v) => { e.value = v; }, name.join(' '));
+        const answered = page.waitForResponse((r) => r.url().endsWith('/favourite'));
+        await page.tap('#favourite');
+        say('ok ' + (await answered).status());
+      } else if (command === 'favourites') {
+        await page.waitForFunction((n) => document.querySelectorAll('#favourites span').length === n, {}, Number(arg));
+        say('ok ' + (await page.$$eval('#favourites span', (s) => s.map((e) => e.textContent).join('|'))));
+      } else if (command === 'unfavourite') {
+        const answered = page.waitForResponse((r) => r.url().endsWith('/unfavourite'));
+        await page.$$eval('#favourites button', (b, n) => b[n].click(), Number(arg));
         say('ok ' + (await answered).status());
       } else if (command === 'visit') {
         const other = await browser.newPage();
