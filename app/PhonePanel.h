@@ -40,6 +40,7 @@ public:
 signals:
     // A phone asked to play a page on the TV.
     void sendToTv(const QUrl& address);
+    void resumeWatched(int row);
 
 private:
     void FillList();

@@ -136,6 +136,7 @@ void CTvCfgDlg::BuildControls()
                             [this](const QString& text) { m_messageBox(this, text, QStringLiteral("提示")); } },
                           this);
     connect(m_pPhonePanel, &CPhonePanel::sendToTv, this, &CTvCfgDlg::SendToTv);
+    connect(m_pPhonePanel, &CPhonePanel::resumeWatched, this, &CTvCfgDlg::ResumeWatched);
     layout->addWidget(m_pPhonePanel);
     // Why the receiver is dead when it is there but cannot be opened; hidden otherwise.
     m_pReceiverNote = new QLabel(this);
@@ -424,6 +425,14 @@ void CTvCfgDlg::EnablePhoneRemote(bool on)
 void CTvCfgDlg::PairPhone()
 {
     m_pPhonePanel->Pair();
+}
+
+void CTvCfgDlg::ResumeWatched(int row)
+{
+    if (!m_pMainFrame)
+        m_pMainFrame = StartTvOutput();
+    if (m_pMainFrame)
+        m_pMainFrame->ResumeWatched(row);
 }
 
 void CTvCfgDlg::SendToTv(const QUrl& address)

@@ -110,6 +110,8 @@ private:
     void OnTvScreenChanged(QScreen* tv);
     void ShowTvNote();
     void SendToTv(const QUrl& address);
+    // A row of "继续观看" chosen on a phone: as its digit on the TV, TV output first when it is not running.
+    void ResumeWatched(int row);
     void OnDisplayChanged(int index);
     void OnSoundCardChanged(int index);
     void OnBootRunClicked(bool checked);

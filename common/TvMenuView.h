@@ -11,5 +11,6 @@ struct TvMenuSnapshot {
     QString title;
     QStringList rows;
     QString pageLine; // "" when the list has one page
+    QStringList watching; // the rows of "继续观看", whatever list is shown
     bool operator==(const TvMenuSnapshot& o) const = default;
 };

@@ -460,7 +460,7 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
             Refuse(request, socket, 403, "a wrong pairing code");
         }
     } else if (!get && (path == QLatin1String("/key") || path == QLatin1String("/send") || path == QLatin1String("/favourite")
-                        || path == QLatin1String("/unfavourite"))) {
+                        || path == QLatin1String("/unfavourite") || path == QLatin1String("/watch"))) {
         const QUrlQuery form(QString::fromUtf8(request.body()));
         if (!paired) {
             Refuse(request, socket, 401, "no or a wrong phone secret");
@@ -471,6 +471,15 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
             } else {
                 // The same route as every other remote's keys.
                 m_pRouter->PostKey(command, 0);
+                Reply(request, socket, 204, "text/plain", QByteArray(), renew);
+            }
+        } else if (path == QLatin1String("/watch")) {
+            bool ok = false;
+            const int row = form.queryItemValue(QStringLiteral("row")).toInt(&ok);
+            if (!ok || row < 0 || row >= 10) {
+                Refuse(request, socket, 400, "no such row");
+            } else {
+                emit resumeWatched(row);
                 Reply(request, socket, 204, "text/plain", QByteArray(), renew);
             }
         } else if (path == QLatin1String("/unfavourite")) {
@@ -582,7 +591,8 @@ QByteArray CPhoneRemote::StateJson()
                                                         { QStringLiteral("title"), s.title },
                                                         { QStringLiteral("rows"), QJsonArray::fromStringList(s.rows) },
                                                         { QStringLiteral("page"), s.pageLine },
-                                                        { QStringLiteral("favourites"), FavouritesJson() } })
+                                                        { QStringLiteral("favourites"), FavouritesJson() },
+                                                        { QStringLiteral("watching"), QJsonArray::fromStringList(s.watching) } })
                                 .toJson(QJsonDocument::Compact);
     if (json != m_lastJson) {
         m_lastJson = json;

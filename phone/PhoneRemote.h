@@ -83,6 +83,8 @@ signals:
     void phonesChanged();
     // A phone asked to play a video page on the TV (http or https only).
     void sendToTv(const QUrl& address);
+    // A row of "继续观看" was chosen on the phone.
+    void resumeWatched(int row);
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;

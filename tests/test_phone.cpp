@@ -30,6 +30,7 @@
 #include "support/QtWait.h"
 #include "support/TestEnv.h"
 #include "tv/MainFrame.h"
+#include "tv/film/LocalPlayer.h"
 
 extern XvfbServer* g_pXServer;
 
@@ -272,6 +273,21 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
         90000));
     EXPECT_EQ(phone.Do(QStringLiteral("unfavourite 0")), QStringLiteral("ok 204"));
     EXPECT_EQ(phone.Do(QStringLiteral("favourites 0")), QStringLiteral("ok"));
+
+    // "继续观看" on the phone: the TV's rows, and a tap resumes one on the TV (a film left at 00:20 here).
+    const QString film = machine.root() + QStringLiteral("/films/一部电影.webm");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), film));
+    CWatchingList::Item item;
+    item.film = true;
+    item.name = QStringLiteral("本地: 一部电影.webm");
+    item.key = film;
+    dialog->MainFrame()->Menu().ListSet().WatchingList().Played(item);
+    dialog->MainFrame()->Menu().ListSet().WatchingList().Left(film, 20, 60);
+    router.PostKey(RC_LeaveVideo, 0); // (a change the phone hears of)
+    EXPECT_EQ(phone.Do(QStringLiteral("watching 1")), QStringLiteral("ok 本地: 一部电影.webm  00:20"));
+    EXPECT_EQ(phone.Do(QStringLiteral("watch 0")), QStringLiteral("ok 204"));
+    EXPECT_TRUE(WaitFor([&] { return dialog->MainFrame()->Player() && dialog->MainFrame()->Player()->IsPlaying(); }, 20000));
+    EXPECT_EQ(state(), CItemListSet::Watching);
 
     // Power, asked once on the phone, ends TV output with the shutdown prompt.
     EXPECT_EQ(phone.Do(QStringLiteral("power")), QStringLiteral("ok"));

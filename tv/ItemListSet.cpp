@@ -121,7 +121,10 @@ std::unique_ptr<CItemBase> makeList(CItemListSet::Slot slot)
 
 } // namespace
 
-CItemListSet::CItemListSet() = default;
+CItemListSet::CItemListSet()
+    : m_pWatching(std::make_unique<CWatchingList>(Paths::StateDir() + QStringLiteral("watching.dat")))
+{
+}
 CItemListSet::~CItemListSet() = default;
 
 int CItemListSet::ScrollOffsetOf(int value)
@@ -131,9 +134,25 @@ int CItemListSet::ScrollOffsetOf(int value)
 
 CWatchingList& CItemListSet::WatchingList()
 {
-    if (!m_pWatching)
-        m_pWatching = std::make_unique<CWatchingList>(Paths::StateDir() + QStringLiteral("watching.dat"));
     return *m_pWatching;
+}
+
+QStringList CItemListSet::WatchingRows() const
+{
+    CWatchingRows rows(*m_pWatching);
+    rows.Load(0);
+    QStringList names;
+    for (int i = 0; i < rows.RowCount(); ++i)
+        names << rows.RowAt(i).name;
+    return names;
+}
+
+CItemBase* CItemListSet::ResumeWatched(int row)
+{
+    m_nSentFrom = -1;
+    m_pSentOver = nullptr;
+    Enter(SlotWatching, 0, Watching);
+    return SelectWatched(row);
 }
 
 void CItemListSet::FilmStarted(const QString& path)

@@ -67,6 +67,10 @@ public:
 
     // What is being watched (Home's "继续观看"), kept in the user's state folder.
     CWatchingList& WatchingList();
+    // Its rows as "继续观看" shows them (what no longer exists left out).
+    QStringList WatchingRows() const;
+    // Row of "继续观看" chosen from elsewhere (a phone): as its digit there. Returns the list to show.
+    CItemBase* ResumeWatched(int row);
     // A film chosen in a listing of the local movies or in "继续观看" starts: it goes first in "继续观看".
     void FilmStarted(const QString& path);
     // The next row of the address list the playing episode was chosen from (also from "继续观看"): its name, "" when

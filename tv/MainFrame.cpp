@@ -459,6 +459,18 @@ void CMainFrame::OnPlayUrl(const QString& url)
     m_pView->Widget()->update();
 }
 
+void CMainFrame::ResumeWatched(int row)
+{
+    if (FilmPlays()) {
+        RememberFilmPosition();
+        m_pPlayer->Stop();
+    }
+    StopVideo();
+    m_menu.ResumeWatched(row);
+    update();
+    emit menuChanged();
+}
+
 void CMainFrame::PlaySentPage(const QString& url)
 {
     if (FilmPlays())

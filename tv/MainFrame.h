@@ -48,6 +48,8 @@ public:
     // Plays a page sent from elsewhere (a phone) exactly as a chosen episode: the menu is in its playing state, so
     // Back, LeaveVideo and the window's activation treat it as they treat an episode. A film that plays stops.
     void PlaySentPage(const QString& url);
+    // Row of "继续观看" chosen from elsewhere (a phone): what plays stops, and the row plays as its digit there would.
+    void ResumeWatched(int row);
     // What the TV shows now (for a phone remote); menuChanged says when it may have changed.
     TvMenuSnapshot MenuSnapshot() const;
     bool IsTvAway() const { return m_bAway; }

@@ -173,6 +173,7 @@ TvMenuSnapshot CScreenMenu::Snapshot() const
     TvMenuSnapshot snapshot;
     snapshot.mode = TvMenuSnapshot::Menu;
     snapshot.title = m_strTitle;
+    snapshot.watching = m_listSet.WatchingRows();
     if (!m_pCurrent)
         return snapshot;
     int first = 0, end = 0;

@@ -39,6 +39,8 @@ public:
     static QString PageLine(const CItemBase* list);
     // The next episode of the playing one plays (the list beneath is its address list, on its page).
     void PlayNextEpisode() { m_pCurrent = m_listSet.PlayNextEpisode(); }
+    // Row of "继续观看" chosen from elsewhere (a phone).
+    void ResumeWatched(int row) { m_pCurrent = m_listSet.ResumeWatched(row); }
     // The menu's face ("隶书", or the CJK face fontconfig puts in its place), sized so that its cell (ascent and
     // descent, what a font's height means on the TV menu) is kCellHeight pixels, whatever the face's em.
     static QFont MenuFont();

@@ -11,6 +11,8 @@
 //   favourite URL NAME  types an address and a name and taps "收藏" -> "ok <status>"
 //   favourites N     waits for N favourites listed               -> "ok <their names, | between>"
 //   unfavourite N    taps "删除" of favourite N                   -> "ok <status>"
+//   watching N       waits for N rows of "继续观看" listed         -> "ok <the rows, | between>"
+//   watch N          taps row N of "继续观看"                      -> "ok <status>"
 //   visit URL        opens a page of another site in a new tab and waits for its report -> "ok <its report>"
 //   cookie           the pairing cookie's flags                  -> "ok httpOnly=<b> sameSite=<s>"
 'use strict';
@@ -61,7 +63,8 @@ const puppeteer = require(path.join(process.argv[2], 'node_modules', 'puppeteer-
         await page.tap('[data-key="' + arg + '"]');
         say('ok ' + (await answered).status());
       } else if (command === 'power') {
-        await page.tap('#power');
+        // (A click by the page's own script: the lists above it may be redrawn while a tap looks for its place.)
+        await page.$eval('#power', (e) => e.click());
         say('ok');
       } else if (command === 'send') {
         await page.$eval('#url', (e, v) => { e.value = v; }, arg);
@@ -81,6 +84,13 @@ const puppeteer = require(path.join(process.argv[2], 'node_modules', 'puppeteer-
       } else if (command === 'unfavourite') {
         const answered = page.waitForResponse((r) => r.url().endsWith('/unfavourite'));
         await page.$$eval('#favourites button', (b, n) => b[n].click(), Number(arg));
+        say('ok ' + (await answered).status());
+      } else if (command === 'watching') {
+        await page.waitForFunction((n) => document.querySelectorAll('#watching button').length === n, {}, Number(arg));
+        say('ok ' + (await page.$$eval('#watching button', (s) => s.map((e) => e.textContent).join('|'))));
+      } else if (command === 'watch') {
+        const answered = page.waitForResponse((r) => r.url().endsWith('/watch'));
+        await page.$$eval('#watching button', (b, n) => b[n].click(), Number(arg));
         say('ok ' + (await answered).status());
       } else if (command === 'visit') {
         const other = await browser.newPage();
