@@ -274,19 +274,23 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
     EXPECT_EQ(phone.Do(QStringLiteral("unfavourite 0")), QStringLiteral("ok 204"));
     EXPECT_EQ(phone.Do(QStringLiteral("favourites 0")), QStringLiteral("ok"));
 
-    // "继续观看" on the phone: the TV's rows, and a tap resumes one on the TV (a film left at 00:20 here).
+    // "继续观看" on the phone: a film of the local movies played and left at 0:30 is the TV's row, and a tap resumes it
+    // on the TV a few seconds before where it was left.
     const QString film = machine.root() + QStringLiteral("/films/一部电影.webm");
     ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), film));
-    CWatchingList::Item item;
-    item.film = true;
-    item.name = QStringLiteral("本地: 一部电影.webm");
-    item.key = film;
-    dialog->MainFrame()->Menu().ListSet().WatchingList().Played(item);
-    dialog->MainFrame()->Menu().ListSet().WatchingList().Left(film, 20, 60);
-    router.PostKey(RC_LeaveVideo, 0); // (a change the phone hears of)
-    EXPECT_EQ(phone.Do(QStringLiteral("watching 1")), QStringLiteral("ok 本地: 一部电影.webm  00:20"));
+    for (int key : { RC_LeaveVideo, RC_Back, RC_Back, RC_Digit3, RC_Digit0, RC_Digit0 })
+        router.PostKey(key, 0);
+    ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame()->Player() && dialog->MainFrame()->Player()->Position() > 0.5; }, 20000));
+    ILocalPlayer* player = dialog->MainFrame()->Player();
+    router.PostKey(RC_NextPage, 0); // 30 s on
+    ASSERT_TRUE(WaitFor([&] { return player->Position() >= 30; }, 10000));
+    router.PostKey(RC_Back, 0);
+    ASSERT_TRUE(WaitFor([&] { return !player->IsPlaying(); }));
+    const QString row = phone.Do(QStringLiteral("watching 1"));
+    EXPECT_TRUE(row.startsWith(QStringLiteral("ok 本地: 一部电影.webm  00:3"))) << row.toStdString();
     EXPECT_EQ(phone.Do(QStringLiteral("watch 0")), QStringLiteral("ok 204"));
-    EXPECT_TRUE(WaitFor([&] { return dialog->MainFrame()->Player() && dialog->MainFrame()->Player()->IsPlaying(); }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return player->IsPlaying() && player->Position() >= 24 && player->Position() < 35; }, 20000))
+        << player->Position();
     EXPECT_EQ(state(), CItemListSet::Watching);
 
     // Power, asked once on the phone, ends TV output with the shutdown prompt.
