@@ -125,11 +125,7 @@ TEST(WatchingList, TornOrHostileFile)
     for (int i = 0; i < 20; ++i)
         bytes += "F\t0\t0\t0\t" + QByteArray::number(i) + "\tfilm\t/films/" + QByteArray::number(i) + ".mkv\n";
     bytes += QByteArray(100000, 'x') + "\tF"; // and a torn, oversized tail
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    WriteFile(file, bytes);
     CWatchingList list(file);
     ASSERT_EQ(list.Items().size(), CWatchingList::kMaxItems);
     EXPECT_EQ(list.Items()[0].key, QStringLiteral("http://v/507/3"));
@@ -167,11 +163,7 @@ TEST(Favourites, TornOrHostileFileAndTheBound)
     for (int i = 0; i < 60; ++i)
         bytes += "n" + QByteArray::number(i) + "\thttps://video.example/" + QByteArray::number(i) + "\n";
     bytes += "torn\thttps://video.exa";
-    {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    WriteFile(file, bytes);
     CFavourites list(file);
     ASSERT_EQ(list.Items().size(), CFavourites::kMaxItems);
     EXPECT_EQ(list.Items()[0].name, QStringLiteral("我的剧"));
