@@ -1,6 +1,8 @@
 // Video pages built on real web player libraries (video.js, Plyr, from the npm registry) and local films (libmpv)
 // playing a red clip with a tone, in the real TV window under a two-monitor X server with a real PulseAudio server:
 // whatever the page or the file, the clip covers the TV and its sound plays on the TV's sound card.
+#include <algorithm>
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -477,7 +479,8 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
     EXPECT_EQ(frame->Menu().ListSet().State(), CItemListSet::LocalMovies);
     EXPECT_TRUE(WaitFor([&] { return redShare() < 0.1; })); // the menu is drawn again
 
-    // The end of a film brings the listing back.
+    // The end of a film brings the listing back (with the countdown to the next film of the folder, which the next
+    // choice calls off).
     command(digitOf("b-short.webm"));
     ASSERT_TRUE(WaitFor([&] { return playerShown(); }));
     EXPECT_TRUE(WaitFor([&] { return !playerShown(); }, 20000));
@@ -493,9 +496,9 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
     EXPECT_FALSE(playerShown());
     EXPECT_EQ(frame->Menu().CurrentList(), listing);
     const auto notices = frame->findChildren<QLabel*>();
-    ASSERT_FALSE(notices.isEmpty());
-    EXPECT_TRUE(notices.first()->isVisible());
-    EXPECT_EQ(notices.first()->text(), QStringLiteral("影片无法播放，请重新选择"));
+    EXPECT_TRUE(std::any_of(notices.begin(), notices.end(), [](const QLabel* l) {
+        return l->isVisible() && l->text() == QStringLiteral("影片无法播放，请重新选择");
+    })) << "no line on the TV";
     command(digitOf("a-long.webm"));
     EXPECT_TRUE(WaitFor([&] { return redShare() >= 0.9; }, 20000));
     command(RC_LeaveVideo);
