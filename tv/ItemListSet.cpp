@@ -122,7 +122,7 @@ std::unique_ptr<CItemBase> makeList(CItemListSet::Slot slot)
 } // namespace
 
 CItemListSet::CItemListSet()
-    : m_pWatching(std::make_unique<CWatchingList>(Paths::StateDir() + QStringLiteral("watching.dat")))
+    : m_watching(Paths::StateDir() + QStringLiteral("watching.dat"))
 {
 }
 CItemListSet::~CItemListSet() = default;
@@ -132,14 +132,9 @@ int CItemListSet::ScrollOffsetOf(int value)
     return (value < 0 || value > 99999) ? 0 : value;
 }
 
-CWatchingList& CItemListSet::WatchingList()
-{
-    return *m_pWatching;
-}
-
 QStringList CItemListSet::WatchingRows() const
 {
-    CWatchingRows rows(*m_pWatching);
+    CWatchingRows rows(m_watching);
     rows.Load(0);
     QStringList names;
     for (int i = 0; i < rows.RowCount(); ++i)
@@ -161,12 +156,12 @@ void CItemListSet::FilmStarted(const QString& path)
     item.film = true;
     item.name = QStringLiteral("本地: ") + QFileInfo(path).fileName();
     item.key = path;
-    WatchingList().Played(item);
+    m_watching.Played(item);
 }
 
 void CItemListSet::Left(const QString& key, double position, double duration)
 {
-    WatchingList().Left(key, position, duration);
+    m_watching.Left(key, position, duration);
     if (m_nState == Watching && m_lists[SlotWatching])
         m_lists[SlotWatching]->Load(0);
 }
@@ -174,7 +169,7 @@ void CItemListSet::Left(const QString& key, double position, double duration)
 CItemBase* CItemListSet::Enter(Slot slot, int key, int state)
 {
     if (!m_lists[slot])
-        m_lists[slot] = slot == SlotWatching ? std::make_unique<CWatchingRows>(WatchingList())
+        m_lists[slot] = slot == SlotWatching ? std::make_unique<CWatchingRows>(m_watching)
             : slot == SlotFavourites         ? std::make_unique<CFavouriteRows>()
                                              : makeList(slot);
     if (slot == SlotAddresses)
@@ -360,7 +355,7 @@ CItemBase* CItemListSet::StartPlaying(int digit)
         item.videoId = m_nAddressesOf;
         item.addressId = addresses.RowAt(index).id;
         item.scroll = g_nScrollY;
-        WatchingList().Played(item);
+        m_watching.Played(item);
     }
     if (m_pWindow)
         QCoreApplication::postEvent(m_pWindow, new CPlayUrlEvent(url));

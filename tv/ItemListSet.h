@@ -66,7 +66,7 @@ public:
     static int ScrollOffsetOf(int value);
 
     // What is being watched (Home's "继续观看"), kept in the user's state folder.
-    CWatchingList& WatchingList();
+    CWatchingList& WatchingList() { return m_watching; }
     // Its rows as "继续观看" shows them (what no longer exists left out).
     QStringList WatchingRows() const;
     // Row of "继续观看" chosen from elsewhere (a phone): as its digit there. Returns the list to show.
@@ -107,5 +107,5 @@ private:
     QString m_strSeries; // the video whose address list is loaded, by name
     int m_nAddressesOf = 0; // and by id
     int m_nPlayingIndex = -1; // the playing episode's row in it; -1 for a sent page
-    std::unique_ptr<CWatchingList> m_pWatching;
+    CWatchingList m_watching;
 };

@@ -194,8 +194,9 @@ void CMainFrame::resizeEvent(QResizeEvent* e)
         m_pView->Widget()->setGeometry(rect());
     if (m_pPlayer)
         m_pPlayer->Widget()->setGeometry(rect());
-    if (m_pNotice)
-        m_pNotice->setGeometry(0, height() - height() / 8, width(), height() / 8);
+    for (QLabel* band : { m_pNotice, m_pCountdown, m_pQuestion })
+        if (band)
+            band->setGeometry(0, height() - height() / 8, width(), height() / 8);
 }
 
 void CMainFrame::moveEvent(QMoveEvent* e)
@@ -346,6 +347,16 @@ void CMainFrame::OnRemoteCommand(int command)
     }
 }
 
+void CMainFrame::ShowBand(QLabel*& band, const QString& text)
+{
+    if (!band)
+        band = MakeBand();
+    band->setText(text);
+    band->setGeometry(0, height() - height() / 8, width(), height() / 8);
+    band->show();
+    band->raise();
+}
+
 QLabel* CMainFrame::MakeBand()
 {
     auto* band = new QLabel(this);
@@ -362,12 +373,7 @@ QLabel* CMainFrame::MakeBand()
 
 void CMainFrame::ShowNotice(const QString& text)
 {
-    if (!m_pNotice)
-        m_pNotice = MakeBand();
-    m_pNotice->setText(text);
-    m_pNotice->setGeometry(0, height() - height() / 8, width(), height() / 8);
-    m_pNotice->show();
-    m_pNotice->raise();
+    ShowBand(m_pNotice, text);
     QTimer::singleShot(5000, m_pNotice, &QWidget::hide);
 }
 
@@ -395,8 +401,7 @@ void CMainFrame::StopVideo()
         if (m_bClosing)
             return;
         if (position > 0) {
-            Resume().Remember(address, position, duration);
-            m_menu.ListSet().Left(address, position, duration);
+            LeftAt(address, position, duration);
             update();
         }
         if (navigation == m_nNavigations)

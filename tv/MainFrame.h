@@ -112,6 +112,9 @@ private:
     void UpdateScreenHold();
     // Keeps where the film that plays now is, for the next time it is chosen.
     void RememberFilmPosition();
+    // A film or an episode left at position of duration: where to start it again, and "继续观看"; or seen to its end.
+    void LeftAt(const QString& key, double position, double duration);
+    void Finished(const QString& key);
     CResumePositions& Resume();
     // The web view gave up on the video that plays: back to the address list with the line.
     void LeaveBrokenVideo(const QString& line);
@@ -119,7 +122,9 @@ private:
     void KeepOnTheTv();
     // A line of text over the bottom of the TV for a few seconds.
     void ShowNotice(const QString& text);
-    // A band over the bottom of the TV for lines of text (a window of its own, above the web view's).
+    // A band over the bottom of the TV for a line of text (a window of its own, above the web view's), made when
+    // first shown.
+    void ShowBand(QLabel*& band, const QString& text);
     QLabel* MakeBand();
     // The next episode (MainFrameNext.cpp): an episode's player or a film played to its end; the countdown to the
     // next one, which Back and LeaveVideo call off.

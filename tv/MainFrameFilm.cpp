@@ -69,10 +69,8 @@ void CMainFrame::OnPlayFile(const QString& path)
         m_pPlayer->Widget()->setGeometry(rect());
         m_pPlayer->SetFinishedHandler([this](bool ok) {
             // Watched to its end: the next choice starts it from the beginning.
-            if (ok) {
-                Resume().Forget(m_strFilm);
-                m_menu.ListSet().WatchingList().Finished(m_strFilm);
-            }
+            if (ok)
+                Finished(m_strFilm);
             // The player failed (a read error of a disk that went to sleep, a decoder that gave up): once it is
             // started again where it was; failing again, the listing comes back with a line on the TV.
             if (!ok && !std::exchange(m_bFilmRetried, true)) {
@@ -111,8 +109,19 @@ CResumePositions& CMainFrame::Resume()
 
 void CMainFrame::RememberFilmPosition()
 {
-    if (FilmPlays() && !m_strFilm.isEmpty()) {
-        Resume().Remember(m_strFilm, m_pPlayer->Position(), m_pPlayer->Duration());
-        m_menu.ListSet().Left(m_strFilm, m_pPlayer->Position(), m_pPlayer->Duration());
-    }
+    if (FilmPlays() && !m_strFilm.isEmpty())
+        LeftAt(m_strFilm, m_pPlayer->Position(), m_pPlayer->Duration());
+}
+
+void CMainFrame::LeftAt(const QString& key, double position, double duration)
+{
+    Resume().Remember(key, position, duration);
+    m_menu.ListSet().Left(key, position, duration);
+}
+
+void CMainFrame::Finished(const QString& key)
+{
+    // Seen to its end: its next choice starts at the beginning, and "继续观看" lets it go.
+    Resume().Forget(key);
+    m_menu.ListSet().WatchingList().Finished(key);
 }

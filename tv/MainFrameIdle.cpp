@@ -58,12 +58,7 @@ void CMainFrame::OnStillWatchingTimeout()
     }
     SetPaused(true);
     m_bAskedStillWatching = true;
-    if (!m_pQuestion)
-        m_pQuestion = MakeBand();
-    m_pQuestion->setText(QStringLiteral("还在看吗？按任意键继续播放"));
-    m_pQuestion->setGeometry(0, height() - height() / 8, width(), height() / 8);
-    m_pQuestion->show();
-    m_pQuestion->raise();
+    ShowBand(m_pQuestion, QStringLiteral("还在看吗？按任意键继续播放"));
     m_pStillWatching->start(std::chrono::milliseconds(StillWatchingMs().second));
 }
 

@@ -7,10 +7,8 @@
 #include <QLabel>
 #include <QTimer>
 
-#include "ResumePositions.h"
 #include "common/Settings.h"
 #include "tv/film/LocalPlayer.h"
-#include "tv/web/WebVideoView.h"
 
 namespace
 {
@@ -29,9 +27,7 @@ void CMainFrame::OnVideoEnded()
 {
     if (!VideoShown() || !m_menu.ListSet().IsPlaying())
         return;
-    // Seen to its end: its next choice starts at the beginning, and "继续观看" lets it go.
-    Resume().Forget(m_strAddress);
-    m_menu.ListSet().WatchingList().Finished(m_strAddress);
+    Finished(m_strAddress);
     const QString next = m_menu.ListSet().NextEpisodeName();
     if (next.isEmpty())
         return;
@@ -58,8 +54,7 @@ void CMainFrame::StartCountdown(const QString& name, std::function<void()> then)
 {
     if (ReadSetting(QString::fromLatin1(SettingKey::AutoNextEpisode)).trimmed() == QLatin1String("0"))
         return;
-    if (!m_pCountdown) {
-        m_pCountdown = MakeBand();
+    if (!m_pCountdownTimer) {
         m_pCountdownTimer = new QTimer(this);
         m_pCountdownTimer->setInterval(1000);
         connect(m_pCountdownTimer, &QTimer::timeout, this, &CMainFrame::OnCountdownTick);
@@ -74,10 +69,7 @@ void CMainFrame::StartCountdown(const QString& name, std::function<void()> then)
 void CMainFrame::OnCountdownTick()
 {
     if (--m_nCountdown > 0) {
-        m_pCountdown->setText(QStringLiteral("下一集：%1  %2").arg(m_strNext).arg(m_nCountdown));
-        m_pCountdown->setGeometry(0, height() - height() / 8, width(), height() / 8);
-        m_pCountdown->show();
-        m_pCountdown->raise();
+        ShowBand(m_pCountdown, QStringLiteral("下一集：%1  %2").arg(m_strNext).arg(m_nCountdown));
         return;
     }
     const std::function<void()> next = std::exchange(m_next, nullptr);

@@ -55,6 +55,7 @@ private:
     void Open(const QString& address, int scrollY, double startAt);
     void FindWindow();
     void OnBrowserGone();
+    void WatchForTheEnd();
     void OnPageCrashed();
 
     CChromiumProcess* m_pBrowser = nullptr;
@@ -67,7 +68,6 @@ private:
     std::function<void()> m_crashed;
     std::function<void()> m_ended;
     QTimer m_endWatch; // asks the shown page whether its player ended, until it has
-    void WatchForTheEnd();
     // The page opened last (where it scrolls to, where its player starts), and how often its renderer died since.
     QString m_strAddress;
     int m_nScrollY = 0;
