@@ -31,28 +31,30 @@ void ShutdownPC(std::function<void()> accepted)
     }
     const QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kManager, QStringLiteral("CanPowerOff"));
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(ask, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [bus, accepted = std::move(accepted)](QDBusPendingCallWatcher* w) mutable {
-        const QDBusPendingReply<QString> reply = *w;
-        w->deleteLater();
-        if (reply.isError()) {
-            qCDebug(lcApp) << "CanPowerOff:" << reply.error().message();
-            return;
-        }
-        const QString answer = reply.value();
-        if (answer != QLatin1String("yes") && answer != QLatin1String("challenge"))
-            return;
-        QDBusMessage off = QDBusMessage::createMethodCall(kService, kPath, kManager, QStringLiteral("PowerOff"));
-        off << false; // not interactive: nobody can answer a password prompt on the TV
-        auto* done = new QDBusPendingCallWatcher(bus.asyncCall(off, 5000));
-        QObject::connect(done, &QDBusPendingCallWatcher::finished, [accepted](QDBusPendingCallWatcher* d) {
-            d->deleteLater();
-            if (d->isError()) {
-                qCInfo(lcApp).noquote() << "the shutdown was refused:" << d->error().message();
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished,
+        [bus, accepted = std::move(accepted)](QDBusPendingCallWatcher* w) mutable {
+            const QDBusPendingReply<QString> reply = *w;
+            w->deleteLater();
+            if (reply.isError()) {
+                qCDebug(lcApp) << "CanPowerOff:" << reply.error().message();
                 return;
             }
-            qCInfo(lcApp) << "shutting down";
-            if (accepted)
-                accepted();
+            const QString answer = reply.value();
+            if (answer != QLatin1String("yes") && answer != QLatin1String("challenge"))
+                return;
+            QDBusMessage off = QDBusMessage::createMethodCall(kService, kPath, kManager, QStringLiteral("PowerOff"));
+            off << false; // not interactive: nobody can answer a password prompt on the TV
+            auto* done = new QDBusPendingCallWatcher(bus.asyncCall(off, 5000));
+            QObject::connect(done, &QDBusPendingCallWatcher::finished, [accepted](QDBusPendingCallWatcher* d) {
+                d->deleteLater();
+                if (d->isError()) {
+                    qCInfo(lcApp).noquote() << "the shutdown was refused:" << d->error().message();
+                    return;
+                }
+                qCInfo(lcApp) << "shutting down";
+                if (accepted)
+                    accepted();
+            });
         });
-    });
 }

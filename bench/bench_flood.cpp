@@ -5,6 +5,8 @@
 // - a remote key answered: from posting the key (Left and Right in turn, which seek the video) to the end of its
 //   handling on the GUI thread, the longest of 10 keys a second;
 // - krel's own memory (resident set), at the end against the calm page's.
+#include <tuple>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
@@ -57,8 +59,7 @@ std::vector<double> TimeKeys(CMainFrame& frame, int ms)
         QElapsedTimer t;
         t.start();
         bool handled = false;
-        QCoreApplication::postEvent(&frame,
-                                    new CAppEvent(WM_REMOTE_COMMAND, (n++ % 2) ? RC_Left : RC_Right, 0));
+        QCoreApplication::postEvent(&frame, new CAppEvent(WM_REMOTE_COMMAND, (n++ % 2) ? RC_Left : RC_Right, 0));
         QMetaObject::invokeMethod(
             &frame,
             [&] {
@@ -99,20 +100,19 @@ int main(int argc, char** argv)
 
     CMainFrame frame;
     frame.show();
-    frame.PlaySentPage(pages.Url(QStringLiteral("flood.html?flood=0&clip=")) + clip);
-    if (!WaitForPicture(x)) {
-        std::fprintf(stderr, "the calm page's video never covered the TV\n");
-        return 1;
+    // The page, calm (0) or flooding (1), keys for ms once its video covers the TV, and krel's memory after them.
+    double calmRss = 0, floodedRss = 0;
+    std::vector<double> calm, flooded;
+    for (const auto& [flood, ms, keys, rss] :
+         { std::tuple { 0, 5000, &calm, &calmRss }, { 1, 12000, &flooded, &floodedRss } }) {
+        frame.PlaySentPage(pages.Url(QStringLiteral("flood.html?flood=%1&clip=").arg(flood)) + clip);
+        if (!WaitForPicture(x)) {
+            std::fprintf(stderr, "the video of flood.html?flood=%d never covered the TV\n", flood);
+            return 1;
+        }
+        *keys = TimeKeys(frame, ms);
+        *rss = RollupKb(self, "Rss:") / 1024.0;
     }
-    const std::vector<double> calm = TimeKeys(frame, 5000);
-    const double calmRss = RollupKb(self, "Rss:") / 1024.0;
-    frame.PlaySentPage(pages.Url(QStringLiteral("flood.html?flood=1&clip=")) + clip);
-    if (!WaitForPicture(x)) {
-        std::fprintf(stderr, "the flooding page's video never covered the TV\n");
-        return 1;
-    }
-    const std::vector<double> flooded = TimeKeys(frame, 12000);
-    const double floodedRss = RollupKb(self, "Rss:") / 1024.0;
     std::printf("keys, calm page: median %.2f ms, longest %.2f ms; flooding page: median %.2f ms, longest %.2f ms\n",
                 Median(calm), MaxOf(calm), Median(flooded), MaxOf(flooded));
     std::printf("krel's resident memory: %.1f MB calm, %.1f MB after 12 s of flood\n", calmRss, floodedRss);

@@ -39,7 +39,8 @@ CFavourites::CFavourites(QString file)
         const QList<QByteArray> fields = line.split('\t');
         if (fields.size() != 2)
             continue;
-        const Item item { OneLine(QString::fromUtf8(fields[0]), kMaxNameChars), QString::fromUtf8(fields[1]).trimmed() };
+        const Item item { OneLine(QString::fromUtf8(fields[0]), kMaxNameChars),
+                          QString::fromUtf8(fields[1]).trimmed() };
         if (item.address.isEmpty() || item.address.size() > kMaxAddressChars || item.address.contains(QLatin1Char(' ')))
             continue;
         if (std::none_of(m_items.cbegin(), m_items.cend(), [&](const Item& i) { return i.address == item.address; }))

@@ -20,8 +20,10 @@ inline constexpr char Cec[] = "Cec"; // 0: no HDMI-CEC at all; else a CEC adapte
 inline constexpr char CecWakeTv[] = "CecWakeTv"; // 0: starting TV output neither wakes the TV nor switches its input
 inline constexpr char CecStandbyOnShutdown[] = "CecStandbyOnShutdown"; // 1: shutting down puts the TV to standby
 inline constexpr char AutoNextEpisode[] = "AutoNextEpisode"; // 0: an ended episode or film is not followed by the next
-inline constexpr char StillWatchingHours[] = "StillWatchingHours"; // hours of playback without a key before "还在看吗" (3; 0: never)
-inline constexpr char WebEngine[] = "WebEngine"; // "qtwebengine" keeps the web view on Qt WebEngine; else Chromium where it fits
+inline constexpr char StillWatchingHours[]
+    = "StillWatchingHours"; // hours of playback without a key before "还在看吗" (3; 0: never)
+inline constexpr char WebEngine[]
+    = "WebEngine"; // "qtwebengine" keeps the web view on Qt WebEngine; else Chromium where it fits
 } // namespace SettingKey
 
 inline constexpr char kSettingsSection[] = "Config";

@@ -459,8 +459,10 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
             }
             Refuse(request, socket, 403, "a wrong pairing code");
         }
-    } else if (!get && (path == QLatin1String("/key") || path == QLatin1String("/send") || path == QLatin1String("/favourite")
-                        || path == QLatin1String("/unfavourite") || path == QLatin1String("/watch"))) {
+    } else if (!get
+               && (path == QLatin1String("/key") || path == QLatin1String("/send")
+                   || path == QLatin1String("/favourite") || path == QLatin1String("/unfavourite")
+                   || path == QLatin1String("/watch"))) {
         const QUrlQuery form(QString::fromUtf8(request.body()));
         if (!paired) {
             Refuse(request, socket, 401, "no or a wrong phone secret");
@@ -587,13 +589,14 @@ QJsonArray FavouritesJson()
 QByteArray CPhoneRemote::StateJson()
 {
     const TvMenuSnapshot s = m_menuSource ? m_menuSource() : TvMenuSnapshot();
-    const QByteArray json = QJsonDocument(QJsonObject { { QStringLiteral("mode"), QLatin1String(modeName(s.mode)) },
-                                                        { QStringLiteral("title"), s.title },
-                                                        { QStringLiteral("rows"), QJsonArray::fromStringList(s.rows) },
-                                                        { QStringLiteral("page"), s.pageLine },
-                                                        { QStringLiteral("favourites"), FavouritesJson() },
-                                                        { QStringLiteral("watching"), QJsonArray::fromStringList(s.watching) } })
-                                .toJson(QJsonDocument::Compact);
+    const QByteArray json
+        = QJsonDocument(QJsonObject { { QStringLiteral("mode"), QLatin1String(modeName(s.mode)) },
+                                      { QStringLiteral("title"), s.title },
+                                      { QStringLiteral("rows"), QJsonArray::fromStringList(s.rows) },
+                                      { QStringLiteral("page"), s.pageLine },
+                                      { QStringLiteral("favourites"), FavouritesJson() },
+                                      { QStringLiteral("watching"), QJsonArray::fromStringList(s.watching) } })
+              .toJson(QJsonDocument::Compact);
     if (json != m_lastJson) {
         m_lastJson = json;
         ++m_nSerial;

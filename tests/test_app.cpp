@@ -563,16 +563,17 @@ TEST(StartAtLogIn, HandsOverToTheUserUnit)
     WriteFile(unit, "[Service]\nExecStart=/usr/bin/krel\n");
     const auto systemctl = [&](const char* failingVerb) {
         const QString path = dir.path() + QStringLiteral("/systemctl");
-        WriteFile(path, QByteArray("#!/bin/sh\necho \"$*\" >>'") + QFile::encodeName(log) + "'\n[ \"$2\" != "
-                      + failingVerb + " ]\n");
+        WriteFile(path,
+                  QByteArray("#!/bin/sh\necho \"$*\" >>'") + QFile::encodeName(log) + "'\n[ \"$2\" != " + failingVerb
+                      + " ]\n");
         QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
         QFile::remove(log);
         return path;
     };
     // The session's variables, as a log-in gives them (the test's own run has others too).
     std::vector<std::pair<const char*, QByteArray>> saved;
-    for (const char* name : { "WAYLAND_DISPLAY", "XAUTHORITY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
-                              "DBUS_SESSION_BUS_ADDRESS" }) {
+    for (const char* name :
+         { "WAYLAND_DISPLAY", "XAUTHORITY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "DBUS_SESSION_BUS_ADDRESS" }) {
         if (qEnvironmentVariableIsSet(name))
             saved.emplace_back(name, qgetenv(name));
         qunsetenv(name);
@@ -584,10 +585,12 @@ TEST(StartAtLogIn, HandsOverToTheUserUnit)
     });
     qputenv("XDG_SESSION_ID", "c7");
     EXPECT_TRUE(StartThroughUserManager(systemctl("none"), unit));
-    EXPECT_EQ(ReadFile(log).toStdString(), "--user import-environment DISPLAY XDG_SESSION_ID\n--user start krel.service\n");
+    EXPECT_EQ(ReadFile(log).toStdString(),
+              "--user import-environment DISPLAY XDG_SESSION_ID\n--user start krel.service\n");
     EXPECT_FALSE(StartThroughUserManager(systemctl("start"), unit));
     EXPECT_FALSE(StartThroughUserManager(systemctl("import-environment"), unit));
-    EXPECT_EQ(ReadFile(log).toStdString(), "--user import-environment DISPLAY XDG_SESSION_ID\n") << "started without the display";
+    EXPECT_EQ(ReadFile(log).toStdString(), "--user import-environment DISPLAY XDG_SESSION_ID\n")
+        << "started without the display";
     EXPECT_FALSE(StartThroughUserManager(systemctl("none"), dir.path() + QStringLiteral("/none.service")));
     EXPECT_FALSE(QFile::exists(log)) << "systemctl run without the unit installed";
     EXPECT_FALSE(StartThroughUserManager(QString(), unit));

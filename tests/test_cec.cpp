@@ -175,19 +175,17 @@ TEST(Cec, TvRemoteKeys)
     // By the names HDMI-CEC gives the keys.
     const std::map<int, int> taken = {
         { 0x00, RC_Ok }, // Select
-        { 0x01, RC_Up },           { 0x02, RC_Down },          { 0x03, RC_Left },          { 0x04, RC_Right },
+        { 0x01, RC_Up },           { 0x02, RC_Down },       { 0x03, RC_Left },      { 0x04, RC_Right },
         { 0x0d, RC_Back }, // Exit
-        { 0x20, RC_Digit0 },       { 0x21, RC_Digit1 },        { 0x22, RC_Digit2 },        { 0x23, RC_Digit3 },
-        { 0x24, RC_Digit4 },       { 0x25, RC_Digit5 },        { 0x26, RC_Digit6 },        { 0x27, RC_Digit7 },
-        { 0x28, RC_Digit8 },       { 0x29, RC_Digit9 },
-        { 0x2b, RC_Ok }, // Enter
+        { 0x20, RC_Digit0 },       { 0x21, RC_Digit1 },     { 0x22, RC_Digit2 },    { 0x23, RC_Digit3 },
+        { 0x24, RC_Digit4 },       { 0x25, RC_Digit5 },     { 0x26, RC_Digit6 },    { 0x27, RC_Digit7 },
+        { 0x28, RC_Digit8 },       { 0x29, RC_Digit9 },     { 0x2b, RC_Ok }, // Enter
         { 0x30, RC_NextPage }, // Channel Up
         { 0x31, RC_PreviousPage }, // Channel Down
         { 0x33, RC_AudioTrack }, // Sound Select
         { 0x37, RC_NextPage }, // Page Up
         { 0x38, RC_PreviousPage }, // Page Down
-        { 0x41, RC_VolumeUp },     { 0x42, RC_VolumeDown },
-        { 0x44, RC_PlayPause }, // Play
+        { 0x41, RC_VolumeUp },     { 0x42, RC_VolumeDown }, { 0x44, RC_PlayPause }, // Play
         { 0x45, RC_LeaveVideo }, // Stop
         { 0x46, RC_PlayPause }, // Pause
         { 0x48, RC_Left }, // Rewind

@@ -81,8 +81,8 @@ public:
     {
         if (message.member() == QLatin1String("Inhibit")) {
             calls << QStringLiteral("Inhibit");
-            connection.send(message.createReply(QVariant::fromValue(
-                QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/1/krel%1").arg(calls.size())))));
+            connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath(
+                QStringLiteral("/org/freedesktop/portal/desktop/request/1/krel%1").arg(calls.size())))));
             return true;
         }
         if (message.member() == QLatin1String("Close")) {
@@ -178,9 +178,9 @@ TEST_F(DesktopServices, MediaControlsAndTheScreenSaverService)
         << player->Position();
     // The longest step back a client can ask for goes to the beginning (no overflow on the way).
     Answer(QStringLiteral("dbus-send"),
-           { QStringLiteral("--session"), QStringLiteral("--print-reply"), QStringLiteral("--dest=org.mpris.MediaPlayer2.krel"),
-             QStringLiteral("/org/mpris/MediaPlayer2"), QStringLiteral("org.mpris.MediaPlayer2.Player.Seek"),
-             QStringLiteral("int64:-9223372036854775808") });
+           { QStringLiteral("--session"), QStringLiteral("--print-reply"),
+             QStringLiteral("--dest=org.mpris.MediaPlayer2.krel"), QStringLiteral("/org/mpris/MediaPlayer2"),
+             QStringLiteral("org.mpris.MediaPlayer2.Player.Seek"), QStringLiteral("int64:-9223372036854775808") });
     EXPECT_TRUE(WaitFor([&] { return player->Position() < 5; }, 10000)) << player->Position();
     // The volume is the TV stream's.
     Playerctl("volume 0.5");
@@ -234,8 +234,8 @@ TEST_F(DesktopServices, TheScreenIsLetGoWhenTheTvLeavesOrTvOutputCloses)
     ASSERT_TRUE(services.registerVirtualObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
                                                QDBusConnection::SubPath));
     ASSERT_TRUE(services.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
-    ASSERT_EQ(g_pXServer->run(QStringLiteral("xset"), { QStringLiteral("s"), QStringLiteral("1"), QStringLiteral("0") }),
-              0);
+    ASSERT_EQ(
+        g_pXServer->run(QStringLiteral("xset"), { QStringLiteral("s"), QStringLiteral("1"), QStringLiteral("0") }), 0);
     const auto restore = qScopeGuard([] {
         g_pXServer->run(QStringLiteral("xset"), { QStringLiteral("s"), QStringLiteral("default") });
         QDBusConnection::disconnectFromBus(QStringLiteral("services"));
@@ -246,9 +246,7 @@ TEST_F(DesktopServices, TheScreenIsLetGoWhenTheTvLeavesOrTvOutputCloses)
     g_rcTvScreen = { 1920, 0, 3840, 1080 };
     const auto inhibitions = [&] { return saver.calls.filter(QRegularExpression(QStringLiteral("^(Un)?Inhibit"))); };
     // Idle for twice the X server's 1 s timeout: a screen saver that is not held is on by then.
-    const auto x11Held = [] {
-        return WaitFor([] { return QuerySaver().idleMs > 2000; }, 20000) && !QuerySaver().on;
-    };
+    const auto x11Held = [] { return WaitFor([] { return QuerySaver().idleMs > 2000; }, 20000) && !QuerySaver().on; };
 
     auto frame = std::make_unique<CMainFrame>();
     frame->show();

@@ -76,8 +76,9 @@ protected:
     }
     void switchOn(const QString& size)
     {
-        ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"), { QStringLiteral("--setmonitor"), QStringLiteral("TV"),
-                                                              size + QStringLiteral("+1920+0"), QStringLiteral("none") }),
+        ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"),
+                                  { QStringLiteral("--setmonitor"), QStringLiteral("TV"),
+                                    size + QStringLiteral("+1920+0"), QStringLiteral("none") }),
                   0);
         ASSERT_TRUE(WaitFor([] { return QGuiApplication::screens().size() == 2; }));
         if (pulse.SinkIndex(QStringLiteral("tv")) < 0) {
@@ -174,9 +175,9 @@ TEST_F(HotPlug, TheTvSwitchedOffAndOn)
     const QRect small(1920, 0, 1280, 720);
     ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"), { QStringLiteral("--delmonitor"), QStringLiteral("TV") }), 0);
     ASSERT_TRUE(WaitFor([] { return QGuiApplication::screens().size() == 1; }));
-    ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"), { QStringLiteral("--setmonitor"), QStringLiteral("TV"),
-                                                          QStringLiteral("1280/338x720/190+1920+0"),
-                                                          QStringLiteral("none") }),
+    ASSERT_EQ(g_pXServer->run(QStringLiteral("xrandr"),
+                              { QStringLiteral("--setmonitor"), QStringLiteral("TV"),
+                                QStringLiteral("1280/338x720/190+1920+0"), QStringLiteral("none") }),
               0);
     EXPECT_TRUE(WaitFor([&] { return frameOnTv(small); }, 10000));
     EXPECT_TRUE(WaitFor([&] { return ShowsMenu(CaptureTvScreen(*g_pXServer), small.size()); }, 10000));

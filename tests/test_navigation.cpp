@@ -179,8 +179,7 @@ TEST_F(Navigation, ArrowsAndOkWalkAsDigitsDo)
     EXPECT_EQ(arrows.Highlight(), 0);
     EXPECT_NE(drawn(arrows), plain);
     // One walk, two ways: each pair of steps must leave both menus on the same list, drawn alike.
-    const struct
-    {
+    const struct {
         std::vector<int> byDigits, byArrows;
         int state;
     } walk[] = {
@@ -189,8 +188,9 @@ TEST_F(Navigation, ArrowsAndOkWalkAsDigitsDo)
         { { RC_PreviousPage, RC_PreviousPage }, { RC_Left, RC_Left }, CItemListSet::VideoList },
         // Down eleven times from nothing: the highlight appears, walks the nine rows below and on to the next
         // page's first; Up goes back to this page's last and on up, and OK chooses the row as its digit.
-        { { RC_Digit7 }, { RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down,
-                           RC_Down, RC_Up, RC_Up, RC_Up, RC_Ok },
+        { { RC_Digit7 },
+          { RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Down, RC_Up,
+            RC_Up, RC_Up, RC_Ok },
           CItemListSet::AddressList },
     };
     for (const auto& step : walk) {
@@ -677,8 +677,8 @@ TEST_P(DrawMenu, GridRowsAndPageLine)
     RowsList many(25);
     many.Load(0);
     img = render(&many, size);
-    EXPECT_TRUE(cellShows(img, QRect(1, 11 * h, W - 2, h), Qt::AlignCenter,
-                          QStringLiteral("第1页/共3页<用CH键前后翻页>")));
+    EXPECT_TRUE(
+        cellShows(img, QRect(1, 11 * h, W - 2, h), Qt::AlignCenter, QStringLiteral("第1页/共3页<用CH键前后翻页>")));
     many.PageForward();
     many.PageForward();
     img = render(&many, size);

@@ -51,7 +51,8 @@ public:
     Browser()
     {
         m_node.setProgram(QStringLiteral("node"));
-        m_node.setArguments({ QStringLiteral(KREL_TEST_SUPPORT "/phone_browser.js"), QStringLiteral(KREL_PHONE_BROWSER) });
+        m_node.setArguments(
+            { QStringLiteral(KREL_TEST_SUPPORT "/phone_browser.js"), QStringLiteral(KREL_PHONE_BROWSER) });
         m_node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_node.start();
     }
@@ -92,7 +93,8 @@ protected:
         WriteSetting(QString::fromLatin1(SettingKey::PhoneRemote), QStringLiteral("1"));
         WriteSetting(QString::fromLatin1(SettingKey::PhoneRemotePort), QString::number(port));
         dialog = std::make_unique<CTvCfgDlg>(&router, nullptr);
-        dialog->SetMessageBox([](QWidget*, const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); });
+        dialog->SetMessageBox(
+            [](QWidget*, const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); });
         dialog->OnInitDialog();
         ASSERT_NE(dialog->PhoneRemote(), nullptr);
     }
@@ -157,8 +159,10 @@ QString LoopbackAlias()
         return {};
     const QString self = QHostInfo::localHostName().toLower();
     for (const QByteArray& line : hosts.readAll().split('\n')) {
-        const QStringList fields = QString::fromLatin1(line).section(QLatin1Char('#'), 0, 0).simplified().split(
-            QLatin1Char(' '), Qt::SkipEmptyParts);
+        const QStringList fields = QString::fromLatin1(line)
+                                       .section(QLatin1Char('#'), 0, 0)
+                                       .simplified()
+                                       .split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (fields.size() < 2 || !QHostAddress(fields[0]).isLoopback())
             continue;
         for (const QString& name : fields.mid(1))
@@ -255,7 +259,7 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
     // rules of "send to TV") and listed on the phone; at Home 4 on the TV it plays; removed on the phone, it is gone.
     EXPECT_EQ(phone.Do(QStringLiteral("favourite http://127.0.0.1:631/ 本机")), QStringLiteral("ok 400"));
     EXPECT_EQ(phone.Do(QStringLiteral("favourite http://video.example/plain.html 我的剧")), QStringLiteral("ok 204"));
-    EXPECT_EQ(phone.Do(QStringLiteral("favourites 1")), QStringLiteral("ok 我的剧"));
+    EXPECT_EQ(phone.Do(QStringLiteral("list favourites 1")), QStringLiteral("ok 我的剧"));
     for (int key : { RC_LeaveVideo, RC_Back, RC_Back })
         router.PostKey(key, 0);
     ASSERT_TRUE(WaitFor([&] { return state() == CItemListSet::Home; }));
@@ -264,15 +268,16 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
     ASSERT_TRUE(WaitFor([&] { return state() == CItemListSet::Favourites; }));
     EXPECT_EQ(dialog->MainFrame()->Menu().CurrentList()->RowAt(0).name, QStringLiteral("我的剧"));
     router.PostKey(RC_Digit0, 0);
-    EXPECT_TRUE(WaitFor([&] { return dialog->MainFrame()->Menu().ListSet().PlayingName() == QStringLiteral("我的剧"); }));
+    EXPECT_TRUE(
+        WaitFor([&] { return dialog->MainFrame()->Menu().ListSet().PlayingName() == QStringLiteral("我的剧"); }));
     EXPECT_TRUE(WaitFor(
         [&] {
             const QImage tv = CaptureTvScreen(*g_pXServer);
             return qRed(tv.pixel(960, 540)) > 180 && qGreen(tv.pixel(960, 540)) < 80 && qRed(tv.pixel(100, 100)) > 180;
         },
         90000));
-    EXPECT_EQ(phone.Do(QStringLiteral("unfavourite 0")), QStringLiteral("ok 204"));
-    EXPECT_EQ(phone.Do(QStringLiteral("favourites 0")), QStringLiteral("ok"));
+    EXPECT_EQ(phone.Do(QStringLiteral("press favourites 0")), QStringLiteral("ok 204"));
+    EXPECT_EQ(phone.Do(QStringLiteral("list favourites 0")), QStringLiteral("ok"));
 
     // "继续观看" on the phone: a film of the local movies played and left at 0:30 is the TV's row, and a tap resumes it
     // on the TV a few seconds before where it was left.
@@ -280,16 +285,18 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
     ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), film));
     for (int key : { RC_LeaveVideo, RC_Back, RC_Back, RC_Digit3, RC_Digit0, RC_Digit0 })
         router.PostKey(key, 0);
-    ASSERT_TRUE(WaitFor([&] { return dialog->MainFrame()->Player() && dialog->MainFrame()->Player()->Position() > 0.5; }, 20000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return dialog->MainFrame()->Player() && dialog->MainFrame()->Player()->Position() > 0.5; }, 20000));
     ILocalPlayer* player = dialog->MainFrame()->Player();
     router.PostKey(RC_NextPage, 0); // 30 s on
     ASSERT_TRUE(WaitFor([&] { return player->Position() >= 30; }, 10000));
     router.PostKey(RC_Back, 0);
     ASSERT_TRUE(WaitFor([&] { return !player->IsPlaying(); }));
-    const QString row = phone.Do(QStringLiteral("watching 1"));
+    const QString row = phone.Do(QStringLiteral("list watching 1"));
     EXPECT_TRUE(row.startsWith(QStringLiteral("ok 本地: 一部电影.webm  00:3"))) << row.toStdString();
-    EXPECT_EQ(phone.Do(QStringLiteral("watch 0")), QStringLiteral("ok 204"));
-    EXPECT_TRUE(WaitFor([&] { return player->IsPlaying() && player->Position() >= 24 && player->Position() < 35; }, 20000))
+    EXPECT_EQ(phone.Do(QStringLiteral("press watching 0")), QStringLiteral("ok 204"));
+    EXPECT_TRUE(
+        WaitFor([&] { return player->IsPlaying() && player->Position() >= 24 && player->Position() < 35; }, 20000))
         << player->Position();
     EXPECT_EQ(state(), CItemListSet::Watching);
 
@@ -377,9 +384,10 @@ TEST_F(PhoneRemote, Refusals)
     QByteArray got;
     const auto answers = [&](int n) {
         return WaitFor([&] {
-            got += kept->readAll();
-            return got.count("HTTP/1.1 200 ") >= n || kept->state() != QAbstractSocket::ConnectedState;
-        }) && got.count("HTTP/1.1 200 ") == n;
+                   got += kept->readAll();
+                   return got.count("HTTP/1.1 200 ") >= n || kept->state() != QAbstractSocket::ConnectedState;
+               })
+            && got.count("HTTP/1.1 200 ") == n;
     };
     kept->write(state);
     EXPECT_TRUE(answers(1));

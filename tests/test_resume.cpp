@@ -74,8 +74,9 @@ TEST(ResumePositions, BoundedTornAndOnAFullDisk)
     EXPECT_EQ(ReadFile(file).count('\n'), CResumePositions::kMaxEntries);
 
     // A torn file: what can be read is kept, the rest ignored.
-    WriteFile(file, "120.0\thttp://a\nxyz\tb\n-5\tc\ninf\td\n\t\n300.0\thttp://b\n77\n"
-                    "9.2e15\thttp://absurd\n1e300\thttp://huge\n");
+    WriteFile(file,
+              "120.0\thttp://a\nxyz\tb\n-5\tc\ninf\td\n\t\n300.0\thttp://b\n77\n"
+              "9.2e15\thttp://absurd\n1e300\thttp://huge\n");
     CResumePositions torn(file);
     EXPECT_EQ(torn.StartFor(QStringLiteral("http://absurd")), 0);
     EXPECT_EQ(torn.StartFor(QStringLiteral("http://huge")), 0);
@@ -158,8 +159,10 @@ TEST(Favourites, TornOrHostileFileAndTheBound)
                        "\thttps://video.example/unnamed\n"
                        "again\thttps://video.example/a\n"
                        "three\tfields\there\n"
-                       + QByteArray(70, 'n') + "\thttps://video.example/long-name\n"
-                       "huge\thttps://" + QByteArray(CFavourites::kMaxAddressChars, 'x') + "\n";
+        + QByteArray(70, 'n')
+        + "\thttps://video.example/long-name\n"
+          "huge\thttps://"
+        + QByteArray(CFavourites::kMaxAddressChars, 'x') + "\n";
     for (int i = 0; i < 60; ++i)
         bytes += "n" + QByteArray::number(i) + "\thttps://video.example/" + QByteArray::number(i) + "\n";
     bytes += "torn\thttps://video.exa";

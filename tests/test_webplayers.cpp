@@ -1,8 +1,6 @@
 // Video pages built on real web player libraries (video.js, Plyr, from the npm registry) and local films (libmpv)
 // playing a red clip with a tone, in the real TV window under a two-monitor X server with a real PulseAudio server:
 // whatever the page or the file, the clip covers the TV and its sound plays on the TV's sound card.
-#include <algorithm>
-
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -90,6 +88,14 @@ protected:
     {
         return enlarged->isEmpty() ? QStringList() : enlarged->last().at(0).toStringList();
     }
+    // The line the TV window shows over the bottom of the TV that starts with start ("" when none shows).
+    QString lineOnTheTv(const QString& start) const
+    {
+        for (const QLabel* label : frame->findChildren<QLabel*>())
+            if (label->isVisible() && label->text().startsWith(start))
+                return label->text();
+        return QString();
+    }
     // The share of the TV monitor's pixels that are the clip's red.
     double redShare() { return RedShare(CaptureTvScreen(*g_pXServer)); }
     bool soundOnTvOnly() { return pulse->SoundOnlyOn(QStringLiteral("tv")); }
@@ -140,12 +146,13 @@ TEST_F(WebPlayers, TheNextEpisodeFollows)
     machine.writeAppFile(QStringLiteral("Data/Data1.dat"), EncodeVideoFile({ { 500, QStringLiteral("剧"), 0, 0 } }));
     ASSERT_TRUE(MakeKeyedDatabase(
         machine.appDir(), QString::fromLatin1(kCataloguePassword),
-        QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER, videoname TEXT);"
-                       "CREATE TABLE tb_video_addr_list (id INTEGER, videoid INTEGER, name TEXT, url TEXT);"
-                       "INSERT INTO tb_video_addr_list VALUES (10, 500, '第1集', '%1&e=1'), (20, 500, '第2集', '%1&e=2'),"
-                       " (30, 500, '第3集', '%1&e=3');"
-                       "CREATE TABLE tb_star_list (starid INTEGER, starname TEXT, pos INTEGER);"
-                       "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);")
+        QStringLiteral(
+            "CREATE TABLE tb_videogroup_list (id INTEGER, videoname TEXT);"
+            "CREATE TABLE tb_video_addr_list (id INTEGER, videoid INTEGER, name TEXT, url TEXT);"
+            "INSERT INTO tb_video_addr_list VALUES (10, 500, '第1集', '%1&e=1'), (20, 500, '第2集', '%1&e=2'),"
+            " (30, 500, '第3集', '%1&e=3');"
+            "CREATE TABLE tb_star_list (starid INTEGER, starname TEXT, pos INTEGER);"
+            "CREATE TABLE tb_star_video_list (starid INTEGER, videoid INTEGER);")
             .arg(ending)));
     ASSERT_TRUE(OpenCatalogue());
     frame = std::make_unique<CMainFrame>();
@@ -155,19 +162,14 @@ TEST_F(WebPlayers, TheNextEpisodeFollows)
     const auto command = [&](int c) {
         QCoreApplication::postEvent(frame.get(), new CAppEvent(WM_REMOTE_COMMAND, static_cast<quint32>(c), 0));
     };
-    // The band over the TV with the countdown, while it shows.
-    const auto countdown = [&] {
-        for (const QLabel* label : frame->findChildren<QLabel*>())
-            if (label->isVisible() && label->text().startsWith(QStringLiteral("下一集：")))
-                return label->text();
-        return QString();
-    };
+    const auto countdown = [&] { return lineOnTheTv(QStringLiteral("下一集：")); };
     const CItemListSet& menu = frame->Menu().ListSet();
 
     for (int key : { RC_Digit0, RC_Digit0, RC_Digit0 })
         command(key);
     ASSERT_TRUE(WaitFor([&] { return web.Url().endsWith(QLatin1String("e=1")); }, 40000));
-    EXPECT_TRUE(WaitFor([&] { return countdown() == QStringLiteral("下一集：第2集  2"); }, 20000)) << countdown().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return countdown() == QStringLiteral("下一集：第2集  2"); }, 20000))
+        << countdown().toStdString();
     EXPECT_TRUE(WaitFor([&] { return countdown() == QStringLiteral("下一集：第2集  1"); }));
     EXPECT_TRUE(WaitFor([&] { return web.Url().endsWith(QLatin1String("e=2")); }, 20000));
     EXPECT_EQ(menu.PlayingName(), QStringLiteral("第2集"));
@@ -179,7 +181,8 @@ TEST_F(WebPlayers, TheNextEpisodeFollows)
     // The last episode, chosen: it ends (and leaves "继续观看") with no countdown.
     command(RC_Digit2);
     ASSERT_TRUE(WaitFor([&] { return web.Url().endsWith(QLatin1String("e=3")); }, 20000));
-    ASSERT_TRUE(WaitFor([&] { return menu.IsPlaying() && const_cast<CItemListSet&>(menu).WatchingList().Items().isEmpty(); }, 20000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return menu.IsPlaying() && const_cast<CItemListSet&>(menu).WatchingList().Items().isEmpty(); }, 20000));
     EXPECT_EQ(countdown(), QString());
     command(RC_LeaveVideo);
 
@@ -197,9 +200,13 @@ TEST_F(WebPlayers, TheNextEpisodeFollows)
     EXPECT_EQ(NextPlayableFile(films[1]), QString());
     QCoreApplication::postEvent(frame.get(), new CPlayFileEvent(films[0]));
     const QString next = QStringLiteral("下一集：") + QFileInfo(films[1]).fileName();
-    EXPECT_TRUE(WaitFor([&] { return countdown() == next + QStringLiteral("  2"); }, 20000)) << countdown().toStdString();
+    EXPECT_TRUE(WaitFor([&] { return countdown() == next + QStringLiteral("  2"); }, 20000))
+        << countdown().toStdString();
     EXPECT_TRUE(WaitFor(
-        [&] { return frame->Player()->IsPlaying() && const_cast<CItemListSet&>(menu).WatchingList().Items().value(0).key == films[1]; },
+        [&] {
+            return frame->Player()->IsPlaying()
+                && const_cast<CItemListSet&>(menu).WatchingList().Items().value(0).key == films[1];
+        },
         20000));
 }
 
@@ -214,12 +221,7 @@ TEST_F(WebPlayers, StillWatchingAsksAnEmptyRoom)
     frame = std::make_unique<CMainFrame>();
     frame->show();
     QSignalSpy ended(frame.get(), &CMainFrame::nobodyWatching);
-    const auto asked = [&] {
-        for (const QLabel* label : frame->findChildren<QLabel*>())
-            if (label->isVisible() && label->text() == QStringLiteral("还在看吗？按任意键继续播放"))
-                return true;
-        return false;
-    };
+    const auto asked = [&] { return lineOnTheTv(QStringLiteral("还在看吗？按任意键继续播放")) != QString(); };
     QCoreApplication::postEvent(frame.get(), new CPlayFileEvent(film));
     ASSERT_TRUE(WaitFor([&] { return frame->Player() && frame->Player()->Position() > 0.5; }, 20000));
     ILocalPlayer* player = frame->Player();
@@ -495,10 +497,7 @@ TEST_F(WebPlayers, LocalFilmsPlayOnTheTv)
     EXPECT_EQ(ended.at(1).first().toBool(), false);
     EXPECT_FALSE(playerShown());
     EXPECT_EQ(frame->Menu().CurrentList(), listing);
-    const auto notices = frame->findChildren<QLabel*>();
-    EXPECT_TRUE(std::any_of(notices.begin(), notices.end(), [](const QLabel* l) {
-        return l->isVisible() && l->text() == QStringLiteral("影片无法播放，请重新选择");
-    })) << "no line on the TV";
+    EXPECT_EQ(lineOnTheTv(QStringLiteral("影片")), QStringLiteral("影片无法播放，请重新选择"));
     command(digitOf("a-long.webm"));
     EXPECT_TRUE(WaitFor([&] { return redShare() >= 0.9; }, 20000));
     command(RC_LeaveVideo);

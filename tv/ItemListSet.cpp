@@ -72,8 +72,8 @@ public:
         for (const CWatchingList::Item& item : m_list.Items()) {
             if (item.film ? !QFileInfo(item.key).isFile() : !StillInCatalogue(item))
                 continue;
-            const QString at = item.position > 0 ? QStringLiteral("  ") + CResumePositions::FormatTime(item.position)
-                                                 : QString();
+            const QString at
+                = item.position > 0 ? QStringLiteral("  ") + CResumePositions::FormatTime(item.position) : QString();
             AppendRow({ item.name + at, 0, 0, 0 });
             m_shown.append(item);
         }

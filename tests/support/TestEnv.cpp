@@ -111,7 +111,9 @@ bool TempMachine::buildCatalogue(const QString& tool, const QString& address, co
 {
     QStringList rows;
     for (int i = 0; i < episodes.size(); ++i)
-        rows << QStringLiteral(R"({"id": %1, "video": 10, "name": "%2", "url": "%3"})").arg(100 + i).arg(episodes[i], address);
+        rows << QStringLiteral(R"({"id": %1, "video": 10, "name": "%2", "url": "%3"})")
+                    .arg(100 + i)
+                    .arg(episodes[i], address);
     const QString source = root() + QStringLiteral("/catalogue.json");
     WriteFile(source,
               QStringLiteral(R"({"types": [{"id": 1, "name": "测试类型"}],
@@ -203,8 +205,8 @@ QImage CaptureDisplay(const QString& name, const QRect& area)
         tv = QImage(area.size(), QImage::Format_RGB32);
         tv.fill(Qt::black);
     } else if (XImage* image = XGetImage(display, DefaultRootWindow(display), inside.x(), inside.y(),
-                                             static_cast<unsigned>(inside.width()),
-                                             static_cast<unsigned>(inside.height()), AllPlanes, ZPixmap)) {
+                                         static_cast<unsigned>(inside.width()), static_cast<unsigned>(inside.height()),
+                                         AllPlanes, ZPixmap)) {
         if (image->bits_per_pixel == 32 && image->byte_order == LSBFirst) {
             const QImage part(reinterpret_cast<const uchar*>(image->data), image->width, image->height,
                               image->bytes_per_line, QImage::Format_RGB32);

@@ -9,10 +9,8 @@
 //   power            taps Power and accepts its question         -> "ok"
 //   send URL         types an address into "send to TV"          -> "ok <status>"
 //   favourite URL NAME  types an address and a name and taps "收藏" -> "ok <status>"
-//   favourites N     waits for N favourites listed               -> "ok <their names, | between>"
-//   unfavourite N    taps "删除" of favourite N                   -> "ok <status>"
-//   watching N       waits for N rows of "继续观看" listed         -> "ok <the rows, | between>"
-//   watch N          taps row N of "继续观看"                      -> "ok <status>"
+//   list L N         waits for N entries in list L (favourites, watching) -> "ok <their names, | between>"
+//   press L N        taps the button of entry N of list L ("删除", the row) -> "ok <status>"
 //   visit URL        opens a page of another site in a new tab and waits for its report -> "ok <its report>"
 //   cookie           the pairing cookie's flags                  -> "ok httpOnly=<b> sameSite=<s>"
 'use strict';
@@ -78,20 +76,19 @@ const puppeteer = require(path.join(process.argv[2], 'node_modules', 'puppeteer-
         const answered = page.waitForResponse((r) => r.url().endsWith('/favourite'));
         await page.tap('#favourite');
         say('ok ' + (await answered).status());
-      } else if (command === 'favourites') {
-        await page.waitForFunction((n) => document.querySelectorAll('#favourites span').length === n, {}, Number(arg));
-        say('ok ' + (await page.$$eval('#favourites span', (s) => s.map((e) => e.textContent).join('|'))));
-      } else if (command === 'unfavourite') {
-        const answered = page.waitForResponse((r) => r.url().endsWith('/unfavourite'));
-        await page.$$eval('#favourites button', (b, n) => b[n].click(), Number(arg));
-        say('ok ' + (await answered).status());
-      } else if (command === 'watching') {
-        await page.waitForFunction((n) => document.querySelectorAll('#watching button').length === n, {}, Number(arg));
-        say('ok ' + (await page.$$eval('#watching button', (s) => s.map((e) => e.textContent).join('|'))));
-      } else if (command === 'watch') {
-        const answered = page.waitForResponse((r) => r.url().endsWith('/watch'));
-        await page.$$eval('#watching button', (b, n) => b[n].click(), Number(arg));
-        say('ok ' + (await answered).status());
+      } else if (command === 'list' || command === 'press') {
+        // The lists below the keys: where each entry's name is, and what its button asks.
+        const lists = { favourites: ['#favourites span', '/unfavourite'], watching: ['#watching button', '/watch'] };
+        const [name, n] = arg.split(' ');
+        const [names, path] = lists[name];
+        if (command === 'list') {
+          await page.waitForFunction((s, n) => document.querySelectorAll(s).length === n, {}, names, Number(n));
+          say('ok ' + (await page.$$eval(names, (s) => s.map((e) => e.textContent).join('|'))));
+        } else {
+          const answered = page.waitForResponse((r) => r.url().endsWith(path));
+          await page.$$eval('#' + name + ' button', (b, n) => b[n].click(), Number(n));
+          say('ok ' + (await answered).status());
+        }
       } else if (command === 'visit') {
         const other = await browser.newPage();
         await other.goto(arg, { waitUntil: 'load' });

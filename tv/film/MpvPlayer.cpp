@@ -162,7 +162,8 @@ void CMpvPlayer::NextTrack(Track track)
     mpv_command_async(m_pMpv, 0, cycle);
     // The track's language and title, or that there is none.
     const char* text = track == Track::Subtitle
-        ? "字幕: ${?current-tracks/sub:${current-tracks/sub/lang:} ${current-tracks/sub/title:}}${!current-tracks/sub:关}"
+        ? "字幕: ${?current-tracks/sub:${current-tracks/sub/lang:} "
+          "${current-tracks/sub/title:}}${!current-tracks/sub:关}"
         : "音轨: ${?current-tracks/audio:${current-tracks/audio/lang:} ${current-tracks/audio/title:}}"
           "${!current-tracks/audio:无}";
     const char* show[] = { "show-text", text, "3000", nullptr };

@@ -21,9 +21,9 @@ CChromiumPage::CChromiumPage(CDevToolsPipe* pipe, QString pageScript)
                           QLatin1String("Target.attachedToTarget"), QLatin1String("Target.detachedFromTarget"),
                           QLatin1String("Runtime.executionContextCreated"),
                           QLatin1String("Runtime.executionContextDestroyed"),
-                          QLatin1String("Runtime.executionContextsCleared"), QLatin1String("Page.javascriptDialogOpening"),
-                          QLatin1String("Page.fileChooserOpened"), QLatin1String("Page.frameNavigated"),
-                          QLatin1String("Page.navigatedWithinDocument") });
+                          QLatin1String("Runtime.executionContextsCleared"),
+                          QLatin1String("Page.javascriptDialogOpening"), QLatin1String("Page.fileChooserOpened"),
+                          QLatin1String("Page.frameNavigated"), QLatin1String("Page.navigatedWithinDocument") });
     // Nothing more to ask of a browser that went.
     connect(m_pPipe, &CDevToolsPipe::closed, this, [this] { m_poll.stop(); });
     m_poll.setInterval(kPollMs);

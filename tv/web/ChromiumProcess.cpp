@@ -103,8 +103,8 @@ QString CChromiumProcess::WriteHandlerStubs(const QString& profile)
     const QByteArray stub = QByteArrayLiteral("#!/bin/sh\n"
                                               "echo \"krel.chromium: a page asked to start ${0##*/}: refused\" >&2\n"
                                               "exit 1\n");
-    for (const char* name :
-         { "xdg-open", "xdg-email", "gio", "gvfs-open", "gnome-open", "kde-open", "kde-open5", "kfmclient", "exo-open" }) {
+    for (const char* name : { "xdg-open", "xdg-email", "gio", "gvfs-open", "gnome-open", "kde-open", "kde-open5",
+                              "kfmclient", "exo-open" }) {
         QFile file(dir + QLatin1Char('/') + QLatin1String(name));
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(stub) != stub.size())
             return {};

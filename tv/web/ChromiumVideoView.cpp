@@ -75,8 +75,9 @@ bool CChromiumVideoView::EnsureBrowser()
     // place outside every monitor on the primary one).
     const QPoint at = mapToGlobal(QPoint(0, 0)) * devicePixelRatioF();
     const QSize extent = size() * devicePixelRatioF();
-    options.extraArguments = QStringList { QStringLiteral("--window-position=%1,%2").arg(at.x()).arg(at.y()),
-                                           QStringLiteral("--window-size=%1,%2").arg(extent.width()).arg(extent.height()) }
+    options.extraArguments
+        = QStringList { QStringLiteral("--window-position=%1,%2").arg(at.x()).arg(at.y()),
+                        QStringLiteral("--window-size=%1,%2").arg(extent.width()).arg(extent.height()) }
         + ExtraFlags();
     if (!m_pBrowser->Start(options)) {
         delete m_pBrowser;
@@ -145,10 +146,10 @@ void CChromiumVideoView::FindWindow()
     }
     if (++m_nFindTries >= kFindTries) {
         m_find.stop();
-        qCWarning(lcChromium).noquote() << (m_nFound
-                                                ? "the window manager did not give the browser's window back: it is ended"
-                                                : "the browser's window did not appear: it is ended")
-                                        << "(its windows:" << X11Embed::DescribeWindows(m_pBrowser->Pid()) << ")";
+        qCWarning(lcChromium).noquote()
+            << (m_nFound ? "the window manager did not give the browser's window back: it is ended"
+                         : "the browser's window did not appear: it is ended")
+            << "(its windows:" << X11Embed::DescribeWindows(m_pBrowser->Pid()) << ")";
         m_pBrowser->Stop(500);
     }
 }
@@ -184,18 +185,19 @@ void CChromiumVideoView::TogglePause(std::function<void()> answered)
     if (!m_pPage)
         return;
     // The frame whose script has a chosen media player answers whether it is paused now; the others answer "none".
-    m_pPage->EvaluateEverywhere(QStringLiteral("window.__krelTogglePause ? window.__krelTogglePause() : 'none'"),
-                                [this, page = m_nPages, answered = std::move(answered)](const QList<QJsonValue>& answers) {
-                                    if (page != m_nPages)
-                                        return; // another page was opened meanwhile
-                                    for (const QJsonValue& a : answers)
-                                        if (a.isBool()) {
-                                            m_bPaused = a.toBool();
-                                            break;
-                                        }
-                                    if (answered)
-                                        answered();
-                                });
+    m_pPage->EvaluateEverywhere(
+        QStringLiteral("window.__krelTogglePause ? window.__krelTogglePause() : 'none'"),
+        [this, page = m_nPages, answered = std::move(answered)](const QList<QJsonValue>& answers) {
+            if (page != m_nPages)
+                return; // another page was opened meanwhile
+            for (const QJsonValue& a : answers)
+                if (a.isBool()) {
+                    m_bPaused = a.toBool();
+                    break;
+                }
+            if (answered)
+                answered();
+        });
 }
 
 void CChromiumVideoView::Seek(double seconds, bool relative)

@@ -174,8 +174,8 @@ void COnlineVideoView::TogglePause(std::function<void()> answered)
 {
     // The top frame's script answers whether its player is paused now; a player in a frame below is out of its
     // reach, and the answer is then "none".
-    page()->runJavaScript(QStringLiteral("window.__krelTogglePause ? window.__krelTogglePause() : 'none'"), kScriptWorld,
-                          [this, page = m_nPages, answered = std::move(answered)](const QVariant& v) {
+    page()->runJavaScript(QStringLiteral("window.__krelTogglePause ? window.__krelTogglePause() : 'none'"),
+                          kScriptWorld, [this, page = m_nPages, answered = std::move(answered)](const QVariant& v) {
                               // (No value at all: the page is going, and with it this view.)
                               if (!v.isValid() || page != m_nPages)
                                   return;

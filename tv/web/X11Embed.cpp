@@ -241,8 +241,7 @@ void describeBelow(Display* d, Window w, long long pid, int depth, QString& out)
                        .arg(w, 0, 16)
                        .arg(attributes.width)
                        .arg(attributes.height)
-                       .arg(attributes.map_state == IsUnmapped ? QStringLiteral("unmapped")
-                                                                : QStringLiteral("mapped"))
+                       .arg(attributes.map_state == IsUnmapped ? QStringLiteral("unmapped") : QStringLiteral("mapped"))
                        .arg(attributes.override_redirect ? QStringLiteral(", override-redirect") : QString());
             XFree(hint.res_name);
             XFree(hint.res_class);
