@@ -73,6 +73,7 @@ void CPhonePanel::Enable(bool on)
             phone->SetMenuSource(m_hooks.menu);
             connect(phone.get(), &CPhoneRemote::sendToTv, this, &CPhonePanel::sendToTv);
             connect(phone.get(), &CPhoneRemote::resumeWatched, this, &CPhonePanel::resumeWatched);
+            connect(phone.get(), &CPhoneRemote::speakMenus, this, &CPhonePanel::speakMenus);
             connect(phone.get(), &CPhoneRemote::phonesChanged, this, &CPhonePanel::FillList);
             m_pPhone = std::move(phone);
         }

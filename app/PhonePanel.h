@@ -41,6 +41,7 @@ signals:
     // A phone asked to play a page on the TV.
     void sendToTv(const QUrl& address);
     void resumeWatched(int row);
+    void speakMenus(bool on);
 
 private:
     void FillList();

@@ -11,6 +11,7 @@
 
 #include "AppIcon.h"
 #include "common/Globals.h"
+#include "tv/MenuSpeech.h"
 
 CShutdownPCDlg::CShutdownPCDlg(QWidget* parent)
     : QDialog(parent)
@@ -81,12 +82,16 @@ void CShutdownPCDlg::showEvent(QShowEvent* e)
     if (!m_timer.isActive()) {
         m_nCountdown = kSeconds;
         m_timer.start(1000);
+        // The whole prompt, then the seconds left every five seconds (OnTick).
+        Speak(QStringLiteral("关机提示, %1秒. 关闭电脑,请按1. 不关电脑,请按0").arg(kSeconds));
     }
 }
 
 void CShutdownPCDlg::OnTick()
 {
     setWindowTitle(QStringLiteral("关机提示?[%1]").arg(m_nCountdown));
+    if (m_nCountdown % 5 == 0 && m_nCountdown < kSeconds)
+        Speak(QStringLiteral("%1秒").arg(m_nCountdown));
     --m_nCountdown;
     if (m_nCountdown < 1) {
         m_timer.stop();

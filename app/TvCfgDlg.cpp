@@ -29,6 +29,7 @@
 #include "common/Memory.h"
 #include "common/Paths.h"
 #include "common/Settings.h"
+#include "tv/MenuSpeech.h"
 #include "display/TvIdentity.h"
 #include "remote/KeyRouter.h"
 #include "tv/AudioRouter.h"
@@ -107,6 +108,8 @@ void CTvCfgDlg::BuildControls()
     refresh->setObjectName(QStringLiteral("1010"));
     m_pBootRun = new QCheckBox(QStringLiteral("开机自动运行"), this);
     m_pBootRun->setObjectName(QStringLiteral("1009"));
+    m_pSpeakMenus = new QCheckBox(QStringLiteral("朗读菜单"), this);
+    m_pSpeakMenus->setObjectName(QStringLiteral("speakMenus"));
     auto* save = new QPushButton(QStringLiteral("保存"), this);
     save->setObjectName(QStringLiteral("1003"));
     auto* start = new QPushButton(QStringLiteral("启动电视输出"), this);
@@ -128,6 +131,7 @@ void CTvCfgDlg::BuildControls()
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
     layout->addWidget(m_pBootRun);
+    layout->addWidget(m_pSpeakMenus);
     // The phone remote, switched on and off, paired and unpaired in a group of its own.
     m_pPhonePanel
         = new CPhonePanel(m_pRouter,
@@ -137,6 +141,7 @@ void CTvCfgDlg::BuildControls()
                           this);
     connect(m_pPhonePanel, &CPhonePanel::sendToTv, this, &CTvCfgDlg::SendToTv);
     connect(m_pPhonePanel, &CPhonePanel::resumeWatched, this, &CTvCfgDlg::ResumeWatched);
+    connect(m_pPhonePanel, &CPhonePanel::speakMenus, this, &CTvCfgDlg::SetSpeakMenus);
     layout->addWidget(m_pPhonePanel);
     // Why the receiver is dead when it is there but cannot be opened; hidden otherwise.
     m_pReceiverNote = new QLabel(this);
@@ -161,6 +166,7 @@ void CTvCfgDlg::BuildControls()
     connect(m_cbSoundCard, &QComboBox::currentIndexChanged, this, &CTvCfgDlg::OnSoundCardChanged);
     connect(refresh, &QPushButton::clicked, this, &CTvCfgDlg::RefreshHardware);
     connect(m_pBootRun, &QCheckBox::clicked, this, &CTvCfgDlg::OnBootRunClicked);
+    connect(m_pSpeakMenus, &QCheckBox::clicked, this, &CTvCfgDlg::SetSpeakMenus);
     connect(save, &QPushButton::clicked, this, &CTvCfgDlg::Save);
     connect(start, &QPushButton::clicked, this, &CTvCfgDlg::ShowOrStartTvOutput);
 }
@@ -229,6 +235,8 @@ void CTvCfgDlg::OnInitDialog()
     if (IsUpdateDay())
         m_updateManager.StartUpdate();
     EnablePhoneRemote(ReadSetting(QString::fromLatin1(SettingKey::PhoneRemote)).trimmed() == QLatin1String("1"));
+    m_pSpeakMenus->setChecked(ReadSettingNumber(QString::fromLatin1(SettingKey::SpeakMenus)) != 0);
+    ApplySpeakMenus();
     // Once the window is up, the TV menu's font is made ready, so that the first Power is as quick as later ones.
     QTimer::singleShot(0, this, [this] {
         CMainFrame::Prewarm();
@@ -389,6 +397,18 @@ void CTvCfgDlg::OnBootRunClicked(bool checked)
     if (!ok)
         m_messageBox(this, checked ? QStringLiteral("无法设置开机自动运行!") : QStringLiteral("无法取消开机自动运行!"),
                      QStringLiteral("提示"));
+}
+
+void CTvCfgDlg::SetSpeakMenus(bool on)
+{
+    WriteSetting(QString::fromLatin1(SettingKey::SpeakMenus), on ? QStringLiteral("1") : QStringLiteral("0"));
+    {
+        const QSignalBlocker blocker(m_pSpeakMenus);
+        m_pSpeakMenus->setChecked(on);
+    }
+    ApplySpeakMenus();
+    Speak(on ? QStringLiteral("朗读菜单已开启") : QString(), true);
+    m_pPhonePanel->MenuChanged(); // the phones' switch follows
 }
 
 bool CTvCfgDlg::HasTray()

@@ -59,6 +59,8 @@ public:
     // The phone remote while it is switched on, else null (then nothing listens).
     CPhoneRemote* PhoneRemote() const;
     void EnablePhoneRemote(bool on);
+    // Spoken menus ("朗读菜单") on or off: stored, shown in the box, and in effect at once.
+    void SetSpeakMenus(bool on);
     void PairPhone();
 
     void SetMessageBox(MessageBox box) { m_messageBox = std::move(box); }
@@ -130,6 +132,7 @@ private:
     QLabel* m_pDisplaySize = nullptr;
     QComboBox* m_cbSoundCard = nullptr;
     QCheckBox* m_pBootRun = nullptr;
+    QCheckBox* m_pSpeakMenus = nullptr;
     QLabel* m_pReceiverNote = nullptr;
     QLabel* m_pTvNote = nullptr;
     CTvScreen m_tv;

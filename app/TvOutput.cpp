@@ -12,6 +12,7 @@
 #include "common/Memory.h"
 #include "common/RemoteCommand.h"
 #include "tv/MainFrame.h"
+#include "tv/MenuSpeech.h"
 
 void CTvCfgDlg::OnTvPower(bool on)
 {
@@ -53,6 +54,9 @@ CMainFrame* CTvCfgDlg::StartTvOutput()
         Qt::QueuedConnection);
     // On the TV's screen; while the TV is away the window waits, shown on no other monitor.
     frame->SetTvScreen(m_tv.Screen());
+    Speak(QStringLiteral("电视输出已开启"), true);
+    for (const QString& text : CMenuNarrator().Current(frame->Menu()))
+        Speak(text);
     emit tvOutputStarted();
     frame->SetHeld(CMainFrame::TvStandby, m_bTvAsleep); // still asleep where nothing woke it
     frame->SetHeld(CMainFrame::PcSleep, m_bPcAsleep);
@@ -76,6 +80,8 @@ void CTvCfgDlg::ShowOrStartTvOutput()
 
 void CTvCfgDlg::StopTvOutput()
 {
+    if (m_pMainFrame)
+        Speak(QStringLiteral("电视输出已关闭"), true);
     delete m_pMainFrame;
     m_pMainFrame = nullptr;
     ReturnFreeMemorySoon(); // the box rests in the tray now

@@ -22,6 +22,9 @@ inline constexpr char CecStandbyOnShutdown[] = "CecStandbyOnShutdown"; // 1: shu
 inline constexpr char AutoNextEpisode[] = "AutoNextEpisode"; // 0: an ended episode or film is not followed by the next
 inline constexpr char StillWatchingHours[]
     = "StillWatchingHours"; // hours of playback without a key before "还在看吗" (3; 0: never)
+inline constexpr char SpeakMenus[] = "SpeakMenus"; // 1: the TV speaks its menus, prompts and playback (朗读菜单)
+inline constexpr char SpeechRate[] = "SpeechRate"; // spoken menus' speed in words a minute (80..450; absent: 200)
+inline constexpr char SpeechPitch[] = "SpeechPitch"; // and their pitch (0..100; absent: 50)
 inline constexpr char WebEngine[]
     = "WebEngine"; // "qtwebengine" keeps the web view on Qt WebEngine; else Chromium where it fits
 } // namespace SettingKey

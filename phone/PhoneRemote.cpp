@@ -21,6 +21,7 @@
 #include "LocalNetwork.h"
 #include "common/Favourites.h"
 #include "common/RemoteCommand.h"
+#include "common/Settings.h"
 #include "remote/KeyRouter.h"
 
 Q_LOGGING_CATEGORY(lcPhone, "krel.phone", QtInfoMsg)
@@ -462,7 +463,7 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
     } else if (!get
                && (path == QLatin1String("/key") || path == QLatin1String("/send")
                    || path == QLatin1String("/favourite") || path == QLatin1String("/unfavourite")
-                   || path == QLatin1String("/watch"))) {
+                   || path == QLatin1String("/watch") || path == QLatin1String("/speech"))) {
         const QUrlQuery form(QString::fromUtf8(request.body()));
         if (!paired) {
             Refuse(request, socket, 401, "no or a wrong phone secret");
@@ -482,6 +483,14 @@ bool CPhoneRemote::handleRequest(const QHttpServerRequest& request, QTcpSocket* 
                 Refuse(request, socket, 400, "no such row");
             } else {
                 emit resumeWatched(row);
+                Reply(request, socket, 204, "text/plain", QByteArray(), renew);
+            }
+        } else if (path == QLatin1String("/speech")) {
+            const QString on = form.queryItemValue(QStringLiteral("on"));
+            if (on != QLatin1String("0") && on != QLatin1String("1")) {
+                Refuse(request, socket, 400, "spoken menus are 0 or 1");
+            } else {
+                emit speakMenus(on == QLatin1String("1"));
                 Reply(request, socket, 204, "text/plain", QByteArray(), renew);
             }
         } else if (path == QLatin1String("/unfavourite")) {
@@ -595,6 +604,8 @@ QByteArray CPhoneRemote::StateJson()
                                       { QStringLiteral("rows"), QJsonArray::fromStringList(s.rows) },
                                       { QStringLiteral("page"), s.pageLine },
                                       { QStringLiteral("favourites"), FavouritesJson() },
+                                      { QStringLiteral("speech"),
+                                        ReadSettingNumber(QString::fromLatin1(SettingKey::SpeakMenus)) != 0 },
                                       { QStringLiteral("watching"), QJsonArray::fromStringList(s.watching) } })
               .toJson(QJsonDocument::Compact);
     if (json != m_lastJson) {

@@ -85,6 +85,8 @@ signals:
     void sendToTv(const QUrl& address);
     // A row of "继续观看" was chosen on the phone.
     void resumeWatched(int row);
+    // Spoken menus were switched on or off on the phone.
+    void speakMenus(bool on);
 
 protected:
     bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;

@@ -10,6 +10,7 @@ PACKAGES=(
     libqt6opengl6-dev libgl-dev
     libhidapi-dev libsqlcipher-dev sqlcipher libcurl4-openssl-dev libssl-dev libpulse-dev libzip-dev libevdev-dev libudev-dev libmpv-dev
     libx11-dev libxfixes-dev libxrandr-dev libxss-dev libxtst-dev nlohmann-json3-dev qt6-httpserver-dev qt6-websockets-dev libqrencode-dev
+    libespeak-ng-dev espeak-ng-data
     clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     # tests and demo: servers and tools

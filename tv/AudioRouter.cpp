@@ -40,6 +40,12 @@ private:
     pa_threaded_mainloop* m_loop;
 };
 
+bool IsSpeech(const pa_sink_input_info* info)
+{
+    const char* role = pa_proplist_gets(info->proplist, PA_PROP_MEDIA_ROLE);
+    return role && qstrcmp(role, CAudioRouter::kSpeechRole) == 0;
+}
+
 long parentOf(long pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -139,6 +145,7 @@ void CAudioRouter::DropContext(pa_context* c)
     m_bSinksDirty = false;
     m_pendingSinks.clear();
     m_held.clear();
+    m_ducked.clear();
     // Stream indexes of a server that went away name nothing on the next one: the volume keys must not step
     // another program's stream that happens to get the same index.
     g_hWaveOut = kNoStream;
@@ -334,9 +341,14 @@ void CAudioRouter::RouteStream(const pa_sink_input_info* info)
     const char* pidText = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
     if (!pidText || !IsOurProcess(QByteArray(pidText).toLong()))
         return;
-    // The newest stream of ours is the one the volume keys step.
-    if (g_hWaveOut == kNoStream || info->index > g_hWaveOut)
-        g_hWaveOut = info->index;
+    // The newest stream of ours is the one the volume keys step (the speech excepted); one that starts while speech
+    // plays starts lowered.
+    if (!IsSpeech(info)) {
+        if (g_hWaveOut == kNoStream || info->index > g_hWaveOut)
+            g_hWaveOut = info->index;
+        if (m_bDucked)
+            Duck(info);
+    }
 
     std::uint32_t sink = PA_INVALID_INDEX;
     bool gone = false;
@@ -521,10 +533,66 @@ void CAudioRouter::ApplyVolume(pa_context* c, const pa_sink_input_info* info, in
     if (CAudioRouter* router = Instance()) {
         router->m_nLastLevel = level;
         router->m_nLevelStream = info->index;
+        router->m_ducked.erase(info->index); // the new volume stands when the speech ends
     }
     pa_cvolume volume;
     pa_cvolume_set(&volume, info->volume.channels, VolumeOfLevel(level));
     pa_operation_unref(pa_context_set_sink_input_volume(c, info->index, &volume, nullptr, nullptr));
+}
+
+bool CAudioRouter::SpeechSink(QString* sink) const
+{
+    std::lock_guard guard(m_lock);
+    sink->clear();
+    if (m_strChosen.isEmpty())
+        return true;
+    for (const SoundCard& card : m_sinks)
+        if (card.index == m_nChosenSink) {
+            *sink = card.name;
+            return true;
+        }
+    return false;
+}
+
+void CAudioRouter::SetDucked(bool ducked)
+{
+    if (!m_pLoop)
+        return;
+    LoopLock lock(m_pLoop);
+    if (m_bDucked == ducked)
+        return;
+    m_bDucked = ducked;
+    if (!m_pContext || !m_bReady)
+        return;
+    if (ducked) {
+        pa_operation_unref(pa_context_get_sink_input_info_list(m_pContext, &CAudioRouter::OnDuckInfo, this));
+        return;
+    }
+    for (const auto& [index, volume] : m_ducked)
+        pa_operation_unref(pa_context_set_sink_input_volume(m_pContext, index, &volume, nullptr, nullptr));
+    m_ducked.clear();
+}
+
+void CAudioRouter::OnDuckInfo(pa_context* c, const pa_sink_input_info* info, int eol, void* selfPtr)
+{
+    auto* self = static_cast<CAudioRouter*>(selfPtr);
+    if (eol || !info || c != self->m_pContext || !self->m_bDucked || IsSpeech(info))
+        return;
+    const char* pidText = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
+    if (pidText && IsOurProcess(QByteArray(pidText).toLong()))
+        self->Duck(info);
+}
+
+void CAudioRouter::Duck(const pa_sink_input_info* info)
+{
+    if (m_ducked.count(info->index) || info->volume.channels == 0)
+        return;
+    m_ducked[info->index] = info->volume;
+    pa_cvolume lowered = info->volume;
+    const pa_volume_t factor = pa_sw_volume_from_linear(kDuckedVolume);
+    for (std::uint8_t i = 0; i < lowered.channels; ++i)
+        lowered.values[i] = pa_sw_volume_multiply(lowered.values[i], factor);
+    pa_operation_unref(pa_context_set_sink_input_volume(m_pContext, info->index, &lowered, nullptr, nullptr));
 }
 
 void StepVolume(bool up)

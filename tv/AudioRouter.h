@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -10,6 +11,8 @@
 
 #include <QString>
 #include <QStringList>
+
+#include <pulse/volume.h>
 
 #include "common/SoundCard.h"
 
@@ -70,6 +73,17 @@ public:
     double StreamVolume() const;
     void SetStreamVolume(double volume);
 
+    // Where the speech of spoken menus goes: the chosen card's sink (the server's default, "", when none is
+    // chosen); false while the chosen card has gone, when it goes nowhere: never to the PC's speakers.
+    bool SpeechSink(QString* sink) const;
+    // Lowers every stream of ours but the speech to a quarter of its volume (true), or gives each back the volume
+    // it had (false). A stream that starts meanwhile is lowered too; a volume set meanwhile stands.
+    void SetDucked(bool ducked);
+    // The playback streams with this media role are the speech: the volume keys never step them, and they are not
+    // lowered.
+    static constexpr char kSpeechRole[] = "a11y";
+    static constexpr double kDuckedVolume = 0.25;
+
     bool IsConnected() const { return m_bReady; }
     // Number of (re)connections so far (for tests and diagnostics).
     int ConnectionCount() const { return m_nConnections; }
@@ -103,6 +117,8 @@ private:
     static void ApplyVolumeStep(pa_context* c, const pa_sink_input_info* info, int eol, bool up);
     static void OnVolumeSet(pa_context* c, const pa_sink_input_info* info, int eol, void* self);
     static void ApplyVolume(pa_context* c, const pa_sink_input_info* info, int level);
+    static void OnDuckInfo(pa_context* c, const pa_sink_input_info* info, int eol, void* self);
+    void Duck(const pa_sink_input_info* info);
     static void OnReconnectTimer(pa_mainloop_api* api, pa_time_event* e, const struct timeval* tv, void* self);
 
     // Audio-thread state (or under the loop's lock).
@@ -130,6 +146,8 @@ private:
     std::uint32_t m_nChosenSink = 0xFFFFFFFFu; // its sink in the current list, or none
     bool m_bChosenSeen = false; // the chosen card was there since it was chosen: its absence is the TV gone
     std::set<std::uint32_t> m_held; // our streams muted while the chosen card is gone (audio thread)
+    bool m_bDucked = false; // under the loop's lock
+    std::map<std::uint32_t, pa_cvolume> m_ducked; // the streams lowered, with the volume each had
 };
 
 // The volume keys of the TV window: steps the newest stream of the running program.

@@ -123,6 +123,8 @@ IWebVideoView* CMainFrame::EnsureView()
 void CMainFrame::SetTvScreen(QScreen* screen)
 {
     if (!screen) {
+        if (!m_bAway)
+            Speak(QStringLiteral("电视已断开"), true);
         if (!m_bAway && FilmPlays() && !m_pPlayer->IsPaused()) {
             m_pPlayer->SetPaused(true);
             m_bFilmHeld = true;
@@ -134,6 +136,8 @@ void CMainFrame::SetTvScreen(QScreen* screen)
     }
     const QRect rect = screen->geometry();
     m_rcTv = rect;
+    if (m_bAway)
+        Speak(QStringLiteral("电视已连接"), true);
     // Out of the full-screen state while the window moves, so that the new place and size are taken.
     if (windowState() & Qt::WindowFullScreen)
         setWindowState(windowState() & ~Qt::WindowFullScreen);
@@ -252,16 +256,20 @@ CMainFrame::~CMainFrame()
 bool CMainFrame::event(QEvent* e)
 {
     switch (static_cast<int>(e->type())) {
-    case WM_REMOTE_COMMAND:
+    case WM_REMOTE_COMMAND: {
         // A key from any remote means someone is at the box.
         m_pScreenKeeper->UserActivity();
-        OnRemoteCommand(static_cast<int>(static_cast<CAppEvent*>(e)->wParam()));
+        const int command = static_cast<int>(static_cast<CAppEvent*>(e)->wParam());
+        SpeakBefore(command);
+        OnRemoteCommand(command);
+        SpeakAfter(command);
         // An address list is one key before a video: the web engine starts now, while the list is read, rather than
         // after the choice. (The other menus stay without it.)
         if (m_menu.ListSet().State() == CItemListSet::AddressList && !m_pView && !WebEngineRefusesToRun()
             && EnsureView())
             m_pView->Prepare();
         break;
+    }
     case WM_PLAY_URL:
         OnPlayUrl(static_cast<CPlayUrlEvent*>(e)->url());
         break;
@@ -373,6 +381,7 @@ QLabel* CMainFrame::MakeBand()
 
 void CMainFrame::ShowNotice(const QString& text)
 {
+    Speak(text);
     ShowBand(m_pNotice, text);
     QTimer::singleShot(5000, m_pNotice, &QWidget::hide);
 }
@@ -459,6 +468,8 @@ void CMainFrame::OnPlayUrl(const QString& url)
     const double start = Resume().StartFor(url);
     m_pView->Navigate(url, g_nScrollY, start);
     m_pView->Widget()->show();
+    const QString name = m_menu.ListSet().PlayingName();
+    Speak(QStringLiteral("播放 ") + (name.isEmpty() ? QStringLiteral("网页") : Spoken::Name(name)));
     if (start > 0)
         ShowNotice(QStringLiteral("从 %1 继续播放").arg(CResumePositions::FormatTime(start)));
     m_pView->Widget()->update();

@@ -8,6 +8,7 @@ class QLabel;
 class QScreen;
 
 #include "MediaControls.h"
+#include "MenuSpeech.h"
 #include "ScreenMenu.h"
 
 class CResumePositions;
@@ -138,6 +139,9 @@ private:
     void ArmStillWatching();
     void OnStillWatchingTimeout();
     bool AnswerStillWatching();
+    // Spoken menus (MainFrameSpeech.cpp): a key cuts off what is said and is looked at before and after it acts.
+    void SpeakBefore(int command);
+    void SpeakAfter(int command);
 
     QFont m_font;
     IWebVideoView* m_pView = nullptr;
@@ -167,6 +171,10 @@ private:
     int m_nHolds = 0; // HoldReason bits
     bool m_bPausedByHold = false; // what played was paused by a hold
     bool m_bPlayed = false; // something played on the TV when last looked
+    CMenuNarrator m_narrator;
+    bool m_bKeyOverPlayback = false; // the key being spoken for came while a film or a web video was shown
+    bool m_bKeyAnswered = false; // it only answered "还在看吗"
+    bool m_bSayPause = false; // the page's answer to the play/pause key is to be said
 };
 
 // Whether the web engine would end the process if it started now (root, with its sandbox on).

@@ -78,10 +78,12 @@ void CMainFrame::OnPlayFile(const QString& path)
                 if (m_pPlayer->Play(m_strFilm, m_pPlayer->Position()))
                     return;
             }
-            if (!ok)
+            if (!ok) {
                 ShowNotice(QStringLiteral("影片无法播放，请重新选择"));
-            else
+            } else {
+                Speak(QStringLiteral("播放结束"));
                 OnFilmEnded();
+            }
             ReturnFreeMemorySoon();
             update();
             emit menuChanged();
@@ -96,6 +98,7 @@ void CMainFrame::OnPlayFile(const QString& path)
         qCWarning(lcTv).noquote() << "cannot play" << path;
         return;
     }
+    Speak(QStringLiteral("播放 ") + Spoken::Name(QFileInfo(path).fileName()));
     if (start > 0)
         ShowNotice(QStringLiteral("从 %1 继续播放").arg(CResumePositions::FormatTime(start)));
 }

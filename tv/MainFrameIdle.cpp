@@ -58,7 +58,9 @@ void CMainFrame::OnStillWatchingTimeout()
     }
     SetPaused(true);
     m_bAskedStillWatching = true;
-    ShowBand(m_pQuestion, QStringLiteral("还在看吗？按任意键继续播放"));
+    const QString question = QStringLiteral("还在看吗？按任意键继续播放");
+    Speak(question, true);
+    ShowBand(m_pQuestion, question);
     m_pStillWatching->start(std::chrono::milliseconds(StillWatchingMs().second));
 }
 

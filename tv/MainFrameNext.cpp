@@ -28,6 +28,7 @@ void CMainFrame::OnVideoEnded()
     if (!VideoShown() || !m_menu.ListSet().IsPlaying())
         return;
     Finished(m_strAddress);
+    Speak(QStringLiteral("播放结束"));
     const QString next = m_menu.ListSet().NextEpisodeName();
     if (next.isEmpty())
         return;
@@ -62,6 +63,7 @@ void CMainFrame::StartCountdown(const QString& name, std::function<void()> then)
     m_strNext = name;
     m_next = std::move(then);
     m_nCountdown = CountdownSeconds() + 1;
+    Speak(QStringLiteral("下一集：") + Spoken::Name(name));
     OnCountdownTick();
     m_pCountdownTimer->start();
 }

@@ -68,6 +68,8 @@ void CMainFrame::TogglePause()
     m_pView->TogglePause([this] {
         if (m_bClosing)
             return;
+        if (std::exchange(m_bSayPause, false))
+            Speak(m_pView->IsPaused() ? QStringLiteral("暂停") : QStringLiteral("继续播放"));
         emit menuChanged();
         emit pauseAnswered();
     });

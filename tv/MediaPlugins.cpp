@@ -4,10 +4,12 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibrary>
+#include <QMutex>
 #include <QOpenGLContext>
 
 #include "common/Log.h"
 #include "common/Settings.h"
+#include "tv/speech/SpeechSynthesizer.h"
 
 // Qt's global OpenGL share context. QtGui exports both for its own modules (Qt WebEngine reads the first); no public
 // header declares them.
@@ -51,9 +53,12 @@ void PrepareWebEngineGl()
     // view's rendering shares with the global context without it.)
 }
 
-// The library beside the program; else by name, which finds it where a test program links it.
+// The library beside the program; else by name, which finds it where a test program links it. (Any thread: the
+// speech engine is loaded on the speaker's.)
 QFunctionPointer Resolve(const char* library, const char* entry)
 {
+    static QMutex mutex;
+    const QMutexLocker locker(&mutex);
     static QHash<QString, QLibrary*> loaded;
     const QString name = QString::fromLatin1(library);
     QLibrary*& lib = loaded[name];
@@ -118,4 +123,14 @@ ILocalPlayer* CreateLocalPlayer(QWidget* parent)
 {
     auto create = reinterpret_cast<KrelCreateLocalPlayerFn>(Resolve(kFilmPlayerLibrary, kFilmPlayerEntry));
     return create ? create(parent) : nullptr;
+}
+
+std::unique_ptr<ISpeechSynthesizer> CreateSpeechSynthesizer(QString* why)
+{
+    auto create = reinterpret_cast<KrelCreateSpeechSynthesizerFn>(Resolve(kSpeechLibrary, kSpeechEntry));
+    if (!create) {
+        *why = QStringLiteral("%1 cannot be loaded").arg(QLatin1String(kSpeechLibrary));
+        return nullptr;
+    }
+    return std::unique_ptr<ISpeechSynthesizer>(create(why));
 }

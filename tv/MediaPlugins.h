@@ -1,6 +1,10 @@
 #pragma once
 
+#include <memory>
+
 class ILocalPlayer;
+class ISpeechSynthesizer;
+class QString;
 class IWebVideoView;
 class QWidget;
 
@@ -16,6 +20,10 @@ IWebVideoView* CreateWebVideoView(QWidget* parent);
 enum class WebEngineKind { QtWebEngine, Chromium };
 WebEngineKind ChosenWebEngine();
 ILocalPlayer* CreateLocalPlayer(QWidget* parent);
+
+// The speech engine of spoken menus (libkrel_speech.so, libespeak-ng), loaded when spoken menus are first turned on;
+// null with why when it cannot be had.
+std::unique_ptr<ISpeechSynthesizer> CreateSpeechSynthesizer(QString* why);
 
 // The entry points the libraries export (with C names, so that they are found by name).
 using KrelCreateWebVideoViewFn = IWebVideoView* (*)(QWidget* parent);

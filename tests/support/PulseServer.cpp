@@ -102,6 +102,8 @@ std::vector<PulseServer::SinkInput> PulseServer::SinkInputs() const
             inputs.back().corked = line.endsWith(QLatin1String("yes"));
         } else if (line.startsWith(QLatin1String("Mute: "))) {
             inputs.back().muted = line.endsWith(QLatin1String("yes"));
+        } else if (line.startsWith(QLatin1String("media.role = "))) {
+            inputs.back().role = line.section(QLatin1Char('"'), 1, 1);
         } else if (line.startsWith(QLatin1String("application.process.id = "))) {
             inputs.back().pid = line.section(QLatin1Char('"'), 1, 1).toLong();
         }

@@ -25,6 +25,7 @@ public:
         int volumeRight = 0;
         bool corked = false;
         bool muted = false;
+        QString role; // media.role, "" when it has none
         // Whether it can be heard: neither held by its player nor muted.
         bool audible() const { return !corked && !muted; }
     };

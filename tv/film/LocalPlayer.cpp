@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
-bool IsPlayableFile(const QString& path)
+bool HasFilmExtension(const QString& name)
 {
     static const QStringList kExtensions = {
         QStringLiteral("mkv"),  QStringLiteral("mp4"),  QStringLiteral("m4v"),  QStringLiteral("avi"),
@@ -15,8 +15,12 @@ bool IsPlayableFile(const QString& path)
         QStringLiteral("wav"),  QStringLiteral("m4a"),  QStringLiteral("aac"),  QStringLiteral("wma"),
         QStringLiteral("opus"),
     };
-    const QFileInfo info(path);
-    return info.isFile() && kExtensions.contains(info.suffix().toLower());
+    return kExtensions.contains(QFileInfo(name).suffix().toLower());
+}
+
+bool IsPlayableFile(const QString& path)
+{
+    return QFileInfo(path).isFile() && HasFilmExtension(path);
 }
 
 QString NextPlayableFile(const QString& path)

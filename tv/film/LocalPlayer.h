@@ -37,6 +37,8 @@ public:
     virtual void SetFinishedHandler(std::function<void(bool ok)> handler) = 0;
 };
 
+// Whether a name ends as a film's file does (a video or audio file extension, compared without case).
+bool HasFilmExtension(const QString& name);
 // Whether a file is a film by its name: the usual video and audio file extensions, compared without case.
 bool IsPlayableFile(const QString& path);
 // The film after path in its folder, in the order the folder's listing shows (the file system's); "" for none.
