@@ -22,6 +22,8 @@
 #include "tv/MenuSpeech.h"
 #include "tv/speech/Speaker.h"
 
+#include <pulse/volume.h>
+
 QT_BEGIN_NAMESPACE
 // Texts as they read, in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out)
@@ -181,4 +183,101 @@ TEST_F(SpokenMenus, AWalkSaysWhatEachKeyChangedInOrder)
         got += taken();
         EXPECT_EQ(got, step.said) << "step " << n;
     }
+}
+
+TEST_F(SpokenMenus, SpeechPlaysOnTheTvAloneLowersTheVideoAndAKeyCutsItOff)
+{
+    CSpeaker* speaker = turnOn();
+    ASSERT_NE(speaker, nullptr);
+    bool finished = false;
+    QObject::connect(speaker, &CSpeaker::finished, [&] { finished = true; });
+    // The video: a stream of ours (a child's, as the web engine's are), asked for on the PC and routed to the TV.
+    const int tv = server.SinkIndex(QStringLiteral("tv"));
+    QProcess video;
+    video.start(QStringLiteral("paplay"), { QStringLiteral("--device=pc"), server.WavFile(60) });
+    ASSERT_TRUE(video.waitForStarted(5000));
+    const auto videoInput = [&] {
+        for (const auto& input : server.SinkInputs())
+            if (input.pid == video.processId())
+                return input;
+        return PulseServer::SinkInput();
+    };
+    const auto speechInputs = [&] {
+        std::vector<PulseServer::SinkInput> inputs;
+        for (const auto& input : server.SinkInputs())
+            if (input.role == QLatin1String(CAudioRouter::kSpeechRole))
+                inputs.push_back(input);
+        return inputs;
+    };
+    ASSERT_TRUE(WaitFor([&] { return videoInput().sink == tv; }, 10000));
+    const int fullVolume = videoInput().volumeLeft;
+
+    MonitorRecorder onTv(QStringLiteral("tv")), onPc(QStringLiteral("pc"));
+    // Something long (more than ten seconds), cut off by a key as soon as it is heard.
+    const QString longText = QStringLiteral("0 在线视频, 1 电影明星, 2 继续观看, 3 本地电影, 4 收藏, 5 电视剧, 6 电影, "
+                                            "7 综艺, 8 动漫, 9 纪录片");
+    speaker->Say(longText);
+    ASSERT_TRUE(WaitFor([&] { return onTv.HeardSpan() >= 0; }, 10000)) << "no speech on the TV";
+    // The video's sound is lowered while the speech plays, and the speech plays on the TV's sink.
+    const int lowered = static_cast<int>(pa_sw_volume_multiply(static_cast<pa_volume_t>(fullVolume),
+                                                               pa_sw_volume_from_linear(CAudioRouter::kDuckedVolume)));
+    EXPECT_TRUE(WaitFor([&] { return std::abs(videoInput().volumeLeft - lowered) <= 1; })) << videoInput().volumeLeft;
+    const auto speech = speechInputs();
+    ASSERT_EQ(speech.size(), 1u);
+    EXPECT_EQ(speech[0].sink, tv);
+    EXPECT_EQ(speech[0].pid, QCoreApplication::applicationPid());
+
+    speaker->Interrupt();
+    speaker->Say(QStringLiteral("第 2 页 共 3 页"));
+    ASSERT_TRUE(WaitFor([&] { return finished; }, 15000));
+    // Once everything said has played the video's sound is back as it was.
+    EXPECT_TRUE(WaitFor([&] { return videoInput().volumeLeft == fullVolume; }));
+    // The long text was cut off: what was heard (its start, then the page) is far shorter than it alone.
+    const double span = onTv.HeardSpan();
+    EXPECT_GT(span, 0.5);
+    EXPECT_LT(span, 6.0);
+    EXPECT_LT(onPc.HeardSpan(), 0) << "speech on the PC's speakers";
+
+    // With the TV's card gone, nothing is said anywhere (the PC's speakers included), and the video stays as it is.
+    ASSERT_TRUE(server.RemoveSink(QStringLiteral("tv")));
+    ASSERT_TRUE(WaitFor([&] { return router->SoundCards().size() == 1; }));
+    finished = false;
+    speaker->Say(QStringLiteral("电视已断开"));
+    ASSERT_TRUE(WaitFor([&] { return finished; }, 15000));
+    EXPECT_LT(onPc.HeardSpan(), 0) << "speech on the PC's speakers";
+    video.kill();
+    video.waitForFinished(3000);
+}
+
+TEST_F(SpokenMenus, OffNothingIsSynthesizedAndNoEngineIsLoaded)
+{
+    const auto engineLoaded = [] {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("espeak");
+    };
+    // (Each test runs in a process of its own; run together with the others, the engine is loaded already.)
+    const bool loadedBefore = engineLoaded();
+    WriteSetting(QString::fromLatin1(SettingKey::SpeakMenus), QStringLiteral("0"));
+    ApplySpeakMenus();
+    CMainFrame frame;
+    for (int key : { RC_Down, RC_Digit2, RC_NextPage, RC_Back, RC_Back })
+        press(frame, key);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(CSpeaker::Instance(), nullptr);
+    if (!loadedBefore)
+        EXPECT_FALSE(engineLoaded());
+    const auto inputs = server.SinkInputs();
+    EXPECT_TRUE(std::none_of(inputs.begin(), inputs.end(), [](const auto& s) { return !s.role.isEmpty(); }));
+
+    // Turned on, the engine is there at the first key; turned off again, the speaker goes.
+    ASSERT_NE(turnOn(), nullptr);
+    press(frame, RC_Down);
+    EXPECT_TRUE(WaitFor([&] { return !taken().isEmpty(); }));
+    EXPECT_TRUE(engineLoaded());
+    WriteSetting(QString::fromLatin1(SettingKey::SpeakMenus), QStringLiteral("0"));
+    ApplySpeakMenus();
+    EXPECT_EQ(CSpeaker::Instance(), nullptr);
+    press(frame, RC_Down);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(taken().isEmpty());
 }

@@ -21,7 +21,6 @@ public:
     {
         espeak_SetSynthCallback(&CEspeakSynthesizer::OnSamples);
     }
-    ~CEspeakSynthesizer() override { espeak_Terminate(); }
 
     int SampleRate() const override { return m_nSampleRate; }
 
@@ -59,18 +58,22 @@ private:
 
 extern "C" Q_DECL_EXPORT ISpeechSynthesizer* krel_create_speech_synthesizer(QString* why)
 {
-    // (DONT_EXIT: a missing data folder is an error returned, not the end of the process.)
-    const int rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBufferMs, nullptr, espeakINITIALIZE_DONT_EXIT);
-    if (rate <= 0) {
-        if (why)
-            *why = QStringLiteral("the espeak-ng data cannot be read");
-        return nullptr;
-    }
-    for (const char* voice : kVoices)
-        if (espeak_SetVoiceByName(voice) == EE_OK)
-            return new CEspeakSynthesizer(rate);
-    espeak_Terminate();
+    // The engine is set up once a process and stays (the library is never unloaded): espeak_Terminate waits for the
+    // engine's own thread, which in synchronous mode can wait for ever.
+    static const int rate = [] {
+        // (DONT_EXIT: a missing data folder is an error returned, not the end of the process.)
+        const int r = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBufferMs, nullptr, espeakINITIALIZE_DONT_EXIT);
+        if (r <= 0)
+            return 0;
+        for (const char* voice : kVoices)
+            if (espeak_SetVoiceByName(voice) == EE_OK)
+                return r;
+        return -1;
+    }();
+    if (rate > 0)
+        return new CEspeakSynthesizer(rate);
     if (why)
-        *why = QStringLiteral("espeak-ng has no Mandarin voice (cmn)");
+        *why = rate == 0 ? QStringLiteral("the espeak-ng data cannot be read")
+                         : QStringLiteral("espeak-ng has no Mandarin voice (cmn)");
     return nullptr;
 }

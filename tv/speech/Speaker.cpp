@@ -117,6 +117,10 @@ void CSpeaker::Run()
             Finished(item.serial);
         lock.lock();
     }
+    // The engine and the stream end on the thread that used them.
+    lock.unlock();
+    m_pOutput.reset();
+    m_pSynth.reset();
 }
 
 void CSpeaker::Speak(const Item& item)

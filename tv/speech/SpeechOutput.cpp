@@ -98,13 +98,8 @@ void CSpeechOutput::OnStreamState(pa_stream* s, void* selfPtr)
 
 void CSpeechOutput::OnDrained(pa_stream*, int, void* selfPtr)
 {
-    // The server answers drains in the order they were asked for.
-    auto* self = static_cast<CSpeechOutput*>(selfPtr);
-    if (self->m_drains.empty())
-        return;
-    std::function<void()> done = std::move(self->m_drains.front());
-    self->m_drains.pop_front();
-    done();
+    // Everything written before and after the drain was asked for has played.
+    static_cast<CSpeechOutput*>(selfPtr)->EndDrains();
 }
 
 bool CSpeechOutput::Open(const QString& sink)
@@ -208,9 +203,13 @@ void CSpeechOutput::Drain(std::function<void()> done)
     LoopLock lock(m_pLoop);
     if (!m_pStream || pa_stream_get_state(m_pStream) != PA_STREAM_READY)
         return done();
-    pa_operation* op = pa_stream_drain(m_pStream, &CSpeechOutput::OnDrained, this);
-    if (!op)
-        return done();
-    pa_operation_unref(op);
+    // The server keeps one drain a stream: a second one would replace the first, which would never be answered.
+    // One is asked for, and its answer (all that was written has played) ends every Drain since.
     m_drains.push_back(std::move(done));
+    if (m_drains.size() > 1)
+        return;
+    if (pa_operation* op = pa_stream_drain(m_pStream, &CSpeechOutput::OnDrained, this))
+        pa_operation_unref(op);
+    else
+        EndDrains();
 }

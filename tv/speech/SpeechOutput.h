@@ -46,6 +46,6 @@ private:
     pa_context* m_pContext = nullptr;
     pa_stream* m_pStream = nullptr;
     QString m_strSink; // the sink the stream was opened on
-    std::deque<std::function<void()>> m_drains; // waiting for the server, oldest first (under the loop's lock)
+    std::deque<std::function<void()>> m_drains; // waiting for the server's one drain, oldest first (loop's lock)
     bool m_bLoggedFailure = false;
 };
