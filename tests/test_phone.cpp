@@ -1,5 +1,6 @@
 // The phone remote: a real browser (Debian's chromium driven by puppeteer-core) pairs with the QR code read from
 // the TV and drives the TV; and every way of getting in without pairing is refused.
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
@@ -12,6 +13,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+
 
 #include <gtest/gtest.h>
 
@@ -31,6 +33,7 @@
 #include "support/TestEnv.h"
 #include "tv/MainFrame.h"
 #include "tv/film/LocalPlayer.h"
+#include "tv/speech/Speaker.h"
 
 extern XvfbServer* g_pXServer;
 
@@ -223,6 +226,17 @@ TEST_F(PhoneRemote, PairsByTheQrCodeOnTheTvAndDrivesIt)
     EXPECT_EQ(phone.Do(QStringLiteral("tap 3")), QStringLiteral("ok"));
     EXPECT_EQ(dialog->MainFrame()->Menu().ListSet().State(), CItemListSet::LocalMovies);
     EXPECT_TRUE(WaitFor([&] { return CaptureTvScreen(*g_pXServer) != home; }));
+
+    // Spoken menus switched on the phone: stored, ticked in the settings window, and speaking; switched off in the
+    // window, the phone's switch follows.
+    EXPECT_EQ(phone.Do(QStringLiteral("speech")), QStringLiteral("ok 204"));
+    auto* speakBox = dialog->findChild<QCheckBox*>(QStringLiteral("speakMenus"));
+    ASSERT_NE(speakBox, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return speakBox->isChecked() && CSpeaker::Instance(); }));
+    EXPECT_EQ(ReadSetting(QString::fromLatin1(SettingKey::SpeakMenus)), QStringLiteral("1"));
+    speakBox->click();
+    EXPECT_EQ(CSpeaker::Instance(), nullptr);
+    EXPECT_EQ(phone.Do(QStringLiteral("speech? off")), QStringLiteral("ok"));
 
     // A page of another site open in the same browser can neither press a key nor read the menu.
     EXPECT_EQ(phone.Do(QStringLiteral("visit ") + http.Url(QStringLiteral("attacker.html#")) + base()),

@@ -11,6 +11,8 @@
 //   favourite URL NAME  types an address and a name and taps "收藏" -> "ok <status>"
 //   list L N         waits for N entries in list L (favourites, watching) -> "ok <their names, | between>"
 //   press L N        taps the button of entry N of list L ("删除", the row) -> "ok <status>"
+//   speech           taps the switch of spoken menus             -> "ok <status>"
+//   speech? on|off   waits for the switch to show on or off      -> "ok"
 //   visit URL        opens a page of another site in a new tab and waits for its report -> "ok <its report>"
 //   cookie           the pairing cookie's flags                  -> "ok httpOnly=<b> sameSite=<s>"
 'use strict';
@@ -89,6 +91,13 @@ const puppeteer = require(path.join(process.argv[2], 'node_modules', 'puppeteer-
           await page.$$eval('#' + name + ' button', (b, n) => b[n].click(), Number(n));
           say('ok ' + (await answered).status());
         }
+      } else if (command === 'speech') {
+        const answered = page.waitForResponse((r) => r.url().endsWith('/speech'));
+        await page.$eval('#speech', (e) => e.click());
+        say('ok ' + (await answered).status());
+      } else if (command === 'speech?') {
+        await page.waitForFunction((on) => document.getElementById('speech').checked === on, {}, arg === 'on');
+        say('ok');
       } else if (command === 'visit') {
         const other = await browser.newPage();
         await other.goto(arg, { waitUntil: 'load' });
