@@ -1,6 +1,7 @@
 // Spoken menus: what the TV says for each key (at the point where the text goes to the synthesizer), where the
 // speech plays, the video's sound lowered meanwhile, a key cutting it off, and nothing at all while it is off.
 #include <QFile>
+#include <QGuiApplication>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 #include "support/PulseServer.h"
 #include "support/QtWait.h"
 #include "support/TestEnv.h"
+#include "app/ShutdownDlg.h"
 #include "tv/AudioRouter.h"
 #include "tv/MainFrame.h"
 #include "tv/MenuSpeech.h"
@@ -183,6 +185,31 @@ TEST_F(SpokenMenus, AWalkSaysWhatEachKeyChangedInOrder)
         got += taken();
         EXPECT_EQ(got, step.said) << "step " << n;
     }
+    // The TV gone, and back.
+    for (QScreen* screen : { static_cast<QScreen*>(nullptr), QGuiApplication::primaryScreen() }) {
+        frame.SetTvScreen(screen);
+        QStringList got;
+        EXPECT_TRUE(WaitFor([&] { return !(got += taken()).isEmpty(); }));
+        EXPECT_EQ(got, QStringList(screen ? QStringLiteral("电视已连接") : QStringLiteral("电视已断开")));
+    }
+}
+
+TEST_F(SpokenMenus, TheShutdownPromptWholeThenItsSecondsEveryFive)
+{
+    ASSERT_NE(turnOn(), nullptr);
+    CShutdownPCDlg prompt;
+    prompt.show();
+    QStringList got;
+    // (Real seconds: the prompt's own timer.)
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            got += taken();
+            return got.size() >= 3;
+        },
+        15000));
+    EXPECT_EQ(got,
+              QStringList({ QStringLiteral("关机提示, 30秒. 关闭电脑,请按1. 不关电脑,请按0"), QStringLiteral("25秒"),
+                            QStringLiteral("20秒") }));
 }
 
 TEST_F(SpokenMenus, SpeechPlaysOnTheTvAloneLowersTheVideoAndAKeyCutsItOff)
