@@ -1,5 +1,9 @@
 // The speech engine's library: libespeak-ng with its Mandarin voice, synthesizing into the caller's buffers.
 #include <algorithm>
+#include <iterator>
+#include <string>
+
+#include <QRegularExpression>
 
 #include <espeak-ng/speak_lib.h>
 
@@ -16,8 +20,9 @@ constexpr int kBufferMs = 20;
 class CEspeakSynthesizer : public ISpeechSynthesizer
 {
 public:
-    explicit CEspeakSynthesizer(int sampleRate)
+    CEspeakSynthesizer(int sampleRate, int voice)
         : m_nSampleRate(sampleRate)
+        , m_nVoice(voice)
     {
         espeak_SetSynthCallback(&CEspeakSynthesizer::OnSamples);
     }
@@ -26,22 +31,52 @@ public:
 
     void SetVoice(int rate, int pitch) override
     {
-        espeak_SetParameter(espeakRATE, std::clamp(rate, espeakRATE_MINIMUM, espeakRATE_MAXIMUM), 0);
-        espeak_SetParameter(espeakPITCH, std::clamp(pitch, 0, 100), 0);
+        m_nRate = std::clamp(rate, espeakRATE_MINIMUM, espeakRATE_MAXIMUM);
+        m_nPitch = std::clamp(pitch, 0, 100);
     }
 
     bool Synthesize(const QString& text, const Sink& sink) override
     {
-        const QByteArray utf8 = text.toUtf8();
-        if (utf8.isEmpty())
-            return false;
-        // Synchronous: every piece reaches OnSamples before espeak_Synth returns, on this thread.
-        Sink copy = sink;
-        return espeak_Synth(utf8.constData(), utf8.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, &copy)
-            == EE_OK;
+        // Words in Latin letters ("Star Wars 2") are read by the English voice, the rest by the Mandarin one: the
+        // Mandarin voice would read them as pinyin. (Switching by SSML does not keep the Mandarin voice in 1.51.)
+        static const QRegularExpression latin(QStringLiteral("[A-Za-z]+(?:[ '.&-]+[A-Za-z]+)*"));
+        bool ok = false;
+        qsizetype at = 0;
+        for (auto it = latin.globalMatch(text); it.hasNext();) {
+            const QRegularExpressionMatch word = it.next();
+            if (!Say(text.mid(at, word.capturedStart() - at), kVoices[m_nVoice], sink, ok)
+                || !Say(word.captured(), "en", sink, ok))
+                return ok;
+            at = word.capturedEnd();
+        }
+        Say(text.mid(at), kVoices[m_nVoice], sink, ok);
+        return ok;
     }
 
 private:
+    // Says part in voice; false when the sink stopped. ok becomes true once something was made.
+    bool Say(const QString& part, const char* voice, const Sink& sink, bool& ok)
+    {
+        const QByteArray utf8 = part.trimmed().toUtf8();
+        if (utf8.isEmpty())
+            return true;
+        if (m_strVoice != voice && espeak_SetVoiceByName(voice) == EE_OK)
+            m_strVoice = voice;
+        // (The voice's rate and pitch are reset with it.)
+        espeak_SetParameter(espeakRATE, m_nRate, 0);
+        espeak_SetParameter(espeakPITCH, m_nPitch, 0);
+        bool stopped = false;
+        Sink watched = [&](const std::int16_t* samples, int count) {
+            stopped = !sink(samples, count);
+            return !stopped;
+        };
+        // Synchronous: every piece reaches OnSamples before espeak_Synth returns, on this thread.
+        ok = espeak_Synth(utf8.constData(), utf8.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, &watched)
+                == EE_OK
+            || ok;
+        return !stopped;
+    }
+
     static int OnSamples(short* samples, int count, espeak_EVENT* events)
     {
         // The events' user data is what espeak_Synth was given: the sink. 1 stops the synthesis.
@@ -52,6 +87,10 @@ private:
     }
 
     int m_nSampleRate;
+    int m_nVoice; // the Mandarin voice there is (of kVoices)
+    std::string m_strVoice; // the voice this object set last ("": none yet; the engine outlives the object)
+    int m_nRate = kSpeechRateDefault;
+    int m_nPitch = kSpeechPitchDefault;
 };
 
 } // namespace
@@ -60,20 +99,26 @@ extern "C" Q_DECL_EXPORT ISpeechSynthesizer* krel_create_speech_synthesizer(QStr
 {
     // The engine is set up once a process and stays (the library is never unloaded): espeak_Terminate waits for the
     // engine's own thread, which in synchronous mode can wait for ever.
-    static const int rate = [] {
+    struct Engine {
+        int rate = 0; // 0: no data; -1: no Mandarin voice
+        int voice = 0;
+    };
+    static const Engine engine = [] {
+        Engine e;
         // (DONT_EXIT: a missing data folder is an error returned, not the end of the process.)
-        const int r = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBufferMs, nullptr, espeakINITIALIZE_DONT_EXIT);
-        if (r <= 0)
-            return 0;
-        for (const char* voice : kVoices)
-            if (espeak_SetVoiceByName(voice) == EE_OK)
-                return r;
-        return -1;
+        e.rate = espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, kBufferMs, nullptr, espeakINITIALIZE_DONT_EXIT);
+        if (e.rate <= 0)
+            return Engine {};
+        for (e.voice = 0; e.voice < static_cast<int>(std::size(kVoices)); ++e.voice)
+            if (espeak_SetVoiceByName(kVoices[e.voice]) == EE_OK)
+                return e;
+        e.rate = -1;
+        return e;
     }();
-    if (rate > 0)
-        return new CEspeakSynthesizer(rate);
+    if (engine.rate > 0)
+        return new CEspeakSynthesizer(engine.rate, engine.voice);
     if (why)
-        *why = rate == 0 ? QStringLiteral("the espeak-ng data cannot be read")
-                         : QStringLiteral("espeak-ng has no Mandarin voice (cmn)");
+        *why = engine.rate == 0 ? QStringLiteral("the espeak-ng data cannot be read")
+                                : QStringLiteral("espeak-ng has no Mandarin voice (cmn)");
     return nullptr;
 }
