@@ -100,7 +100,7 @@ void TempMachine::writeAppFile(const QString& relative, const QByteArray& bytes)
 
 bool TempMachine::installProgram(const QString& program) const
 {
-    for (const char* file : { "krel", "libkrel_web.so", "libkrel_chromium.so", "libkrel_film.so" })
+    for (const char* file : { "krel", "libkrel_web.so", "libkrel_chromium.so", "libkrel_film.so", "libkrel_speech.so" })
         if (!QFile::copy(QFileInfo(program).absolutePath() + QLatin1Char('/') + QLatin1String(file),
                          appDir() + QLatin1String(file)))
             return false;

@@ -13,7 +13,7 @@ dpkg-deb -x "$DEB" "$WORK/root"
 R=$WORK/root
 
 for f in usr/lib/krel/krel usr/lib/krel/krel.layout usr/lib/krel/libMouseCtl.so.1 usr/lib/krel/libkrel_web.so usr/lib/krel/libkrel_chromium.so \
-         usr/lib/krel/libkrel_film.so usr/bin/krel-remote \
+         usr/lib/krel/libkrel_film.so usr/lib/krel/libkrel_speech.so usr/bin/krel-remote \
          usr/bin/krel-catalogue usr/share/krel/Data/data.mdb usr/share/krel/Data/date.dat usr/share/krel/ver.dat \
          usr/share/krel/pages/colorbars.html usr/share/applications/krel.desktop \
          usr/share/icons/hicolor/scalable/apps/krel.svg usr/lib/udev/rules.d/70-krel-receiver.rules \
@@ -42,7 +42,7 @@ VERIFY=$(XDG_RUNTIME_DIR=$WORK/runtime systemd-analyze --user verify "$WORK/unit
     || fail "systemd-analyze verify: $VERIFY"
 [ -z "$VERIFY" ] || fail "systemd-analyze verify: $VERIFY"
 DEPENDS=$(dpkg-deb -f "$DEB" Depends)
-for lib in chromium libqt6webenginewidgets6 libmpv2 libsqlcipher0 libhidapi-hidraw0 libpulse0 libcurl4 libqt6httpserver6 libqrencode4; do
+for lib in chromium libqt6webenginewidgets6 libmpv2 libsqlcipher0 libhidapi-hidraw0 libpulse0 libcurl4 libqt6httpserver6 libqrencode4 libespeak-ng1; do
     [[ $DEPENDS == *"$lib"* ]] || fail "Depends lacks $lib: $DEPENDS"
 done
 desktop-file-validate "$R/usr/share/applications/krel.desktop"
