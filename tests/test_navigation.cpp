@@ -51,15 +51,7 @@ class Navigation : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::vector<TypeRecord> types;
-        for (int i = 0; i < 12; ++i)
-            types.push_back({ i + 1, QStringLiteral("类型%1").arg(i + 1) });
-        machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile(types));
-        std::vector<VideoRecord> videos;
-        const int offsets[] = { 250, -5, 100000, 99999 };
-        for (int i = 0; i < 25; ++i)
-            videos.push_back({ 500 + i, QStringLiteral("视频%1").arg(i), 0, offsets[i % 4] });
-        machine.writeAppFile(QStringLiteral("Data/Data3.dat"), EncodeVideoFile(videos));
+        ASSERT_TRUE(WriteNumberedTypesAndVideos(machine.appDir(), { 250, -5, 100000, 99999 }));
         QString sql
             = QStringLiteral("CREATE TABLE tb_videogroup_list (id INTEGER, videoname TEXT);"
                              "INSERT INTO tb_videogroup_list VALUES (507, '视频7'), (600, '明星片');"

@@ -80,14 +80,7 @@ class SpokenMenus : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::vector<TypeRecord> types;
-        for (int i = 0; i < 12; ++i)
-            types.push_back({ i + 1, QStringLiteral("类型%1").arg(i + 1) });
-        machine.writeAppFile(QStringLiteral("Data/date.dat"), EncodeTypeFile(types));
-        std::vector<VideoRecord> videos;
-        for (int i = 0; i < 25; ++i)
-            videos.push_back({ 500 + i, QStringLiteral("视频%1").arg(i), 0, 0 });
-        machine.writeAppFile(QStringLiteral("Data/Data3.dat"), EncodeVideoFile(videos));
+        ASSERT_TRUE(WriteNumberedTypesAndVideos(machine.appDir()));
         ASSERT_TRUE(MakeKeyedDatabase(machine.appDir(), QString::fromLatin1(kCataloguePassword), SampleCatalogueSql()));
         ASSERT_TRUE(OpenCatalogue());
         WriteFile(machine.root() + QStringLiteral("/movies/长城.mkv"), "x");
@@ -253,6 +246,8 @@ TEST_F(SpokenMenus, SpeechPlaysOnTheTvAloneLowersTheVideoAndAKeyCutsItOff)
     ASSERT_EQ(speech.size(), 1u);
     EXPECT_EQ(speech[0].sink, tv);
     EXPECT_EQ(speech[0].pid, QCoreApplication::applicationPid());
+    // The volume keys still step the video, the newest stream but the speech.
+    EXPECT_EQ(g_hWaveOut, static_cast<std::uint32_t>(videoInput().index));
 
     speaker->Interrupt();
     speaker->Say(QStringLiteral("第 2 页 共 3 页"));

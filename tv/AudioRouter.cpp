@@ -12,6 +12,7 @@
 
 #include "common/Globals.h"
 #include "common/Log.h"
+#include "common/PulseLoopLock.h"
 
 namespace
 {
@@ -24,21 +25,6 @@ constexpr int kLastReconnectDelayMs = 30000;
 constexpr int kCutNameLengths[] = { 31, 63 };
 constexpr int kMaxLevel = 65535;
 constexpr int kVolumeStep = kMaxLevel / 20; // 3276
-
-// Holds the main loop's lock for a scope (GUI thread side).
-class LoopLock
-{
-public:
-    explicit LoopLock(pa_threaded_mainloop* loop)
-        : m_loop(loop)
-    {
-        pa_threaded_mainloop_lock(m_loop);
-    }
-    ~LoopLock() { pa_threaded_mainloop_unlock(m_loop); }
-
-private:
-    pa_threaded_mainloop* m_loop;
-};
 
 bool IsSpeech(const pa_sink_input_info* info)
 {
@@ -70,7 +56,7 @@ CAudioRouter::CAudioRouter()
         return;
     pa_threaded_mainloop_set_name(m_pLoop, "krel-audio");
     {
-        LoopLock lock(m_pLoop);
+        PulseLoopLock lock(m_pLoop);
         Connect();
     }
     pa_threaded_mainloop_start(m_pLoop);
@@ -448,7 +434,7 @@ void CAudioRouter::SetCardsChangedHandler(std::function<void()> handler)
         m_cardsChanged = std::move(handler);
         return;
     }
-    LoopLock lock(m_pLoop);
+    PulseLoopLock lock(m_pLoop);
     m_cardsChanged = std::move(handler);
 }
 
@@ -473,7 +459,7 @@ void CAudioRouter::StepVolume(bool up)
     const std::uint32_t stream = g_hWaveOut;
     if (!m_pLoop || stream == kNoStream)
         return;
-    LoopLock lock(m_pLoop);
+    PulseLoopLock lock(m_pLoop);
     if (!m_pContext || !m_bReady)
         return;
     // Read the stream's volume, then set every channel to the left channel's level plus or minus one step. A stream
@@ -520,7 +506,7 @@ void CAudioRouter::SetStreamVolume(double volume)
     if (!m_pLoop || stream == kNoStream)
         return;
     m_nWantedLevel = std::clamp(static_cast<int>(std::lround(volume * 65535)), 0, 65535);
-    LoopLock lock(m_pLoop);
+    PulseLoopLock lock(m_pLoop);
     if (!m_pContext || !m_bReady)
         return;
     pa_operation* op = pa_context_get_sink_input_info(m_pContext, stream, &OnVolumeSet, this);
@@ -558,7 +544,7 @@ void CAudioRouter::SetDucked(bool ducked)
 {
     if (!m_pLoop)
         return;
-    LoopLock lock(m_pLoop);
+    PulseLoopLock lock(m_pLoop);
     if (m_bDucked == ducked)
         return;
     m_bDucked = ducked;

@@ -21,6 +21,21 @@ bool MakeKeyedDatabase(const QString& appDir, const QString& key, const QString&
     return shell.waitForFinished(20000) && shell.exitCode() == 0 && shell.readAllStandardError().isEmpty();
 }
 
+bool WriteNumberedTypesAndVideos(const QString& appDir, const std::vector<int>& offsets)
+{
+    std::vector<TypeRecord> types;
+    for (int i = 0; i < 12; ++i)
+        types.push_back({ i + 1, QStringLiteral("类型%1").arg(i + 1) });
+    std::vector<VideoRecord> videos;
+    for (int i = 0; i < 25; ++i)
+        videos.push_back({ 500 + i, QStringLiteral("视频%1").arg(i), 0,
+                           offsets.empty() ? 0 : offsets[static_cast<std::size_t>(i) % offsets.size()] });
+    QDir().mkpath(appDir + QStringLiteral("Data"));
+    QFile typeFile(appDir + QStringLiteral("Data/date.dat")), videoFile(appDir + QStringLiteral("Data/Data3.dat"));
+    return typeFile.open(QIODevice::WriteOnly) && typeFile.write(EncodeTypeFile(types)) >= 0
+        && videoFile.open(QIODevice::WriteOnly) && videoFile.write(EncodeVideoFile(videos)) >= 0;
+}
+
 QString SampleCatalogueSql()
 {
     return QStringLiteral(

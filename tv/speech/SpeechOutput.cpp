@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include "common/Log.h"
+#include "common/PulseLoopLock.h"
 
 namespace
 {
@@ -10,19 +11,16 @@ namespace
 // Low latency: what is written plays within about this time; the rest of an utterance waits in the server.
 constexpr int kTargetLatencyMs = 30;
 
-class LoopLock
+// Waits on the loop (its lock held) until state() says ready (1) or failed (-1); the state callbacks signal.
+template <typename State> bool WaitUntil(pa_threaded_mainloop* loop, State state)
 {
-public:
-    explicit LoopLock(pa_threaded_mainloop* loop)
-        : m_loop(loop)
-    {
-        pa_threaded_mainloop_lock(m_loop);
+    for (int s = state(); s <= 0; s = state()) {
+        if (s < 0)
+            return false;
+        pa_threaded_mainloop_wait(loop);
     }
-    ~LoopLock() { pa_threaded_mainloop_unlock(m_loop); }
-
-private:
-    pa_threaded_mainloop* m_loop;
-};
+    return true;
+}
 
 } // namespace
 
@@ -41,7 +39,7 @@ CSpeechOutput::~CSpeechOutput()
     if (!m_pLoop)
         return;
     {
-        LoopLock lock(m_pLoop);
+        PulseLoopLock lock(m_pLoop);
         Close();
     }
     pa_threaded_mainloop_stop(m_pLoop);
@@ -106,7 +104,7 @@ bool CSpeechOutput::Open(const QString& sink)
 {
     if (!m_pLoop)
         return false;
-    LoopLock lock(m_pLoop);
+    PulseLoopLock lock(m_pLoop);
     const bool contextGood = m_pContext && pa_context_get_state(m_pContext) == PA_CONTEXT_READY;
     if (contextGood && m_pStream && pa_stream_get_state(m_pStream) == PA_STREAM_READY && sink == m_strSink)
         return true;
@@ -130,14 +128,11 @@ bool CSpeechOutput::Open(const QString& sink)
         pa_context_set_state_callback(m_pContext, &CSpeechOutput::OnContextState, this);
         if (pa_context_connect(m_pContext, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             return fail("no sound server");
-        for (;;) {
-            const pa_context_state_t state = pa_context_get_state(m_pContext);
-            if (state == PA_CONTEXT_READY)
-                break;
-            if (!PA_CONTEXT_IS_GOOD(state))
-                return fail("no sound server");
-            pa_threaded_mainloop_wait(m_pLoop);
-        }
+        if (!WaitUntil(m_pLoop, [this] {
+                const pa_context_state_t state = pa_context_get_state(m_pContext);
+                return state == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(state) ? 0 : -1;
+            }))
+            return fail("no sound server");
     }
     CloseStream();
     const pa_sample_spec spec { PA_SAMPLE_S16LE, static_cast<std::uint32_t>(m_nSampleRate), 1 };
@@ -160,14 +155,11 @@ bool CSpeechOutput::Open(const QString& sink)
                                    static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY), nullptr, nullptr)
         < 0)
         return fail("the playback stream cannot be opened");
-    for (;;) {
-        const pa_stream_state_t state = pa_stream_get_state(m_pStream);
-        if (state == PA_STREAM_READY)
-            break;
-        if (!PA_STREAM_IS_GOOD(state))
-            return fail("the playback stream cannot be opened");
-        pa_threaded_mainloop_wait(m_pLoop);
-    }
+    if (!WaitUntil(m_pLoop, [this] {
+            const pa_stream_state_t state = pa_stream_get_state(m_pStream);
+            return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
+        }))
+        return fail("the playback stream cannot be opened");
     m_strSink = sink;
     m_bLoggedFailure = false;
     return true;
@@ -177,7 +169,7 @@ bool CSpeechOutput::Write(const std::int16_t* samples, int count)
 {
     if (!m_pLoop || count <= 0)
         return false;
-    LoopLock lock(m_pLoop);
+    PulseLoopLock lock(m_pLoop);
     if (!m_pStream || pa_stream_get_state(m_pStream) != PA_STREAM_READY)
         return false;
     // (The server keeps what goes beyond the target latency; copied here, the caller's buffer may go.)
@@ -190,7 +182,7 @@ void CSpeechOutput::Flush()
 {
     if (!m_pLoop)
         return;
-    LoopLock lock(m_pLoop);
+    PulseLoopLock lock(m_pLoop);
     if (m_pStream && pa_stream_get_state(m_pStream) == PA_STREAM_READY)
         if (pa_operation* op = pa_stream_flush(m_pStream, nullptr, nullptr))
             pa_operation_unref(op);
@@ -200,7 +192,7 @@ void CSpeechOutput::Drain(std::function<void()> done)
 {
     if (!m_pLoop)
         return done();
-    LoopLock lock(m_pLoop);
+    PulseLoopLock lock(m_pLoop);
     if (!m_pStream || pa_stream_get_state(m_pStream) != PA_STREAM_READY)
         return done();
     // The server keeps one drain a stream: a second one would replace the first, which would never be answered.
