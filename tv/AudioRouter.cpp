@@ -235,6 +235,14 @@ void CAudioRouter::OnSubscription(pa_context* c, int type, std::uint32_t index, 
         self->RequestSinks();
     if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && kind == PA_SUBSCRIPTION_EVENT_NEW)
         pa_operation_unref(pa_context_get_sink_input_info(c, index, &CAudioRouter::OnSinkInputInfo, self));
+    if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        self->m_ducked.erase(index);
+        self->m_held.erase(index);
+        // The stream the volume keys step has gone (a short-lived one, such as the speech engine's probe of the
+        // sound server): the newest of ours left is stepped instead.
+        if (g_hWaveOut.compare_exchange_strong(index, kNoStream))
+            self->RouteAllStreams();
+    }
 }
 
 void CAudioRouter::OnSinkInfo(pa_context* c, const pa_sink_info* info, int eol, void* selfPtr)
