@@ -199,11 +199,13 @@ void ApplySpeakMenus()
             },
             qApp);
     // An unset or unreadable speed or pitch is the default; the engine keeps them within its range.
-    const int rate = ReadSettingNumber(QString::fromLatin1(SettingKey::SpeechRate));
-    const QString pitch = ReadSetting(QString::fromLatin1(SettingKey::SpeechPitch)).trimmed();
-    speaker->SetVoice(rate > 0 ? rate : kSpeechRateDefault,
-                      pitch.isEmpty() ? kSpeechPitchDefault
-                                      : ReadSettingNumber(QString::fromLatin1(SettingKey::SpeechPitch)));
+    const auto number = [](const char* key, int fallback) {
+        bool ok = false;
+        const int value = ReadSetting(QString::fromLatin1(key)).trimmed().toInt(&ok);
+        return ok ? value : fallback;
+    };
+    speaker->SetVoice(number(SettingKey::SpeechRate, kSpeechRateDefault),
+                      number(SettingKey::SpeechPitch, kSpeechPitchDefault));
 }
 
 void Speak(const QString& text, bool cut)

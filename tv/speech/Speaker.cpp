@@ -1,7 +1,6 @@
 #include "Speaker.h"
 
 #include <QMetaObject>
-#include <QPointer>
 
 #include "SpeechOutput.h"
 #include "common/Log.h"
@@ -108,9 +107,7 @@ void CSpeaker::Run()
             m_observer(item.text);
         const int rate = m_nRate, pitch = m_nPitch;
         lock.unlock();
-        if (m_pSynth)
-            m_pSynth->SetVoice(rate, pitch);
-        Speak(item);
+        Speak(item, rate, pitch);
         if (m_pOutput)
             m_pOutput->Drain([this, serial = item.serial] { Finished(serial); });
         else
@@ -123,7 +120,7 @@ void CSpeaker::Run()
     m_pSynth.reset();
 }
 
-void CSpeaker::Speak(const Item& item)
+void CSpeaker::Speak(const Item& item, int rate, int pitch)
 {
     if (!m_pSynth && !m_bNoEngine) {
         QString why;
@@ -133,11 +130,11 @@ void CSpeaker::Speak(const Item& item)
             qCWarning(lcAudio).noquote() << "spoken menus: no voice:" << why;
             return;
         }
-        m_pSynth->SetVoice(m_nRate, m_nPitch);
         m_pOutput = std::make_unique<CSpeechOutput>(m_pSynth->SampleRate());
     }
     if (!m_pSynth)
         return;
+    m_pSynth->SetVoice(rate, pitch);
     QString sink;
     if (!m_sinks(&sink) || !m_pOutput->Open(sink))
         return; // the TV's card has gone, or there is no sound server: said nowhere

@@ -57,7 +57,7 @@ private:
         QString text;
     };
     void Run();
-    void Speak(const Item& item);
+    void Speak(const Item& item, int rate, int pitch);
     // What was said up to the Say of serial has played.
     void Finished(quint64 serial);
 
