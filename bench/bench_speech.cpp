@@ -103,7 +103,8 @@ double keyMs(CMainFrame& frame, int command)
 {
     QElapsedTimer t;
     t.start();
-    QCoreApplication::sendEvent(&frame, new CAppEvent(WM_REMOTE_COMMAND, command, 0));
+    CAppEvent key(WM_REMOTE_COMMAND, command, 0);
+    QCoreApplication::sendEvent(&frame, &key);
     return t.nsecsElapsed() / 1e6;
 }
 

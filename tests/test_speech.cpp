@@ -120,7 +120,8 @@ protected:
     }
     static void press(CMainFrame& frame, int command)
     {
-        QCoreApplication::sendEvent(&frame, new CAppEvent(WM_REMOTE_COMMAND, command, 0));
+        CAppEvent key(WM_REMOTE_COMMAND, command, 0);
+        QCoreApplication::sendEvent(&frame, &key);
     }
 
     TempMachine machine;
@@ -303,4 +304,34 @@ TEST_F(SpokenMenus, OffNothingIsSynthesizedAndNoEngineIsLoaded)
     press(frame, RC_Down);
     QCoreApplication::processEvents();
     EXPECT_TRUE(taken().isEmpty());
+}
+
+TEST_F(SpokenMenus, NoVoiceIsOneLogLineAndNothingElse)
+{
+    static int noVoiceLines = 0;
+    const QtMessageHandler previous
+        = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+              noVoiceLines += m.contains(QLatin1String("spoken menus: no voice: no data here"));
+          });
+    std::vector<bool> ducks;
+    CSpeaker speaker(
+        [](QString* why) {
+            *why = QStringLiteral("no data here");
+            return std::unique_ptr<ISpeechSynthesizer>();
+        },
+        [](QString*) { return true; }, [&](bool ducked) { ducks.push_back(ducked); });
+    bool finished = false;
+    QObject::connect(&speaker, &CSpeaker::finished, [&] { finished = true; });
+    speaker.Say(QStringLiteral("第 1 页 共 3 页"));
+    EXPECT_TRUE(WaitFor([&] { return finished; }));
+    const std::size_t afterFirst = ducks.size();
+    for (int i = 0; i < 3; ++i) {
+        speaker.Interrupt();
+        speaker.Say(QStringLiteral("0, 长城"));
+    }
+    QCoreApplication::processEvents();
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(noVoiceLines, 1);
+    EXPECT_EQ(ducks.size(), afterFirst) << "the video's sound was lowered for speech that cannot be";
+    EXPECT_FALSE(speaker.IsSpeaking());
 }

@@ -59,7 +59,8 @@ QFunctionPointer Resolve(const char* library, const char* entry)
 {
     static QMutex mutex;
     const QMutexLocker locker(&mutex);
-    static QHash<QString, QLibrary*> loaded;
+    // (Loaded libraries stay for the whole process: the table is never destroyed, so they are never taken for leaks.)
+    static auto& loaded = *new QHash<QString, QLibrary*>;
     const QString name = QString::fromLatin1(library);
     QLibrary*& lib = loaded[name];
     if (!lib) {

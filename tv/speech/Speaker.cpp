@@ -56,7 +56,7 @@ void CSpeaker::Interrupt()
 
 void CSpeaker::Say(const QString& text)
 {
-    if (text.trimmed().isEmpty())
+    if (text.trimmed().isEmpty() || m_bNoEngine)
         return;
     {
         std::lock_guard guard(m_lock);

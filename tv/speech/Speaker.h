@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -81,6 +82,6 @@ private:
     // The speaker's thread only.
     std::unique_ptr<ISpeechSynthesizer> m_pSynth;
     std::unique_ptr<CSpeechOutput> m_pOutput;
-    bool m_bNoEngine = false; // the synthesizer could not be made: nothing is said
+    std::atomic<bool> m_bNoEngine { false }; // the synthesizer could not be made: nothing is said or lowered
     std::thread m_thread;
 };
