@@ -297,7 +297,7 @@ TEST_F(SpokenMenus, OffNothingIsSynthesizedAndNoEngineIsLoaded)
     ASSERT_NE(turnOn(), nullptr);
     press(frame, RC_Down);
     EXPECT_TRUE(WaitFor([&] { return !taken().isEmpty(); }));
-    EXPECT_TRUE(engineLoaded());
+    EXPECT_TRUE(WaitFor(engineLoaded)); // (loaded on the speaker's thread, once the text is handed to it)
     WriteSetting(QString::fromLatin1(SettingKey::SpeakMenus), QStringLiteral("0"));
     ApplySpeakMenus();
     EXPECT_EQ(CSpeaker::Instance(), nullptr);
