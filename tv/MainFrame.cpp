@@ -215,7 +215,7 @@ void CMainFrame::KeepOnTheTv()
     // A few times per showing at most: a manager that does not do it is not asked for ever.
     if (m_nPlacingAsks <= 0 || !isVisible() || m_bAway || m_rcTv.isEmpty())
         return;
-    if (geometry() == m_rcTv && m_nPlacingAsks < 5)
+    if (geometry() == m_rcTv && m_nPlacingAsks < kPlacingAsks)
         return; // on the TV after an ask
     if (!KeepFullScreenOnMonitor(windowHandle(), m_rcTv)) {
         m_nPlacingAsks = 0; // no window manager to ask: the window's own geometry holds
@@ -223,8 +223,11 @@ void CMainFrame::KeepOnTheTv()
     }
     --m_nPlacingAsks;
     // A manager that has not yet heard of a TV just switched on leaves the window where it put it, and may not move
-    // it again: look once more, later each time, while asks are left.
-    QTimer::singleShot(250 << (4 - std::max(m_nPlacingAsks, 0)), this, [this] {
+    // it again: look once more, later each time (0.25 s, 0.5 s ... then every 4 s), while asks are left. A busy
+    // manager may take long to hear of the TV: kwin, with a web video starting beside it, was seen to hear of it only
+    // after five asks over eight seconds had run out, and kept the video on the PC monitor.
+    const int asked = kPlacingAsks - m_nPlacingAsks;
+    QTimer::singleShot(250 << std::min(asked - 1, 4), this, [this] {
         if (geometry() != m_rcTv)
             KeepOnTheTv();
     });
@@ -238,7 +241,7 @@ void CMainFrame::setVisible(bool visible)
     if (visible) {
         setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowFullScreen);
         if (!isVisible())
-            m_nPlacingAsks = 5;
+            m_nPlacingAsks = kPlacingAsks;
     }
     QWidget::setVisible(visible);
 }

@@ -167,6 +167,7 @@ private:
     bool m_bAway = false; // the TV is away: hidden, film held
     QRect m_rcTv; // the TV's monitor, where the window belongs
     int m_nPlacingAsks = 0; // how often the window manager may still be asked to put the window back on the TV
+    static constexpr int kPlacingAsks = 12; // per showing: over about 35 s
     bool m_bFilmHeld = false; // the film was held because the TV went away
     int m_nHolds = 0; // HoldReason bits
     bool m_bPausedByHold = false; // what played was paused by a hold
