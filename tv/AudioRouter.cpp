@@ -26,6 +26,7 @@ constexpr int kCutNameLengths[] = { 31, 63 };
 constexpr int kMaxLevel = 65535;
 constexpr int kVolumeStep = kMaxLevel / 20; // 3276
 
+// A stream of spoken menus (by its media role).
 bool IsSpeech(const pa_sink_input_info* info)
 {
     const char* role = pa_proplist_gets(info->proplist, PA_PROP_MEDIA_ROLE);

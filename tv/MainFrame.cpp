@@ -327,18 +327,24 @@ void CMainFrame::OnRemoteCommand(int command)
         StepVolume(false);
         break;
     case RC_PlayPause:
-        if (VideoShown())
+        if (VideoShown()) {
+            m_bSayPause = true; // once the page's player answered
             TogglePause();
+        }
         break;
     case RC_Ok:
     case RC_Left:
     case RC_Right:
         // Over a web video: OK pauses and goes on, Left and Right seek 10 s. Else the menu's.
         if (VideoShown()) {
-            if (command == RC_Ok)
+            if (command == RC_Ok) {
+                m_bSayPause = true;
                 TogglePause();
-            else
+            } else {
                 m_pView->Seek(command == RC_Left ? -10 : 10, true);
+                // (By its step: a page does not report where its player is.)
+                Speak(command == RC_Left ? QStringLiteral("后退 10 秒") : QStringLiteral("前进 10 秒"));
+            }
             break;
         }
         m_menu.OnCommand(command);

@@ -103,6 +103,8 @@ private:
     void OnPlayFile(const QString& path);
     // Remote keys while a local film plays; false when the key is not the film's.
     bool OnFilmCommand(int command);
+    // Seeks the film by seconds and says where it lands.
+    void SeekFilm(int seconds);
     void StopVideo();
     void TogglePause();
     void RepaintAfterTheView();

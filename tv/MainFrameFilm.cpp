@@ -2,6 +2,8 @@
 // left.
 #include "MainFrame.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
 
 #include "MediaPlugins.h"
@@ -24,20 +26,21 @@ bool CMainFrame::OnFilmCommand(int command)
         update();
         return true;
     case RC_NextPage:
-        m_pPlayer->Seek(30);
+        SeekFilm(30);
         return true;
     case RC_PreviousPage:
-        m_pPlayer->Seek(-30);
+        SeekFilm(-30);
         return true;
     case RC_PlayPause:
     case RC_Ok:
         m_pPlayer->SetPaused(!m_pPlayer->IsPaused());
+        Speak(m_pPlayer->IsPaused() ? QStringLiteral("暂停") : QStringLiteral("继续播放"));
         return true;
     case RC_Left:
-        m_pPlayer->Seek(-10);
+        SeekFilm(-10);
         return true;
     case RC_Right:
-        m_pPlayer->Seek(10);
+        SeekFilm(10);
         return true;
     case RC_Up:
     case RC_Down:
@@ -45,6 +48,7 @@ bool CMainFrame::OnFilmCommand(int command)
     case RC_Digit0:
         // From the beginning (a film resumed where it was left, or one to see again).
         m_pPlayer->SeekTo(0);
+        Speak(Spoken::Position(0));
         return true;
     case RC_Subtitle:
         m_pPlayer->NextTrack(ILocalPlayer::Track::Subtitle);
@@ -57,6 +61,15 @@ bool CMainFrame::OnFilmCommand(int command)
         // does nothing while a film plays. Volume keys work as everywhere.
         return IsDigitCommand(command);
     }
+}
+
+void CMainFrame::SeekFilm(int seconds)
+{
+    // Where the seek lands is said from here: the player takes it a moment later.
+    const double length = m_pPlayer->Duration();
+    const double to = std::max(m_pPlayer->Position() + seconds, 0.0);
+    m_pPlayer->Seek(seconds);
+    Speak(Spoken::Position(length > 0 ? std::min(to, length) : to));
 }
 
 void CMainFrame::OnPlayFile(const QString& path)
