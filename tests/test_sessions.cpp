@@ -349,6 +349,19 @@ EndSection
             for (const QPoint p : corners)
                 ADD_FAILURE() << step << ": corner " << p.x() << "," << p.y() << " red " << qRed(tv.pixel(p));
             keepScreen(step);
+            // Where the window manager has the TV window, what it made of it, and the monitors it knows of.
+            const QString id = QString::fromLatin1(x(QStringLiteral("xdotool"), { QStringLiteral("search"),
+                                                                                  QStringLiteral("--name"),
+                                                                                  QStringLiteral("^MIRA$") }))
+                                   .trimmed()
+                                   .section(QLatin1Char('\n'), -1);
+            ADD_FAILURE() << step << ": TV window " << id.toStdString() << "\n"
+                          << x(QStringLiteral("xwininfo"), { QStringLiteral("-id"), id }).toStdString()
+                          << x(QStringLiteral("xprop"), { QStringLiteral("-id"), id, QStringLiteral("_NET_WM_STATE"),
+                                                          QStringLiteral("_NET_FRAME_EXTENTS"),
+                                                          QStringLiteral("WM_STATE") })
+                                 .toStdString()
+                          << x(QStringLiteral("xrandr"), { QStringLiteral("--listmonitors") }).toStdString();
         }
     }
 
