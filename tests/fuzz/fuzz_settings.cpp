@@ -1,5 +1,6 @@
 // The settings file as found on disk: read every key, write one, and read it back.
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 #include <QFile>
@@ -9,7 +10,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const QString path = QStringLiteral("/tmp/krel-fuzz-settings-%1.ini").arg(::getpid());
+    static char file[64];
+    static const QString path = [] {
+        std::snprintf(file, sizeof file, "/tmp/krel-fuzz-settings-%d.ini", static_cast<int>(::getpid()));
+        // Removed as the run ends (libFuzzer ends it with exit).
+        std::atexit([] { std::remove(file); });
+        return QString::fromLatin1(file);
+    }();
     {
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
