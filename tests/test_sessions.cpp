@@ -51,13 +51,11 @@ protected:
         ASSERT_TRUE(bus.isRunning());
         ASSERT_TRUE(http.IsRunning());
         ASSERT_TRUE(machine.installProgram(QStringLiteral(KREL_BINARY)));
-        ASSERT_TRUE(machine.buildCatalogue(QStringLiteral(KREL_CATALOGUE_TOOL),
-                                           http.Url(QStringLiteral("videojs.html")),
+        ASSERT_TRUE(machine.buildCatalogue(QStringLiteral(KREL_CATALOGUE_TOOL), http.Url(QStringLiteral("videojs.html")),
                                            { QStringLiteral("第1集"), QStringLiteral("第2集") }));
         const QString films = machine.root() + QStringLiteral("/films");
         QDir().mkpath(films);
-        ASSERT_TRUE(
-            QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), films + QStringLiteral("/红色.webm")));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(KREL_WEB_PLAYERS "/site/clip.webm"), films + QStringLiteral("/红色.webm")));
         WriteFile(machine.settingsFile(),
                   "[Config]\nDisplayCard=1920 0 3840 1080\nSoundCard=HDMI-TV\nDisableMouseCtrl=1\nLocalMovieFolders="
                       + films.toUtf8() + "\n");
@@ -68,7 +66,8 @@ protected:
             // What the monitors showed and what each program said, for whoever reads the failure.
             keepScreen("end");
             for (const auto& p : programs)
-                std::fprintf(stderr, "--- %s:\n%s\n", qPrintable(p->program()), p->readAll().right(6000).constData());
+                std::fprintf(stderr, "--- %s:\n%s\n", qPrintable(p->program()),
+                             p->readAll().right(6000).constData());
         }
         // Programs first, then the display servers they use.
         for (auto it = programs.rbegin(); it != programs.rend(); ++it) {
@@ -105,8 +104,8 @@ protected:
     QByteArray x(const QString& program, const QStringList& args, const QString& display = QString()) const
     {
         QProcess p;
-        p.setProcessEnvironment(
-            environment(display.isEmpty() ? QStringList() : QStringList { QStringLiteral("DISPLAY=") + display }));
+        p.setProcessEnvironment(environment(display.isEmpty() ? QStringList()
+                                                               : QStringList { QStringLiteral("DISPLAY=") + display }));
         p.start(program, args);
         if (!p.waitForFinished(20000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
             return {};
@@ -151,15 +150,14 @@ EndSection
         // The TV as "保存" stores it: by its monitor (here without an EDID, by its connector's monitor), so that it is
         // known to be away when it is switched off.
         WriteFile(machine.settingsFile(), ReadFile(machine.settingsFile()) + "DisplayName=TV|||\n");
-        return !x(QStringLiteral("xrandr"),
-                  { QStringLiteral("--output"), QStringLiteral("DUMMY0"), QStringLiteral("--primary") })
+        return !x(QStringLiteral("xrandr"), { QStringLiteral("--output"), QStringLiteral("DUMMY0"),
+                                              QStringLiteral("--primary") })
                     .isEmpty()
-            && !x(QStringLiteral("xrandr"),
-                  { QStringLiteral("--setmonitor"), QStringLiteral("PC"), QStringLiteral("1920/508x1080/286+0+0"),
-                    QStringLiteral("DUMMY0") })
+            && !x(QStringLiteral("xrandr"), { QStringLiteral("--setmonitor"), QStringLiteral("PC"),
+                                              QStringLiteral("1920/508x1080/286+0+0"), QStringLiteral("DUMMY0") })
                     .isEmpty()
-            && !x(QStringLiteral("xrandr"),
-                  { QStringLiteral("--addmode"), QStringLiteral("DUMMY1"), QStringLiteral("1920x1080") })
+            && !x(QStringLiteral("xrandr"), { QStringLiteral("--addmode"), QStringLiteral("DUMMY1"),
+                                              QStringLiteral("1920x1080") })
                     .isEmpty()
             && plugTv(true);
     }
@@ -169,17 +167,16 @@ EndSection
     bool plugTv(bool on)
     {
         if (!on)
-            return !x(QStringLiteral("xrandr"),
-                      { QStringLiteral("--output"), QStringLiteral("DUMMY1"), QStringLiteral("--off") })
+            return !x(QStringLiteral("xrandr"), { QStringLiteral("--output"), QStringLiteral("DUMMY1"),
+                                                  QStringLiteral("--off") })
                         .isEmpty()
                 && !x(QStringLiteral("xrandr"), { QStringLiteral("--delmonitor"), QStringLiteral("TV") }).isEmpty();
         return !x(QStringLiteral("xrandr"),
                   { QStringLiteral("--output"), QStringLiteral("DUMMY1"), QStringLiteral("--mode"),
                     QStringLiteral("1920x1080"), QStringLiteral("--right-of"), QStringLiteral("DUMMY0") })
                     .isEmpty()
-            && !x(QStringLiteral("xrandr"),
-                  { QStringLiteral("--setmonitor"), QStringLiteral("TV"), QStringLiteral("1920/508x1080/286+1920+0"),
-                    QStringLiteral("DUMMY1") })
+            && !x(QStringLiteral("xrandr"), { QStringLiteral("--setmonitor"), QStringLiteral("TV"),
+                                              QStringLiteral("1920/508x1080/286+1920+0"), QStringLiteral("DUMMY1") })
                     .isEmpty()
             // A full query makes the server ask the driver again: only then does the output's "connected" reach
             // the programs that read the server's current state (the dummy driver tells nobody by itself).
@@ -190,30 +187,26 @@ EndSection
     {
         session << QStringLiteral("XDG_CURRENT_DESKTOP=") + desktop;
         wm = launch(program, args);
-        return WaitFor(
-            [&] {
-                return !x(QStringLiteral("xprop"),
-                          { QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK") })
-                            .contains("window id");
-            },
-            30000);
+        return WaitFor([&] { return !x(QStringLiteral("xprop"), { QStringLiteral("-root"),
+                                                                   QStringLiteral("_NET_SUPPORTING_WM_CHECK") })
+                                         .contains("window id"); },
+                       30000);
     }
     // GNOME on Wayland: mutter with two monitors drawn side by side into an X server of 3840 x 1080, and its Xwayland.
     bool startGnomeOnWayland()
     {
-        screenDisplay
-            = StartXServer(xserver, QStringLiteral("Xvfb"),
-                           { QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("3840x1080x24"),
-                             QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp") });
+        screenDisplay = StartXServer(xserver, QStringLiteral("Xvfb"),
+                                     { QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("3840x1080x24"),
+                                       QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp") });
         if (screenDisplay.isEmpty())
             return false;
         const QString socket = QStringLiteral("krel-wayland-%1").arg(QCoreApplication::applicationPid());
         session = { QStringLiteral("DISPLAY=") + screenDisplay };
-        wm = launch(
-            QStringLiteral("mutter"),
-            { QStringLiteral("--nested"), QStringLiteral("--wayland"), QStringLiteral("--wayland-display=") + socket },
-            { QStringLiteral("MUTTER_DEBUG_NUM_DUMMY_MONITORS=2"),
-              QStringLiteral("MUTTER_DEBUG_DUMMY_MODE_SPECS=1920x1080") });
+        wm = launch(QStringLiteral("mutter"),
+                    { QStringLiteral("--nested"), QStringLiteral("--wayland"),
+                      QStringLiteral("--wayland-display=") + socket },
+                    { QStringLiteral("MUTTER_DEBUG_NUM_DUMMY_MONITORS=2"),
+                      QStringLiteral("MUTTER_DEBUG_DUMMY_MODE_SPECS=1920x1080") });
         QByteArray log;
         QString xwayland;
         WaitFor(
@@ -225,9 +218,9 @@ EndSection
                 return !xwayland.isEmpty();
             },
             30000);
-        const QStringList cookies
-            = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
-                  .entryList({ QStringLiteral(".mutter-Xwaylandauth.*") }, QDir::Files | QDir::Hidden);
+        const QStringList cookies = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+                                        .entryList({ QStringLiteral(".mutter-Xwaylandauth.*") },
+                                                   QDir::Files | QDir::Hidden);
         if (xwayland.isEmpty() || cookies.isEmpty()) {
             ADD_FAILURE() << "mutter did not start with Xwayland:\n" << log.toStdString();
             return false;
@@ -259,8 +252,8 @@ EndSection
     QString activeWindow() const
     {
         return QRegularExpression(QStringLiteral("window id # (0x[0-9a-f]+)"))
-            .match(QString::fromLatin1(
-                x(QStringLiteral("xprop"), { QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW") })))
+            .match(QString::fromLatin1(x(QStringLiteral("xprop"), { QStringLiteral("-root"),
+                                                                   QStringLiteral("_NET_ACTIVE_WINDOW") })))
             .captured(1);
     }
     // The keyboard focus is with the PC user's window; else the message names the window that has it.
@@ -268,9 +261,8 @@ EndSection
     {
         const QString active = activeWindow();
         EXPECT_EQ(active, pcUser) << step << ": the focus is with "
-                                  << x(QStringLiteral("xprop"),
-                                       { QStringLiteral("-id"), active, QStringLiteral("WM_CLASS"),
-                                         QStringLiteral("WM_NAME") })
+                                  << x(QStringLiteral("xprop"), { QStringLiteral("-id"), active,
+                                                                  QStringLiteral("WM_CLASS"), QStringLiteral("WM_NAME") })
                                          .toStdString();
     }
     // The classes of every window the window manager lists (task bars and window switchers show these).
@@ -288,9 +280,9 @@ EndSection
     // is no tray host to hide it in), whose lines follow the TV.
     QRect controlWindow() const
     {
-        const QString id = QString::fromLatin1(
-                               x(QStringLiteral("xdotool"),
-                                 { QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^系统配置$") }))
+        const QString id = QString::fromLatin1(x(QStringLiteral("xdotool"), { QStringLiteral("search"),
+                                                                              QStringLiteral("--name"),
+                                                                              QStringLiteral("^系统配置$") }))
                                .trimmed()
                                .section(QLatin1Char('\n'), -1);
         if (id.isEmpty())
@@ -329,10 +321,9 @@ EndSection
     void keepScreen(const char* step) const
     {
         screen(QRect(0, 0, 3840, 1080))
-            .save(QDir::tempPath()
-                  + QStringLiteral("/krel-%1-%2.png")
-                        .arg(QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()),
-                             QString::fromLatin1(step).replace(QLatin1Char(' '), QLatin1Char('-'))));
+            .save(QDir::tempPath() + QStringLiteral("/krel-%1-%2.png")
+                                         .arg(QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()),
+                                              QString::fromLatin1(step).replace(QLatin1Char(' '), QLatin1Char('-'))));
     }
     void expectMenu(const char* step)
     {
@@ -359,16 +350,16 @@ EndSection
                 ADD_FAILURE() << step << ": corner " << p.x() << "," << p.y() << " red " << qRed(tv.pixel(p));
             keepScreen(step);
             // Where the window manager has the TV window, what it made of it, and the monitors it knows of.
-            const QString id = QString::fromLatin1(
-                                   x(QStringLiteral("xdotool"),
-                                     { QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^MIRA$") }))
+            const QString id = QString::fromLatin1(x(QStringLiteral("xdotool"), { QStringLiteral("search"),
+                                                                                  QStringLiteral("--name"),
+                                                                                  QStringLiteral("^MIRA$") }))
                                    .trimmed()
                                    .section(QLatin1Char('\n'), -1);
             ADD_FAILURE() << step << ": TV window " << id.toStdString() << "\n"
                           << x(QStringLiteral("xwininfo"), { QStringLiteral("-id"), id }).toStdString()
-                          << x(QStringLiteral("xprop"),
-                               { QStringLiteral("-id"), id, QStringLiteral("_NET_WM_STATE"),
-                                 QStringLiteral("_NET_FRAME_EXTENTS"), QStringLiteral("WM_STATE") })
+                          << x(QStringLiteral("xprop"), { QStringLiteral("-id"), id, QStringLiteral("_NET_WM_STATE"),
+                                                          QStringLiteral("_NET_FRAME_EXTENTS"),
+                                                          QStringLiteral("WM_STATE") })
                                  .toStdString()
                           << x(QStringLiteral("xrandr"), { QStringLiteral("--listmonitors") }).toStdString();
         }
@@ -385,24 +376,23 @@ EndSection
         // focus: the PC user starts working once it is there.
         ASSERT_TRUE(WaitFor(
             [&] {
-                return !x(QStringLiteral("xdotool"),
-                          { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                            QStringLiteral("^系统配置$") })
+                return !x(QStringLiteral("xdotool"), { QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                       QStringLiteral("--name"), QStringLiteral("^系统配置$") })
                             .trimmed()
                             .isEmpty();
             },
             30000))
             << "krel's control window did not open";
         // The person at the PC works in a window of their own, which keeps the keyboard throughout.
-        launch(QStringLiteral("xmessage"),
-               { QStringLiteral("-geometry"), QStringLiteral("+300+300"), QStringLiteral("-name"),
-                 QStringLiteral("pc-user"), QStringLiteral("the PC user's window") });
+        launch(QStringLiteral("xmessage"), { QStringLiteral("-geometry"), QStringLiteral("+300+300"),
+                                             QStringLiteral("-name"), QStringLiteral("pc-user"),
+                                             QStringLiteral("the PC user's window") });
         QString pcUser;
         ASSERT_TRUE(WaitFor(
             [&] {
-                const QString window = QString::fromLatin1(x(QStringLiteral("xdotool"),
-                                                             { QStringLiteral("search"), QStringLiteral("--classname"),
-                                                               QStringLiteral("pc-user") }))
+                const QString window = QString::fromLatin1(
+                    x(QStringLiteral("xdotool"),
+                      { QStringLiteral("search"), QStringLiteral("--classname"), QStringLiteral("pc-user") }))
                                            .trimmed()
                                            .section(QLatin1Char('\n'), -1);
                 if (!window.isEmpty())
@@ -494,9 +484,8 @@ EndSection
             ASSERT_TRUE(plugTv(false));
             EXPECT_TRUE(WaitFor(
                 [&] {
-                    return x(QStringLiteral("xdotool"),
-                             { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                               QStringLiteral("^MIRA$") })
+                    return x(QStringLiteral("xdotool"), { QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                          QStringLiteral("--name"), QStringLiteral("^MIRA$") })
                         .isEmpty();
                 },
                 10000))
