@@ -28,6 +28,7 @@
 #include "tv/AudioRouter.h"
 #include "tv/web/ChromiumPage.h"
 #include "tv/web/ChromiumVideoView.h"
+#include "tv/web/X11Embed.h"
 #include "tv/MainFrame.h"
 #include "tv/MediaPlugins.h"
 
@@ -432,4 +433,34 @@ TEST(ChromiumView, APlayerComingLateIsStretched)
         [&] { return enlarged.last().at(0).toStringList().value(0).endsWith(QLatin1String("/clip.webm")); }, 30000))
         << "the late video lost to the ad frame";
     EXPECT_TRUE(WaitFor([&] { return RedShare(CaptureTvScreen(*g_pXServer)) >= 0.9; }, 20000));
+}
+
+// A browser's window that cannot go inside the TV's (the server does not know the parent yet, or any more) is never
+// moved to the root's corner and shown there, over the PC monitor: it waits hidden, and goes in once it can.
+TEST(ChromiumView, AWindowThatCannotGoInsideIsNotShownOnThePc)
+{
+    Display* d = XOpenDisplay(nullptr);
+    ASSERT_NE(d, nullptr);
+    const auto guard = qScopeGuard([d] { XCloseDisplay(d); });
+    const Window root = DefaultRootWindow(d);
+    const Window browser = XCreateSimpleWindow(d, root, 1920, 0, 640, 360, 0, 0, 0);
+    const Window tv = XCreateSimpleWindow(d, root, 1920, 0, 1920, 1080, 0, 0, 0);
+    XMapWindow(d, tv);
+    const Window unknown = tv + 1000; // no window of the server
+    XSync(d, False);
+    const auto where = [&] {
+        Window r = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        XQueryTree(d, browser, &r, &parent, &children, &count);
+        if (children)
+            XFree(children);
+        XWindowAttributes a {};
+        XGetWindowAttributes(d, browser, &a);
+        return std::make_pair(parent, a.map_state);
+    };
+
+    EXPECT_EQ(X11Embed::Embed(browser, unknown, QSize(1920, 1080)), X11Embed::Embedding::Waiting);
+    EXPECT_EQ(where(), std::make_pair(root, IsUnmapped));
+    EXPECT_EQ(X11Embed::Embed(browser, tv, QSize(1920, 1080)), X11Embed::Embedding::Done);
+    EXPECT_EQ(where(), std::make_pair(tv, IsViewable));
 }

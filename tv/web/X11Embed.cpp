@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QSocketNotifier>
 
 #include <X11/Xatom.h>
@@ -12,6 +13,8 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/shapeconst.h>
+
+Q_DECLARE_LOGGING_CATEGORY(lcDevTools)
 
 namespace X11Embed
 {
@@ -141,6 +144,17 @@ struct Adoption {
 };
 Adoption g_adoption;
 
+// Puts w inside parent at (0, 0); false when the server refused (a parent it does not know, or no longer knows).
+bool reparent(Display* d, Window w, Window parent)
+{
+    XReparentWindow(d, w, parent, 0, 0);
+    XSync(d, False);
+    if (parentOf(d, w) == parent)
+        return true;
+    qCWarning(lcDevTools, "the browser's window 0x%lx could not be put inside 0x%lx", w, parent);
+    return false;
+}
+
 void tryAdopt(Display* d, Window w)
 {
     Adoption& a = g_adoption;
@@ -152,8 +166,8 @@ void tryAdopt(Display* d, Window w)
         return;
     // Not yet shown: put inside ours before the program maps it, so that no window manager ever sees it.
     makeGuest(d, w);
-    XReparentWindow(d, w, a.parent, 0, 0);
-    XSync(d, False);
+    if (!reparent(d, w, a.parent))
+        return; // left to Embed once it is shown
     a.adopted = w;
     a.parent = 0;
     a.candidates.clear();
@@ -329,8 +343,12 @@ Embedding Embed(unsigned long window, unsigned long parent, const QSize& size)
         return Embedding::Waiting;
     }
     makeGuest(d, window);
-    if (holder != parent)
-        XReparentWindow(d, window, parent, 0, 0);
+    if (holder != parent && !reparent(d, window, parent)) {
+        // Moved and shown where it is, it would cover the PC monitor's corner: hidden until the next try.
+        XUnmapWindow(d, window);
+        XSync(d, False);
+        return Embedding::Waiting;
+    }
     XMoveResizeWindow(d, window, 0, 0, static_cast<unsigned>(std::max(1, size.width())),
                       static_cast<unsigned>(std::max(1, size.height())));
     XMapWindow(d, window);

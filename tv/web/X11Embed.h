@@ -30,7 +30,7 @@ void AdoptWhenMade(const QByteArray& wmClass, long long pid, unsigned long paren
 
 enum class Embedding {
     Done, // the window is inside parent
-    Waiting, // a window manager still holds it: ask again a little later
+    Waiting, // a window manager still holds it, or parent is not there (yet): hidden; ask again a little later
     NoX11, // the display server is no X server
 };
 // Reparents window into parent at (0, 0) and gives it size. The window takes no pointer input (its input region is
