@@ -65,9 +65,14 @@ protected:
         if (HasFailure()) {
             // What the monitors showed and what each program said, for whoever reads the failure.
             keepScreen("end");
-            for (const auto& p : programs)
-                std::fprintf(stderr, "--- %s:\n%s\n", qPrintable(p->program()),
-                             p->readAll().right(6000).constData());
+            for (const auto& p : programs) {
+                // (Without the browser's complaints about the session bus it is denied: they would fill the tail.)
+                QByteArray said;
+                for (const QByteArray& line : p->readAll().split('\n'))
+                    if (!line.contains("ERROR:dbus/"))
+                        said += line + '\n';
+                std::fprintf(stderr, "--- %s:\n%s\n", qPrintable(p->program()), said.right(6000).constData());
+            }
         }
         // Programs first, then the display servers they use.
         for (auto it = programs.rbegin(); it != programs.rend(); ++it) {
