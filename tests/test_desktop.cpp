@@ -261,7 +261,7 @@ TEST_F(DesktopServices, TheScreenIsLetGoWhenTheTvLeavesOrTvOutputCloses)
     frame->SetTvScreen(nullptr);
     EXPECT_TRUE(WaitFor([&] { return inhibitions().value(1) == QLatin1String("UnInhibit 41"); }));
     EXPECT_TRUE(WaitFor([&] { return portal.calls.value(1) == QLatin1String("Close krel1"); }));
-    EXPECT_TRUE(WaitFor([] { return QuerySaver().on; }, 20000)) << "the X server's screen saver is still held";
+    EXPECT_TRUE(WaitFor([] { return QuerySaver().on; }, 60000)) << "the X server's screen saver is still held";
 
     // Back, the video goes on and the screen is held again; then TV output closes under it.
     frame->SetTvScreen(QGuiApplication::screens().value(1));
@@ -271,7 +271,7 @@ TEST_F(DesktopServices, TheScreenIsLetGoWhenTheTvLeavesOrTvOutputCloses)
     frame.reset();
     EXPECT_TRUE(WaitFor([&] { return inhibitions().value(3) == QLatin1String("UnInhibit 42"); }));
     EXPECT_TRUE(WaitFor([&] { return portal.calls.value(3) == QLatin1String("Close krel3"); }));
-    EXPECT_TRUE(WaitFor([] { return QuerySaver().on; }, 20000)) << "the X server's screen saver is still held";
+    EXPECT_TRUE(WaitFor([] { return QuerySaver().on; }, 60000)) << "the X server's screen saver is still held";
     EXPECT_EQ(inhibitions().size(), 4);
     EXPECT_EQ(portal.calls.size(), 4);
 }
